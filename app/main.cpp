@@ -1,0 +1,53 @@
+// Process entry of OrvaloSetup.exe: one run mode per process, chosen from the command line, on
+// the main thread; the mode's result is the exit code.
+#include "app/command_line.h"
+#include "applier/applier.h"
+#include "uninstall/uninstall.h"
+#include "util/handles.h"
+#include "util/paths.h"
+#include "wizard/wizard.h"
+
+#include <windows.h>
+#include <ole2.h>
+#include <shellapi.h>
+
+namespace {
+
+int runMode(const CommandLine& cmd) {
+  switch (chooseRunMode(cmd)) {
+    case RunMode::UninstallWorker:
+      return runUninstallWorker(cmd.uninstallDir, cmd.purgeData);
+    case RunMode::Uninstall:
+      // Windows starts the copy inside the install folder, so its own folder is the one to remove.
+      return runUninstall(util::moduleDirectory());
+    case RunMode::Apply:
+      return runUpgrade(cmd.options, cmd.fromHelper);
+    case RunMode::Wizard:
+      break;
+  }
+  return runWizard(cmd.base);
+}
+
+int runFromSystemCommandLine() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv) return runWizard(std::wstring());
+
+  CommandLine cmd;
+  {
+    util::LocalMem owner(argv);
+    cmd = parseCommandLine(std::vector<std::wstring>(argv, argv + argc));
+  }
+  return runMode(cmd);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // OLE for the whole run on this thread: the wizard hosts an OLE control and the folder dialog
+  // here. Worker threads that need COM initialise it themselves.
+  const bool oleReady = SUCCEEDED(OleInitialize(nullptr));
+  const int exitCode = runFromSystemCommandLine();
+  if (oleReady) OleUninitialize();
+  return exitCode;
+}

@@ -1,0 +1,26 @@
+# Tests are Windows executables: CTest runs them under Wine through a small launcher that gives
+# them the project's own prefix inside the build tree, a throwaway home (Wine links the desktop
+# and other shell folders into $HOME) and the Chinese locale of our users.
+set(ORVALO_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(ORVALO_WINEHOME ${CMAKE_BINARY_DIR}/winehome)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+include(GoogleTest)
+
+# orvalo_add_test(name SOURCES ... LIBS ...): one test executable; its cases become CTest tests,
+# listed when CTest runs (the Wine server is up then, not during the build).
+function(orvalo_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 120 LABELS "${T_LABELS}")
+endfunction()

@@ -1,0 +1,59 @@
+# Shared by the scripts: a virtual display and a persistent Wine server for the build tree's own
+# prefix, both stopped again by stop_session (call it from an EXIT trap).
+# shellcheck shell=bash
+
+ORVALO_XVFB_PID=""
+ORVALO_SESSION_BUILD=""
+
+# start_display: a display for windows. An existing $DISPLAY is used as it is unless
+# ORVALO_HEADLESS=1; otherwise a private Xvfb is started.
+start_display() {
+  if [ -n "${DISPLAY:-}" ] && [ "${ORVALO_HEADLESS:-0}" != 1 ]; then return; fi
+  local fdfile
+  fdfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp -nolisten unix \
+    3>"$fdfile" </dev/null >/dev/null 2>&1 &
+  ORVALO_XVFB_PID=$!
+  local i
+  for i in $(seq 100); do
+    [ -s "$fdfile" ] && break
+    sleep 0.1
+  done
+  if [ ! -s "$fdfile" ]; then
+    echo "Xvfb did not start" >&2
+    rm -f "$fdfile"
+    return 1
+  fi
+  export DISPLAY=":$(head -n1 "$fdfile")"
+  rm -f "$fdfile"
+}
+
+# start_wine BUILD_DIR: the server stays up for the whole run so that each Windows program starts
+# in milliseconds instead of seconds. Its output is detached: Wine's service processes inherit
+# open descriptors, and a caller that waits for them to close (CTest) would wait forever.
+start_wine() {
+  ORVALO_SESSION_BUILD=$1
+  export WINEPREFIX="$ORVALO_SESSION_BUILD/wineprefix"
+  mkdir -p "$WINEPREFIX"
+  /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+  "$ORVALO_SESSION_BUILD/wine-run" wineboot </dev/null >/dev/null 2>&1
+}
+
+stop_session() {
+  if [ -n "$ORVALO_SESSION_BUILD" ]; then
+    WINEPREFIX="$ORVALO_SESSION_BUILD/wineprefix" /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+    ORVALO_SESSION_BUILD=""
+  fi
+  if [ -n "$ORVALO_XVFB_PID" ]; then
+    kill "$ORVALO_XVFB_PID" 2>/dev/null || true
+    wait "$ORVALO_XVFB_PID" 2>/dev/null || true
+    ORVALO_XVFB_PID=""
+  fi
+}
+
+# configure_and_build BUILD_DIR
+configure_and_build() {
+  local build=$1
+  cmake -S "$ORVALO_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" -- -j"$(nproc)"
+}

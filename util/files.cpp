@@ -1,0 +1,127 @@
+#include "util/files.h"
+
+#include "util/handles.h"
+#include "util/paths.h"
+
+
+namespace util {
+namespace {
+
+bool isDirectory(const std::wstring& path) {
+  const DWORD attrs = GetFileAttributesW(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool isDotEntry(const wchar_t* name) {
+  return (name[0] == L'.' && name[1] == L'\0') ||
+         (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
+}
+
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+}  // namespace
+
+bool isWalkableFolder(const WIN32_FIND_DATAW& data) {
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+bool forEachEntry(const std::wstring& folder, const DirEntryVisitor& visit) {
+  WIN32_FIND_DATAW data{};
+  FindHandle find(FindFirstFileW(joinPath(folder, L"*").c_str(), &data));
+  if (!find) return true;
+  bool goOn = true;
+  do {
+    if (isDotEntry(data.cFileName)) continue;
+    goOn = visit(joinPath(folder, data.cFileName), data);
+    if (!goOn) break;
+  } while (FindNextFileW(find.get(), &data));
+  return goOn;
+}
+
+bool createDirectories(const std::wstring& path) {
+  std::wstring target = path;
+  trimTrailingSeparators(target);
+  if (target.empty()) return true;
+  if (isDirectory(target)) return true;
+
+  std::wstring prefix;
+  size_t pos = 0;
+  if (target.size() > 1 && target[1] == L':') {
+    prefix = target.substr(0, 2);
+    pos = 2;
+  }
+  while (pos < target.size()) {
+    size_t end = pos;
+    while (end < target.size() && !isSeparator(target[end])) ++end;
+    if (end > pos) {
+      const std::wstring segment = target.substr(pos, end - pos);
+      prefix = prefix.empty() ? segment : prefix + L'\\' + segment;
+      if (!CreateDirectoryW(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        return false;
+      }
+    }
+    pos = end + 1;
+  }
+  return isDirectory(target);
+}
+
+bool writeFile(const std::wstring& path, const void* data, size_t count) {
+  if (count > MAXDWORD) {
+    SetLastError(ERROR_ARITHMETIC_OVERFLOW);
+    return false;
+  }
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  if (count == 0) return true;
+  DWORD written = 0;
+  if (!WriteFile(file.get(), data, static_cast<DWORD>(count), &written, nullptr)) return false;
+  return written == count;
+}
+
+bool deleteFileForce(const std::wstring& path) {
+  const DWORD attrs = GetFileAttributesW(path.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES) return true;
+  if (attrs & FILE_ATTRIBUTE_DIRECTORY) return true;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(path.c_str()) != FALSE;
+}
+
+bool deleteDirRecursive(const std::wstring& folder) {
+  const DWORD attrs = GetFileAttributesW(folder.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return true;
+
+  // A link to a folder is removed as a link; its target is never emptied.
+  if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    const bool allRemoved =
+        forEachEntry(folder, [](const std::wstring& path, const WIN32_FIND_DATAW& data) {
+          if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            return deleteDirRecursive(path);
+          }
+          SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+          return DeleteFileW(path.c_str()) != FALSE;
+        });
+    if (!allRemoved) return false;
+  }
+  // A read-only folder cannot be removed; the flag is often set on folders only for display.
+  if (attrs & FILE_ATTRIBUTE_READONLY) {
+    SetFileAttributesW(folder.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY);
+  }
+  return RemoveDirectoryW(folder.c_str()) != FALSE;
+}
+
+uint64_t countFiles(const std::wstring& folder) {
+  uint64_t count = 0;
+  forEachEntry(folder, [&count](const std::wstring& path, const WIN32_FIND_DATAW& data) {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (isWalkableFolder(data)) count += countFiles(path);
+    } else {
+      ++count;
+    }
+    return true;
+  });
+  return count;
+}
+
+}  // namespace util

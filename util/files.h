@@ -1,0 +1,43 @@
+// Files and folders: enumeration, creation, writing and forced deletion. Failures are results
+// (false), never exceptions or messages; callers word the message, with lastErrorText() taken
+// right after the failing call.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace util {
+
+// Receives the entry's full path and its find record; returns false to stop the walk.
+using DirEntryVisitor = std::function<bool(const std::wstring& path, const WIN32_FIND_DATAW& data)>;
+
+// Visits every entry of the folder except "." and ".." in the file system's order. A folder that
+// cannot be listed is treated as empty. Returns the visitor's last answer (true if never called).
+bool forEachEntry(const std::wstring& folder, const DirEntryVisitor& visit);
+
+// Creates every missing level; true when the folder exists afterwards.
+bool createDirectories(const std::wstring& path);
+
+// Creates or truncates the file and writes all bytes at once.
+bool writeFile(const std::wstring& path, const void* data, size_t count);
+
+// Deletes a file even when it is read-only. True when nothing is there; a folder is left alone.
+bool deleteFileForce(const std::wstring& path);
+
+// Removes a folder and everything below it; stops at the first failure and returns false,
+// keeping whatever was not removed yet. A missing folder (or a file at the path) gives true.
+bool deleteDirRecursive(const std::wstring& folder);
+
+// Number of files below the folder, all levels deep; 0 for a missing folder.
+uint64_t countFiles(const std::wstring& folder);
+
+// True when the entry is a folder that has to be walked (".", ".." are never passed here).
+// Links to folders (junctions, symbolic links) are not walked: removing or counting through
+// them would reach whatever they point to, possibly far outside the tree.
+bool isWalkableFolder(const WIN32_FIND_DATAW& data);
+
+}  // namespace util
