@@ -1,0 +1,8 @@
+// The one place where platform error codes become text for the user.
+#pragma once
+
+#include <string>
+
+// Description of the calling thread's last error (GetLastError is read first, so call it right
+// after the failing call). Never empty: unknown codes read "未知错误（代码 N）".
+std::wstring lastErrorText();

@@ -1,0 +1,7 @@
+#include "tools/tool.h"
+
+namespace tool {
+
+std::vector<Command> applierCommands() { return {}; }
+
+}  // namespace tool

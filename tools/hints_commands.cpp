@@ -1,0 +1,7 @@
+#include "tools/tool.h"
+
+namespace tool {
+
+std::vector<Command> hintsCommands() { return {}; }
+
+}  // namespace tool

@@ -1,0 +1,37 @@
+// orvalo-tool: the vendor's diagnostics and benchmark tool, a thin shell over the product's own
+// code. Every subcommand prints exactly one result line (UTF-8) on standard output and returns 0
+// only on success. Each subsystem contributes its subcommands from a file of its own.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tool {
+
+using Args = std::vector<std::wstring>;  // the subcommand's own arguments, without its name
+
+struct Command {
+  const wchar_t* name;
+  const char* usage;  // arguments, for the help text
+  int (*run)(const Args& args);
+};
+
+// Writes one line (a '\n' is added) as UTF-8 to standard output / standard error.
+void printLine(const std::string& utf8);
+void printLine(const std::wstring& text);
+void printError(const std::string& utf8);
+
+// Prints "error: " + text and returns 1: the common failure ending of a subcommand.
+int fail(const std::wstring& text);
+
+// JSON string literal (with quotes) of a wide text.
+std::string jsonString(const std::wstring& text);
+
+// Subcommands by subsystem.
+std::vector<Command> netCommands();
+std::vector<Command> packageCommands();
+std::vector<Command> installCommands();
+std::vector<Command> hintsCommands();
+std::vector<Command> applierCommands();
+
+}  // namespace tool
