@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""Builds the demo download server's files: the packages of OrvaloTrader (dependencies, one extra
+component, the main program with the demo client, the CUDA component), the agreement as text and
+HTML, a hints document, and manifest.ini with their SHA-256 digests.
+
+    make_site.py OUT_DIR BASE_URL CLIENT_EXE AGREEMENT_TXT [--version V]
+
+OUT_DIR becomes the server's folder for BASE_URL: the manifest lands in OUT_DIR/download.
+Everything is generated with fixed file times, so two runs give the same bytes."""
+import argparse
+import hashlib
+import html
+import json
+import os
+import zipfile
+
+FIXED_TIME = (2026, 12, 1, 9, 30, 0)
+
+
+def write_zip(path, files):
+    """files: list of (name inside the archive, bytes)."""
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in files:
+            info = zipfile.ZipInfo(name, FIXED_TIME)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.external_attr = 0o644 << 16
+            z.writestr(info, data)
+
+
+def sha256(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def fake_sqlite(rows):
+    """A file that looks like an SQLite database to anybody who checks its header."""
+    header = b"SQLite format 3\x00" + b"\x10\x00\x01\x01\x00\x40\x20\x20"
+    body = "\n".join(f"trade,{i},600519,{1700 + i}.00" for i in range(rows)).encode()
+    return header + bytes(100 - len(header)) + body
+
+
+def build(out, base, client_exe, agreement_txt, version):
+    download = os.path.join(out, "download")
+    os.makedirs(download, exist_ok=True)
+    with open(client_exe, "rb") as f:
+        client = f.read()
+    with open(agreement_txt, "rb") as f:
+        agreement = f.read()
+
+    packages = {
+        "deps.zip": [
+            ("deps/runtime/orvalo_runtime.txt", b"Orvalo runtime files for the demo.\n"),
+            ("deps/config/default.json", json.dumps({"theme": "light", "market": "A"}).encode()),
+        ],
+        "quotes.zip": [
+            ("quotes/data/quotes/README.txt", "行情样例数据（演示）\n".encode()),
+        ],
+        "main.zip": [
+            ("OrvaloTrader/Orvalo.exe", client),
+            ("OrvaloTrader/data/orvalo.db", fake_sqlite(50)),
+            ("OrvaloTrader/readme.txt", f"Orvalo量化 演示版 {version}\n".encode()),
+        ],
+        "llm_deps.zip": [
+            ("cuda/README.txt", b"CUDA runtime placeholder for the demo.\n"),
+        ],
+    }
+    digests = {}
+    for name, files in packages.items():
+        path = os.path.join(download, name)
+        write_zip(path, files)
+        digests[name] = sha256(path)
+
+    legal = os.path.join(out, "legal")
+    os.makedirs(legal, exist_ok=True)
+    with open(os.path.join(legal, "agreement.txt"), "wb") as f:
+        f.write(agreement)
+    text = agreement.decode("utf-8")
+    title, _, rest = text.partition("\n")
+    paragraphs = "".join(f"<p>{html.escape(line)}</p>\n" for line in rest.splitlines() if line.strip())
+    page = (f"<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>{html.escape(title)}</title>"
+            f"</head><body><h1>{html.escape(title)}</h1>\n{paragraphs}</body></html>\n")
+    with open(os.path.join(legal, "agreement.html"), "w", encoding="utf-8") as f:
+        f.write(page)
+    agreement_digest = sha256(os.path.join(legal, "agreement.txt"))
+
+    hints = {
+        "datasource": {
+            "intro": "行情数据源：演示服务器推荐以下终端，请下载并注册账号",
+            "items": [
+                {"name": "通达信官网：www.tdx.com.cn", "url": "https://www.tdx.com.cn/"},
+                {"name": "掘金量化官网：www.myquant.cn", "url": "https://www.myquant.cn/"},
+            ],
+        },
+        "local_llm": {
+            "hint": "本地大模型文件需自行下载并放入安装目录 models\\llm 文件夹（GGUF 格式）",
+            "note": "国内网络推荐魔搭社区",
+            "models": [
+                {"tier": "small", "name": "Qwen3-1.7B", "size": "GGUF Q4，约 1.1 GB",
+                 "url": "https://modelscope.cn/models?name=Qwen3-1.7B-GGUF"},
+                {"tier": "mid", "name": "Qwen3-8B", "size": "GGUF Q4_K_M，约 5 GB",
+                 "url": "https://modelscope.cn/models?name=Qwen3-8B-GGUF"},
+                {"tier": "large", "name": "Qwen3-32B", "size": "GGUF Q4，约 20 GB",
+                 "url": "https://modelscope.cn/models?name=Qwen3-32B-GGUF"},
+            ],
+        },
+    }
+    hints_path = os.path.join(out, "hints.json")
+    with open(hints_path, "w", encoding="utf-8") as f:
+        json.dump(hints, f, ensure_ascii=False, indent=1)
+
+    manifest = f"""; OrvaloTrader demo server, version {version}
+[deps]
+url={base}/download/deps.zip
+version={version}
+sha256={digests['deps.zip'].upper()}
+
+[quotes]
+url={base}/download/quotes.zip
+version={version}
+sha256={digests['quotes.zip']}
+
+[main]
+url={base}/download/main.zip
+version={version}
+exe=Orvalo.exe
+sha256={digests['main.zip']}
+
+[llm_deps]
+url={base}/download/llm_deps.zip
+version={version}
+sha256={digests['llm_deps.zip']}
+
+[agreement]
+url={base}/legal/agreement.txt
+version=demo-{version}
+sha256={agreement_digest}
+
+[hints]
+url={base}/hints.json
+sha256={sha256(hints_path)}
+"""
+    with open(os.path.join(download, "manifest.ini"), "w", encoding="ascii", newline="\r\n") as f:
+        f.write(manifest)
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("out")
+    p.add_argument("base")
+    p.add_argument("client_exe")
+    p.add_argument("agreement_txt")
+    p.add_argument("--version", default="1.0.0")
+    a = p.parse_args()
+    build(a.out, a.base.rstrip("/"), a.client_exe, a.agreement_txt, a.version)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,189 @@
+#include "install/install_job.h"
+
+#include "install/finish_install.h"
+#include "install/package_list.h"
+#include "net/download.h"
+#include "net/http_connection.h"
+#include "net/sha256.h"
+#include "packages/manifest.h"
+#include "packages/zip_extract.h"
+#include "prog/reporter.h"
+#include "util/copy_dir.h"
+#include "util/files.h"
+#include "util/payload.h"
+#include "util/paths.h"
+#include "wizard/wizard_ctx.h"
+#include "wizard/wizard_messages.h"
+
+#include <memory>
+
+namespace wizard {
+namespace {
+
+// The job's context: the wizard record, the window and the reporter whose sinks post to it.
+class InstallRun {
+ public:
+  InstallRun(Ctx& ctx, HWND window)
+      : ctx_(ctx),
+        window_(window),
+        reporter_(
+            [window](const std::wstring& line) {
+              util::postPayload(window, WM_WIZ_STATUS, 0, std::make_unique<std::wstring>(line));
+            },
+            [window](uint64_t done, uint64_t total) {
+              util::postPayload(window, WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{done, total}));
+            },
+            [window](const prog::TotalInfo& total) {
+              util::postPayload(window, WM_WIZ_PACKAGE, 0, std::make_unique<prog::TotalInfo>(total));
+            }) {}
+
+  void run();
+
+ private:
+  bool cancelled() const { return isCancelSignalled(ctx_.cancelEvent.get()); }
+  // Ends the job: its one and only WM_WIZ_DONE with a failure text.
+  void fail(const std::wstring& text) {
+    util::postPayload(window_, WM_WIZ_DONE, 0, std::make_unique<std::wstring>(text));
+  }
+  // A cancel check: true (and the job ended) when the user cancelled.
+  bool stopIfCancelled() {
+    if (!cancelled()) return false;
+    fail(kCancelledText);
+    return true;
+  }
+  bool installPackage(const PackageItem& item);
+
+  Ctx& ctx_;
+  HWND window_;
+  prog::Reporter reporter_;
+};
+
+bool InstallRun::installPackage(const PackageItem& item) {
+  const ManifestEntry& entry = *item.entry;
+  const bool zip = isZipPackage(entry.filename);
+  const std::wstring temp = util::tempDirectory();
+  const std::wstring downloadPath =
+      zip ? temp + L"\\QVSetup_" + item.label + L".zip" : item.targetDir + L"\\" + entry.filename;
+  const std::wstring extractDir = temp + L"\\QVSetup_" + item.label + L"_extracted";
+
+  if (!zip && !util::createDirectories(item.targetDir)) {
+    fail(L"创建目标目录失败：" + item.targetDir);
+    return false;
+  }
+  // A finished file of an earlier run is never trusted; its partial files are resumed.
+  util::deleteFileForce(downloadPath);
+
+  reporter_.setStage(L"正在下载" + item.label + L"…", prog::kPhaseDownload);
+  const DownloadResult download = downloadFile(
+      entry.url, downloadPath,
+      [this](uint64_t done, uint64_t total) {
+        reporter_.setCounts(done, total, true);
+        return !cancelled();
+      },
+      ctx_.cancelEvent.get());
+  if (!download.ok) {
+    fail(download.cancelled ? std::wstring(kCancelledText) : L"下载" + item.label + L"失败：" + download.message);
+    return false;
+  }
+
+  if (!entry.sha256.empty()) {
+    reporter_.setStage(L"正在校验" + item.label + L"…", prog::kPhaseVerify);
+    std::string digest;
+    const bool hashed = sha256File(downloadPath, digest, nullptr, [this](uint64_t done, uint64_t total) {
+      reporter_.setCounts(done, total, true);
+      return true;
+    });
+    if (!hashed || digest != entry.sha256) {
+      util::deleteFileForce(downloadPath);
+      fail(item.label + L"SHA256 校验失败（文件不完整或被篡改）");
+      return false;
+    }
+  }
+
+  if (!zip) return !stopIfCancelled();
+
+  reporter_.setStage(L"正在解压" + item.label + L"…", prog::kPhaseExtract);
+  std::wstring contentRoot;
+  std::wstring error;
+  if (!extractZip(downloadPath, extractDir, contentRoot, &error, [this](uint64_t done, uint64_t total) {
+        reporter_.setCounts(done, total, false);
+        return true;
+      })) {
+    util::deleteFileForce(downloadPath);
+    fail(error);
+    return false;
+  }
+
+  reporter_.setStage(L"正在覆盖" + item.label + L"…", prog::kPhaseOverwrite);
+  const bool copied = util::copyDirContents(
+      contentRoot, item.targetDir,
+      [this](uint64_t done, uint64_t total) {
+        reporter_.setCounts(done, total, false);
+        return !cancelled();
+      },
+      &error);
+  util::deleteFileForce(downloadPath);
+  util::deleteDirRecursive(extractDir);
+  if (!copied) {
+    fail(cancelled() ? std::wstring(kCancelledText) : error);
+    return false;
+  }
+  return !stopIfCancelled();
+}
+
+void InstallRun::run() {
+  reporter_.setStage(L"获取版本信息…", prog::kPhaseNone);
+  ServerManifest manifest;
+  std::wstring error;
+  if (!fetchServerManifest(ctx_.baseUrl, manifest, &error, ctx_.cancelEvent.get())) {
+    fail(error);
+    return;
+  }
+  if (stopIfCancelled()) return;
+
+  const PackagePlan plan = buildPackageList(manifest, ctx_.gpuCapable, ctx_.cudaRequested, ctx_.installDir);
+  // Names from the server become file and folder names: refuse them before anything is written.
+  // The main program's name is joined to the install folder and started later on.
+  std::vector<const std::wstring*> names = {&manifest.main.exe};
+  for (const PackageItem& item : plan.items) {
+    names.push_back(&item.label);
+    names.push_back(&item.entry->filename);
+  }
+  for (const std::wstring* name : names) {
+    if (!isPlainFileName(*name)) {
+      fail(L"服务器清单包含非法文件名：" + *name);
+      return;
+    }
+  }
+  if (!plan.cudaNotice.empty()) {
+    reporter_.setStage(plan.cudaNotice, prog::kPhaseNone);
+    if (stopIfCancelled()) return;
+  }
+
+  reporter_.setStage(L"正在获取安装包信息…", prog::kPhaseNone);
+  std::vector<uint64_t> sizes;
+  for (const PackageItem& item : plan.items) {
+    uint64_t size = 0;
+    sizes.push_back(queryRemoteSize(item.entry->url, size) ? size : 0);
+  }
+  const std::vector<uint64_t> weights = packageWeights(sizes);
+  uint64_t totalWeight = 0;
+  for (uint64_t w : weights) totalWeight += w;
+
+  uint64_t doneWeight = 0;
+  for (size_t i = 0; i < plan.items.size(); ++i) {
+    reporter_.setPackage(i, plan.items.size(), weights[i], doneWeight, totalWeight);
+    if (!installPackage(plan.items[i])) return;
+    doneWeight += weights[i];
+  }
+  finishInstall(ctx_, window_, manifest, plan.cudaIncluded, reporter_);
+}
+
+}  // namespace
+
+void doInstall(Ctx* ctx, HWND window) {
+  InstallRun run(*ctx, window);
+  run.run();
+}
+
+}  // namespace wizard

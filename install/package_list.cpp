@@ -1,0 +1,78 @@
+#include "install/package_list.h"
+
+#include <cwctype>
+
+namespace {
+
+constexpr uint64_t kDefaultWeight = 104857600;  // 100 MiB
+
+std::wstring lowered(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+bool isDeviceName(const std::wstring& name) {
+  // The part before the first dot decides: "nul.txt" opens the device as well.
+  std::wstring stem = lowered(name.substr(0, name.find(L'.')));
+  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+  for (const wchar_t* device : {L"con", L"prn", L"aux", L"nul", L"conin$", L"conout$"}) {
+    if (stem == device) return true;
+  }
+  if (stem.size() == 4 && (stem.compare(0, 3, L"com") == 0 || stem.compare(0, 3, L"lpt") == 0)) {
+    return stem[3] >= L'0' && stem[3] <= L'9';
+  }
+  return false;
+}
+
+}  // namespace
+
+bool isZipPackage(const std::wstring& filename) {
+  const std::wstring name = lowered(filename);
+  return name.size() >= 5 && name.compare(name.size() - 4, 4, L".zip") == 0;
+}
+
+bool isPlainFileName(const std::wstring& name) {
+  if (name.empty() || name == L"." || name == L"..") return false;
+  for (wchar_t c : name) {
+    if (c < 0x20 || wcschr(L"<>:\"/\\|?*", c) != nullptr) return false;
+  }
+  if (name.back() == L'.' || name.back() == L' ') return false;
+  return !isDeviceName(name);
+}
+
+PackagePlan buildPackageList(const ServerManifest& manifest, bool gpuCapable, bool cudaRequested,
+                             const std::wstring& installDir) {
+  PackagePlan plan;
+  plan.items.push_back({L"依赖包", &manifest.deps, installDir});
+  for (const ComponentEntry& component : manifest.components) {
+    plan.items.push_back({component.name, &component, installDir});
+  }
+  plan.items.push_back({L"主程序", &manifest.main, installDir});
+  if (gpuCapable) {
+    if (cudaRequested && manifest.llmDeps.present) {
+      plan.items.push_back({L"CUDA组件", &manifest.llmDeps, installDir});
+      plan.cudaIncluded = true;
+    } else if (cudaRequested) {
+      plan.cudaNotice = L"服务器未提供 CUDA 组件包，NVIDIA 显卡加速将不可用";
+    } else {
+      plan.cudaNotice = L"未勾选显卡加速组件，稍后检测到本地模型时会引导下载";
+    }
+  }
+  return plan;
+}
+
+std::vector<uint64_t> packageWeights(const std::vector<uint64_t>& probedSizes) {
+  uint64_t sum = 0;
+  uint64_t probed = 0;
+  for (uint64_t size : probedSizes) {
+    if (size > 0) {
+      sum += size;
+      ++probed;
+    }
+  }
+  const uint64_t fallback = probed > 0 ? sum / probed : kDefaultWeight;
+  std::vector<uint64_t> weights;
+  weights.reserve(probedSizes.size());
+  for (uint64_t size : probedSizes) weights.push_back(size > 0 ? size : fallback);
+  return weights;
+}

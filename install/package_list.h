@@ -1,0 +1,38 @@
+// Which packages an install takes, in which order, under which names, and how much each weighs in
+// the overall progress. Plain rules over the manifest, so they can be checked without a server.
+#pragma once
+
+#include "packages/manifest.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct PackageItem {
+  std::wstring label;          // shown in the status texts and part of the temporary names
+  const ManifestEntry* entry;  // points into the fetched manifest
+  std::wstring targetDir;      // the install folder
+};
+
+struct PackagePlan {
+  std::vector<PackageItem> items;
+  bool cudaIncluded = false;
+  std::wstring cudaNotice;  // a stage text about the CUDA component, or empty
+};
+
+// deps, the components in manifest order, main, and the CUDA component when the machine can use
+// it, the user asked for it and the server has it.
+PackagePlan buildPackageList(const ServerManifest& manifest, bool gpuCapable, bool cudaRequested,
+                             const std::wstring& installDir);
+
+// A zip package: the file name, lower-cased, has at least 5 characters and ends in ".zip".
+bool isZipPackage(const std::wstring& filename);
+
+// Text that the server supplies becomes part of file paths: it must be one plain file-name
+// component (no separators, drive colon, "." or "..", characters Windows forbids, trailing dots or
+// blanks, or a device name).
+bool isPlainFileName(const std::wstring& name);
+
+// Weights by probed size (0: not probed): unprobed packages weigh the average of the probed ones,
+// or 100 MiB when none was probed.
+std::vector<uint64_t> packageWeights(const std::vector<uint64_t>& probedSizes);

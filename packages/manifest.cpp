@@ -1,0 +1,127 @@
+#include "packages/manifest.h"
+
+#include "app/client_contract.h"
+#include "util/files.h"
+#include "util/paths.h"
+#include "util/text.h"
+
+#include <windows.h>
+
+#include <cwctype>
+
+namespace {
+
+constexpr DWORD kValueChars = 1024;
+constexpr DWORD kSectionListChars = 8192;
+const wchar_t* const kReservedSections[] = {L"main", L"deps", L"llm_deps", L"agreement", L"hints",
+                                            L"setup"};
+
+std::wstring readValue(const std::wstring& path, const wchar_t* section, const wchar_t* key) {
+  wchar_t buffer[kValueChars] = {};
+  const DWORD len = GetPrivateProfileStringW(section, key, L"", buffer, kValueChars, path.c_str());
+  return std::wstring(buffer, len);
+}
+
+// Digests compare with the lower-case hex of our own hashing.
+std::string digestValue(const std::wstring& value) {
+  std::string utf8 = util::toUtf8(value);
+  for (char& c : utf8) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return utf8;
+}
+
+bool equalsAsciiIgnoringCase(const std::wstring& a, const wchar_t* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    wchar_t x = a[i], y = b[i];
+    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
+    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
+    if (x != y) return false;
+  }
+  return i == a.size() && b[i] == L'\0';
+}
+
+bool isReservedSection(const std::wstring& name) {
+  for (const wchar_t* reserved : kReservedSections) {
+    if (equalsAsciiIgnoringCase(name, reserved)) return true;
+  }
+  return false;
+}
+
+// Section names: a list of NUL-terminated strings ending in an empty one.
+std::vector<std::wstring> readSectionNames(const std::wstring& path) {
+  std::vector<wchar_t> buffer(kSectionListChars, L'\0');
+  const DWORD len = GetPrivateProfileSectionNamesW(buffer.data(), kSectionListChars, path.c_str());
+  std::vector<std::wstring> names;
+  for (DWORD pos = 0; pos < len && buffer[pos] != L'\0';) {
+    std::wstring name(&buffer[pos]);
+    pos += static_cast<DWORD>(name.size()) + 1;
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+}  // namespace
+
+std::wstring defaultServerBase() { return ORVALO_DEFAULT_BASE_URL_W; }
+
+ManifestEntry readManifestEntry(const std::wstring& path, const std::wstring& section,
+                                const std::wstring& defaultFilename) {
+  const wchar_t* s = section.c_str();
+  ManifestEntry entry;
+  entry.url = readValue(path, s, L"url");
+  entry.version = readValue(path, s, L"version");
+  entry.filename = readValue(path, s, L"filename");
+  entry.exe = readValue(path, s, L"exe");
+  entry.sha256 = digestValue(readValue(path, s, L"sha256"));
+  if (entry.filename.empty()) entry.filename = defaultFilename;
+  if (entry.exe.empty()) entry.exe = client::kDefaultExeName;
+  entry.present = !entry.url.empty();
+  return entry;
+}
+
+void parseManifestFile(const std::wstring& path, ServerManifest& manifest) {
+  manifest = ServerManifest{};
+  manifest.deps = readManifestEntry(path, L"deps", L"deps.zip");
+  manifest.main = readManifestEntry(path, L"main", L"main.zip");
+  manifest.llmDeps = readManifestEntry(path, L"llm_deps", L"llm_deps.zip");
+  for (const std::wstring& name : readSectionNames(path)) {
+    if (isReservedSection(name)) continue;
+    ComponentEntry component;
+    static_cast<ManifestEntry&>(component) = readManifestEntry(path, name, name + L".zip");
+    if (!component.present) continue;
+    component.name = name;
+    manifest.components.push_back(std::move(component));
+  }
+  manifest.agreementUrl = readValue(path, L"agreement", L"url");
+  manifest.agreementVersion = readValue(path, L"agreement", L"version");
+  manifest.agreementSha256 = digestValue(readValue(path, L"agreement", L"sha256"));
+  manifest.hintsUrl = readValue(path, L"hints", L"url");
+  manifest.hintsSha256 = digestValue(readValue(path, L"hints", L"sha256"));
+  manifest.hasAgreement = !manifest.agreementUrl.empty();
+  manifest.hasHints = !manifest.hintsUrl.empty();
+}
+
+bool fetchServerManifest(const std::wstring& base, ServerManifest& manifest, std::wstring* error,
+                         CancelEvent cancelEvent) {
+  const std::wstring url = (base.empty() ? defaultServerBase() : base) + L"/download/manifest.ini";
+  // One file per thread: the wizard's retrievals and the install job may fetch at the same time.
+  const std::wstring temp = util::tempDirectory() + L"\\OrvaloSetup_manifest_" +
+                            std::to_wstring(GetCurrentThreadId()) + L".ini";
+  util::deleteFileForce(temp);
+
+  const DownloadResult download = downloadFile(url, temp, ByteProgress(), cancelEvent);
+  if (!download.ok) {
+    if (error) *error = download.cancelled ? std::wstring(L"已取消") : L"获取版本清单失败：" + download.message;
+    return false;
+  }
+  parseManifestFile(temp, manifest);
+  util::deleteFileForce(temp);
+
+  if (!manifest.main.present || !manifest.deps.present) {
+    if (error) *error = L"服务器清单缺少主程序或依赖包配置（manifest.ini）";
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,484 @@
+// The real wizard window, created on a thread of its own with a message loop, driven from the
+// test thread with ordinary Win32 calls, as a user or the worker threads would.
+#include "prog/reporter.h"
+#include "util/payload.h"
+#include "util/paths.h"
+#include "wizard/layout.h"
+#include "wizard/wizard_ctx.h"
+#include "wizard/wizard_ids.h"
+#include "wizard/wizard_messages.h"
+#include "wizard/wizard_window.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+#include <ole2.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <set>
+#include <thread>
+
+using namespace wizard;
+
+namespace {
+
+// The stand-in for the install job: it ends when cancelled or when the test releases it.
+HANDLE g_releaseJob = nullptr;
+std::atomic<int> g_jobsStarted{0};
+
+void heldJob(Ctx* ctx, HWND window) {
+  ++g_jobsStarted;
+  HANDLE events[2] = {ctx->cancelEvent.get(), g_releaseJob};
+  const DWORD which = WaitForMultipleObjects(2, events, FALSE, 30000);
+  if (which == WAIT_OBJECT_0) {
+    util::postPayload(window, WM_WIZ_DONE, 0, std::make_unique<std::wstring>(L"已取消"));
+  } else {
+    PostMessageW(window, WM_WIZ_DONE, 1, 0);
+  }
+}
+
+std::wstring textOf(HWND control) {
+  wchar_t buffer[2048] = {};
+  GetWindowTextW(control, buffer, 2048);
+  return buffer;
+}
+
+bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (condition()) return true;
+    Sleep(10);
+  }
+  return condition();
+}
+
+struct FoundBox {
+  HWND box = nullptr;
+  std::wstring text;
+};
+
+// A message box of the given thread: its text, found by its class and the text control's id.
+FoundBox findMessageBox(DWORD threadId) {
+  FoundBox found;
+  EnumThreadWindows(
+      threadId,
+      [](HWND w, LPARAM param) -> BOOL {
+        wchar_t cls[32] = {};
+        GetClassNameW(w, cls, 32);
+        if (std::wstring(cls) != L"#32770" || !IsWindowVisible(w)) return TRUE;
+        auto* out = reinterpret_cast<FoundBox*>(param);
+        out->box = w;
+        out->text = textOf(GetDlgItem(w, 0xFFFF));
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+class WizardWindow : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { g_releaseJob = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+  static void TearDownTestSuite() { CloseHandle(g_releaseJob); }
+
+  void open(const std::function<void(Ctx&)>& prepare = {}) {
+    ResetEvent(g_releaseJob);
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ui_ = std::thread([this, prepare, ready] {
+      OleInitialize(nullptr);
+      INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+      InitCommonControlsEx(&icc);
+      ctx_ = makeCtx(L"http://127.0.0.1:9");
+      ctx_->existingInstallDir.clear();  // whatever the prefix's registry holds
+      ctx_->installJob = heldJob;
+      if (prepare) prepare(*ctx_);
+      window_ = createWizardWindow(ctx_.get());
+      uiThreadId_ = GetCurrentThreadId();
+      SetEvent(ready);
+      if (window_) runMessageLoop();
+      finishRun(*ctx_);
+      OleUninitialize();
+    });
+    WaitForSingleObject(ready, 20000);
+    CloseHandle(ready);
+    ASSERT_NE(window_, nullptr);
+  }
+
+  void TearDown() override {
+    if (window_ && IsWindow(window_)) {
+      if (ctx_->installing) {
+        SetEvent(g_releaseJob);
+        waitFor([this] { return !ctx_->installing; });
+      }
+      PostMessageW(window_, WM_CLOSE, 0, 0);
+    }
+    if (ui_.joinable()) ui_.join();
+  }
+
+  HWND item(int id) const { return GetDlgItem(window_, id); }
+  bool visible(int id) const { return IsWindowVisible(item(id)) != FALSE; }
+  bool enabled(int id) const { return IsWindowEnabled(item(id)) != FALSE; }
+  std::wstring text(int id) const { return textOf(item(id)); }
+  void click(int id) { SendMessageW(item(id), BM_CLICK, 0, 0); }
+  // For buttons that open a modal box: the click must not block the test thread.
+  void clickLater(int id) { PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+  void setText(int id, const std::wstring& t) { SendMessageW(item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t.c_str())); }
+  // Round trip through the window's queue: everything posted before has been handled.
+  void sync() { SendMessageW(window_, WM_NULL, 0, 0); }
+
+  // Waits for a message box of the window's thread, answers it with the button, returns its text.
+  std::wstring answerBox(int button) {
+    FoundBox found;
+    waitFor([&] {
+      found = findMessageBox(uiThreadId_);
+      return found.box != nullptr;
+    });
+    if (!found.box) return L"<no message box>";
+    PostMessageW(found.box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    waitFor([&] { return !IsWindow(found.box); });
+    return found.text;
+  }
+
+  template <typename T>
+  void post(UINT message, WPARAM wParam, std::unique_ptr<T> payload) {
+    std::thread worker([&] { ASSERT_TRUE(util::postPayload(window_, message, wParam, std::move(payload))); });
+    worker.join();
+  }
+
+  void switchToOptions() {
+    click(kIdAgreementCheck);
+    click(kIdAccept);
+  }
+
+  void startInstall() {
+    setText(kIdFolderEdit, util::tempDirectory() + L"\\OrvaloSetup_test_install");
+    click(kIdInstall);
+    ASSERT_TRUE(waitFor([this] { return g_jobsStarted > 0 && ctx_->installing; }));
+  }
+
+  std::set<int> visibleControls() const {
+    std::set<int> ids;
+    for (int id = kIdTitle; id <= kIdPackageBar; ++id) {
+      if (visible(id)) ids.insert(id);
+    }
+    return ids;
+  }
+
+  std::thread ui_;
+  std::unique_ptr<Ctx> ctx_;
+  HWND window_ = nullptr;
+  DWORD uiThreadId_ = 0;
+};
+
+const std::set<int> kAgreementPage = {kIdTitle,          kIdAgreementTitle, kIdFullAgreementLink,
+                                      kIdAgreementEdit,  kIdAgreementCheck, kIdDecline,
+                                      kIdAccept};
+
+}  // namespace
+
+TEST_F(WizardWindow, OpensOnTheAgreementPageWithTheBuiltInText) {
+  open();
+  wchar_t cls[64] = {};
+  GetClassNameW(window_, cls, 64);
+  EXPECT_STREQ(cls, L"OrvaloSetupWizardWnd");
+  EXPECT_EQ(textOf(window_), L"OrvaloTrader 安装向导");
+  const LONG style = GetWindowLongW(window_, GWL_STYLE);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  EXPECT_EQ(visibleControls(), kAgreementPage);
+  EXPECT_FALSE(enabled(kIdAccept));
+  EXPECT_EQ(text(kIdAgreementEdit).rfind(L"Orvalo量化 用户安装协议", 0), 0u);
+  EXPECT_EQ(ctx_->agreementVersion, L"builtin");
+}
+
+TEST_F(WizardWindow, AgreementCheckboxEnablesAcceptExactlyWhenChecked) {
+  open();
+  click(kIdAgreementCheck);
+  EXPECT_TRUE(enabled(kIdAccept));
+  click(kIdAgreementCheck);
+  EXPECT_FALSE(enabled(kIdAccept));
+  click(kIdAgreementCheck);
+  EXPECT_TRUE(enabled(kIdAccept));
+}
+
+TEST_F(WizardWindow, AcceptSwitchesToTheOptionsPage) {
+  open();
+  switchToOptions();
+  EXPECT_TRUE(ctx_->optionsShown);
+  std::set<int> expected = {kIdTitle,          kIdSubtitle,     kIdFolderLabel,   kIdFolderEdit,
+                            kIdBrowse,         kIdSubfolder,    kIdDataSourceTitle, kIdDataSourceIntro,
+                            kIdDataSourceLink1, kIdDataSourceLink2, kIdModelTitle, kIdGpuText,
+                            kIdModelListLabel, kIdModelRow0,    kIdModelRow1,     kIdModelRow2,
+                            kIdModelFileNote,  kIdMirrorNote,   kIdModelHelpLink, kIdCancel,
+                            kIdInstall};
+  if (ctx_->gpuCapable) expected.insert(kIdCuda);
+  EXPECT_EQ(visibleControls(), expected);
+  EXPECT_EQ(text(kIdInstall), L"开始安装");
+  EXPECT_EQ(text(kIdFolderEdit), util::localAppDataDirectory() + L"\\Programs\\OrvaloTrader");
+  // Exactly one built-in model row carries the recommendation.
+  int marked = 0;
+  for (int id = kIdModelRow0; id <= kIdModelRow2; ++id) {
+    if (text(id).find(L"  ← 推荐") != std::wstring::npos) ++marked;
+  }
+  EXPECT_EQ(marked, 1);
+}
+
+TEST_F(WizardWindow, DeclineClosesTheWindow) {
+  open();
+  click(kIdDecline);
+  EXPECT_TRUE(waitFor([this] { return !IsWindow(window_); }));
+}
+
+TEST_F(WizardWindow, AlreadyInstalledVariantStartsOnOptionsWithUninstall) {
+  open([](Ctx& ctx) { ctx.existingInstallDir = L"D:\\Apps\\OrvaloTrader"; });
+  EXPECT_TRUE(ctx_->optionsShown);
+  EXPECT_EQ(text(kIdFolderEdit), L"D:\\Apps\\OrvaloTrader");
+  EXPECT_EQ(text(kIdTitle), L"Orvalo量化 已安装");
+  EXPECT_EQ(text(kIdSubtitle), L"检测到已安装，可重新安装 / 修复（覆盖程序文件），或卸载");
+  EXPECT_EQ(text(kIdInstall), L"重新安装 / 修复");
+  EXPECT_TRUE(visible(kIdUninstall));
+  EXPECT_FALSE(visible(kIdAgreementEdit));
+  EXPECT_FALSE(visible(kIdAccept));
+
+  // An agreement from the server changes nothing once the options page is up.
+  auto payload = std::make_unique<AgreementPayload>();
+  payload->version = L"2026.12";
+  payload->text = L"server text";
+  post(WM_WIZ_AGREEMENT, 0, std::move(payload));
+  sync();
+  EXPECT_EQ(ctx_->agreementVersion, L"builtin");
+}
+
+TEST_F(WizardWindow, InstallButtonRefusesBadFoldersWithAWarning) {
+  open();
+  switchToOptions();
+  setText(kIdFolderEdit, L"");
+  clickLater(kIdInstall);
+  EXPECT_EQ(answerBox(IDOK), L"请选择或输入安装位置");
+  setText(kIdFolderEdit, L"C:\\");
+  clickLater(kIdInstall);
+  EXPECT_EQ(answerBox(IDOK), L"安装位置不能是盘符根目录");
+  std::wstring local = util::localAppDataDirectory();
+  for (wchar_t& c : local) c = static_cast<wchar_t>(towupper(c));
+  setText(kIdFolderEdit, local);
+  clickLater(kIdInstall);
+  EXPECT_EQ(answerBox(IDOK), L"安装位置不能是 %LOCALAPPDATA% 根目录");
+  EXPECT_FALSE(ctx_->installing);
+  EXPECT_EQ(g_jobsStarted, 0);
+}
+
+TEST_F(WizardWindow, InstallingStateRefusesCloseAndAsksBeforeCancelling) {
+  open();
+  switchToOptions();
+  g_jobsStarted = 0;
+  startInstall();
+  EXPECT_EQ(ctx_->installDir, util::tempDirectory() + L"\\OrvaloSetup_test_install");
+  EXPECT_FALSE(enabled(kIdFolderEdit));
+  EXPECT_FALSE(enabled(kIdBrowse));
+  EXPECT_TRUE(enabled(kIdCancel));
+  EXPECT_FALSE(enabled(kIdInstall));
+  EXPECT_EQ(text(kIdInstall), L"安装中…");
+  for (int id : {kIdOverallBar, kIdStatus, kIdPackageBar, kIdPackageLabel}) EXPECT_TRUE(visible(id)) << id;
+
+  SendMessageW(window_, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(IsWindow(window_)) << "closing while installing only beeps";
+
+  clickLater(kIdCancel);
+  EXPECT_EQ(answerBox(IDNO), L"确定取消安装？未完成的下载将被清理。");
+  sync();
+  EXPECT_TRUE(ctx_->installing);
+
+  clickLater(kIdCancel);
+  answerBox(IDYES);
+  ASSERT_TRUE(waitFor([this] { return !ctx_->installing; }));
+  sync();
+  EXPECT_EQ(text(kIdStatus), L"安装失败：已取消");
+  EXPECT_EQ(text(kIdInstall), L"重试安装");
+  EXPECT_TRUE(enabled(kIdInstall));
+  EXPECT_TRUE(enabled(kIdFolderEdit));
+  EXPECT_TRUE(visible(kIdOverallBar));
+
+  // A retry starts a fresh job with the event reset.
+  startInstall();
+  EXPECT_EQ(g_jobsStarted, 2);
+  EXPECT_EQ(WaitForSingleObject(ctx_->cancelEvent.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+TEST_F(WizardWindow, SuccessShowsTheTextAndClosesAfterTheDelay) {
+  open();
+  switchToOptions();
+  startInstall();
+  SetEvent(g_releaseJob);
+  ASSERT_TRUE(waitFor([this] { return text(kIdStatus) == L"安装完成，主程序已启动。"; }));
+  const auto shown = std::chrono::steady_clock::now();
+  EXPECT_FALSE(enabled(kIdInstall));
+  EXPECT_EQ(text(kIdInstall), L"安装中…");
+  EXPECT_FALSE(visible(kIdOverallBar));
+  EXPECT_FALSE(visible(kIdPackageLabel));
+  ASSERT_TRUE(waitFor([this] { return !IsWindow(window_); }, 5000));
+  EXPECT_GE(std::chrono::steady_clock::now() - shown, std::chrono::milliseconds(1000));
+}
+
+TEST_F(WizardWindow, CancelDuringTheSuccessDelayClosesAtOnce) {
+  open();
+  switchToOptions();
+  startInstall();
+  SetEvent(g_releaseJob);
+  ASSERT_TRUE(waitFor([this] { return !ctx_->installing; }));
+  sync();
+  click(kIdCancel);
+  EXPECT_FALSE(IsWindow(window_));
+}
+
+TEST_F(WizardWindow, FailureWithoutTextSaysUnknownError) {
+  open();
+  switchToOptions();
+  PostMessageW(window_, WM_WIZ_DONE, 0, 0);
+  sync();
+  EXPECT_EQ(text(kIdStatus), L"安装失败：未知错误");
+  EXPECT_EQ(text(kIdInstall), L"重试安装");
+}
+
+TEST_F(WizardWindow, ProgressSwitchesBetweenMarqueeAndRange) {
+  open();
+  switchToOptions();
+  HWND bar = item(kIdOverallBar);
+  auto marquee = [bar] { return (GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE) != 0; };
+  EXPECT_TRUE(marquee());
+  post(WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{0, 0}));
+  post(WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{10, 0}));
+  sync();
+  EXPECT_TRUE(marquee());
+
+  post(WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{150, 100}));
+  sync();
+  EXPECT_FALSE(marquee());
+  EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 100);
+  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 100);
+
+  const uint64_t gib = 1ull << 30;
+  post(WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{gib, 3 * gib}));
+  sync();
+  const double range = static_cast<double>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+  const double pos = static_cast<double>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+  EXPECT_NEAR(pos / range, 1.0 / 3.0, 1e-6);
+
+  post(WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{0, 0}));
+  sync();
+  EXPECT_TRUE(marquee());
+}
+
+TEST_F(WizardWindow, PackageMessageSetsLabelAndBar) {
+  open();
+  switchToOptions();
+  post(WM_WIZ_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{2, 5, 455}));
+  post(WM_WIZ_STATUS, 0, std::make_unique<std::wstring>(L"正在下载主程序… 15%"));
+  sync();
+  EXPECT_EQ(text(kIdPackageLabel), L"安装包 2/5");
+  EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETRANGE, FALSE, 0), 1000);
+  EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 455);
+  EXPECT_EQ(text(kIdStatus), L"正在下载主程序… 15%");
+}
+
+TEST_F(WizardWindow, AgreementBeforeTheSwitchReplacesTextAndVersion) {
+  open();
+  auto payload = std::make_unique<AgreementPayload>();
+  payload->version = L"2026.12";
+  payload->text = L"服务器协议\r\n第一条";
+  post(WM_WIZ_AGREEMENT, 0, std::move(payload));
+  sync();
+  EXPECT_EQ(ctx_->agreementVersion, L"2026.12");
+  EXPECT_EQ(text(kIdAgreementEdit), L"服务器协议\r\n第一条");
+
+  switchToOptions();
+  payload = std::make_unique<AgreementPayload>();
+  payload->version = L"2027.01";
+  payload->text = L"late";
+  post(WM_WIZ_AGREEMENT, 0, std::move(payload));
+  sync();
+  EXPECT_EQ(ctx_->agreementVersion, L"2026.12");
+  EXPECT_EQ(text(kIdAgreementEdit), L"服务器协议\r\n第一条");
+}
+
+TEST_F(WizardWindow, HintsBeforeTheSwitchShowNothingUntilThePageIsUp) {
+  open();
+  auto hints = std::make_unique<HintsDocument>();
+  hints->dataSourceIntro = L"新的说明";
+  hints->dataSources = {{L"东方财富：eastmoney.com", L"https://www.eastmoney.com/"}};
+  hints->links = {{L"魔搭社区", L"https://modelscope.cn/"}};
+  hints->models = {{L"small", L"A", L"https://modelscope.cn/a"},
+                   {L"mid", L"B", L"https://modelscope.cn/b"}};
+  hints->hasContent = true;
+  post(WM_WIZ_HINTS, 0, std::move(hints));
+  sync();
+  EXPECT_EQ(visibleControls(), kAgreementPage);
+  EXPECT_EQ(text(kIdDataSourceIntro), L"新的说明");
+  EXPECT_EQ(text(kIdDataSourceLink1), L"东方财富：eastmoney.com");
+  EXPECT_TRUE(ctx_->dataSourceUrls[1].empty());
+
+  switchToOptions();
+  EXPECT_TRUE(visible(kIdDataSourceLink1));
+  EXPECT_FALSE(visible(kIdDataSourceLink2));
+  EXPECT_TRUE(visible(kIdExtraLink));
+  EXPECT_EQ(text(kIdExtraLink), L"魔搭社区");
+  EXPECT_TRUE(visible(kIdModelRow0));
+  EXPECT_TRUE(visible(kIdModelRow1));
+  EXPECT_FALSE(visible(kIdModelRow2));
+}
+
+TEST_F(WizardWindow, HintsAfterTheSwitchApplyAtOnce) {
+  open();
+  switchToOptions();
+  const std::wstring helpBefore = text(kIdModelHelpLink);
+  auto hints = std::make_unique<HintsDocument>();
+  hints->mirrorNote = L"镜像说明";
+  hints->helpUrl = L"https://www.orvalotrader.com/x";  // without a title: the help link stays
+  hints->hasContent = true;
+  post(WM_WIZ_HINTS, 0, std::move(hints));
+  sync();
+  EXPECT_EQ(text(kIdMirrorNote), L"镜像说明");
+  EXPECT_EQ(text(kIdModelHelpLink), helpBefore);
+  // No data sources in the document: the built-in links go away; the models stay.
+  EXPECT_FALSE(visible(kIdDataSourceLink1));
+  EXPECT_FALSE(visible(kIdDataSourceLink2));
+  EXPECT_FALSE(visible(kIdExtraLink));
+  EXPECT_TRUE(visible(kIdModelRow2));
+  EXPECT_EQ(ctx_->models.size(), 3u);
+}
+
+TEST_F(WizardWindow, ModelRowsMarkOnlyTheExactTier) {
+  open([](Ctx& ctx) { ctx.existingInstallDir = L"D:\\Apps\\OrvaloTrader"; });
+  auto hints = std::make_unique<HintsDocument>();
+  hints->models = {{L"mid", L"A", L"https://modelscope.cn/a"},
+                   {L"Mid", L"B", L"https://modelscope.cn/b"},
+                   {L"mid", L"C", L"https://modelscope.cn/c"}};
+  hints->hasContent = true;
+  // The tier of this machine does not matter: the test sets its own.
+  SendMessageW(window_, WM_NULL, 0, 0);
+  ctx_->recommendedTier = L"mid";
+  post(WM_WIZ_HINTS, 0, std::move(hints));
+  sync();
+  EXPECT_EQ(text(kIdModelRow0), L"A  ← 推荐");
+  EXPECT_EQ(text(kIdModelRow1), L"B");
+  EXPECT_EQ(text(kIdModelRow2), L"C  ← 推荐");
+}
+
+TEST_F(WizardWindow, ControlsSitWhereTheLayoutSaysAtTheWindowsDpi) {
+  open([](Ctx& ctx) { ctx.existingInstallDir = L"D:\\Apps\\OrvaloTrader"; });
+  const int dpi = static_cast<int>(GetDpiForWindow(window_));
+  RECT client;
+  GetClientRect(window_, &client);
+  EXPECT_EQ(client.right, clientRect(dpi).w);
+  EXPECT_EQ(client.bottom, clientRect(dpi).h);
+  for (int id = kIdTitle; id <= kIdPackageBar; ++id) {
+    RECT r;
+    GetWindowRect(item(id), &r);
+    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
+    const ControlRect expected = controlRect(id, dpi);
+    EXPECT_EQ((ControlRect{r.left, r.top, r.right - r.left, r.bottom - r.top}), expected)
+        << "control " << id << " at " << dpi << " DPI";
+  }
+  const char* expectDpi = getenv("ORVALO_EXPECT_DPI");
+  if (expectDpi) EXPECT_EQ(dpi, atoi(expectDpi));
+}

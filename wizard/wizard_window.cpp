@@ -1,0 +1,392 @@
+#include "wizard/wizard_window.h"
+
+#include "install/channel_stamp.h"
+#include "install/install_job.h"
+#include "install/registration.h"
+#include "prog/bar_values.h"
+#include "prog/debug_log.h"
+#include "prog/reporter.h"
+#include "resources/resource_ids.h"
+#include "uninstall/uninstall.h"
+#include "util/payload.h"
+#include "util/text.h"
+#include "wizard/hints/hints.h"
+#include "wizard/install_dir.h"
+#include "wizard/layout.h"
+#include "wizard/pages.h"
+#include "wizard/wizard_ids.h"
+#include "wizard/wizard_messages.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <system_error>
+
+namespace wizard {
+namespace {
+
+constexpr wchar_t kClassName[] = L"OrvaloSetupWizardWnd";
+constexpr wchar_t kTitle[] = L"OrvaloTrader 安装向导";
+constexpr wchar_t kBoxCaption[] = L"OrvaloTrader 安装";
+constexpr wchar_t kCancelQuestion[] = L"确定取消安装？未完成的下载将被清理。";
+constexpr wchar_t kInstallingButton[] = L"安装中…";
+constexpr wchar_t kRetryButton[] = L"重试安装";
+constexpr wchar_t kSuccessStatus[] = L"安装完成，主程序已启动。";
+constexpr wchar_t kFailurePrefix[] = L"安装失败：";
+constexpr wchar_t kUnknownError[] = L"未知错误";
+constexpr wchar_t kThreadStartFailed[] = L"无法启动安装线程";
+constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kWindowExStyle = WS_EX_APPWINDOW;
+
+// The window procedure reaches the run's record through this pointer, set at WM_CREATE.
+Ctx* g_ctx = nullptr;
+
+HWND control(HWND window, int id) { return GetDlgItem(window, id); }
+
+SIZE outerSize(int dpi) {
+  const ControlRect client = clientRect(dpi);
+  RECT r{0, 0, client.w, client.h};
+  AdjustWindowRectExForDpi(&r, kWindowStyle, FALSE, kWindowExStyle, static_cast<UINT>(dpi));
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+util::Handle makeManualResetEvent() { return util::Handle(CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
+
+void setInstallControls(HWND window, bool show) {
+  for (int id : {kIdOverallBar, kIdStatus, kIdPackageBar, kIdPackageLabel}) showControl(window, id, show);
+}
+
+// ---- creation and destruction ------------------------------------------------------------
+
+LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
+  g_ctx = static_cast<Ctx*>(create->lpCreateParams);
+  Ctx& ctx = *g_ctx;
+  const int dpi = static_cast<int>(GetDpiForWindow(window));
+
+  // The outer size was computed before the window had a monitor; make the client area exact
+  // for the DPI the window really has.
+  const SIZE size = outerSize(dpi);
+  SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+  ctx.cancelEvent = makeManualResetEvent();
+  ctx.agreementCancelEvent = makeManualResetEvent();
+  ctx.hintsCancelEvent = makeManualResetEvent();
+  if (!ctx.cancelEvent || !ctx.agreementCancelEvent || !ctx.hintsCancelEvent) return -1;
+
+  if (!createControls(window, ctx, dpi)) return -1;
+  std::string agreement;
+  if (loadRcData(IDR_AGREEMENT_BUILTIN, agreement).empty() && !agreement.empty()) setControlText(window, kIdAgreementEdit, util::toWide(util::kCodePageUtf8, agreement));
+
+  if (!ctx.existingInstallDir.empty()) prepareInstalledVariant(window, ctx);
+  return 0;
+}
+
+// Payloads still queued when the window goes away would never be handled: free them here.
+void freeQueuedPayloads(HWND window) {
+  MSG msg;
+  while (PeekMessageW(&msg, window, WM_WIZ_FIRST, WM_WIZ_LAST, PM_REMOVE)) {
+    switch (msg.message) {
+      case WM_WIZ_STATUS:
+      case WM_WIZ_DONE: util::takePayload<std::wstring>(msg.lParam); break;
+      case WM_WIZ_PROGRESS: util::takePayload<BarProgress>(msg.lParam); break;
+      case WM_WIZ_AGREEMENT: util::takePayload<AgreementPayload>(msg.lParam); break;
+      case WM_WIZ_HINTS: util::takePayload<HintsDocument>(msg.lParam); break;
+      case WM_WIZ_PACKAGE: util::takePayload<prog::TotalInfo>(msg.lParam); break;
+      default: break;
+    }
+  }
+}
+
+void onNcDestroy(HWND window) {
+  Ctx& ctx = *g_ctx;
+  SetEvent(ctx.agreementCancelEvent.get());
+  if (ctx.agreementThread.joinable()) ctx.agreementThread.join();
+  SetEvent(ctx.hintsCancelEvent.get());
+  if (ctx.hintsThread.joinable()) ctx.hintsThread.join();
+  ctx.browserInPlace.Reset();
+  ctx.browser.Reset();
+  ctx.titleFont.reset();
+  ctx.bodyFont.reset();
+  ctx.linkFont.reset();
+  // An install job still running tests this event; it is closed only after that job is joined.
+  if (!ctx.installThread.joinable()) ctx.cancelEvent.reset();
+  ctx.agreementCancelEvent.reset();
+  ctx.hintsCancelEvent.reset();
+  freeQueuedPayloads(window);
+  g_ctx = nullptr;
+  PostQuitMessage(0);
+}
+
+// ---- buttons -------------------------------------------------------------------------------
+
+void startInstall(HWND window, Ctx& ctx) {
+  const InstallDirCheck check = validateInstallDir(readInstallDir(window), ctx.createSubfolder);
+  if (!check.ok) {
+    MessageBoxW(window, check.message.c_str(), kBoxCaption, MB_ICONWARNING);
+    return;
+  }
+  ctx.installDir = check.dir;
+  ctx.cudaRequested = ctx.gpuCapable && IsDlgButtonChecked(window, kIdCuda) == BST_CHECKED;
+  if (ctx.installing.exchange(true)) return;
+  ResetEvent(ctx.cancelEvent.get());
+
+  enableControl(window, kIdFolderEdit, false);
+  enableControl(window, kIdBrowse, false);
+  enableControl(window, kIdCancel, true);
+  enableControl(window, kIdInstall, false);
+  setControlText(window, kIdInstall, kInstallingButton);
+  setInstallControls(window, true);
+  InvalidateRect(window, nullptr, TRUE);
+
+  try {
+    ctx.installThread = std::thread(ctx.installJob ? ctx.installJob : doInstall, &ctx, window);
+  } catch (const std::system_error&) {
+    // No job runs, so none will report its end: report it in its place.
+    util::postPayload(window, WM_WIZ_DONE, 0, std::make_unique<std::wstring>(kThreadStartFailed));
+  }
+}
+
+void onCancel(HWND window, Ctx& ctx) {
+  if (!ctx.installing) {
+    DestroyWindow(window);
+    return;
+  }
+  if (MessageBoxW(window, kCancelQuestion, kBoxCaption, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+    SetEvent(ctx.cancelEvent.get());
+  }
+}
+
+void onUninstall(HWND window, Ctx& ctx) {
+  if (runUninstall(ctx.existingInstallDir) == 0) DestroyWindow(window);
+}
+
+void onCommand(HWND window, int id) {
+  Ctx& ctx = *g_ctx;
+  const bool busy = ctx.installing;
+  switch (id) {
+    case kIdInstall:
+      if (!busy) startInstall(window, ctx);
+      return;
+    case kIdCancel: onCancel(window, ctx); return;
+    case kIdBrowse:
+      if (!busy) browseForFolder(window, ctx);
+      return;
+    case kIdDecline:
+      if (!busy) DestroyWindow(window);
+      return;
+    case kIdAccept:
+      if (!busy) showOptionsPage(window, ctx);
+      return;
+    case kIdUninstall:
+      if (!busy) onUninstall(window, ctx);
+      return;
+    case kIdSubfolder:
+      ctx.createSubfolder = IsDlgButtonChecked(window, kIdSubfolder) == BST_CHECKED;
+      return;
+    case kIdAgreementCheck:
+      enableControl(window, kIdAccept, IsDlgButtonChecked(window, kIdAgreementCheck) == BST_CHECKED);
+      return;
+    default: openLinkControl(window, ctx, id); return;
+  }
+}
+
+void onClose(HWND window) {
+  if (g_ctx->installing) {
+    MessageBeep(MB_ICONEXCLAMATION);
+    return;
+  }
+  DestroyWindow(window);
+}
+
+// ---- worker messages -------------------------------------------------------------------------
+
+void onStatus(HWND window, LPARAM lParam) {
+  const auto text = util::takePayload<std::wstring>(lParam);
+  if (text) setControlText(window, kIdStatus, *text);
+}
+
+void onProgress(HWND window, LPARAM lParam) {
+  const auto progress = util::takePayload<BarProgress>(lParam);
+  if (!progress) return;
+  HWND bar = control(window, kIdOverallBar);
+  const LONG_PTR style = GetWindowLongPtrW(bar, GWL_STYLE);
+  const bool marquee = (style & PBS_MARQUEE) != 0;
+  if (progress->total == 0) {
+    if (!marquee) {
+      SetWindowLongPtrW(bar, GWL_STYLE, style | PBS_MARQUEE);
+      SendMessageW(bar, PBM_SETMARQUEE, TRUE, 50);
+    }
+    return;
+  }
+  if (marquee) {
+    SetWindowLongPtrW(bar, GWL_STYLE, style & ~static_cast<LONG_PTR>(PBS_MARQUEE));
+    SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+  }
+  // Byte totals of 2 GiB and more do not fit the bar's 32-bit range: both values are scaled.
+  const prog::BarValues values = prog::barValues(progress->done, progress->total);
+  SendMessageW(bar, PBM_SETRANGE32, 0, values.range);
+  SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(values.position), 0);
+}
+
+void onPackage(HWND window, LPARAM lParam) {
+  const auto info = util::takePayload<prog::TotalInfo>(lParam);
+  if (!info) return;
+  HWND bar = control(window, kIdPackageBar);
+  SendMessageW(bar, PBM_SETRANGE32, 0, 1000);
+  SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(info->permille), 0);
+  wchar_t label[64];
+  swprintf(label, 64, L"安装包 %u/%u", static_cast<unsigned>(info->index),
+           static_cast<unsigned>(info->count));
+  setControlText(window, kIdPackageLabel, label);
+}
+
+void onDone(HWND window, WPARAM wParam, LPARAM lParam) {
+  Ctx& ctx = *g_ctx;
+  const auto failure = util::takePayload<std::wstring>(lParam);
+  if (ctx.installThread.joinable()) ctx.installThread.join();
+  ctx.installing = false;
+
+  const bool success = wParam != 0;
+  if (success) {
+    setControlText(window, kIdStatus, kSuccessStatus);
+    SetTimer(window, kCloseTimerId, kCloseDelayMs, nullptr);
+  } else {
+    setControlText(window, kIdStatus, std::wstring(kFailurePrefix) + (failure ? *failure : kUnknownError));
+    enableControl(window, kIdInstall, true);
+    setControlText(window, kIdInstall, kRetryButton);
+  }
+  for (int id : {kIdOverallBar, kIdPackageBar, kIdPackageLabel}) showControl(window, id, !success);
+  enableControl(window, kIdFolderEdit, true);
+  enableControl(window, kIdBrowse, true);
+  InvalidateRect(window, nullptr, TRUE);
+}
+
+void onAgreement(HWND window, LPARAM lParam) {
+  Ctx& ctx = *g_ctx;
+  const auto payload = util::takePayload<AgreementPayload>(lParam);
+  if (!payload) return;
+  appendDebugLog("AGREEMENT arrive: ver='" + util::toUtf8(payload->version) +
+                 "' textLen=" + std::to_string(payload->text.size()) +
+                 " html=" + (payload->htmlPath.empty() ? "none" : "yes"));
+  if (ctx.optionsShown) return;
+  if (!payload->version.empty()) ctx.agreementVersion = payload->version;
+  setControlText(window, kIdAgreementEdit, payload->text);
+}
+
+void onHints(HWND window, LPARAM lParam) {
+  const auto document = util::takePayload<HintsDocument>(lParam);
+  if (document) applyHints(window, *g_ctx, *document);
+}
+
+bool onSetCursor(HWND window, LPARAM lParam) {
+  if (LOWORD(lParam) != HTCLIENT) return false;
+  POINT pt;
+  if (!GetCursorPos(&pt) || !ScreenToClient(window, &pt)) return false;
+  HWND child = ChildWindowFromPoint(window, pt);
+  if (!child || child == window || !isColouredLink(GetDlgCtrlID(child))) return false;
+  SetCursor(LoadCursorW(nullptr, IDC_HAND));
+  return true;
+}
+
+LRESULT onCtlColorStatic(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND child = reinterpret_cast<HWND>(lParam);
+  if (!isColouredLink(GetDlgCtrlID(child))) return DefWindowProcW(window, message, wParam, lParam);
+  HDC dc = reinterpret_cast<HDC>(wParam);
+  SetTextColor(dc, kLinkColor);
+  SetBkMode(dc, TRANSPARENT);
+  return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+}
+
+LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!g_ctx && message != WM_CREATE) return DefWindowProcW(window, message, wParam, lParam);
+  switch (message) {
+    case WM_CREATE: return onCreate(window, reinterpret_cast<const CREATESTRUCTW*>(lParam));
+    case WM_COMMAND: onCommand(window, LOWORD(wParam)); return 0;
+    case WM_CLOSE: onClose(window); return 0;
+    case WM_TIMER:
+      if (wParam == kCloseTimerId) {
+        KillTimer(window, kCloseTimerId);
+        DestroyWindow(window);
+      }
+      return 0;
+    case WM_WIZ_STATUS: onStatus(window, lParam); return 0;
+    case WM_WIZ_PROGRESS: onProgress(window, lParam); return 0;
+    case WM_WIZ_PACKAGE: onPackage(window, lParam); return 0;
+    case WM_WIZ_DONE: onDone(window, wParam, lParam); return 0;
+    case WM_WIZ_AGREEMENT: onAgreement(window, lParam); return 0;
+    case WM_WIZ_HINTS: onHints(window, lParam); return 0;
+    case WM_SETCURSOR:
+      if (onSetCursor(window, lParam)) return TRUE;
+      break;
+    case WM_CTLCOLORSTATIC: return onCtlColorStatic(window, message, wParam, lParam);
+    case WM_NCDESTROY: onNcDestroy(window); return 0;
+    default: break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool registerClass(HINSTANCE instance) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  if (GetClassInfoExW(instance, kClassName, &wc)) return true;
+  wc.cbSize = sizeof wc;
+  wc.style = 0;
+  wc.lpfnWndProc = wizardProc;
+  wc.hInstance = instance;
+  wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_ICON));
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kClassName;
+  return RegisterClassExW(&wc) != 0;
+}
+
+}  // namespace
+
+std::unique_ptr<Ctx> makeCtx(const std::wstring& baseUrl) {
+  auto ctx = std::make_unique<Ctx>();
+  ctx->baseUrl = baseUrl;
+  const HintsDocument builtin = builtInHints();
+  for (size_t i = 0; i < 2 && i < builtin.dataSources.size(); ++i) {
+    ctx->dataSourceUrls[i] = builtin.dataSources[i].url;
+  }
+  ctx->localModelHelpUrl = builtin.helpUrl;
+  ctx->models = builtin.models;
+  ctx->existingInstallDir = readInstallLocation();
+  return ctx;
+}
+
+HWND createWizardWindow(Ctx* ctx) {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  if (!registerClass(instance)) return nullptr;
+  const SIZE size = outerSize(static_cast<int>(GetDpiForSystem()));
+  HWND window = CreateWindowExW(kWindowExStyle, kClassName, kTitle, kWindowStyle, CW_USEDEFAULT,
+                                CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr, instance, ctx);
+  if (!window) return nullptr;
+  ShowWindow(window, SW_SHOWNORMAL);
+  UpdateWindow(window);
+  return window;
+}
+
+void runMessageLoop() {
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+void finishRun(Ctx& ctx) {
+  if (ctx.installThread.joinable()) ctx.installThread.join();
+  ctx.cancelEvent.reset();
+}
+
+}  // namespace wizard
+
+int runWizard(const std::wstring& baseUrl) {
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&icc);
+  std::unique_ptr<wizard::Ctx> ctx = wizard::makeCtx(baseUrl);
+  if (wizard::createWizardWindow(ctx.get())) wizard::runMessageLoop();
+  wizard::finishRun(*ctx);
+  return 0;
+}
