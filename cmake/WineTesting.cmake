@@ -14,14 +14,23 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 include(GoogleTest)
 
-# orvalo_add_test(name SOURCES ... LIBS ... [LOCKS ...]): one test executable; its cases become
-# CTest tests, listed when CTest runs (the Wine server is up then, not during the build). LOCKS
-# names shared things (a registry value, a port) that no two of the tests may use at once.
+# orvalo_add_test(name SOURCES ... LIBS ... [RESOURCE_LOCK lock]): one test executable; its cases
+# become CTest tests, listed when CTest runs (the Wine server is up then, not during the build).
+# RESOURCE_LOCK keeps cases that touch the same shared state (a registry key of the prefix) from
+# running at the same time under ctest -j.
 function(orvalo_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;LOCKS" ${ARGN})
+  cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
+  # Only non-empty properties: an empty value would vanish from the list and shift the pairs.
+  set(properties TIMEOUT 120)
+  if(T_LABELS)
+    list(APPEND properties LABELS "${T_LABELS}")
+  endif()
+  if(T_RESOURCE_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 120 LABELS "${T_LABELS}" RESOURCE_LOCK "${T_LOCKS}")
+    PROPERTIES ${properties})
 endfunction()

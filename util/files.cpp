@@ -80,6 +80,35 @@ bool writeFile(const std::wstring& path, const void* data, size_t count) {
   return written == count;
 }
 
+bool readFile(const std::wstring& path, std::string& bytes, size_t maxBytes) {
+  bytes.clear();
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size)) return false;
+  if (static_cast<uint64_t>(size.QuadPart) > maxBytes) {
+    SetLastError(ERROR_FILE_TOO_LARGE);
+    return false;
+  }
+  // Read until the end rather than trusting the size: the file may change while it is read.
+  std::string data;
+  data.reserve(static_cast<size_t>(size.QuadPart));
+  char buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return false;
+    if (got == 0) break;
+    if (data.size() + got > maxBytes) {
+      SetLastError(ERROR_FILE_TOO_LARGE);
+      return false;
+    }
+    data.append(buffer, got);
+  }
+  bytes = std::move(data);
+  return true;
+}
+
 bool deleteFileForce(const std::wstring& path) {
   const DWORD attrs = GetFileAttributesW(path.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES) return true;

@@ -25,6 +25,10 @@ bool createDirectories(const std::wstring& path);
 // Creates or truncates the file and writes all bytes at once.
 bool writeFile(const std::wstring& path, const void* data, size_t count);
 
+// Reads the whole file into bytes. False when it cannot be opened or read, or when it holds more
+// than maxBytes (ERROR_FILE_TOO_LARGE then); bytes is empty after a failure.
+bool readFile(const std::wstring& path, std::string& bytes, size_t maxBytes = SIZE_MAX);
+
 // Deletes a file even when it is read-only. True when nothing is there; a folder is left alone.
 bool deleteFileForce(const std::wstring& path);
 

@@ -1,7 +1,6 @@
 #include "support/temp_dir.h"
 
 #include "util/files.h"
-#include "util/handles.h"
 #include "util/paths.h"
 
 #include <windows.h>
@@ -33,16 +32,8 @@ std::wstring TempDir::operator/(const std::wstring& name) const {
 }
 
 std::string readFileBytes(const std::wstring& path) {
-  util::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return {};
   std::string data;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    data.append(buffer, got);
-  }
-  return data;
+  return util::readFile(path, data) ? data : std::string();
 }
 
 bool fileExists(const std::wstring& path) {

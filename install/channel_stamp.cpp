@@ -1,0 +1,77 @@
+#include "install/channel_stamp.h"
+
+#include "resources/resource_ids.h"
+#include "util/handles.h"
+#include "util/paths.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr uint64_t kTrailerBytes = 8;
+
+// Reads exactly count bytes at offset; a positioned read, so the handle's own file pointer does
+// not matter.
+bool readAt(HANDLE file, uint64_t offset, char* out, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    OVERLAPPED at{};
+    const uint64_t position = offset + done;
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(position >> 32);
+    DWORD got = 0;
+    if (!ReadFile(file, out + done, static_cast<DWORD>(count - done), &got, &at) || got == 0) {
+      return false;
+    }
+    done += got;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool readStampTrailer(HANDLE file, std::string& payload) {
+  payload.clear();
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size) || static_cast<uint64_t>(size.QuadPart) <= kTrailerBytes) {
+    return false;
+  }
+  const uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
+  unsigned char trailer[kTrailerBytes];
+  if (!readAt(file, fileSize - kTrailerBytes, reinterpret_cast<char*>(trailer), sizeof trailer)) {
+    return false;
+  }
+  if (std::memcmp(trailer, kChannelStampMagic, sizeof kChannelStampMagic) != 0) return false;
+  const uint32_t length = uint32_t{trailer[4]} | (uint32_t{trailer[5]} << 8) |
+                          (uint32_t{trailer[6]} << 16) | (uint32_t{trailer[7]} << 24);
+  if (length < kMinChannelPayload || length > kMaxChannelPayload) return false;
+  if (fileSize - kTrailerBytes < length) return false;
+  std::string bytes(length, '\0');
+  if (!readAt(file, fileSize - kTrailerBytes - length, bytes.data(), length)) return false;
+  payload = std::move(bytes);
+  return true;
+}
+
+std::wstring readChannelStamp(std::string& payload) {
+  payload.clear();
+  const std::wstring self = util::modulePath();
+  util::FileHandle file(CreateFileW(self.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // A missing, damaged or oversized stamp is no error: the default payload takes its place.
+  if (file && readStampTrailer(file.get(), payload)) return {};
+  return loadRcData(IDR_CHANNEL_DEFAULT, payload);
+}
+
+std::wstring loadRcData(int id, std::string& bytes) {
+  bytes.clear();
+  HRSRC info = FindResourceW(nullptr, MAKEINTRESOURCEW(id), RT_RCDATA);
+  if (info == nullptr) return L"资源不存在";
+  HGLOBAL loaded = LoadResource(nullptr, info);
+  if (loaded == nullptr) return L"资源加载失败";
+  const void* data = LockResource(loaded);
+  const DWORD size = SizeofResource(nullptr, info);
+  if (data == nullptr || size == 0) return L"资源内容为空";
+  bytes.assign(static_cast<const char*>(data), size);
+  return {};
+}

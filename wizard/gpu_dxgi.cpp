@@ -1,0 +1,41 @@
+// The one part of the GPU advice that asks the system: the adapter list from DXGI.
+#include "wizard/gpu.h"
+
+#include <dxgi.h>
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <cwchar>
+#include <iterator>
+
+namespace {
+
+std::vector<AdapterDescription> enumerateAdapters() {
+  std::vector<AdapterDescription> adapters;
+  Microsoft::WRL::ComPtr<IDXGIFactory1> factory;
+  // Fails with DXGI_ERROR_UNSUPPORTED on a machine (or a Wine session) without a display.
+  if (FAILED(CreateDXGIFactory1(__uuidof(IDXGIFactory1),
+                                reinterpret_cast<void**>(factory.GetAddressOf())))) {
+    return adapters;
+  }
+  for (UINT index = 0;; ++index) {
+    Microsoft::WRL::ComPtr<IDXGIAdapter1> adapter;
+    const HRESULT hr = factory->EnumAdapters1(index, adapter.GetAddressOf());
+    // DXGI_ERROR_NOT_FOUND ends the list. Any other failure ends it too: the list has no other
+    // end, and a factory that keeps failing would otherwise be asked four billion times.
+    if (FAILED(hr)) break;
+    DXGI_ADAPTER_DESC1 desc{};
+    if (FAILED(adapter->GetDesc1(&desc))) continue;
+    AdapterDescription d;
+    d.description.assign(desc.Description, wcsnlen(desc.Description, std::size(desc.Description)));
+    d.vendorId = desc.VendorId;
+    d.flags = desc.Flags;
+    d.dedicatedVideoMemory = desc.DedicatedVideoMemory;
+    adapters.push_back(std::move(d));
+  }
+  return adapters;
+}
+
+}  // namespace
+
+GpuInfo detectGpu() { return chooseAdapter(enumerateAdapters()); }

@@ -1,0 +1,13 @@
+// The link allowlist: which web addresses the wizard may fetch or open. Only plain https
+// addresses on a few fixed domains (or their subdomains) pass, one list per kind of link.
+#pragma once
+
+#include <string>
+
+// The three link kinds; a kind is passed as a plain integer because it also arrives from data.
+constexpr int kLinkKindMarketData = 0;  // data-source and financial sites
+constexpr int kLinkKindModelHub = 1;    // model hubs
+constexpr int kLinkKindVendor = 2;      // the vendor's own site
+
+// True when address may be used with that kind. No side effects; safe from any thread.
+[[nodiscard]] bool isAllowedLink(const std::wstring& address, int kind);
