@@ -14,13 +14,14 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 include(GoogleTest)
 
-# orvalo_add_test(name SOURCES ... LIBS ...): one test executable; its cases become CTest tests,
-# listed when CTest runs (the Wine server is up then, not during the build).
+# orvalo_add_test(name SOURCES ... LIBS ... [PROPERTIES prop value ...]): one test executable; its
+# cases become CTest tests, listed when CTest runs (the Wine server is up then, not during the
+# build). PROPERTIES are added to every case, for example FIXTURES_REQUIRED.
 function(orvalo_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 120 LABELS "${T_LABELS}")
+    PROPERTIES TIMEOUT 120 ${T_PROPERTIES} LABELS "${T_LABELS}")
 endfunction()
