@@ -14,14 +14,15 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 include(GoogleTest)
 
-# orvalo_add_test(name SOURCES ... LIBS ... [RESOURCE_LOCK lock]): one test executable; its cases
-# become CTest tests, listed when CTest runs (the Wine server is up then, not during the build).
-# RESOURCE_LOCK keeps cases that touch the same shared state (a registry key of the prefix) from
-# running at the same time under ctest -j.
+# orvalo_add_test(name SOURCES ... LIBS ... [RESOURCE_LOCK lock] [PROPERTIES prop value ...]):
+# one test executable; its cases become CTest tests, listed when CTest runs (the Wine server is up
+# then, not during the build). RESOURCE_LOCK keeps cases that touch the same shared state (a
+# registry key of the prefix) from running at the same time under ctest -j; PROPERTIES are added
+# to every case, for example FIXTURES_REQUIRED.
 function(orvalo_add_test name)
-  cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   # Only non-empty properties: an empty value would vanish from the list and shift the pairs.
-  set(properties TIMEOUT 120)
+  set(properties TIMEOUT 120 ${T_PROPERTIES})
   if(T_LABELS)
     list(APPEND properties LABELS "${T_LABELS}")
   endif()

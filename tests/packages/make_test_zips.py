@@ -1,0 +1,108 @@
+#!/usr/bin/env python3
+"""Writes the zip archives the extraction tests read, into the folder given as argument.
+
+Made fresh for every test run with Python's zipfile, so that no binary archive lives in the
+repository and every odd name is spelled out here.
+"""
+import os
+import random
+import sys
+import zipfile
+
+# A fixed timestamp, checked against the extracted files' times.
+STAMP = (2021, 6, 15, 9, 30, 42)
+
+
+def info(name, method=zipfile.ZIP_DEFLATED):
+    entry = zipfile.ZipInfo(name, STAMP)
+    entry.compress_type = method
+    return entry
+
+
+class AnsiNamedInfo(zipfile.ZipInfo):
+    """An entry whose name is stored in the Chinese ANSI code page without the UTF-8 flag, as
+    older Chinese zip tools write it."""
+
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("gbk"), self.flag_bits & ~0x800
+
+
+def write(path, entries):
+    with zipfile.ZipFile(path, "w") as archive:
+        for name, data in entries:
+            entry = name if isinstance(name, zipfile.ZipInfo) else info(name)
+            archive.writestr(entry, data)
+
+
+def corrupt_entry_data(path, name):
+    """Flips one byte of a stored entry's data, so only its CRC-32 tells."""
+    with zipfile.ZipFile(path) as archive:
+        entry = archive.getinfo(name)
+        header_offset = entry.header_offset
+    with open(path, "r+b") as f:
+        f.seek(header_offset + 26)
+        name_len = int.from_bytes(f.read(2), "little")
+        extra_len = int.from_bytes(f.read(2), "little")
+        data_offset = header_offset + 30 + name_len + extra_len
+        f.seek(data_offset)
+        byte = f.read(1)
+        f.seek(data_offset)
+        f.write(bytes([byte[0] ^ 0xFF]))
+
+
+def main(out):
+    os.makedirs(out, exist_ok=True)
+    j = lambda name: os.path.join(out, name)
+    rng = random.Random(4)
+
+    write(j("one_folder.zip"), [
+        ("pkg/", b""), ("pkg/a.txt", b"alpha"), ("pkg/sub/", b""), ("pkg/sub/b.txt", b"beta"),
+    ])
+    write(j("two_folders.zip"), [("one/a.txt", b"1"), ("two/b.txt", b"2")])
+    write(j("top_file.zip"), [("pkg/a.txt", b"1"), ("readme.txt", b"2")])
+
+    # No directory entries; one large entry of mixed content to stream through several buffers.
+    big = b"".join(
+        rng.randbytes(4096) if i % 2 else (b"quant %d " % i) * 512 for i in range(900))
+    write(j("no_dir_entries.zip"), [
+        ("x/y/z.txt", b"deep"), ("x/big.bin", big), ("x/w.txt", b"shallow"),
+    ])
+    with open(j("no_dir_entries.big.bin"), "wb") as f:
+        f.write(big)
+
+    with zipfile.ZipFile(j("empty.zip"), "w"):
+        pass
+
+    # One archive per unsafe name: a good entry before it, another after it.
+    unsafe = ["../evil.dll", "a\\..\\b.txt", "/abs.txt", "\\abs.txt", "C:x.txt", "a/../"]
+    for index, name in enumerate(unsafe):
+        write(j("unsafe_%d.zip" % index), [
+            ("before.txt", b"before"), (info(name), b"" if name.endswith("/") else b"evil"),
+            ("after.txt", b"after"),
+        ])
+
+    write(j("dot_pieces.zip"), [("a/./b.txt", b"b"), ("a/..b/c.txt", b"c"), ("d//e.txt", b"e")])
+
+    write(j("crc.zip"), [
+        (info("good1.txt", zipfile.ZIP_STORED), b"first good entry"),
+        (info("good2.txt", zipfile.ZIP_STORED), b"second good entry"),
+        (info("bad.txt", zipfile.ZIP_STORED), b"this entry gets one byte flipped"),
+        (info("after.txt", zipfile.ZIP_STORED), b"never reached"),
+    ])
+    corrupt_entry_data(j("crc.zip"), "bad.txt")
+
+    with open(j("not_a_zip.zip"), "wb") as f:
+        f.write(b"PK\x03\x04 this is plain text that only starts like a zip\n" * 20)
+    with open(j("one_folder.zip"), "rb") as f:
+        whole = f.read()
+    with open(j("truncated.zip"), "wb") as f:
+        f.write(whole[: len(whole) - 30])
+
+    # Chinese names in both encodings. 乗 is 0x81 0x5C in GBK: its second byte is a backslash,
+    # which only a decoder that knows the code page keeps inside the character.
+    ansi = AnsiNamedInfo("包/乗汉字.txt", STAMP)
+    write(j("chinese.zip"), [("包/中文名.txt", "UTF-8 名字".encode()), (ansi, b"GBK name")])
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])

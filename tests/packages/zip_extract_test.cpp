@@ -1,0 +1,271 @@
+#include "packages/zip_extract.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <ctime>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "support/temp_dir.h"
+#include "util/files.h"
+#include "util/text.h"
+
+using testing_support::dirExists;
+using testing_support::fileExists;
+using testing_support::readFileBytes;
+using testing_support::TempDir;
+
+namespace {
+
+// The archives written by make_test_zips.py before the tests run.
+std::wstring testZip(const std::wstring& name) {
+  return util::toWide(util::kCodePageUtf8, ORVALO_TEST_ZIP_DIR) + L"\\" + name;
+}
+
+using Calls = std::vector<std::pair<uint64_t, uint64_t>>;
+
+struct Extraction {
+  bool ok = false;
+  std::wstring contentRoot = L"stale";  // must be cleared by every call
+  std::wstring failure;
+  Calls progress;
+};
+
+Extraction extract(const std::wstring& zip, const std::wstring& target) {
+  Extraction result;
+  result.ok = extractZip(zip, target, result.contentRoot, &result.failure,
+                         [&result](uint64_t done, uint64_t total) {
+                           result.progress.emplace_back(done, total);
+                           return false;  // ignored: extraction cannot be cancelled
+                         });
+  return result;
+}
+
+std::set<std::wstring> entryNames(const std::wstring& folder) {
+  std::set<std::wstring> names;
+  util::forEachEntry(folder, [&](const std::wstring&, const WIN32_FIND_DATAW& data) {
+    names.insert(data.cFileName);
+    return true;
+  });
+  return names;
+}
+
+}  // namespace
+
+TEST(IsSafeEntryPath, RefusesNamesThatLeaveTheTarget) {
+  for (const wchar_t* name :
+       {L"", L"../evil.dll", L"a\\..\\b.txt", L"/abs.txt", L"\\abs.txt", L"C:x.txt", L"c:\\x.txt",
+        L"a/../", L"..", L"a/..", L"a/b\\..\\..\\c"}) {
+    EXPECT_FALSE(isSafeEntryPath(name)) << util::toUtf8(name);
+  }
+}
+
+TEST(IsSafeEntryPath, AcceptsDotPiecesDoubledSeparatorsAndLaterColons) {
+  for (const wchar_t* name : {L"a/./b.txt", L"./x", L"a/..b/c", L"a/.../c", L"...", L"..a", L"a//b",
+                              L"ab:c", L"pkg/", L"包/乗.txt"}) {
+    EXPECT_TRUE(isSafeEntryPath(name)) << util::toUtf8(name);
+  }
+}
+
+TEST(FindContentRoot, OnlyASingleSubfolderIsEntered) {
+  TempDir tmp;
+  EXPECT_EQ(findContentRoot(tmp.path()), tmp.path()) << "empty folder";
+  EXPECT_EQ(findContentRoot(tmp / L"missing"), tmp / L"missing");
+  ASSERT_TRUE(util::createDirectories(tmp / L"only\\inner"));
+  EXPECT_EQ(findContentRoot(tmp.path()), tmp.path() + L"\\only");
+  ASSERT_TRUE(util::writeFile(tmp / L"file.txt", "x", 1));
+  EXPECT_EQ(findContentRoot(tmp.path()), tmp.path()) << "a top-level file";
+  TempDir single;
+  ASSERT_TRUE(util::writeFile(single / L"file.txt", "x", 1));
+  EXPECT_EQ(findContentRoot(single.path()), single.path()) << "a single file";
+}
+
+TEST(ExtractZip, OneTopLevelFolderBecomesTheContentRoot) {
+  TempDir tmp;
+  const std::wstring target = tmp / L"out";
+  const Extraction r = extract(testZip(L"one_folder.zip"), target);
+  ASSERT_TRUE(r.ok) << util::toUtf8(r.failure);
+  EXPECT_EQ(r.contentRoot, target + L"\\pkg");
+  EXPECT_EQ(readFileBytes(target + L"\\pkg\\a.txt"), "alpha");
+  EXPECT_EQ(readFileBytes(target + L"\\pkg\\sub\\b.txt"), "beta");
+  EXPECT_EQ(r.progress, (Calls{{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}}));
+  EXPECT_TRUE(r.failure.empty());
+}
+
+TEST(ExtractZip, TwoTopLevelFoldersOrATopLevelFileKeepTheTarget) {
+  TempDir tmp;
+  for (const wchar_t* zip : {L"two_folders.zip", L"top_file.zip"}) {
+    const std::wstring target = tmp / zip;
+    const Extraction r = extract(testZip(zip), target);
+    ASSERT_TRUE(r.ok) << util::toUtf8(r.failure);
+    EXPECT_EQ(r.contentRoot, target) << util::toUtf8(zip);
+  }
+  EXPECT_TRUE(fileExists(tmp / L"top_file.zip\\readme.txt"));
+  EXPECT_TRUE(fileExists(tmp / L"two_folders.zip\\two\\b.txt"));
+}
+
+TEST(ExtractZip, FoldersAreMadeWithoutDirectoryEntriesAndDataAndTimesSurvive) {
+  TempDir tmp;
+  const std::wstring target = tmp / L"out";
+  const Extraction r = extract(testZip(L"no_dir_entries.zip"), target);
+  ASSERT_TRUE(r.ok) << util::toUtf8(r.failure);
+  EXPECT_EQ(r.contentRoot, target + L"\\x");
+  EXPECT_EQ(readFileBytes(target + L"\\x\\y\\z.txt"), "deep");
+  EXPECT_EQ(readFileBytes(target + L"\\x\\w.txt"), "shallow");
+  // Several megabytes, larger than every buffer on the way: the streaming must not lose a byte.
+  const std::string big = readFileBytes(target + L"\\x\\big.bin");
+  EXPECT_GT(big.size(), 4000000u);
+  EXPECT_TRUE(big == readFileBytes(testZip(L"no_dir_entries.big.bin")));
+
+  // The entry's local time 2021-06-15 09:30:42, as the library converts it.
+  std::tm stamp{};
+  stamp.tm_year = 2021 - 1900;
+  stamp.tm_mon = 5;
+  stamp.tm_mday = 15;
+  stamp.tm_hour = 9;
+  stamp.tm_min = 30;
+  stamp.tm_sec = 42;
+  stamp.tm_isdst = -1;
+  const uint64_t expected =
+      (static_cast<uint64_t>(std::mktime(&stamp)) + 11644473600ULL) * 10000000ULL;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ASSERT_TRUE(
+      GetFileAttributesExW((target + L"\\x\\y\\z.txt").c_str(), GetFileExInfoStandard, &data));
+  const uint64_t written = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                           data.ftLastWriteTime.dwLowDateTime;
+  EXPECT_EQ(written, expected);
+}
+
+TEST(ExtractZip, EmptyArchiveGivesTheEmptyTargetAndOneProgressCall) {
+  TempDir tmp;
+  const std::wstring target = tmp / L"out";
+  const Extraction r = extract(testZip(L"empty.zip"), target);
+  ASSERT_TRUE(r.ok) << util::toUtf8(r.failure);
+  EXPECT_EQ(r.contentRoot, target);
+  EXPECT_TRUE(dirExists(target));
+  EXPECT_TRUE(entryNames(target).empty());
+  EXPECT_EQ(r.progress, (Calls{{0, 0}}));
+}
+
+TEST(ExtractZip, UnsafeNamesStopTheExtractionAndNothingLeavesTheTarget) {
+  const std::vector<std::wstring> unsafe = {L"../evil.dll", L"a\\..\\b.txt", L"/abs.txt",
+                                            L"\\abs.txt",   L"C:x.txt",      L"a/../"};
+  for (size_t i = 0; i < unsafe.size(); ++i) {
+    SCOPED_TRACE(util::toUtf8(unsafe[i]));
+    TempDir tmp;
+    const std::wstring target = tmp / L"out";
+    const Extraction r = extract(testZip(L"unsafe_" + std::to_wstring(i) + L".zip"), target);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.failure, L"压缩包含非法路径条目：" + unsafe[i]);
+    EXPECT_TRUE(r.contentRoot.empty());
+    // The entry before stays, the one after is never reached, nothing lands beside the target.
+    EXPECT_EQ(readFileBytes(target + L"\\before.txt"), "before");
+    EXPECT_EQ(entryNames(target), std::set<std::wstring>{L"before.txt"});
+    EXPECT_EQ(entryNames(tmp.path()), std::set<std::wstring>{L"out"});
+    EXPECT_EQ(r.progress, (Calls{{0, 3}, {1, 3}}));
+  }
+}
+
+TEST(ExtractZip, DotPiecesAndDoubledSeparatorsStayInside) {
+  TempDir tmp;
+  const std::wstring target = tmp / L"out";
+  const Extraction r = extract(testZip(L"dot_pieces.zip"), target);
+  ASSERT_TRUE(r.ok) << util::toUtf8(r.failure);
+  EXPECT_EQ(readFileBytes(target + L"\\a\\b.txt"), "b");
+  EXPECT_EQ(readFileBytes(target + L"\\a\\..b\\c.txt"), "c");
+  EXPECT_EQ(readFileBytes(target + L"\\d\\e.txt"), "e");
+  EXPECT_EQ(entryNames(tmp.path()), std::set<std::wstring>{L"out"});
+}
+
+TEST(ExtractZip, CrcMismatchFailsAfterTheGoodEntriesWereWritten) {
+  TempDir tmp;
+  const std::wstring target = tmp / L"out";
+  const Extraction r = extract(testZip(L"crc.zip"), target);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.failure, L"解压失败：bad.txt");
+  EXPECT_TRUE(r.contentRoot.empty());
+  EXPECT_EQ(readFileBytes(target + L"\\good1.txt"), "first good entry");
+  EXPECT_EQ(readFileBytes(target + L"\\good2.txt"), "second good entry");
+  EXPECT_FALSE(fileExists(target + L"\\after.txt"));
+  EXPECT_EQ(r.progress, (Calls{{0, 4}, {1, 4}, {2, 4}}));
+}
+
+TEST(ExtractZip, FilesThatAreNoZipCannotBeRead) {
+  TempDir tmp;
+  for (const std::wstring& zip :
+       {testZip(L"not_a_zip.zip"), testZip(L"truncated.zip"), tmp / L"missing.zip", tmp.path()}) {
+    const Extraction r = extract(zip, tmp / L"out");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.failure, L"无法读取压缩包：" + zip);
+    EXPECT_TRUE(r.contentRoot.empty());
+    EXPECT_TRUE(r.progress.empty());
+  }
+}
+
+TEST(ExtractZip, OldFilesInTheTargetAreRemovedFirst) {
+  TempDir tmp;
+  const std::wstring target = tmp / L"out";
+  ASSERT_TRUE(util::createDirectories(target + L"\\pkg\\old"));
+  ASSERT_TRUE(util::writeFile(target + L"\\stale.txt", "old", 3));
+  ASSERT_TRUE(util::writeFile(target + L"\\pkg\\a.txt", "previous attempt", 16));
+  SetFileAttributesW((target + L"\\pkg\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  const Extraction r = extract(testZip(L"one_folder.zip"), target);
+  ASSERT_TRUE(r.ok) << util::toUtf8(r.failure);
+  EXPECT_EQ(r.contentRoot, target + L"\\pkg") << "the stale file must not make two top entries";
+  EXPECT_EQ(entryNames(target + L"\\pkg"), (std::set<std::wstring>{L"a.txt", L"sub"}));
+  EXPECT_EQ(readFileBytes(target + L"\\pkg\\a.txt"), "alpha");
+}
+
+TEST(ExtractZip, TargetThatCannotBeCreatedIsReported) {
+  TempDir tmp;
+  ASSERT_TRUE(util::writeFile(tmp / L"blocker", "x", 1));
+  const std::wstring target = tmp / L"blocker\\out";
+  const Extraction r = extract(testZip(L"one_folder.zip"), target);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.failure, L"无法重建解压目录：" + target);
+  EXPECT_TRUE(r.contentRoot.empty());
+}
+
+TEST(ExtractZip, WithoutProgressOrFailureTextStillReportsTheResult) {
+  TempDir tmp;
+  std::wstring root;
+  EXPECT_FALSE(extractZip(testZip(L"crc.zip"), tmp / L"a", root, nullptr, nullptr));
+  EXPECT_TRUE(extractZip(testZip(L"one_folder.zip"), tmp / L"b", root, nullptr, nullptr));
+  EXPECT_EQ(root, tmp / L"b\\pkg");
+}
+
+// Also run on an English system (see CMakeLists.txt), whose ANSI code page cannot spell the
+// Chinese folders: archive and files must go through wide paths.
+TEST(ExtractZipUnicode, ChineseNamesInBothEncodingsBelowAChineseFolder) {
+  TempDir tmp;
+  ASSERT_TRUE(util::createDirectories(tmp / L"下载"));
+  const std::wstring zip = tmp / L"下载\\量化包.zip";
+  ASSERT_TRUE(CopyFileW(testZip(L"chinese.zip").c_str(), zip.c_str(), FALSE));
+  const std::wstring target = tmp / L"解压\\目标";
+
+  const Extraction r = extract(zip, target);
+  ASSERT_TRUE(r.ok) << util::toUtf8(r.failure);
+  // Flagged UTF-8: the same name on every system.
+  EXPECT_EQ(readFileBytes(target + L"\\包\\中文名.txt"), "UTF-8 名字");
+  // Unflagged: the system's ANSI code page decides, as the packer's tool intended.
+  std::wstring ansiName =
+      util::toWide(util::kCodePageAnsi, "\xB0\xFC/\x81\x5C\xBA\xBA\xD7\xD6.txt");
+  for (wchar_t& c : ansiName) {
+    if (c == L'/') c = L'\\';
+  }
+  EXPECT_EQ(readFileBytes(target + L"\\" + ansiName), "GBK name");
+  if (GetACP() == 936) {
+    EXPECT_EQ(ansiName, L"包\\乗汉字.txt") << "the trail byte 0x5C is no separator";
+    EXPECT_EQ(r.contentRoot, target + L"\\包");
+  }
+}
+
+TEST(ExtractZipUnicode, FailureTextsCarryTheWidePath) {
+  TempDir tmp;
+  const std::wstring zip = tmp / L"没有\\包.zip";
+  const Extraction r = extract(zip, tmp / L"解压");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.failure, L"无法读取压缩包：" + zip);
+}

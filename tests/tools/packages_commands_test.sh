@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# orvalo-tool unzip and copy: one result line, exit status 0 only on success.
+# Arguments: the wine-run launcher, orvalo-tool.exe, the folder of the test archives.
+set -euo pipefail
+run=$1 tool=$2 zips=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+win() { printf 'Z:%s' "${1//\//\\}"; }
+
+expect() {  # expect STATUS LINE COMMAND...
+  local status=$1 line=$2 out rc=0
+  shift 2
+  out=$("$run" "$tool" "$@" 2>/dev/null) || rc=$?
+  if [ "$rc" != "$status" ] || [ "$out" != "$line" ]; then
+    printf 'FAIL: %s\n  got (%s) %s\n  want (%s) %s\n' "$*" "$rc" "$out" "$status" "$line"
+    exit 1
+  fi
+}
+
+target=$(win "$work/解压")
+expect 0 "$target\\pkg" unzip "$(win "$zips/one_folder.zip")" "$target"
+[ "$(cat "$work/解压/pkg/sub/b.txt")" = beta ]
+expect 1 "error: 解压失败：bad.txt" unzip "$(win "$zips/crc.zip")" "$(win "$work/crc")"
+expect 1 "error: 无法读取压缩包：$(win "$zips/not_a_zip.zip")" \
+  unzip "$(win "$zips/not_a_zip.zip")" "$(win "$work/text")"
+
+expect 0 "ok" copy "$(win "$work/解压/pkg")" "$(win "$work/安装")"
+[ "$(cat "$work/安装/sub/b.txt")" = beta ]
+expect 1 "error: 源目录不存在：$(win "$work/none")" copy "$(win "$work/none")" "$(win "$work/安装")"
+expect 1 "error: usage: copy SRC DST" copy "$(win "$work/none")"
+echo ok

@@ -1,0 +1,108 @@
+#include "util/copy_dir.h"
+
+#include <windows.h>
+
+#include "net/error_text.h"
+#include "util/database_files.h"
+#include "util/files.h"
+#include "util/paths.h"
+
+namespace util {
+namespace {
+
+const wchar_t kTempSuffix[] = L".upg_tmp";
+
+struct CopyState {
+  const ByteProgress& progress;
+  std::wstring* failureText;
+  uint64_t done = 0;
+  uint64_t total = 0;
+};
+
+void setFailure(CopyState& state, const std::wstring& text) {
+  if (state.failureText) *state.failureText = text;
+}
+
+bool isFolder(const std::wstring& path) {
+  const DWORD attrs = GetFileAttributesW(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool isPlainFile(const std::wstring& path) {
+  const DWORD attrs = GetFileAttributesW(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The entry's path below the folder being walked; starts with '\' when the folder ended in one,
+// which joinPath handles the same way.
+std::wstring relativePath(const std::wstring& entry, const std::wstring& folder) {
+  size_t skip = folder.size();
+  if (folder.empty() || folder.back() != L'\\') ++skip;
+  return skip < entry.size() ? entry.substr(skip) : std::wstring();
+}
+
+bool countOneFile(CopyState& state) {
+  ++state.done;
+  return state.progress ? state.progress(state.done, state.total) : true;
+}
+
+bool replaceFile(CopyState& state, const std::wstring& source, const std::wstring& target,
+                 const std::wstring& rel) {
+  // Beside the target, so that the final move stays on one volume and is a rename.
+  const std::wstring temp = target + kTempSuffix;
+  if (isPlainFile(temp)) deleteFileForce(temp);
+
+  if (!CopyFileExW(source.c_str(), temp.c_str(), nullptr, nullptr, nullptr,
+                   COPY_FILE_ALLOW_DECRYPTED_DESTINATION)) {
+    const std::wstring reason = lastErrorText();  // before the clean-up changes the last error
+    deleteFileForce(temp);
+    setFailure(state, L"复制失败：" + rel + L"（" + reason + L"）");
+    return false;
+  }
+  if (!MoveFileExW(temp.c_str(), target.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const std::wstring reason = lastErrorText();
+    deleteFileForce(temp);
+    setFailure(state, L"替换失败：" + rel + L"（" + reason + L"）");
+    return false;
+  }
+  return countOneFile(state);
+}
+
+bool copyLevel(CopyState& state, const std::wstring& sourceDir, const std::wstring& destDir) {
+  return forEachEntry(sourceDir, [&](const std::wstring& entry, const WIN32_FIND_DATAW& data) {
+    const std::wstring rel = relativePath(entry, sourceDir);
+    const std::wstring target = joinPath(destDir, rel);
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (!createDirectories(target)) {
+        setFailure(state, L"无法创建目录：" + target);
+        return false;
+      }
+      // Links to folders are created as plain folders but not followed: what they point to
+      // is not part of the package (countFiles does not count through them either).
+      if (!isWalkableFolder(data)) return true;
+      return copyLevel(state, entry, target);
+    }
+    if (isDatabaseFile(rel)) return countOneFile(state);
+    return replaceFile(state, entry, target, rel);
+  });
+}
+
+}  // namespace
+
+bool copyDirContents(const std::wstring& sourceDir, const std::wstring& destDir,
+                     const ByteProgress& progress, std::wstring* failureText) {
+  if (!isFolder(sourceDir)) {
+    if (failureText) *failureText = L"源目录不存在：" + sourceDir;
+    return false;
+  }
+  if (!createDirectories(destDir)) {
+    if (failureText) *failureText = L"无法创建目录：" + destDir;
+    return false;
+  }
+  CopyState state{progress, failureText};
+  state.total = countFiles(sourceDir);
+  return copyLevel(state, sourceDir, destDir);
+}
+
+}  // namespace util

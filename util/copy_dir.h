@@ -1,0 +1,19 @@
+// Puts the content of an unpacked package in place: every file below a source folder goes to
+// the same relative place below a destination folder, each through a temporary copy beside its
+// target and one move over it, so a program file is either the old or the new one, never half
+// written. Database files (isDatabaseFile) in the source are skipped: user data always wins.
+#pragma once
+
+#include <string>
+
+#include "util/byte_progress.h"
+
+namespace util {
+
+// progress receives (files handled, files in the tree) after each file, skipped ones included;
+// false stops the copy (result false, no failure text). failureText, when given, receives the
+// reason of a failure: "源目录不存在：", "无法创建目录：", "复制失败：" or "替换失败：" texts.
+[[nodiscard]] bool copyDirContents(const std::wstring& sourceDir, const std::wstring& destDir,
+                                   const ByteProgress& progress, std::wstring* failureText);
+
+}  // namespace util
