@@ -9,6 +9,7 @@
 #include "wizard/wizard_ids.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <shobjidl.h>
 
 #include <memory>
@@ -177,7 +178,7 @@ bool isColouredLink(int id) {
 bool createControls(HWND window, Ctx& ctx, int dpi) {
   createFonts(ctx);
 
-  const GpuInfo gpu = detectGpu();
+  const GpuInfo gpu = ctx.gpuDetector ? ctx.gpuDetector() : detectGpu();
   ctx.gpuCapable = gpu.gpuCapable;
   ctx.recommendedTier = tierFor(gpu);
   const std::wstring gpuLine = gpuText(gpu);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "util/handles.h"
+#include "wizard/gpu.h"
 #include "wizard/hints/hints.h"
 
 #include <windows.h>
@@ -54,6 +55,8 @@ struct Ctx {
   bool browserCreated = false;
 
   InstallJob installJob = nullptr;
+  // Looks at the graphics adapters when the window is created; tests give a fixed machine.
+  GpuInfo (*gpuDetector)() = detectGpu;
   // Whether the window starts the agreement and hints retrievals when it is created.
   bool startRetrievals = true;
 };

@@ -16,11 +16,31 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <new>
 #include <functional>
 #include <set>
 #include <thread>
 
 using namespace wizard;
+
+// Every allocation of this test program is counted, so that a payload the window forgets to free
+// shows as a difference.
+namespace {
+std::atomic<long> g_liveAllocations{0};
+}
+void* operator new(size_t size) {
+  void* p = std::malloc(size ? size : 1);
+  if (!p) throw std::bad_alloc();
+  ++g_liveAllocations;
+  return p;
+}
+void operator delete(void* p) noexcept {
+  if (!p) return;
+  --g_liveAllocations;
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -38,6 +58,10 @@ void heldJob(Ctx* ctx, HWND window) {
     PostMessageW(window, WM_WIZ_DONE, 1, 0);
   }
 }
+
+// A machine with an 8 GiB graphics adapter: the CUDA option is offered, tier "mid".
+GpuInfo eightGigabyteGpu() { return GpuInfo{true, L"Test Adapter", 8ull << 30}; }
+GpuInfo noGpu() { return GpuInfo{}; }
 
 std::wstring textOf(HWND control) {
   wchar_t buffer[2048] = {};
@@ -92,6 +116,7 @@ class WizardWindow : public ::testing::Test {
       ctx_ = makeCtx(L"http://127.0.0.1:9");
       ctx_->existingInstallDir.clear();  // whatever the prefix's registry holds
       ctx_->installJob = heldJob;
+      ctx_->gpuDetector = eightGigabyteGpu;
       if (prepare) prepare(*ctx_);
       window_ = createWizardWindow(ctx_.get());
       uiThreadId_ = GetCurrentThreadId();
@@ -212,7 +237,7 @@ TEST_F(WizardWindow, AcceptSwitchesToTheOptionsPage) {
                             kIdModelListLabel, kIdModelRow0,    kIdModelRow1,     kIdModelRow2,
                             kIdModelFileNote,  kIdMirrorNote,   kIdModelHelpLink, kIdCancel,
                             kIdInstall};
-  if (ctx_->gpuCapable) expected.insert(kIdCuda);
+  expected.insert(kIdCuda);
   EXPECT_EQ(visibleControls(), expected);
   EXPECT_EQ(text(kIdInstall), L"开始安装");
   EXPECT_EQ(text(kIdFolderEdit), util::localAppDataDirectory() + L"\\Programs\\OrvaloTrader");
@@ -481,4 +506,103 @@ TEST_F(WizardWindow, ControlsSitWhereTheLayoutSaysAtTheWindowsDpi) {
   }
   const char* expectDpi = getenv("ORVALO_EXPECT_DPI");
   if (expectDpi) EXPECT_EQ(dpi, atoi(expectDpi));
+}
+
+TEST_F(WizardWindow, WithoutASuitableGpuTheCudaOptionStaysHidden) {
+  open([](Ctx& ctx) { ctx.gpuDetector = noGpu; });
+  switchToOptions();
+  EXPECT_FALSE(visible(kIdCuda));
+  EXPECT_EQ(ctx_->recommendedTier, L"small");
+  EXPECT_EQ(text(kIdGpuText),
+            L"显卡：未检测到可用独立显卡（本地 GPU 推理需专用显存 ≥ 6 GB）\n推荐本地模型：1.5B ~ 3B（Q4 量化），或改用服务器智能分析");
+  EXPECT_NE(text(kIdModelRow0).find(L"  ← 推荐"), std::wstring::npos);
+  // A checked but hidden box is ignored when the install starts.
+  SendMessageW(item(kIdCuda), BM_SETCHECK, BST_CHECKED, 0);
+  startInstall();
+  EXPECT_FALSE(ctx_->cudaRequested);
+}
+
+TEST_F(WizardWindow, CudaChoiceIsReadWhenTheInstallStarts) {
+  open();
+  switchToOptions();
+  EXPECT_EQ(text(kIdGpuText).rfind(L"显卡：Test Adapter（专用显存 8 GB）", 0), 0u);
+  click(kIdCuda);
+  startInstall();
+  EXPECT_TRUE(ctx_->cudaRequested);
+}
+
+TEST_F(WizardWindow, ControlsHaveTheirStylesAndFonts) {
+  open();
+  auto style = [this](int id) { return static_cast<DWORD>(GetWindowLongW(item(id), GWL_STYLE)); };
+  auto exStyle = [this](int id) { return static_cast<DWORD>(GetWindowLongW(item(id), GWL_EXSTYLE)); };
+  const DWORD editBits = WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
+  EXPECT_EQ(style(kIdAgreementEdit) & editBits, editBits);
+  EXPECT_FALSE(style(kIdAgreementEdit) & WS_BORDER);
+  EXPECT_FALSE(exStyle(kIdAgreementEdit) & WS_EX_CLIENTEDGE);
+  EXPECT_TRUE(exStyle(kIdFolderEdit) & WS_EX_CLIENTEDGE);
+  EXPECT_TRUE(style(kIdFolderEdit) & ES_AUTOHSCROLL);
+  EXPECT_EQ(style(kIdAccept) & (WS_TABSTOP | BS_DEFPUSHBUTTON), static_cast<DWORD>(WS_TABSTOP | BS_DEFPUSHBUTTON));
+  EXPECT_EQ(style(kIdDecline) & 0xF, static_cast<DWORD>(BS_PUSHBUTTON));
+  EXPECT_EQ(style(kIdOverallBar) & (PBS_SMOOTH | PBS_MARQUEE), static_cast<DWORD>(PBS_SMOOTH | PBS_MARQUEE));
+  EXPECT_EQ(style(kIdFullAgreementLink) & (SS_NOTIFY | SS_RIGHT), static_cast<DWORD>(SS_NOTIFY | SS_RIGHT));
+  EXPECT_EQ(text(kIdModelFileNote), L"本地大模型文件需自行下载并放入安装目录 models\\llm 文件夹（GGUF 格式）");
+
+  auto font = [this](int id) { return reinterpret_cast<HGDIOBJ>(SendMessageW(item(id), WM_GETFONT, 0, 0)); };
+  for (int id : {kIdTitle, kIdAgreementTitle, kIdDataSourceTitle, kIdModelTitle}) EXPECT_EQ(font(id), ctx_->titleFont.get()) << id;
+  for (int id : {kIdAgreementEdit, kIdFolderEdit, kIdInstall, kIdStatus, kIdGpuText}) EXPECT_EQ(font(id), ctx_->bodyFont.get()) << id;
+  for (int id : {kIdFullAgreementLink, kIdDataSourceLink1, kIdModelRow2, kIdModelHelpLink}) EXPECT_EQ(font(id), ctx_->linkFont.get()) << id;
+  LOGFONTW link{};
+  ASSERT_NE(GetObjectW(ctx_->linkFont.get(), sizeof link, &link), 0);
+  EXPECT_TRUE(link.lfUnderline);
+  LOGFONTW title{};
+  ASSERT_NE(GetObjectW(ctx_->titleFont.get(), sizeof title, &title), 0);
+  EXPECT_EQ(title.lfWeight, 600);
+}
+
+TEST_F(WizardWindow, LinksAreColouredButTheAgreementLinkIsNot) {
+  open();
+  HDC dc = CreateCompatibleDC(nullptr);
+  for (int id : {kIdDataSourceLink1, kIdModelRow0, kIdModelHelpLink, kIdExtraLink}) {
+    SetTextColor(dc, RGB(1, 2, 3));
+    const LRESULT brush = SendMessageW(window_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                       reinterpret_cast<LPARAM>(item(id)));
+    EXPECT_EQ(GetTextColor(dc), static_cast<COLORREF>(0x00CC6600)) << id;
+    EXPECT_EQ(GetBkMode(dc), TRANSPARENT);
+    EXPECT_EQ(brush, reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE)));
+  }
+  SetTextColor(dc, RGB(1, 2, 3));
+  SendMessageW(window_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+               reinterpret_cast<LPARAM>(item(kIdFullAgreementLink)));
+  EXPECT_NE(GetTextColor(dc), static_cast<COLORREF>(0x00CC6600));
+  DeleteDC(dc);
+}
+
+TEST_F(WizardWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
+  // A first window warms up whatever the system keeps for good.
+  open();
+  SendMessageW(window_, WM_CLOSE, 0, 0);
+  ui_.join();
+  ctx_.reset();
+  const long baseline = g_liveAllocations;
+
+  open();
+  HWND window = window_;
+  std::thread worker([window] {
+    for (int i = 0; i < 40; ++i) {
+      if (i == 20) PostMessageW(window, WM_CLOSE, 0, 0);
+      util::postPayload(window, WM_WIZ_STATUS, 0, std::make_unique<std::wstring>(L"正在下载依赖包… 10%"));
+      util::postPayload(window, WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{1, 2}));
+      util::postPayload(window, WM_WIZ_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{1, 2, 3}));
+      auto agreement = std::make_unique<AgreementPayload>();
+      agreement->text = std::wstring(300, L'协');
+      util::postPayload(window, WM_WIZ_AGREEMENT, 0, std::move(agreement));
+      auto hints = std::make_unique<HintsDocument>();
+      hints->mirrorNote = std::wstring(100, L'x');
+      util::postPayload(window, WM_WIZ_HINTS, 0, std::move(hints));
+    }
+  });
+  worker.join();
+  ui_.join();
+  ctx_.reset();
+  EXPECT_EQ(g_liveAllocations, baseline);
 }
