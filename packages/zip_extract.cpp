@@ -213,6 +213,7 @@ bool extractZip(const std::wstring& zipPath, const std::wstring& targetDir,
   if (progress) progress(0, count);
 
   std::vector<char> buffer(kWriteBufferBytes);
+  std::wstring knownFolder;
   bool failed = false;
   for (mz_uint i = 0; i < count && !failed; ++i) {
     mz_zip_archive_file_stat stat;
@@ -240,10 +241,14 @@ bool extractZip(const std::wstring& zipPath, const std::wstring& targetDir,
       continue;
     }
 
+    // Entries of one folder usually follow each other: its existence is checked once for them.
     const std::wstring parent = out.substr(0, out.rfind(L'\\'));
-    if (!util::createDirectories(parent)) {
-      setFailure(failureText, L"无法创建目录：" + parent);
-      return false;
+    if (parent != knownFolder) {
+      if (!util::createDirectories(parent)) {
+        setFailure(failureText, L"无法创建目录：" + parent);
+        return false;
+      }
+      knownFolder = parent;
     }
     if (!extractEntryToFile(zip, i, stat, out, buffer)) {
       setFailure(failureText, L"解压失败：" + name);
