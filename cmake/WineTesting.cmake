@@ -14,13 +14,23 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 include(GoogleTest)
 
-# orvalo_add_test(name SOURCES ... LIBS ...): one test executable; its cases become CTest tests,
-# listed when CTest runs (the Wine server is up then, not during the build).
+# orvalo_add_test(name [SERVERS] SOURCES ... LIBS ...): one test executable; its cases become
+# CTest tests, listed when CTest runs (the Wine server is up then, not during the build).
+# SERVERS: the cases use the loopback download servers (tests/support/test_servers.h).
 function(orvalo_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "SERVERS" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  # Empty values would vanish from the property list and shift its pairs: add only what is set.
+  set(properties TIMEOUT 120)
+  if(T_LABELS)
+    list(APPEND properties LABELS "${T_LABELS}")
+  endif()
+  if(T_SERVERS)
+    target_link_libraries(${name} PRIVATE orvalo_test_servers)
+    list(APPEND properties FIXTURES_REQUIRED test_servers)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 120 LABELS "${T_LABELS}")
+    PROPERTIES ${properties})
 endfunction()
