@@ -20,6 +20,14 @@ using ByteProgress = std::function<bool(uint64_t done, uint64_t total)>;
 // owner creates, sets and closes it.
 using CancelEvent = void*;
 
+// The four inputs of one download, for callers that keep or pass them around together.
+struct DownloadRequest {
+  std::wstring url;       // http or https
+  std::wstring destPath;  // full path; its folder must exist
+  ByteProgress progress;  // may be empty
+  CancelEvent cancelEvent = nullptr;
+};
+
 extern const wchar_t kCancelledText[];  // "已取消"
 
 // True when the event is present and signalled.

@@ -18,6 +18,7 @@ action=${1:?usage: servers.sh start|stop STATE_DIR}
 state=${2:?usage: servers.sh start|stop STATE_DIR}
 mkdir -p "$state"
 state=$(cd "$state" && pwd)
+nginx=$(command -v nginx || echo /usr/sbin/nginx)  # sbin may be missing from PATH
 
 free_port() {
   python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
@@ -76,7 +77,7 @@ start_nginx() {
     http=$(free_port); tls=$(free_port); untrusted=$(free_port)
     sed -e "s|@STATE@|$state|g" -e "s|@HTTP_PORT@|$http|" -e "s|@TLS_PORT@|$tls|" \
       -e "s|@UNTRUSTED_TLS_PORT@|$untrusted|" "$here/nginx.conf.in" >"$state/nginx/nginx.conf"
-    setsid nginx -p "$state/nginx" -c "$state/nginx/nginx.conf" \
+    setsid "$nginx" -p "$state/nginx" -c "$state/nginx/nginx.conf" \
       </dev/null >>"$state/logs/nginx.out" 2>&1 &
     echo $! >"$state/nginx.pid"
     # Another program may have taken a port between the choice and the start: try again.
