@@ -14,14 +14,18 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 include(GoogleTest)
 
-# orvalo_add_test(name SOURCES ... LIBS ... [RESOURCE_LOCK lock] [PROPERTIES prop value ...]):
-# one test executable; its cases become CTest tests, listed when CTest runs (the Wine server is up
-# then, not during the build). RESOURCE_LOCK keeps cases that touch the same shared state (a
-# registry key of the prefix) from running at the same time under ctest -j; PROPERTIES are added
-# to every case, for example FIXTURES_REQUIRED.
+# orvalo_add_test(name [SERVERS] SOURCES ... LIBS ... [RESOURCE_LOCK lock]
+#                 [PROPERTIES prop value ...]): one test executable; its cases become CTest tests,
+# listed when CTest runs (the Wine server is up then, not during the build).
+# SERVERS: the cases use the loopback download servers (tests/support/test_servers.h).
+# RESOURCE_LOCK keeps cases that touch the same shared state (a registry key of the prefix) from
+# running at the same time under ctest -j; PROPERTIES are added to every case.
 function(orvalo_add_test name)
-  cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
-  # Only non-empty properties: an empty value would vanish from the list and shift the pairs.
+  cmake_parse_arguments(T "SERVERS" "RESOURCE_LOCK" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  # Empty values would vanish from the property list and shift its pairs: add only what is set.
   set(properties TIMEOUT 120 ${T_PROPERTIES})
   if(T_LABELS)
     list(APPEND properties LABELS "${T_LABELS}")
@@ -29,9 +33,10 @@ function(orvalo_add_test name)
   if(T_RESOURCE_LOCK)
     list(APPEND properties RESOURCE_LOCK ${T_RESOURCE_LOCK})
   endif()
-  add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  if(T_SERVERS)
+    target_link_libraries(${name} PRIVATE orvalo_test_servers)
+    list(APPEND properties FIXTURES_REQUIRED test_servers)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES ${properties})
 endfunction()

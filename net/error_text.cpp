@@ -34,8 +34,12 @@ std::wstring lastErrorText() {
   }
   if (text.empty()) text = L"未知错误（代码 " + std::to_wstring(code) + L"）";
 
+  trimTrailingBreaks(text);
+  return text;
+}
+
+void trimTrailingBreaks(std::wstring& text) {
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
     text.pop_back();
   }
-  return text;
 }

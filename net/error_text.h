@@ -6,3 +6,6 @@
 // Description of the calling thread's last error (GetLastError is read first, so call it right
 // after the failing call). Never empty: unknown codes read "未知错误（代码 N）".
 std::wstring lastErrorText();
+
+// Removes trailing carriage returns, line feeds and spaces (system texts end in "\r\n").
+void trimTrailingBreaks(std::wstring& text);

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Download and digest speed of orvalo-tool against curl, aria2c and sha256sum, all in the same
+# run against nginx on loopback, with the peak memory of the tool's Windows process.
+#   bash bench/download/run.sh            (build tree: $ORVALO_BUILD_DIR or build/)
+# Test files and downloads stay in the build tree (bench-download/); the servers and the Wine
+# server are stopped at the end.
+set -euo pipefail
+ORVALO_ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+build=${ORVALO_BUILD_DIR:-$ORVALO_ROOT/build}
+# shellcheck source=scripts/lib/session.sh
+. "$ORVALO_ROOT/scripts/lib/session.sh"
+servers=$ORVALO_ROOT/tests/support/servers/servers.sh
+
+"$ORVALO_ROOT/scripts/setup.sh"
+configure_and_build "$build" >/dev/null
+work=$build/bench-download
+state=$work/servers
+out=$work/out
+mkdir -p "$state/www/bench" "$out"
+
+cleanup() {
+  "$servers" stop "$state" || true
+  stop_session
+  rm -rf "$out"
+}
+trap cleanup EXIT
+start_wine "$build"
+"$servers" start "$state"
+# shellcheck disable=SC1091
+. "$state/servers.env"
+base=http://127.0.0.1:$http_port/bench
+
+for mib in 64 512; do
+  file=$state/www/bench/f$mib.bin
+  if [ "$(stat -c %s "$file" 2>/dev/null || echo 0)" != $((mib * 1048576)) ]; then
+    head -c $((mib * 1048576)) /dev/urandom >"$file"
+  fi
+done
+
+now() { date +%s.%N; }
+# seconds COMMAND...: runs it quietly and prints the elapsed seconds.
+seconds() {
+  local start
+  start=$(now)
+  "$@" >/dev/null 2>&1
+  awk -v a="$(now)" -v b="$start" 'BEGIN { printf "%.2f", a - b }' 
+}
+# tool LOG ARGS...: orvalo-tool under /usr/bin/time, its stderr (progress, peak) kept in LOG.
+tool() {
+  local log=$1
+  shift
+  /usr/bin/time -v "$build/wine-run" "$build/bin/orvalo-tool.exe" "$@" >"$log.out" 2>"$log"
+  grep -qx 'ok\|[0-9a-f]\{64\}' "$log.out"
+}
+peak_mib() {  # the Windows process's own peak working set, and the whole Wine process's RSS
+  local ws rss
+  ws=$(sed -n 's/^peak-working-set \([0-9]*\) bytes/\1/p' "$1" | tail -n1)
+  rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$1")
+  awk -v ws="$ws" -v rss="$rss" \
+    'BEGIN { printf "%.1f MiB working set, %.1f MiB Wine process RSS", ws / 1048576, rss / 1024 }' 
+}
+winpath() { echo "Z:${1//\//\\}"; }
+same() { cmp -s "$1" "$2" || { echo "MISMATCH: $2" >&2; exit 1; }; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+echo "== 64 MiB, limit_rate 2m per connection"
+rm -f "$out"/*
+t_curl=$(seconds curl -sS -o "$out/curl64" "$base/f64.bin?rate=2m")
+same "$state/www/bench/f64.bin" "$out/curl64"
+t_aria=$(seconds aria2c -q -x6 -s6 -k2M --allow-overwrite=true -d "$out" -o aria64 "$base/f64.bin?rate=2m")
+same "$state/www/bench/f64.bin" "$out/aria64"
+t_tool=$(seconds tool "$work/fetch64.log" fetch "$base/f64.bin?rate=2m" "$(winpath "$out/tool64")")
+same "$state/www/bench/f64.bin" "$out/tool64"
+echo "curl ${t_curl}s, aria2c ${t_aria}s, orvalo-tool ${t_tool}s"
+echo "orvalo-tool speed: $(ratio "$t_curl" "$t_tool") x curl (goal >= 5), $(ratio "$t_aria" "$t_tool") x aria2c (goal >= 0.95)"
+echo "orvalo-tool peak: $(peak_mib "$work/fetch64.log")"
+
+echo "== 512 MiB, no limit"
+rm -f "$out"/*
+t_curl=$(seconds curl -sS -o "$out/curl512" "$base/f512.bin")
+same "$state/www/bench/f512.bin" "$out/curl512"
+rm -f "$out/curl512"
+t_tool=$(seconds tool "$work/fetch512.log" fetch "$base/f512.bin" "$(winpath "$out/tool512")")
+same "$state/www/bench/f512.bin" "$out/tool512"
+echo "curl ${t_curl}s, orvalo-tool ${t_tool}s"
+echo "orvalo-tool throughput: $(ratio "$t_curl" "$t_tool") x curl (goal >= 0.5)"
+echo "orvalo-tool peak: $(peak_mib "$work/fetch512.log")"
+
+echo "== SHA-256 of 512 MiB"
+t_sum=$(seconds sha256sum "$state/www/bench/f512.bin")
+t_tool=$(seconds tool "$work/sha512.log" sha256 "$(winpath "$state/www/bench/f512.bin")")
+expected=$(sha256sum "$state/www/bench/f512.bin" | cut -d' ' -f1)
+[ "$(cat "$work/sha512.log.out")" = "$expected" ] || { echo "digest MISMATCH" >&2; exit 1; }
+echo "sha256sum ${t_sum}s, orvalo-tool ${t_tool}s"
+echo "orvalo-tool throughput: $(ratio "$t_sum" "$t_tool") x sha256sum (goal >= 0.8)"
+echo "orvalo-tool peak: $(peak_mib "$work/sha512.log")"

@@ -1,0 +1,40 @@
+// The one entry point through which the system fetches anything, and the types every download
+// path shares: the result record, the progress callback and the cancel event.
+#pragma once
+
+#include "util/byte_progress.h"
+
+#include <cstdint>
+#include <string>
+
+struct DownloadResult {
+  bool ok = false;         // the destination file is complete and in place
+  bool cancelled = false;  // the caller stopped the download; never together with ok
+  std::wstring message;    // empty on success, "已取消" when cancelled, else the failure text
+};
+
+// ByteProgress is called with (bytes done, bytes total; 0 when the size is unknown) on the
+// downloading thread, never by two threads at once; returning false cancels.
+
+// A manual-reset event handle (HANDLE), or null. Downloads only test it without waiting; the
+// owner creates, sets and closes it.
+using CancelEvent = void*;
+
+// The four inputs of one download, for callers that keep or pass them around together.
+struct DownloadRequest {
+  std::wstring url;       // http or https
+  std::wstring destPath;  // full path; its folder must exist
+  ByteProgress progress;  // may be empty
+  CancelEvent cancelEvent = nullptr;
+};
+
+extern const wchar_t kCancelledText[];  // "已取消"
+
+// True when the event is present and signalled.
+bool isCancelSignalled(CancelEvent event);
+
+// Fetches url into destPath (its folder must exist): probes the server, then downloads in
+// parallel parts (ranges honoured, 8 MiB or more) or as one resumable stream. Partial data of a
+// failed call stays beside destPath for the next call to resume; a cancelled call leaves none.
+DownloadResult downloadFile(const std::wstring& url, const std::wstring& destPath,
+                            const ByteProgress& progress, CancelEvent cancelEvent);

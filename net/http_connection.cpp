@@ -1,0 +1,124 @@
+#include "net/http_connection.h"
+
+#include <cwchar>
+
+namespace {
+
+constexpr wchar_t kUserAgent[] = L"OrvaloSetup/1.0";
+constexpr DWORD kMaxConnectionsPerServer = 8;  // room for the six parts of a download
+constexpr int kResolveTimeoutMs = 15000;
+constexpr int kConnectTimeoutMs = 20000;
+constexpr int kSendTimeoutMs = 30000;
+constexpr int kReceiveTimeoutMs = 60000;
+
+// Buffer sizes include the terminating zero; longer hosts or targets make the split fail.
+constexpr DWORD kHostBufferChars = 256;
+constexpr DWORD kPathBufferChars = 2048;
+
+}  // namespace
+
+bool crackUrl(const std::wstring& url, std::wstring& host, uint16_t& port, bool& secure,
+              std::wstring& path) {
+  wchar_t hostBuffer[kHostBufferChars] = {};
+  wchar_t pathBuffer[kPathBufferChars] = {};
+  wchar_t extraBuffer[kPathBufferChars] = {};
+  URL_COMPONENTS parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = hostBuffer;
+  parts.dwHostNameLength = kHostBufferChars;
+  parts.lpszUrlPath = pathBuffer;
+  parts.dwUrlPathLength = kPathBufferChars;
+  parts.lpszExtraInfo = extraBuffer;
+  parts.dwExtraInfoLength = kPathBufferChars;
+  if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) return false;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+    SetLastError(ERROR_WINHTTP_UNRECOGNIZED_SCHEME);
+    return false;
+  }
+  std::wstring target = pathBuffer;
+  target += extraBuffer;  // the query (and fragment) belong to the request target
+  if (target.size() >= kPathBufferChars) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return false;
+  }
+  if (target.empty() || target[0] != L'/') target.insert(0, L"/");
+  host = hostBuffer;
+  port = parts.nPort;
+  secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  path = std::move(target);
+  return true;
+}
+
+bool openHttpConnection(HttpConnection& connection, const std::wstring& url) {
+  if (!crackUrl(url, connection.host, connection.port, connection.secure, connection.path)) {
+    return false;
+  }
+  connection.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!connection.session) return false;
+  DWORD maxConnections = kMaxConnectionsPerServer;
+  WinHttpSetOption(connection.session.get(), WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &maxConnections,
+                   sizeof maxConnections);
+  connection.connection.reset(
+      WinHttpConnect(connection.session.get(), connection.host.c_str(), connection.port, 0));
+  return connection.connection.valid();
+}
+
+InternetHandle openGetRequest(const HttpConnection& connection) {
+  InternetHandle request(WinHttpOpenRequest(
+      connection.connection.get(), L"GET", connection.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+      WINHTTP_DEFAULT_ACCEPT_TYPES, connection.secure ? WINHTTP_FLAG_SECURE : 0));
+  if (request) {
+    WinHttpSetTimeouts(request.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                       kReceiveTimeoutMs);
+  }
+  return request;
+}
+
+bool sendRequest(HINTERNET request, const std::wstring& headers) {
+  const wchar_t* extra = headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str();
+  const DWORD extraLength = headers.empty() ? 0 : static_cast<DWORD>(-1);
+  return WinHttpSendRequest(request, extra, extraLength, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+         WinHttpReceiveResponse(request, nullptr);
+}
+
+DWORD responseStatus(HINTERNET request) {
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                      WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+  return status;
+}
+
+bool probeRangeSupport(const HttpConnection& connection, uint64_t& total) {
+  total = 0;
+  InternetHandle request = openGetRequest(connection);
+  if (!request) return false;
+  if (!sendRequest(request.get(), L"Range: bytes=0-0\r\n")) return false;
+  // 200 means the server ignores ranges; the body it started to send is never read.
+  if (responseStatus(request.get()) != HTTP_STATUS_PARTIAL_CONTENT) return false;
+
+  wchar_t value[128] = {};
+  DWORD size = sizeof value;
+  if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX,
+                           value, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return false;
+  }
+  const wchar_t* slash = std::wcsrchr(value, L'/');
+  if (!slash) return false;
+  // "bytes 0-0/*" (size unknown) parses as 0 and so fails like a missing size.
+  const uint64_t size64 = std::wcstoull(slash + 1, nullptr, 10);
+  if (size64 == 0) return false;
+  total = size64;
+  return true;
+}
+
+bool queryRemoteSize(const std::wstring& url, uint64_t& size) {
+  size = 0;
+  HttpConnection connection;
+  if (!openHttpConnection(connection, url)) return false;
+  const bool probed = probeRangeSupport(connection, size);
+  connection.close();
+  if (!probed) size = 0;
+  return probed && size > 0;
+}

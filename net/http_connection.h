@@ -1,0 +1,66 @@
+// WinHTTP plumbing shared by every download: URL splitting, the per-download connection record,
+// the set-up of GET requests and the range probe that chooses between one stream and parts.
+#pragma once
+
+#include "util/handles.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdint>
+#include <string>
+
+// Not every SDK's winhttp.h names it.
+constexpr DWORD kStatusRangeNotSatisfiable = 416;
+
+struct InternetHandleTraits {  // WinHttpOpen, WinHttpConnect, WinHttpOpenRequest
+  using Type = HINTERNET;
+  static Type invalid() noexcept { return nullptr; }
+  static void close(Type h) noexcept { WinHttpCloseHandle(h); }
+};
+using InternetHandle = util::UniqueHandle<InternetHandleTraits>;
+
+// One WinHTTP session and connect handle for one URL. Opened, used and closed by one thread,
+// except that the parts of a multi-part download open requests on `connection` at the same time;
+// nothing here changes while they run.
+struct HttpConnection {
+  // Declared before `connection` so that the connect handle is closed first.
+  InternetHandle session;
+  InternetHandle connection;
+  std::wstring host;
+  std::wstring path;  // request target: the URL's path followed by its query
+  uint16_t port = 0;
+  bool secure = false;
+
+  // Connect handle first, then the session.
+  void close() noexcept {
+    connection.reset();
+    session.reset();
+  }
+};
+
+// Splits an http or https URL. A user name or password in it is dropped; a host of more than 255
+// characters or a request target of more than 2047 makes the split fail.
+[[nodiscard]] bool crackUrl(const std::wstring& url, std::wstring& host, uint16_t& port,
+                            bool& secure, std::wstring& path);
+
+// Fills the record and opens its handles; on failure the handles opened so far stay in the
+// record and the last error is the failing call's.
+[[nodiscard]] bool openHttpConnection(HttpConnection& connection, const std::wstring& url);
+
+// A GET request on the connection with the download time-outs set; empty on failure.
+InternetHandle openGetRequest(const HttpConnection& connection);
+
+// Sends the request with optional extra headers (each ending in "\r\n") and waits for the
+// response headers.
+[[nodiscard]] bool sendRequest(HINTERNET request, const std::wstring& headers);
+
+// The numeric status of a received response; 0 when it cannot be read.
+DWORD responseStatus(HINTERNET request);
+
+// Asks for the first byte. True, with the resource size in `total`, only for a 206 answer whose
+// Content-Range states a size above 0; `total` is 0 otherwise.
+[[nodiscard]] bool probeRangeSupport(const HttpConnection& connection, uint64_t& total);
+
+// The probe on a connection of its own; true only with a size above 0.
+[[nodiscard]] bool queryRemoteSize(const std::wstring& url, uint64_t& size);

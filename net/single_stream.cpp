@@ -1,0 +1,177 @@
+#include "net/single_stream.h"
+
+#include "net/error_text.h"
+#include "util/files.h"
+#include "util/handles.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <vector>
+
+namespace {
+
+enum class Outcome { Complete, Cancelled, Failed };
+
+std::wstring interruptedText(const std::wstring& description) {
+  return L"网络中断（" + description + L"），保留断点可重试";
+}
+
+// The body's stated length, read as text: WinHTTP's numeric form is 32 bits wide. 0 when absent.
+uint64_t contentLength(HINTERNET request) {
+  wchar_t value[32] = {};
+  DWORD size = sizeof value;
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                           value, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return 0;
+  }
+  return std::wcstoull(value, nullptr, 10);
+}
+
+// Everything between the request and the end of the body. The request and the partial file are
+// owned by the caller, which closes them on every path.
+class Transfer {
+ public:
+  Transfer(const HttpConnection& connection, const std::wstring& partPath,
+           const ByteProgress& progress, CancelEvent cancelEvent)
+      : connection_(connection), partPath_(partPath), progress_(progress), cancel_(cancelEvent) {}
+
+  Outcome run(InternetHandle& request, util::FileHandle& file, std::wstring& message) {
+    uint64_t have = existingFileSize(partPath_);
+    bool rangeRetried = false;
+    DWORD status = 0;
+    for (;;) {
+      request = openGetRequest(connection_);
+      if (!request) {
+        message = L"创建请求失败（" + lastErrorText() + L"）";
+        return Outcome::Failed;
+      }
+      const std::wstring range =
+          have > 0 ? L"Range: bytes=" + std::to_wstring(have) + L"-\r\n" : std::wstring();
+      if (!sendRequest(request.get(), range)) {
+        message = L"连接服务器失败（" + lastErrorText() + L"）";
+        return Outcome::Failed;
+      }
+      status = responseStatus(request.get());
+      // The partial file already held everything (or more): start over once, without a range.
+      if (status != kStatusRangeNotSatisfiable || rangeRetried) break;
+      util::deleteFileForce(partPath_);
+      have = 0;
+      request.reset();
+      rangeRetried = true;
+    }
+
+    file.reset(CreateFileW(partPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+      message = L"无法写入文件：" + partPath_ + L"（" + lastErrorText() + L"）";
+      return Outcome::Failed;
+    }
+    LARGE_INTEGER offset = {};
+    if (status == HTTP_STATUS_OK) {
+      // The whole resource follows whatever was asked for.
+      SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN);
+      SetEndOfFile(file.get());
+      have = 0;
+    } else if (status == HTTP_STATUS_PARTIAL_CONTENT) {
+      offset.QuadPart = static_cast<LONGLONG>(have);
+      SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN);
+    } else {
+      message = L"服务器返回异常状态码：" + std::to_wstring(status);
+      return Outcome::Failed;
+    }
+
+    const uint64_t length = contentLength(request.get());
+    const uint64_t total = length > 0 ? have + length : 0;
+    if (progress_ && !progress_(have, total)) return Outcome::Cancelled;
+    return receive(request.get(), file.get(), have, total, message);
+  }
+
+ private:
+  Outcome receive(HINTERNET request, HANDLE file, uint64_t& have, uint64_t total,
+                  std::wstring& message) {
+    std::vector<char> buffer;
+    for (;;) {
+      if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
+      DWORD available = 0;
+      if (!WinHttpQueryDataAvailable(request, &available)) {
+        message = interruptedText(lastErrorText());
+        return Outcome::Failed;
+      }
+      if (available == 0) {
+        // WinHTTP reports a connection closed early as a normal end of the body. A stated length
+        // that did not arrive is an interrupted transfer, resumable like any other, not a
+        // complete file: many downloads have no digest to catch the short file later.
+        if (total > 0 && have < total) {
+          SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
+          message = interruptedText(lastErrorText());
+          return Outcome::Failed;
+        }
+        return Outcome::Complete;
+      }
+      buffer.assign(available, 0);
+      DWORD read = 0;
+      if (!WinHttpReadData(request, buffer.data(), available, &read) || read == 0) {
+        message = interruptedText(lastErrorText());
+        return Outcome::Failed;
+      }
+      DWORD written = 0;
+      if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written < read) {
+        message = L"写入磁盘失败（" + lastErrorText() + L"）";
+        return Outcome::Failed;
+      }
+      have += written;
+      if (progress_ && !progress_(have, total)) return Outcome::Cancelled;
+    }
+  }
+
+  const HttpConnection& connection_;
+  const std::wstring& partPath_;
+  const ByteProgress& progress_;
+  CancelEvent cancel_;
+};
+
+}  // namespace
+
+std::wstring partialPath(const std::wstring& destPath) { return destPath + L".part"; }
+
+uint64_t existingFileSize(const std::wstring& path) {
+  util::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size = {};
+  if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return 0;
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
+DownloadResult downloadSingleStream(const HttpConnection& connection, const std::wstring& destPath,
+                                    const ByteProgress& progress, CancelEvent cancelEvent) {
+  const std::wstring partPath = partialPath(destPath);
+  DownloadResult result;
+  InternetHandle request;
+  util::FileHandle file;
+  const Outcome outcome =
+      Transfer(connection, partPath, progress, cancelEvent).run(request, file, result.message);
+  if (file) {
+    FlushFileBuffers(file.get());
+    file.reset();
+  }
+  request.reset();
+
+  switch (outcome) {
+    case Outcome::Complete:
+      if (MoveFileExW(partPath.c_str(), destPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        result.ok = true;
+      } else {
+        result.message = L"下载文件改名失败（" + lastErrorText() + L"）";
+      }
+      break;
+    case Outcome::Cancelled:
+      util::deleteFileForce(partPath);
+      result.cancelled = true;
+      result.message = kCancelledText;
+      break;
+    case Outcome::Failed:
+      break;  // the partial file stays for the next call to resume
+  }
+  return result;
+}

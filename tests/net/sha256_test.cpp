@@ -1,0 +1,76 @@
+#include "net/sha256.h"
+
+#include "net_test_helpers.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+using testing_support::TempDir;
+
+namespace {
+
+TEST(Sha256File, EmptyFileGivesTheDigestOfNothingWithoutProgress) {
+  TempDir dir;
+  net_tests::writeBytes(dir / L"empty", "");
+  net_tests::ProgressLog progress;
+  std::string digest;
+  ASSERT_TRUE(sha256File(dir / L"empty", digest, nullptr, progress.recorder()));
+  EXPECT_EQ(digest, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_TRUE(progress.calls.empty());
+}
+
+TEST(Sha256File, OneMebibyteIsOneBlockAndOneProgressCall) {
+  TempDir dir;
+  net_tests::writeBytes(dir / L"zeros", std::string(1048576, '\0'));
+  net_tests::ProgressLog progress;
+  std::string digest;
+  std::wstring failure = L"untouched";
+  ASSERT_TRUE(sha256File(dir / L"zeros", digest, &failure, progress.recorder()));
+  EXPECT_EQ(digest, "30e14955ebf1352266dc2ff8067e68104607e750abb9d3b36582b8af909fcb58");
+  EXPECT_EQ(failure, L"untouched");
+  EXPECT_EQ(progress.calls,
+            (std::vector<std::pair<uint64_t, uint64_t>>{{1048576, 1048576}}));
+}
+
+TEST(Sha256File, ShortInputMatchesTheKnownDigest) {
+  TempDir dir;
+  net_tests::writeBytes(dir / L"abc", "abc");
+  std::string digest;
+  ASSERT_TRUE(sha256File(dir / L"abc", digest, nullptr, {}));
+  EXPECT_EQ(digest, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(Sha256File, MissingFileNamesThePathAndGivesNoDigest) {
+  TempDir dir;
+  const std::wstring path = dir / L"missing.zip";
+  std::string digest = "unchanged";
+  std::wstring failure;
+  EXPECT_FALSE(sha256File(path, digest, &failure, {}));
+  EXPECT_EQ(digest, "unchanged");
+  EXPECT_EQ(failure.rfind(L"无法打开文件：" + path + L"（", 0), 0u)
+      << testing::PrintToString(failure);
+  EXPECT_EQ(failure.back(), L'）');
+  EXPECT_FALSE(sha256File(path, digest, nullptr, {}));  // no text asked for, none produced
+}
+
+TEST(Sha256File, CallbackReturningFalseStopsAfterTheFirstBlock) {
+  TempDir dir;
+  net_tests::writeBytes(dir / L"big", std::string(3 * 1048576, 'a'));
+  int calls = 0;
+  std::string digest;
+  std::wstring failure;
+  EXPECT_FALSE(sha256File(dir / L"big", digest, &failure, [&](uint64_t done, uint64_t total) {
+    ++calls;
+    EXPECT_EQ(done, 1048576u);
+    EXPECT_EQ(total, 3u * 1048576);
+    return false;
+  }));
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(failure, L"已取消");
+  EXPECT_TRUE(digest.empty());
+}
+
+}  // namespace
