@@ -37,6 +37,10 @@ start_wine() {
   mkdir -p "$WINEPREFIX"
   /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
   "$ORVALO_SESSION_BUILD/wine-run" wineboot </dev/null >/dev/null 2>&1
+  # A bare X server has no window manager: unmanaged windows spare Wine its two-second wait for
+  # a manager's answer whenever a window is hidden or destroyed.
+  "$ORVALO_SESSION_BUILD/wine-run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+    </dev/null >/dev/null 2>&1
 }
 
 stop_session() {

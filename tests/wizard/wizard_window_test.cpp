@@ -149,8 +149,17 @@ class WizardWindow : public ::testing::Test {
   // For buttons that open a modal box: the click must not block the test thread.
   void clickLater(int id) { PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
   void setText(int id, const std::wstring& t) { SendMessageW(item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t.c_str())); }
-  // Round trip through the window's queue: everything posted before has been handled.
-  void sync() { SendMessageW(window_, WM_NULL, 0, 0); }
+  // Everything posted before has been handled: a package message posted last has arrived. (A
+  // sent message would not do: the window thread takes sent messages before posted ones.) It
+  // leaves its mark on the package label and bar only.
+  void sync() {
+    const unsigned n = ++syncs_;
+    PostMessageW(window_, WM_WIZ_PACKAGE, 0,
+                 reinterpret_cast<LPARAM>(new prog::TotalInfo{n, 99999, 0}));
+    const std::wstring marker = L"安装包 " + std::to_wstring(n) + L"/99999";
+    ASSERT_TRUE(waitFor([&] { return text(kIdPackageLabel) == marker; }));
+  }
+  unsigned syncs_ = 0;
 
   // Waits for a message box of the window's thread, answers it with the button, returns its text.
   std::wstring answerBox(int button) {
@@ -177,9 +186,10 @@ class WizardWindow : public ::testing::Test {
   }
 
   void startInstall() {
+    const int before = g_jobsStarted;
     setText(kIdFolderEdit, util::tempDirectory() + L"\\OrvaloSetup_test_install");
     click(kIdInstall);
-    ASSERT_TRUE(waitFor([this] { return g_jobsStarted > 0 && ctx_->installing; }));
+    ASSERT_TRUE(waitFor([this, before] { return g_jobsStarted > before && ctx_->installing; }));
   }
 
   std::set<int> visibleControls() const {
@@ -387,7 +397,7 @@ TEST_F(WizardWindow, ProgressSwitchesBetweenMarqueeAndRange) {
   sync();
   const double range = static_cast<double>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
   const double pos = static_cast<double>(SendMessageW(bar, PBM_GETPOS, 0, 0));
-  EXPECT_NEAR(pos / range, 1.0 / 3.0, 1e-6);
+  EXPECT_NEAR(pos / range, 1.0 / 3.0, 1e-6) << pos << " of " << range;
 
   post(WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{0, 0}));
   sync();
@@ -397,10 +407,9 @@ TEST_F(WizardWindow, ProgressSwitchesBetweenMarqueeAndRange) {
 TEST_F(WizardWindow, PackageMessageSetsLabelAndBar) {
   open();
   switchToOptions();
-  post(WM_WIZ_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{2, 5, 455}));
   post(WM_WIZ_STATUS, 0, std::make_unique<std::wstring>(L"正在下载主程序… 15%"));
-  sync();
-  EXPECT_EQ(text(kIdPackageLabel), L"安装包 2/5");
+  post(WM_WIZ_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{2, 5, 455}));
+  ASSERT_TRUE(waitFor([this] { return text(kIdPackageLabel) == L"安装包 2/5"; }));
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETRANGE, FALSE, 0), 1000);
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 455);
   EXPECT_EQ(text(kIdStatus), L"正在下载主程序… 15%");
