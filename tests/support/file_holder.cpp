@@ -17,8 +17,9 @@ FileHolder::FileHolder(const std::wstring& path) {
   }
   process_.reset(pi.hProcess);
   util::Handle thread(pi.hThread);
-  // Ready once the file can no longer be opened by anyone else.
-  for (int i = 0; i < 200; ++i) {
+  // Ready once the file can no longer be opened by anyone else. A busy machine may take seconds
+  // to start the program under Wine.
+  for (int i = 0; i < 1000; ++i) {
     util::FileHandle probe(CreateFileW(path.c_str(), GENERIC_READ,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, 0, nullptr));
