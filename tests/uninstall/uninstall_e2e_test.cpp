@@ -390,10 +390,31 @@ TEST_F(Uninstaller, RefusesAFolderThatIsNoInstallation) {
   EXPECT_EQ(answerMessageBox(setup.pid, kCaption, IDOK), L"未找到 Orvalo量化 的安装：" + downloads_);
   EXPECT_EQ(setup.exitCodeWithin(15000), 1);
 
+  // The worker's mode refuses it the same way.
+  Child& worker = start(quoteArg(binPath(L"OrvaloSetup.exe")) + L" --uninstall-worker " +
+                        quoteArg(downloads_) + L" --purge-data");
+  EXPECT_EQ(answerMessageBox(worker.pid, kCaption, IDOK), L"未找到 Orvalo量化 的安装：" + downloads_);
+  EXPECT_EQ(worker.exitCodeWithin(15000), 1);
+
   EXPECT_TRUE(fileExists(downloads_ + L"\\statement.pdf"));
   EXPECT_TRUE(fileExists(downloads_ + L"\\OrvaloSetup.exe"));
   EXPECT_TRUE(viewer.running());
   expectInstallationUntouched();
+}
+
+TEST_F(Uninstaller, AWorkerThatCannotBeCopiedLeavesTheFolderAndFails) {
+  prepareInstallation();
+  // A folder where the temporary copy should go: the copy cannot be made.
+  ASSERT_TRUE(util::createDirectories(helperPath()));
+
+  Child& first = startRegisteredUninstall(false);
+  EXPECT_EQ(answerMessageBox(first.pid, kCaption, IDOK), L"卸载失败：无法在临时目录创建卸载程序。");
+  EXPECT_EQ(first.exitCodeWithin(15000), 1);
+  EXPECT_TRUE(fileExists(installDir_ + L"\\models\\llm\\model.gguf"));
+  EXPECT_TRUE(fileExists(installDir_ + L"\\OrvaloSetup.exe"));
+  // The registration and the shortcut went before the hand-over was tried.
+  EXPECT_FALSE(registrationExists());
+  EXPECT_FALSE(fileExists(desktopShortcut()));
 }
 
 TEST_F(Uninstaller, RefusesDriveRootsWithoutAsking) {
