@@ -11,9 +11,13 @@
 //   state CLASS ID                 prints "visible enabled checked" as 0/1 triples
 //   answer CAPTION BUTTON MS       a message box with that caption: prints its text, then presses
 //                                  ok, yes, no or cancel
+//   waitbox CAPTION MS             a message box with that caption: prints its text, presses nothing
 //   pid CLASS                      prints the process id owning the window
 //   close CLASS                    posts WM_CLOSE to the window
 //   linktarget LNK                 prints the target of a shell link, read through IShellLinkW
+//   run COMMANDLINE                starts the command line as Windows starts a registered
+//                                  command (no application name), waits for it to end, prints
+//                                  its exit code and ends with it
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -142,6 +146,29 @@ int run(const std::vector<std::wstring>& a) {
     const int id = buttonId(a[2]);
     return id && PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0) ? 0 : 1;
   }
+  if (cmd == L"waitbox" && n == 3) {
+    HWND box = nullptr;
+    if (!waitUntil(std::stoi(a[2]), [&] { return (box = findBox(a[1])) != nullptr; })) return 1;
+    print(textOf(GetDlgItem(box, 0xFFFF)));
+    return 0;
+  }
+  if (cmd == L"run" && n == 2) {
+    std::wstring line = a[1];
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+      print(L"cannot start: error " + std::to_wstring(GetLastError()));
+      return 1;
+    }
+    CloseHandle(pi.hThread);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    print(std::to_wstring(code));
+    return static_cast<int>(code);
+  }
   if (cmd == L"pid" && n == 2) {
     HWND w = findTop(a[1]);
     DWORD pid = 0;
@@ -171,7 +198,7 @@ int run(const std::vector<std::wstring>& a) {
     print(target);
     return 0;
   }
-  print(L"usage: ui_driver wait|gone|click|settext|text|waittext|state|answer|pid|close|linktarget ...");
+  print(L"usage: ui_driver wait|gone|click|settext|text|waittext|state|answer|waitbox|pid|run|close|linktarget ...");
   return 2;
 }
 
