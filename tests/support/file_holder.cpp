@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace testing_support {
 
 FileHolder::FileHolder(const std::wstring& path) {
@@ -17,19 +19,13 @@ FileHolder::FileHolder(const std::wstring& path) {
   }
   process_.reset(pi.hProcess);
   util::Handle thread(pi.hThread);
-  // Ready once the file can no longer be opened by anyone else. A busy machine may take seconds
-  // to start the program under Wine.
-  for (int i = 0; i < 1000; ++i) {
-    util::FileHandle probe(CreateFileW(path.c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!probe && GetLastError() == ERROR_SHARING_VIOLATION) {
-      holding_ = true;
-      return;
-    }
-    if (WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) return;  // it gave up
-    Sleep(20);
-  }
+  // The helper sets this event once it holds the file. Whichever side creates it first, both
+  // get the same event. A busy machine may take many seconds to start a program under Wine.
+  const std::wstring name = L"Local\\OrvaloHoldFile_" + std::to_wstring(pi.dwProcessId);
+  util::Handle ready(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  if (!ready) return;
+  HANDLE waits[2] = {ready.get(), process_.get()};
+  holding_ = WaitForMultipleObjects(2, waits, FALSE, 90000) == WAIT_OBJECT_0;
 }
 
 FileHolder::~FileHolder() {
