@@ -54,7 +54,8 @@ def fake_sqlite(rows):
     return header + bytes(100 - len(header)) + body
 
 
-def build(out, base, client_exe, agreement_txt, version, hints_base, text_only_agreement):
+def build(out, base, client_exe, agreement_txt, version, hints_base=None, text_only_agreement=False):
+    hints_base = hints_base or base
     download = os.path.join(out, "download")
     os.makedirs(download, exist_ok=True)
     with open(client_exe, "rb") as f:

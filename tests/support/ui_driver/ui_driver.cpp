@@ -12,7 +12,12 @@
 //   answer CAPTION BUTTON MS       a message box with that caption: prints its text, then presses
 //                                  ok, yes, no or cancel
 //   pid CLASS                      prints the process id owning the window
+//   close CLASS                    posts WM_CLOSE to the window
+//   linktarget LNK                 prints the target of a shell link, read through IShellLinkW
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <wrl/client.h>
 
 #include <chrono>
 #include <string>
@@ -152,7 +157,29 @@ int run(const std::vector<std::wstring>& a) {
     print(std::to_wstring(pid));
     return 0;
   }
-  print(L"usage: ui_driver wait|gone|click|settext|text|waittext|state|answer|pid ...");
+  if (cmd == L"close" && n == 2) {
+    HWND w = findTop(a[1]);
+    return w && PostMessageW(w, WM_CLOSE, 0, 0) ? 0 : 1;
+  }
+  if (cmd == L"linktarget" && n == 2) {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    std::wstring target;
+    {
+      Microsoft::WRL::ComPtr<IShellLinkW> link;
+      Microsoft::WRL::ComPtr<IPersistFile> file;
+      wchar_t path[MAX_PATH] = {};
+      if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) &&
+          SUCCEEDED(link.As(&file)) && SUCCEEDED(file->Load(a[1].c_str(), STGM_READ)) &&
+          SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH))) {
+        target = path;
+      }
+    }
+    CoUninitialize();
+    if (target.empty()) return 1;
+    print(target);
+    return 0;
+  }
+  print(L"usage: ui_driver wait|gone|click|settext|text|waittext|state|answer|pid|close|linktarget ...");
   return 2;
 }
 
