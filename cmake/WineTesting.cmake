@@ -14,14 +14,17 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 include(GoogleTest)
 
-# orvalo_add_test(name [SERVERS] SOURCES ... LIBS ... [RESOURCE_LOCK lock]
+# orvalo_add_test(name [SERVERS | VENDOR_SERVER] SOURCES ... LIBS ... [RESOURCE_LOCK lock]
 #                 [PROPERTIES prop value ...]): one test executable; its cases become CTest tests,
 # listed when CTest runs (the Wine server is up then, not during the build).
 # SERVERS: the cases use the loopback download servers (tests/support/test_servers.h).
+# VENDOR_SERVER: the same, and also https://localhost/ on port 443 (fixture vendor_server, which
+# itself requires test_servers; the port is locked as port_443, so no other lock can be given:
+# the discovered tests take one value per property).
 # RESOURCE_LOCK keeps cases that touch the same shared state (a registry key of the prefix) from
 # running at the same time under ctest -j; PROPERTIES are added to every case.
 function(orvalo_add_test name)
-  cmake_parse_arguments(T "SERVERS" "RESOURCE_LOCK" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "SERVERS;VENDOR_SERVER" "RESOURCE_LOCK" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
@@ -33,7 +36,13 @@ function(orvalo_add_test name)
   if(T_RESOURCE_LOCK)
     list(APPEND properties RESOURCE_LOCK ${T_RESOURCE_LOCK})
   endif()
-  if(T_SERVERS)
+  if(T_VENDOR_SERVER)
+    if(T_RESOURCE_LOCK)
+      message(FATAL_ERROR "${name}: VENDOR_SERVER already takes the lock port_443")
+    endif()
+    target_link_libraries(${name} PRIVATE orvalo_test_servers)
+    list(APPEND properties FIXTURES_REQUIRED vendor_server RESOURCE_LOCK port_443)
+  elseif(T_SERVERS)
     target_link_libraries(${name} PRIVATE orvalo_test_servers)
     list(APPEND properties FIXTURES_REQUIRED test_servers)
   endif()

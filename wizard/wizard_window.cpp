@@ -10,7 +10,10 @@
 #include "uninstall/uninstall.h"
 #include "util/payload.h"
 #include "util/text.h"
+#include "wizard/agreement_retrieval.h"
+#include "wizard/agreement_view.h"
 #include "wizard/hints/hints.h"
+#include "wizard/hints/hints_retrieval.h"
 #include "wizard/install_dir.h"
 #include "wizard/layout.h"
 #include "wizard/pages.h"
@@ -58,6 +61,20 @@ void setInstallControls(HWND window, bool show) {
 
 // ---- creation and destruction ------------------------------------------------------------
 
+// The agreement first, so that the server's text replaces the built-in one as early as possible.
+// A thread that cannot be started leaves the built-in agreement or hints, as a failed retrieval
+// would.
+void startRetrievalThreads(HWND window, Ctx& ctx) {
+  try {
+    ctx.agreementThread = std::thread(retrieveAgreement, &ctx, window);
+  } catch (const std::system_error&) {
+  }
+  try {
+    ctx.hintsThread = std::thread(retrieveHints, &ctx, window);
+  } catch (const std::system_error&) {
+  }
+}
+
 LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
   g_ctx = static_cast<Ctx*>(create->lpCreateParams);
   Ctx& ctx = *g_ctx;
@@ -78,6 +95,7 @@ LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
   if (loadRcData(IDR_AGREEMENT_BUILTIN, agreement).empty() && !agreement.empty()) setControlText(window, kIdAgreementEdit, util::toWide(util::kCodePageUtf8, agreement));
 
   if (!ctx.existingInstallDir.empty()) prepareInstalledVariant(window, ctx);
+  if (ctx.startRetrievals) startRetrievalThreads(window, ctx);
   return 0;
 }
 
@@ -268,8 +286,10 @@ void onAgreement(HWND window, LPARAM lParam) {
   appendDebugLog("AGREEMENT arrive: ver='" + util::toUtf8(payload->version) +
                  "' textLen=" + std::to_string(payload->text.size()) +
                  " html=" + (payload->htmlPath.empty() ? "none" : "yes"));
+  // The user has already accepted what was on the page: a late agreement changes nothing.
   if (ctx.optionsShown) return;
   if (!payload->version.empty()) ctx.agreementVersion = payload->version;
+  if (!payload->htmlPath.empty() && showAgreementHtml(window, ctx, payload->htmlPath)) return;
   setControlText(window, kIdAgreementEdit, payload->text);
 }
 

@@ -4,9 +4,21 @@ component, the main program with the demo client, the CUDA component), the agree
 HTML, a hints document, and manifest.ini with their SHA-256 digests.
 
     make_site.py OUT_DIR BASE_URL CLIENT_EXE AGREEMENT_TXT [--version V]
+                 [--hints-base URL] [--text-only-agreement]
 
 OUT_DIR becomes the server's folder for BASE_URL: the manifest lands in OUT_DIR/download.
-Everything is generated with fixed file times, so two runs give the same bytes."""
+Everything is generated with fixed file times, so two runs give the same bytes.
+
+The server's agreement is AGREEMENT_TXT under a first line that names its edition, so that it
+can be told from the built-in text at a glance. The wizard looks for an HTML edition only beside
+an agreement address ending in ".txt"; --text-only-agreement names a copy without extension
+instead (legal/agreement), for systems whose WebBrowser control cannot render (Wine without its
+HTML engine), where the text then shows in the plain edit.
+
+The wizard takes the hints only from an https address on the vendor's own domain, without a
+port: --hints-base names that place (for example https://localhost/demo for a build whose vendor
+domain is "localhost"); it serves the same folder as BASE_URL. Without it the hints are listed
+under BASE_URL, which a production build refuses unless BASE_URL is such an address."""
 import argparse
 import hashlib
 import html
@@ -42,13 +54,19 @@ def fake_sqlite(rows):
     return header + bytes(100 - len(header)) + body
 
 
-def build(out, base, client_exe, agreement_txt, version):
+def build(out, base, client_exe, agreement_txt, version, hints_base=None, text_only_agreement=False):
+    hints_base = hints_base or base
     download = os.path.join(out, "download")
     os.makedirs(download, exist_ok=True)
     with open(client_exe, "rb") as f:
         client = f.read()
     with open(agreement_txt, "rb") as f:
         agreement = f.read()
+    if agreement.startswith(b"\xef\xbb\xbf"):
+        agreement = agreement[3:]
+    edition = f"【下载服务器版本 demo-{version}】"
+    original = agreement
+    agreement = f"{edition}\r\n".encode() + agreement
 
     packages = {
         "deps.zip": [
@@ -77,14 +95,20 @@ def build(out, base, client_exe, agreement_txt, version):
     os.makedirs(legal, exist_ok=True)
     with open(os.path.join(legal, "agreement.txt"), "wb") as f:
         f.write(agreement)
-    text = agreement.decode("utf-8")
+    text = original.decode("utf-8").replace("\r\n", "\n")
     title, _, rest = text.partition("\n")
+    rest = edition + "\n" + rest
     paragraphs = "".join(f"<p>{html.escape(line)}</p>\n" for line in rest.splitlines() if line.strip())
     page = (f"<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>{html.escape(title)}</title>"
             f"</head><body><h1>{html.escape(title)}</h1>\n{paragraphs}</body></html>\n")
     with open(os.path.join(legal, "agreement.html"), "w", encoding="utf-8") as f:
         f.write(page)
     agreement_digest = sha256(os.path.join(legal, "agreement.txt"))
+    agreement_file = "agreement.txt"
+    if text_only_agreement:
+        agreement_file = "agreement"
+        with open(os.path.join(legal, agreement_file), "wb") as f:
+            f.write(agreement)
 
     hints = {
         "datasource": {
@@ -96,7 +120,10 @@ def build(out, base, client_exe, agreement_txt, version):
         },
         "local_llm": {
             "hint": "本地大模型文件需自行下载并放入安装目录 models\\llm 文件夹（GGUF 格式）",
-            "note": "国内网络推荐魔搭社区",
+            "note": "国内网络推荐魔搭社区（演示服务器提供的说明）",
+            "items": [
+                {"name": "魔搭社区 GGUF 模型库", "url": "https://modelscope.cn/models?name=GGUF"},
+            ],
             "models": [
                 {"tier": "small", "name": "Qwen3-1.7B", "size": "GGUF Q4，约 1.1 GB",
                  "url": "https://modelscope.cn/models?name=Qwen3-1.7B-GGUF"},
@@ -134,12 +161,12 @@ version={version}
 sha256={digests['llm_deps.zip']}
 
 [agreement]
-url={base}/legal/agreement.txt
+url={base}/legal/{agreement_file}
 version=demo-{version}
 sha256={agreement_digest}
 
 [hints]
-url={base}/hints.json
+url={hints_base}/hints.json
 sha256={sha256(hints_path)}
 """
     with open(os.path.join(download, "manifest.ini"), "w", encoding="ascii", newline="\r\n") as f:
@@ -153,8 +180,12 @@ def main():
     p.add_argument("client_exe")
     p.add_argument("agreement_txt")
     p.add_argument("--version", default="1.0.0")
+    p.add_argument("--hints-base", default=None)
+    p.add_argument("--text-only-agreement", action="store_true")
     a = p.parse_args()
-    build(a.out, a.base.rstrip("/"), a.client_exe, a.agreement_txt, a.version)
+    base = a.base.rstrip("/")
+    hints_base = (a.hints_base or base).rstrip("/")
+    build(a.out, base, a.client_exe, a.agreement_txt, a.version, hints_base, a.text_only_agreement)
 
 
 if __name__ == "__main__":

@@ -30,14 +30,14 @@ class InstallEndToEnd(unittest.TestCase):
         self.site.remove()
         delete_registration()
 
-    def start(self, base=None):
+    def start(self, base=None, server_agreement=False):
         self.setup = Setup(base or self.site.nginx)
-        self.setup.accept_agreement()
+        self.setup.accept_agreement(server_agreement)
         return self.setup
 
     def test_full_install(self):
         folder, unix = install_folder("full")
-        setup = self.start()
+        setup = self.start(server_agreement=True)
         status = setup.install(folder)
         self.assertEqual(status, "安装完成，主程序已启动。")
         self.assertEqual(setup.text(2033), "安装包 3/3")
@@ -51,7 +51,7 @@ class InstallEndToEnd(unittest.TestCase):
             self.assertTrue(os.path.isfile(os.path.join(unix, name)), name)
         self.assertEqual(read(os.path.join(unix, "channel.ini")), b"[Channel]\nid=\nref=\n")
         markers = {name: read(os.path.join(unix, "update", name)) for name in os.listdir(os.path.join(unix, "update"))}
-        self.assertEqual(markers, {"_agreement.done": b"builtin", "_component.done": b"1.2.3 beta2",
+        self.assertEqual(markers, {"_agreement.done": b"demo-1.2.3 beta2", "_component.done": b"1.2.3 beta2",
                                    "_quotes.done": b"1.2.3 beta2", "_update.done": b"1.2.32"})
         self.assertEqual(read(os.path.join(unix, "legal", "agreement_install.txt")),
                          read(os.path.join(self.site.root, "legal", "agreement.txt")))

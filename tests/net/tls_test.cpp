@@ -8,27 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <wincrypt.h>
 
 using namespace testing_support;
 
 namespace {
 
-void trustTestAuthority() {
-  const std::string der = readFileBytes(serverStatePath(L"tls\\ca.der"));
-  ASSERT_FALSE(der.empty());
-  HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                  CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
-  ASSERT_NE(root, nullptr);
-  const BOOL added = CertAddEncodedCertificateToStore(
-      root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-      static_cast<DWORD>(der.size()), CERT_STORE_ADD_USE_EXISTING, nullptr);
-  CertCloseStore(root, 0);
-  ASSERT_TRUE(added) << GetLastError();
-}
-
 TEST(Https, TrustedServerDeliversTheFile) {
-  trustTestAuthority();
+  ASSERT_TRUE(trustTestAuthority());
   ServerScenario scenario;
   const std::string body = patternBytes(200000);
   scenario.putFile(L"secure.zip", body);

@@ -1,5 +1,6 @@
 #include "support/test_servers.h"
 
+#include "support/cert_trust.h"
 #include "support/temp_dir.h"
 #include "util/files.h"
 #include "util/text.h"
@@ -108,6 +109,10 @@ std::wstring ServerScenario::untrustedTlsUrl(const std::wstring& file) const {
   return L"https://localhost:" + port("untrusted_tls_port") + L"/" + name_ + L"/" + file;
 }
 
+std::wstring ServerScenario::vendorUrl(const std::wstring& file) const {
+  return L"https://localhost/" + name_ + L"/" + file;
+}
+
 std::vector<LoggedRequest> ServerScenario::faultRequests() const {
   return parseLog(readFileBytes(serverStatePath(L"logs\\" + name_ + L".log")), "/");
 }
@@ -116,6 +121,13 @@ std::vector<LoggedRequest> ServerScenario::nginxRequests() const {
   return parseLog(readFileBytes(serverStatePath(L"logs\\nginx-access.log")),
                   "/" + util::toUtf8(name_) + "/");
 }
+
+std::vector<LoggedRequest> ServerScenario::vendorRequests() const {
+  return parseLog(readFileBytes(serverStatePath(L"logs\\vendor-access.log")),
+                  "/" + util::toUtf8(name_) + "/");
+}
+
+bool trustTestAuthority() { return trustCertificateAuthority(readFileBytes(serverStatePath(L"tls\\ca.der"))); }
 
 std::wstring fullDiskDestination() { return serverStatePath(L"full\\disk.zip"); }
 

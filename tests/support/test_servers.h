@@ -42,15 +42,21 @@ class ServerScenario {
   std::wstring faultUrl(const std::wstring& file) const;
   std::wstring tlsUrl(const std::wstring& file) const;           // https://localhost, trusted CA
   std::wstring untrustedTlsUrl(const std::wstring& file) const;  // https, unknown CA
+  // https://localhost/ without a port: the vendor's own site (fixture vendor_server, port 443).
+  std::wstring vendorUrl(const std::wstring& file) const;
 
   // Requests for this scenario so far, in the order the server logged them. nginx logs a request
   // when it ends, the fault server when it arrives.
   std::vector<LoggedRequest> faultRequests() const;
   std::vector<LoggedRequest> nginxRequests() const;
+  std::vector<LoggedRequest> vendorRequests() const;
 
  private:
   std::wstring name_;
 };
+
+// Makes the authority behind tlsUrl and vendorUrl (tls/ca.der) trusted in this Wine prefix.
+bool trustTestAuthority();
 
 // Windows path of a file of the servers' state folder (e.g. L"tls\\ca.der").
 std::wstring serverStatePath(const std::wstring& relative);

@@ -3,6 +3,9 @@
 #
 #   servers.sh start STATE_DIR   starts nginx and the fault server on free ports
 #   servers.sh stop STATE_DIR    stops them again
+#   servers.sh start-vendor STATE_DIR / stop-vendor STATE_DIR
+#                                https://localhost/ on 127.0.0.1:443 (needs root), the vendor's
+#                                own site, serving the same www folder with the same authority
 #
 # STATE_DIR/servers.env then holds http_port, tls_port, untrusted_tls_port and fault_port.
 # Both servers serve STATE_DIR/www; a test puts its files below www/<scenario>/, writes fault
@@ -106,6 +109,29 @@ start_fault_server() {
   fi
 }
 
+port_in_use() {
+  python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $1), 1)" 2>/dev/null
+}
+
+# Port 443 is one per machine: another run may hold it for a while, so wait for it first.
+start_vendor_nginx() {
+  local i
+  for i in $(seq 600); do port_in_use 443 || break; sleep 0.1; done
+  if port_in_use 443; then
+    echo "port 443 of 127.0.0.1 stays busy" >&2
+    return 1
+  fi
+  mkdir -p "$state/vendor-nginx/temp" "$state/logs" "$state/www"
+  sed -e "s|@STATE@|$state|g" "$here/vendor-nginx.conf.in" >"$state/vendor-nginx/nginx.conf"
+  setsid "$nginx" -p "$state/vendor-nginx" -c "$state/vendor-nginx/nginx.conf" \
+    </dev/null >>"$state/logs/vendor-nginx.out" 2>&1 &
+  echo $! >"$state/vendor-nginx.pid"
+  if wait_for_port 443 && kill -0 "$(cat "$state/vendor-nginx.pid")" 2>/dev/null; then return 0; fi
+  stop_pid_file "$state/vendor-nginx.pid"
+  echo "nginx on port 443 did not start, see $state/logs/vendor-nginx-error.log" >&2
+  return 1
+}
+
 case $action in
   start)
     "$0" stop "$state"
@@ -118,13 +144,21 @@ case $action in
     { cat "$state/nginx.env"; echo "fault_port=$(cat "$state/fault.port")"; } >"$state/servers.env.tmp"
     mv "$state/servers.env.tmp" "$state/servers.env"
     ;;
+  start-vendor)
+    stop_pid_file "$state/vendor-nginx.pid"
+    make_certificates
+    start_vendor_nginx
+    ;;
+  stop-vendor)
+    stop_pid_file "$state/vendor-nginx.pid"
+    ;;
   stop)
     stop_pid_file "$state/fault.pid"
     stop_pid_file "$state/nginx.pid"
     rm -f "$state/servers.env"
     ;;
   *)
-    echo "usage: servers.sh start|stop STATE_DIR" >&2
+    echo "usage: servers.sh start|stop|start-vendor|stop-vendor STATE_DIR" >&2
     exit 2
     ;;
 esac

@@ -41,10 +41,18 @@ void print(const std::wstring& text) {
             &written, nullptr);
 }
 
+// GetWindowTextW does not ask a window of another process: it returns the caption stored at
+// creation, never what an edit control holds now. WM_GETTEXT asks the control itself.
 std::wstring textOf(HWND w) {
-  const int length = GetWindowTextLengthW(w);
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  text.resize(static_cast<size_t>(GetWindowTextW(w, text.data(), length + 1)));
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutW(w, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                           SMTO_ABORTIFHUNG, 5000, &copied)) {
+    return {};
+  }
+  text.resize(static_cast<size_t>(copied));
   return text;
 }
 

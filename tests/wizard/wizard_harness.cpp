@@ -1,0 +1,114 @@
+#include "wizard_harness.h"
+
+#include "prog/debug_log.h"
+#include "prog/reporter.h"
+#include "wizard/wizard_ids.h"
+#include "wizard/wizard_messages.h"
+#include "wizard/wizard_window.h"
+
+#include <commctrl.h>
+#include <ole2.h>
+
+#include <chrono>
+#include <sstream>
+
+namespace testing_support {
+namespace {
+
+std::wstring environment(const wchar_t* name) {
+  wchar_t buffer[MAX_PATH * 2] = {};
+  const DWORD n = GetEnvironmentVariableW(name, buffer, MAX_PATH * 2);
+  return n > 0 && n < MAX_PATH * 2 ? buffer : L"";
+}
+
+void restore(const wchar_t* name, const std::wstring& value) {
+  SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
+}
+
+GpuInfo eightGigabyteGpu() { return GpuInfo{true, L"Test Adapter", 8ull << 30}; }
+
+}  // namespace
+
+bool waitFor(const std::function<bool()>& condition, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (condition()) return true;
+    Sleep(10);
+  }
+  return condition();
+}
+
+std::wstring windowText(HWND window) {
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+PrivateTempFolder::PrivateTempFolder() : oldTmp_(environment(L"TMP")), oldTemp_(environment(L"TEMP")) {
+  SetEnvironmentVariableW(L"TMP", dir_.path().c_str());
+  SetEnvironmentVariableW(L"TEMP", dir_.path().c_str());
+}
+
+PrivateTempFolder::~PrivateTempFolder() {
+  restore(L"TMP", oldTmp_);
+  restore(L"TEMP", oldTemp_);
+}
+
+std::vector<std::string> PrivateTempFolder::debugLines() const {
+  std::vector<std::string> lines;
+  std::istringstream log(readFileBytes(debugLogPath()));
+  for (std::string line; std::getline(log, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t stamp = line.find("] ");
+    lines.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
+  }
+  return lines;
+}
+
+bool WizardHarness::open(const std::wstring& baseUrl, const std::function<void(wizard::Ctx&)>& prepare) {
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ui_ = std::thread([this, baseUrl, prepare, ready] {
+    OleInitialize(nullptr);
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&icc);
+    ctx_ = wizard::makeCtx(baseUrl);
+    ctx_->existingInstallDir.clear();  // whatever the prefix's registry holds
+    ctx_->gpuDetector = eightGigabyteGpu;
+    if (prepare) prepare(*ctx_);
+    window_ = wizard::createWizardWindow(ctx_.get());
+    SetEvent(ready);
+    if (window_) wizard::runMessageLoop();
+    wizard::finishRun(*ctx_);
+    OleUninitialize();
+  });
+  WaitForSingleObject(ready, 20000);
+  CloseHandle(ready);
+  return window_ != nullptr;
+}
+
+void WizardHarness::close() {
+  if (window_ && IsWindow(window_)) PostMessageW(window_, WM_CLOSE, 0, 0);
+  if (ui_.joinable()) ui_.join();
+}
+
+void WizardHarness::switchToOptions() const {
+  click(wizard::kIdAgreementCheck);
+  click(wizard::kIdAccept);
+}
+
+// A package message posted last has arrived when its mark is on the package label. (A sent
+// message would not do: the window thread takes sent messages before posted ones.)
+bool WizardHarness::sync() {
+  const unsigned n = ++syncs_;
+  PostMessageW(window_, wizard::WM_WIZ_PACKAGE, 0, reinterpret_cast<LPARAM>(new prog::TotalInfo{n, 99999, 0}));
+  const std::wstring marker = L"安装包 " + std::to_wstring(n) + L"/99999";
+  return waitFor([&] { return text(wizard::kIdPackageLabel) == marker; });
+}
+
+bool WizardHarness::runWorker(void (*body)(wizard::Ctx*, HWND)) {
+  std::thread worker(body, ctx_.get(), window_);
+  worker.join();
+  return sync();
+}
+
+}  // namespace testing_support

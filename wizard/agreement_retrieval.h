@@ -1,0 +1,21 @@
+// The agreement retrieval: the server's current agreement, fetched on a thread of its own while
+// the wizard shows the built-in one, and handed to the window in one WM_WIZ_AGREEMENT message.
+// Every failure is silent: nothing is posted and the built-in text stays.
+#pragma once
+
+#include "wizard/wizard_ctx.h"
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace wizard {
+
+// Largest agreement file (text or HTML) that is used, in bytes; larger ones count as empty.
+constexpr size_t kMaxAgreementBytes = 0x3FFFFF;
+
+// Body of the agreement thread: reads baseUrl and agreementCancelEvent of ctx, writes nothing in
+// it, and posts at most one WM_WIZ_AGREEMENT with an AgreementPayload to window.
+void retrieveAgreement(Ctx* ctx, HWND window);
+
+}  // namespace wizard
