@@ -21,6 +21,7 @@ INTERACTIVE=0
 if [ -n "${DISPLAY:-}" ] && [ "${ORVALO_HEADLESS:-0}" != 1 ]; then INTERACTIVE=1; fi
 
 cleanup() {
+  bash "$ORVALO_ROOT/tests/support/servers/servers.sh" stop-vendor "$DEMO_STATE" >/dev/null 2>&1 || true
   bash "$ORVALO_ROOT/tests/support/servers/servers.sh" stop "$DEMO_STATE" >/dev/null 2>&1 || true
   stop_session
 }
@@ -40,13 +41,18 @@ start_display
 start_wine "$BUILD"
 
 bash "$ORVALO_ROOT/tests/support/servers/servers.sh" start "$DEMO_STATE" >/dev/null
+# The vendor's own site, https://localhost/ on port 443, where the demo build takes its hints
+# from; its test authority is trusted in the demo's prefix only.
+bash "$ORVALO_ROOT/tests/support/servers/servers.sh" start-vendor "$DEMO_STATE" >/dev/null
+"$WINE_RUN" "$BUILD/bin/trust_ca.exe" "Z:$(printf '%s' "$DEMO_STATE/tls/ca.der" | tr / '\\')"
 # shellcheck disable=SC1091
 . "$DEMO_STATE/servers.env"
 DEMO_BASE=http://127.0.0.1:$http_port/demo
 DEMO_WWW=$DEMO_STATE/www/demo
 rm -rf "$DEMO_WWW"
 python3 "$ORVALO_ROOT/demo/server/make_site.py" "$DEMO_WWW" "$DEMO_BASE" "$BUILD/bin/Orvalo.exe" \
-  "$ORVALO_ROOT/resources/agreement.txt" --version 1.0.0
+  "$ORVALO_ROOT/resources/agreement.txt" --version 1.0.0 \
+  --hints-base https://localhost/demo --text-only-agreement
 say "演示服务器：$DEMO_BASE"
 
 INSTALL_DIR=""

@@ -3,7 +3,8 @@
 # shellcheck shell=bash
 
 say "== 安装 =="
-"$WINE_RUN" "$BUILD/bin/OrvaloSetup.exe" --base "$DEMO_BASE" &
+# The build for the vendor domain "localhost": it accepts the hints of https://localhost/demo.
+"$WINE_RUN" "$BUILD/bin/vendor-localhost/OrvaloSetup.exe" --base "$DEMO_BASE" &
 setup_pid=$!
 driver wait OrvaloSetupWizardWnd 30000 >/dev/null
 INSTALL_DIR=$(driver text OrvaloSetupWizardWnd 2004 | tr -d '\r')
@@ -11,10 +12,13 @@ INSTALL_DIR=$(driver text OrvaloSetupWizardWnd 2004 | tr -d '\r')
 if [ "$INTERACTIVE" = 1 ]; then
   say "安装向导已打开，请在窗口中完成安装。"
 else
+  # The server's agreement and hints replace the built-in ones while the page is up.
+  driver waittext OrvaloSetupWizardWnd 2014 下载服务器版本 15000 >/dev/null || say "服务器协议未到达"
   sleep 0.5
   shot 01-agreement
   driver click OrvaloSetupWizardWnd 2015 >/dev/null
   driver click OrvaloSetupWizardWnd 2017 >/dev/null
+  driver waittext OrvaloSetupWizardWnd 2018 演示服务器 15000 >/dev/null || say "服务器提示未到达"
   sleep 0.5
   shot 02-options
   driver click OrvaloSetupWizardWnd 2011 >/dev/null
