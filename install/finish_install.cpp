@@ -81,6 +81,9 @@ std::wstring findMainProgram(const std::wstring& installDir, const std::wstring&
   do {
     std::wstring lower = data.cFileName;
     for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+    // The setup copy carries the name too, and starting it instead of the client would open the
+    // installer again after every install.
+    if (lower == L"orvalosetup.exe") continue;
     if (lower.size() >= 6 && lower.find(L"orvalo") != std::wstring::npos) {
       const std::wstring found = installDir + L"\\" + data.cFileName;
       return isFile(found) ? found : std::wstring();

@@ -16,7 +16,7 @@ void finishInstall(Ctx& ctx, HWND window, const ServerManifest& manifest, bool c
                    prog::Reporter& reporter);
 
 // The client in the install folder: the manifest's exe, or else the first "*.exe" whose name
-// contains "orvalo" (any case); empty when there is none.
+// contains "orvalo" (any case) and is not the setup copy; empty when there is none.
 std::wstring findMainProgram(const std::wstring& installDir, const std::wstring& exeName);
 
 }  // namespace wizard

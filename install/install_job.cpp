@@ -15,10 +15,30 @@
 #include "wizard/wizard_ctx.h"
 #include "wizard/wizard_messages.h"
 
+#include <chrono>
 #include <memory>
 
 namespace wizard {
 namespace {
+
+// A download reports every few kilobytes, far more often than a window can redraw. Posting each
+// report floods the window's queue: under load the window falls behind, the queue grows without
+// bound and the install crawls. Intermediate reports are therefore posted at most this often;
+// the first and the last report of a step always go through.
+constexpr std::chrono::milliseconds kReportInterval{50};
+
+class Throttle {
+ public:
+  bool due(bool force) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - last_ < kReportInterval) return false;
+    last_ = now;
+    return true;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_{};
+};
 
 // The job's context: the wizard record, the window and the reporter whose sinks post to it.
 class InstallRun {
@@ -27,14 +47,20 @@ class InstallRun {
       : ctx_(ctx),
         window_(window),
         reporter_(
-            [window](const std::wstring& line) {
-              util::postPayload(window, WM_WIZ_STATUS, 0, std::make_unique<std::wstring>(line));
+            [this](const std::wstring& line) {
+              // A line without a percentage starts a stage.
+              if (!statusThrottle_.due(line.find(L'%') == std::wstring::npos)) return;
+              util::postPayload(window_, WM_WIZ_STATUS, 0, std::make_unique<std::wstring>(line));
             },
-            [window](uint64_t done, uint64_t total) {
-              util::postPayload(window, WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{done, total}));
+            [this](uint64_t done, uint64_t total) {
+              if (!countsThrottle_.due(total == 0 || done == 0 || done >= total)) return;
+              util::postPayload(window_, WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{done, total}));
             },
-            [window](const prog::TotalInfo& total) {
-              util::postPayload(window, WM_WIZ_PACKAGE, 0, std::make_unique<prog::TotalInfo>(total));
+            [this](const prog::TotalInfo& total) {
+              const bool newPackage = total.index != lastPackageIndex_;
+              lastPackageIndex_ = total.index;
+              if (!totalThrottle_.due(newPackage)) return;
+              util::postPayload(window_, WM_WIZ_PACKAGE, 0, std::make_unique<prog::TotalInfo>(total));
             }) {}
 
   void run();
@@ -55,7 +81,11 @@ class InstallRun {
 
   Ctx& ctx_;
   HWND window_;
-  prog::Reporter reporter_;
+  Throttle statusThrottle_;
+  Throttle countsThrottle_;
+  Throttle totalThrottle_;
+  uint64_t lastPackageIndex_ = 0;
+  prog::Reporter reporter_;  // last: its sinks use the members above
 };
 
 bool InstallRun::installPackage(const PackageItem& item) {

@@ -8,7 +8,7 @@ packages=(
   wine wine64 xvfb xauth fonts-noto-cjk imagemagick
   nlohmann-json3-dev googletest
   nginx-light aria2 curl openssl python3
-  zip unzip time
+  zip unzip time bc
   locales
 )
 # Node.js may come from elsewhere than Debian; take Debian's only when there is none.

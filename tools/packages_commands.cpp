@@ -1,6 +1,8 @@
+#include "packages/manifest.h"
 #include "packages/zip_extract.h"
 #include "tools/tool.h"
 #include "util/copy_dir.h"
+#include "util/text.h"
 
 namespace tool {
 namespace {
@@ -24,12 +26,44 @@ int runCopy(const Args& args) {
   return 0;
 }
 
+std::string jsonBool(bool value) { return value ? "true" : "false"; }
+
+std::string entryFields(const ManifestEntry& e) {
+  return "\"url\":" + jsonString(e.url) + ",\"sha256\":" +
+         jsonString(util::toWide(util::kCodePageUtf8, e.sha256)) + ",\"version\":" + jsonString(e.version) +
+         ",\"filename\":" + jsonString(e.filename) + ",\"exe\":" + jsonString(e.exe) +
+         ",\"present\":" + jsonBool(e.present);
+}
+
+// manifest BASE: the parsed manifest as one line of JSON.
+int runManifest(const Args& args) {
+  if (args.size() != 1) return fail(L"usage: manifest BASE");
+  ServerManifest m;
+  std::wstring failure;
+  if (!fetchServerManifest(args[0], m, &failure, nullptr)) return fail(failure);
+  std::string components;
+  for (const ComponentEntry& c : m.components) {
+    if (!components.empty()) components += ",";
+    components += "{\"name\":" + jsonString(c.name) + "," + entryFields(c) + "}";
+  }
+  printLine("{\"deps\":{" + entryFields(m.deps) + "},\"main\":{" + entryFields(m.main) +
+            "},\"llmDeps\":{" + entryFields(m.llmDeps) + "},\"components\":[" + components +
+            "],\"agreementUrl\":" + jsonString(m.agreementUrl) +
+            ",\"agreementVersion\":" + jsonString(m.agreementVersion) +
+            ",\"agreementSha256\":" + jsonString(util::toWide(util::kCodePageUtf8, m.agreementSha256)) +
+            ",\"hasAgreement\":" + jsonBool(m.hasAgreement) + ",\"hintsUrl\":" + jsonString(m.hintsUrl) +
+            ",\"hintsSha256\":" + jsonString(util::toWide(util::kCodePageUtf8, m.hintsSha256)) +
+            ",\"hasHints\":" + jsonBool(m.hasHints) + "}");
+  return 0;
+}
+
 }  // namespace
 
 std::vector<Command> packageCommands() {
   return {
       {L"unzip", "ZIP DIR", runUnzip},
       {L"copy", "SRC DST", runCopy},
+      {L"manifest", "BASE", runManifest},
   };
 }
 

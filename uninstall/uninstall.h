@@ -1,9 +1,34 @@
-// The uninstaller (--uninstall) and its temporary worker (--uninstall-worker).
+// The uninstaller (--uninstall, and the wizard's uninstall button) and its temporary worker
+// (--uninstall-worker). Both run on the main thread and talk to the user with message boxes.
 #pragma once
+
+#include "uninstall/uninstall_rules.h"
 
 #include <string>
 
-// Interactive removal of the installation in installDir. Returns the process exit code.
+// Interactive removal of the installation in installDir: refuses what is no installation, asks
+// twice, ends the processes running from the folder, removes the shortcut and the registration,
+// then removes the folder here or through the temporary worker. Returns the process exit code:
+// 1 when the folder is refused or the worker cannot be made or started, else 0.
 int runUninstall(const std::wstring& installDir);
-// Removes installDir (and the user data when purgeData) from a temporary copy of the executable.
+
+// Removes installDir (and the user data when purgeData) from a temporary copy of the executable,
+// shows the result and has its own file deleted afterwards. 1 when the folder is refused, else 0.
 int runUninstallWorker(const std::wstring& installDir, bool purgeData);
+
+// Removes the folder with up to five attempts; true when it no longer exists as a folder.
+bool removeInstallDir(const std::wstring& folder);
+
+// Removes the client's user data folders (local and roaming application data).
+void removeUserData();
+
+namespace uninstall {
+
+// What the folder holds of an installation, read from the registry and the file system.
+InstallEvidence gatherInstallEvidence(const std::wstring& folder);
+
+// Removes everything below and including folder that can be removed, going on past entries that
+// cannot (a file another program holds open); true when the folder is gone.
+bool removeTreeBestEffort(const std::wstring& folder);
+
+}  // namespace uninstall

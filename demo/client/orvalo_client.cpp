@@ -46,6 +46,22 @@ std::wstring readChannel(const std::wstring& dir) {
   return text;
 }
 
+// A real client keeps its trading records in a database beside it, created on first start and
+// never shipped in a package; upgrades must leave it alone.
+void ensureDatabase(const std::wstring& dir) {
+  const std::wstring data = dir + L"\\data";
+  CreateDirectoryW(data.c_str(), nullptr);
+  HANDLE file = CreateFileW((data + L"\\orvalo.db").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;  // already there
+  static const char kHeader[] = "SQLite format 3";  // with its NUL: the file format's magic
+  DWORD written = 0;
+  WriteFile(file, kHeader, sizeof kHeader, &written, nullptr);
+  static const char kRecord[] = "trade,1,600519,1700.00\n";
+  WriteFile(file, kRecord, sizeof kRecord - 1, &written, nullptr);
+  CloseHandle(file);
+}
+
 LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_PAINT: {
@@ -70,6 +86,7 @@ LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   const std::wstring dir = folderOfThisProgram();
+  ensureDatabase(dir);
   g_info = std::wstring(L"Orvalo量化 演示客户端\n\n版本：") + readInstalledVersion(dir) +
            L"\n渠道：" + readChannel(dir) + L"\n安装目录：" + dir;
 

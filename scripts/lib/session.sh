@@ -31,9 +31,10 @@ start_display() {
 # start_wine BUILD_DIR: the server stays up for the whole run so that each Windows program starts
 # in milliseconds instead of seconds. Its output is detached: Wine's service processes inherit
 # open descriptors, and a caller that waits for them to close (CTest) would wait forever.
+# ORVALO_WINEPREFIX (and ORVALO_WINEHOME) choose another prefix than the build tree's test prefix.
 start_wine() {
   ORVALO_SESSION_BUILD=$1
-  export WINEPREFIX="$ORVALO_SESSION_BUILD/wineprefix"
+  export WINEPREFIX="${ORVALO_WINEPREFIX:-$ORVALO_SESSION_BUILD/wineprefix}"
   mkdir -p "$WINEPREFIX"
   /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
   "$ORVALO_SESSION_BUILD/wine-run" wineboot </dev/null >/dev/null 2>&1
@@ -45,7 +46,7 @@ start_wine() {
 
 stop_session() {
   if [ -n "$ORVALO_SESSION_BUILD" ]; then
-    WINEPREFIX="$ORVALO_SESSION_BUILD/wineprefix" /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+    WINEPREFIX="${ORVALO_WINEPREFIX:-$ORVALO_SESSION_BUILD/wineprefix}" /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
     ORVALO_SESSION_BUILD=""
   fi
   if [ -n "$ORVALO_XVFB_PID" ]; then

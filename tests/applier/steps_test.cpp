@@ -1,6 +1,7 @@
 // The steps of the upgrade job that meet other processes: the wait for the client (with
 // shortened waits) and the replacement of one file that may be held open.
 #include "applier/upgrade_steps.h"
+#include "support/file_holder.h"
 #include "support/temp_dir.h"
 #include "util/files.h"
 #include "util/handles.h"
@@ -119,20 +120,12 @@ TEST_F(SingleFileReplacement, PutsTheNewFileInPlaceThroughATemporaryOne) {
 TEST_F(SingleFileReplacement, AHeldTargetStaysIntactAndNoTemporaryFileRemains) {
   put(dir_ / L"new.exe", "new program");
   put(dir_ / L"Orvalo.exe", "old program");
-  Child holder = startProgram(L"hold_file.exe", L"\"" + dir_ / L"Orvalo.exe" + L"\"");
-  bool held = false;
-  for (int i = 0; i < 250 && !held; ++i) {
-    util::FileHandle probe(CreateFileW((dir_ / L"Orvalo.exe").c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
-    held = !probe && GetLastError() == ERROR_SHARING_VIOLATION;
-    if (!held) Sleep(20);
-  }
-  ASSERT_TRUE(held);
   std::wstring error;
-  EXPECT_FALSE(replaceFile(dir_ / L"new.exe", dir_ / L"Orvalo.exe", &error));
-  TerminateProcess(holder.process.get(), 0);
-  WaitForSingleObject(holder.process.get(), 5000);
+  {
+    FileHolder holder(dir_ / L"Orvalo.exe");
+    ASSERT_TRUE(holder.holding());
+    EXPECT_FALSE(replaceFile(dir_ / L"new.exe", dir_ / L"Orvalo.exe", &error));
+  }
   const std::wstring prefix = L"覆盖升级文件失败（";
   EXPECT_EQ(error.substr(0, prefix.size()), prefix);
   EXPECT_GT(error.size(), prefix.size() + 1);

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/file_holder.h"
 #include "support/temp_dir.h"
 #include "util/files.h"
 #include "util/handles.h"
@@ -14,6 +15,7 @@
 #include "util/text.h"
 
 using testing_support::dirExists;
+using testing_support::FileHolder;
 using testing_support::fileExists;
 using testing_support::readFileBytes;
 using testing_support::TempDir;
@@ -61,52 +63,6 @@ std::set<std::wstring> filesBelow(const std::wstring& folder, const std::wstring
   });
   return files;
 }
-
-// Another process (hold_file.exe, built beside the tests) that keeps the file open without
-// sharing, the way a running program holds its own files.
-class FileHolder {
- public:
-  explicit FileHolder(const std::wstring& path) {
-    std::wstring command = L"\"" + util::moduleDirectory() + L"\\hold_file.exe\" \"" + path + L"\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &si, &pi)) {
-      return;
-    }
-    process_.reset(pi.hProcess);
-    util::Handle thread(pi.hThread);
-    // Ready once the file can no longer be opened by anyone else.
-    for (int i = 0; i < 200; ++i) {
-      util::FileHandle probe(CreateFileW(path.c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, 0, nullptr));
-      if (!probe && GetLastError() == ERROR_SHARING_VIOLATION) {
-        holding_ = true;
-        return;
-      }
-      if (WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        GetExitCodeProcess(process_.get(), &code);
-        ADD_FAILURE() << "hold_file ended with " << code;
-        return;
-      }
-      Sleep(20);
-    }
-  }
-  ~FileHolder() {
-    if (process_) {
-      TerminateProcess(process_.get(), 0);
-      WaitForSingleObject(process_.get(), 5000);
-    }
-  }
-  bool holding() const { return holding_; }
-
- private:
-  util::Handle process_;
-  bool holding_ = false;
-};
 
 }  // namespace
 

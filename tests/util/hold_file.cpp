@@ -2,13 +2,21 @@
 // in for another program that holds a file of the installation (a running client, a viewer).
 #include <windows.h>
 
+#include <string>
+
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2) return 2;
-  // The starting test polls the file until it is held, so a first attempt may meet its probe.
-  for (int attempt = 0; attempt < 250; ++attempt) {
-    HANDLE file = CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) Sleep(INFINITE);
-    Sleep(20);
+  // Another program may have the file open for a moment (a virus scanner on Windows): retry.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 3000 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    file = CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) Sleep(20);
   }
-  return 1;
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  // Tell the test, through an event named after this process, that the file is held now.
+  const std::wstring name = L"Local\\OrvaloHoldFile_" + std::to_wstring(GetCurrentProcessId());
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  if (ready) SetEvent(ready);
+  Sleep(INFINITE);
+  return 0;
 }

@@ -9,7 +9,7 @@ keyed by scenario: the first segment of the request path names the scenario, and
 
 "when" (all given selectors must match): "request": n or [n, ...] (1-based count of the
 scenario's requests), "range": the exact Range header or "none", "range_start" / "range_end":
-numbers of a "bytes=a-b" header. "times" limits how often a rule applies. The first matching
+numbers of a "bytes=a-b" header, "path_suffix": the request path ends with it. "times" limits how often a rule applies. The first matching
 rule with uses left applies its actions:
 
     "status": n            answer n with a short body and nothing else
@@ -60,17 +60,17 @@ class Scenarios:
                 log.write(line)
             return n
 
-    def rule_for(self, scenario, n, range_header):
-        path = os.path.join(self.rules_dir, scenario + ".json")
+    def rule_for(self, scenario, n, range_header, path=""):
+        rules_file = os.path.join(self.rules_dir, scenario + ".json")
         try:
-            with open(path) as f:
+            with open(rules_file) as f:
                 rules = json.load(f).get("rules", [])
         except (OSError, ValueError):
             return {}
         match = RANGE_RE.match(range_header or "")
         with self.lock:
             for index, rule in enumerate(rules):
-                if not matches(rule.get("when", {}), n, range_header, match):
+                if not matches(rule.get("when", {}), n, range_header, match, path):
                     continue
                 key = (scenario, index)
                 if "times" in rule and self.uses.get(key, 0) >= rule["times"]:
@@ -80,11 +80,13 @@ class Scenarios:
         return {}
 
 
-def matches(when, n, range_header, match):
+def matches(when, n, range_header, match, path=""):
     if "request" in when:
         wanted = when["request"]
         if n not in (wanted if isinstance(wanted, list) else [wanted]):
             return False
+    if "path_suffix" in when and not path.endswith(when["path_suffix"]):
+        return False
     if "range" in when and when["range"] != (range_header or "none"):
         return False
     if "range_start" in when and (not match or int(match.group(1)) != when["range_start"]):
@@ -109,7 +111,7 @@ class Handler(BaseHTTPRequestHandler):
         scenario = path.lstrip("/").split("/", 1)[0] or "_"
         range_header = self.headers.get("Range")
         n = scenarios.record(scenario, "GET", target, range_header)
-        rule = scenarios.rule_for(scenario, n, range_header)
+        rule = scenarios.rule_for(scenario, n, range_header, path)
 
         if "status" in rule:
             self.answer(rule["status"], {}, b"status %d\n" % rule["status"], rule)

@@ -11,8 +11,17 @@
 //   state CLASS ID                 prints "visible enabled checked" as 0/1 triples
 //   answer CAPTION BUTTON MS       a message box with that caption: prints its text, then presses
 //                                  ok, yes, no or cancel
+//   waitbox CAPTION MS             a message box with that caption: prints its text, presses nothing
 //   pid CLASS                      prints the process id owning the window
+//   close CLASS                    posts WM_CLOSE to the window
+//   linktarget LNK                 prints the target of a shell link, read through IShellLinkW
+//   run COMMANDLINE                starts the command line as Windows starts a registered
+//                                  command (no application name), waits for it to end, prints
+//                                  its exit code and ends with it
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <wrl/client.h>
 
 #include <chrono>
 #include <string>
@@ -137,6 +146,29 @@ int run(const std::vector<std::wstring>& a) {
     const int id = buttonId(a[2]);
     return id && PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0) ? 0 : 1;
   }
+  if (cmd == L"waitbox" && n == 3) {
+    HWND box = nullptr;
+    if (!waitUntil(std::stoi(a[2]), [&] { return (box = findBox(a[1])) != nullptr; })) return 1;
+    print(textOf(GetDlgItem(box, 0xFFFF)));
+    return 0;
+  }
+  if (cmd == L"run" && n == 2) {
+    std::wstring line = a[1];
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+      print(L"cannot start: error " + std::to_wstring(GetLastError()));
+      return 1;
+    }
+    CloseHandle(pi.hThread);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    print(std::to_wstring(code));
+    return static_cast<int>(code);
+  }
   if (cmd == L"pid" && n == 2) {
     HWND w = findTop(a[1]);
     DWORD pid = 0;
@@ -144,7 +176,29 @@ int run(const std::vector<std::wstring>& a) {
     print(std::to_wstring(pid));
     return 0;
   }
-  print(L"usage: ui_driver wait|gone|click|settext|text|waittext|state|answer|pid ...");
+  if (cmd == L"close" && n == 2) {
+    HWND w = findTop(a[1]);
+    return w && PostMessageW(w, WM_CLOSE, 0, 0) ? 0 : 1;
+  }
+  if (cmd == L"linktarget" && n == 2) {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    std::wstring target;
+    {
+      Microsoft::WRL::ComPtr<IShellLinkW> link;
+      Microsoft::WRL::ComPtr<IPersistFile> file;
+      wchar_t path[MAX_PATH] = {};
+      if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) &&
+          SUCCEEDED(link.As(&file)) && SUCCEEDED(file->Load(a[1].c_str(), STGM_READ)) &&
+          SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH))) {
+        target = path;
+      }
+    }
+    CoUninitialize();
+    if (target.empty()) return 1;
+    print(target);
+    return 0;
+  }
+  print(L"usage: ui_driver wait|gone|click|settext|text|waittext|state|answer|waitbox|pid|run|close|linktarget ...");
   return 2;
 }
 

@@ -1,0 +1,113 @@
+// The uninstaller's plain rules: which folders it accepts, when it hands over, which processes it
+// ends and the command lines it builds.
+#include "uninstall/uninstall_rules.h"
+
+#include "app/command_line.h"
+#include "util/handles.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+using namespace uninstall;
+
+namespace {
+
+// What the worker's entry gets from the command line the uninstaller starts it with.
+CommandLine parseAsTheWorkerWould(const std::wstring& parameters) {
+  const std::wstring line = L"\"C:\\Users\\李\\AppData\\Local\\Temp\\OrvaloSetup_helper.exe\" " + parameters;
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(line.c_str(), &argc);
+  EXPECT_NE(argv, nullptr);
+  if (!argv) return {};
+  util::LocalMem owner(argv);
+  return parseCommandLine(std::vector<std::wstring>(argv, argv + argc));
+}
+
+}  // namespace
+
+TEST(FolderRules, DriveRootsAreTooShort) {
+  EXPECT_TRUE(isFolderTooShort(L""));
+  EXPECT_TRUE(isFolderTooShort(L"C:"));
+  EXPECT_TRUE(isFolderTooShort(L"C:\\"));
+  EXPECT_FALSE(isFolderTooShort(L"C:\\a"));
+}
+
+TEST(FolderRules, TheRegisteredLocationIsAnInstallationWhateverItHolds) {
+  InstallEvidence e;
+  e.registered = true;
+  EXPECT_TRUE(looksLikeInstallation(e));
+}
+
+TEST(FolderRules, TheSetupCopyAloneIsNoInstallation) {
+  // A downloads folder holding the downloaded setup.
+  InstallEvidence e;
+  e.setupCopy = true;
+  EXPECT_FALSE(looksLikeInstallation(e));
+}
+
+TEST(FolderRules, ChannelFileOrMarkersBesideTheSetupCopyAreAnInstallation) {
+  InstallEvidence channel;
+  channel.setupCopy = channel.channelFile = true;
+  EXPECT_TRUE(looksLikeInstallation(channel));
+  InstallEvidence markers;
+  markers.setupCopy = markers.markerDir = true;
+  EXPECT_TRUE(looksLikeInstallation(markers));
+}
+
+TEST(FolderRules, ChannelFileAndMarkersWithoutTheSetupCopyAreNoInstallation) {
+  InstallEvidence e;
+  e.channelFile = e.markerDir = true;
+  EXPECT_FALSE(looksLikeInstallation(e));
+  EXPECT_FALSE(looksLikeInstallation(InstallEvidence{}));
+}
+
+TEST(HandOver, RunningFromTheFolderOrBelowHandsOver) {
+  EXPECT_TRUE(runsFromInside(L"D:\\Orvalo", L"D:\\Orvalo"));
+  EXPECT_TRUE(runsFromInside(L"d:\\ORVALO\\", L"D:\\Orvalo"));
+  EXPECT_TRUE(runsFromInside(L"D:\\Orvalo\\bin", L"D:\\Orvalo\\"));
+}
+
+TEST(HandOver, ASiblingWhoseNameBeginsAlikeRemovesInPlace) {
+  EXPECT_FALSE(runsFromInside(L"D:\\Orvalo2", L"D:\\Orvalo"));
+  EXPECT_FALSE(runsFromInside(L"D:\\Downloads", L"D:\\Orvalo"));
+  EXPECT_FALSE(runsFromInside(L"D:\\", L"D:\\Orvalo"));
+}
+
+TEST(WorkerParameters, AreTheQuotedFolderAndThePurgeFlag) {
+  EXPECT_EQ(workerParameters(L"C:\\Orvalo", false), L"--uninstall-worker \"C:\\Orvalo\"");
+  EXPECT_EQ(workerParameters(L"C:\\Orvalo", true), L"--uninstall-worker \"C:\\Orvalo\" --purge-data");
+}
+
+TEST(WorkerParameters, GiveTheWorkerExactlyTheFolderBack) {
+  for (const std::wstring folder :
+       {L"C:\\Program Files\\Orvalo 量化", L"D:\\Orvalo\\", L"D:\\量化\\\\", L"C:\\a b\\c"}) {
+    for (bool purge : {false, true}) {
+      const CommandLine cmd = parseAsTheWorkerWould(workerParameters(folder, purge));
+      EXPECT_EQ(chooseRunMode(cmd), RunMode::UninstallWorker) << folder;
+      EXPECT_EQ(cmd.uninstallDir, folder);
+      EXPECT_EQ(cmd.purgeData, purge) << folder;
+    }
+  }
+}
+
+TEST(SelfDeletion, WaitsThenDeletesTheQuotedExecutable) {
+  EXPECT_EQ(selfDeleteCommand(L"C:\\Users\\李 四\\Temp\\OrvaloSetup_helper.exe"),
+            L"cmd.exe /c ping -n 3 127.0.0.1 >nul & del /f /q "
+            L"\"C:\\Users\\李 四\\Temp\\OrvaloSetup_helper.exe\"");
+}
+
+TEST(ProcessesToEnd, AreThoseRunningFromTheFolderOrBelowButNotTheCaller) {
+  const std::vector<ProcessImage> running = {
+      {4, L"C:\\windows\\system32\\services.exe"},
+      {10, L"D:\\Orvalo\\Orvalo.exe"},
+      {11, L"d:\\orvalo\\tools\\helper.exe"},
+      {12, L"D:\\Orvalo2\\Orvalo.exe"},            // sibling folder, name begins alike
+      {13, L"D:\\Orvalo.exe"},                     // beside the folder
+      {14, L"D:\\Orvalo\\OrvaloSetup.exe"},        // the caller
+      {15, L""},
+  };
+  EXPECT_EQ(processesToEnd(running, L"D:\\Orvalo", 14), (std::vector<size_t>{1, 2}));
+  EXPECT_EQ(processesToEnd(running, L"D:\\Orvalo\\", 99), (std::vector<size_t>{1, 2, 5}));
+}

@@ -1,0 +1,214 @@
+#include "uninstall/uninstall.h"
+
+#include "app/client_contract.h"
+#include "applier/self_copy.h"
+#include "install/registration.h"
+#include "install/shortcut.h"
+#include "util/files.h"
+#include "util/handles.h"
+#include "util/paths.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"Orvalo量化 卸载";
+constexpr wchar_t kConfirmPrefix[] = L"将卸载 Orvalo量化：\n\n";
+constexpr wchar_t kConfirmSuffix[] =
+    L"\n\n注意：安装目录下的 models\\llm 模型文件（您自行下载，可能数百 MB 至数 GB）也会一并删除。"
+    L"\n\n是否继续？";
+constexpr wchar_t kPurgeQuestion[] =
+    L"是否同时删除用户数据（登录状态、配置、日志、WebView 缓存）？\n\n"
+    L"选“否”＝保留，重装后免重新登录；选“是”＝彻底清除。";
+constexpr wchar_t kNotInstalledPrefix[] = L"未找到 Orvalo量化 的安装：";
+constexpr wchar_t kCopyFailed[] = L"卸载失败：无法在临时目录创建卸载程序。";
+constexpr wchar_t kStartFailed[] = L"卸载失败：无法启动临时卸载程序。";
+constexpr wchar_t kRemoved[] = L"Orvalo量化 已卸载。";
+constexpr wchar_t kPartlyRemovedHere[] =
+    L"卸载完成，但部分文件正被占用，未能全部删除。\n请重启后手动删除残留目录。";
+constexpr wchar_t kPartlyRemovedByWorker[] =
+    L"卸载完成，但部分文件正被占用，未能全部删除。\n请重启后手动删除残留的安装目录。";
+
+// Files held by the processes just ended are released a moment after they exit.
+constexpr int kRemoveAttempts = 5;
+constexpr DWORD kRemovePauseMs = 400;
+constexpr DWORD kImagePathChars = 520;
+constexpr DWORD kEnvPathChars = 260;
+
+int showBox(const std::wstring& text, UINT flags) {
+  return MessageBoxW(nullptr, text.c_str(), kCaption, flags);
+}
+
+bool isDirectory(const std::wstring& path) {
+  const DWORD attrs = GetFileAttributesW(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool isFile(const std::wstring& path) {
+  const DWORD attrs = GetFileAttributesW(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Both modes refuse the same folders: roots silently, anything that is no installation with a box.
+bool acceptFolder(const std::wstring& folder) {
+  if (uninstall::isFolderTooShort(folder)) return false;
+  if (uninstall::looksLikeInstallation(uninstall::gatherInstallEvidence(folder))) return true;
+  showBox(kNotInstalledPrefix + folder, MB_OK | MB_ICONERROR);
+  return false;
+}
+
+// Every other process whose image path can be read, each opened once with the right to end it,
+// so that the process judged is the one ended even if its id is reused meanwhile.
+struct OpenedProcesses {
+  std::vector<uninstall::ProcessImage> images;
+  std::vector<util::Handle> handles;  // parallel to images
+};
+
+OpenedProcesses openRunningProcesses() {
+  OpenedProcesses opened;
+  util::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return opened;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) continue;
+    util::Handle process(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                     entry.th32ProcessID));
+    if (!process) continue;
+    wchar_t image[kImagePathChars] = {};
+    DWORD length = kImagePathChars;
+    if (!QueryFullProcessImageNameW(process.get(), 0, image, &length)) continue;
+    opened.images.push_back({entry.th32ProcessID, std::wstring(image, length)});
+    opened.handles.push_back(std::move(process));
+  }
+  return opened;
+}
+
+// Ends every program running from the folder, without asking it to close and without waiting:
+// the removal's repeated attempts absorb the time they take to exit.
+void endProcessesInside(const std::wstring& folder) {
+  const OpenedProcesses opened = openRunningProcesses();
+  for (size_t i : uninstall::processesToEnd(opened.images, folder, GetCurrentProcessId())) {
+    TerminateProcess(opened.handles[i].get(), 0);
+  }
+}
+
+// The worker's file cannot be deleted while it runs: a hidden shell deletes it after the exit,
+// or failing that the next restart does.
+void scheduleSelfDeletion() {
+  const std::wstring self = util::modulePath();
+  std::wstring command = uninstall::selfDeleteCommand(self);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION info{};
+  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                     nullptr, &startup, &info)) {
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return;
+  }
+  MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+}  // namespace
+
+namespace uninstall {
+
+InstallEvidence gatherInstallEvidence(const std::wstring& folder) {
+  InstallEvidence evidence;
+  const std::wstring registered = readInstallLocation();
+  evidence.registered =
+      !registered.empty() && util::normalizePathKey(registered) == util::normalizePathKey(folder);
+  evidence.setupCopy = isFile(util::joinPath(folder, client::kSetupExeName));
+  evidence.channelFile = isFile(util::joinPath(folder, client::kChannelFileName));
+  evidence.markerDir = isDirectory(util::joinPath(folder, client::kMarkerDirName));
+  return evidence;
+}
+
+bool removeTreeBestEffort(const std::wstring& folder) {
+  const DWORD attrs = GetFileAttributesW(folder.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  // A link to a folder is removed as a link; what it points to is never emptied.
+  if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    util::forEachEntry(folder, [](const std::wstring& path, const WIN32_FIND_DATAW& data) {
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        removeTreeBestEffort(path);
+      } else {
+        util::deleteFileForce(path);
+      }
+      return true;  // one held file must not keep the rest of the folder
+    });
+  }
+  if (attrs & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(folder.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY);
+  return RemoveDirectoryW(folder.c_str()) != FALSE;
+}
+
+}  // namespace uninstall
+
+bool removeInstallDir(const std::wstring& folder) {
+  for (int attempt = 0; attempt < kRemoveAttempts && isDirectory(folder); ++attempt) {
+    // util::deleteDirRecursive stops at the first entry it cannot remove, which would leave
+    // everything the walk had not reached yet; the uninstaller removes all it can.
+    uninstall::removeTreeBestEffort(folder);
+    if (isDirectory(folder)) Sleep(kRemovePauseMs);
+  }
+  return !isDirectory(folder);
+}
+
+void removeUserData() {
+  const std::wstring local = util::localAppDataDirectory();
+  if (!local.empty()) util::deleteDirRecursive(util::joinPath(local, client::kUserDataDirName));
+  wchar_t roaming[kEnvPathChars] = {};
+  const DWORD length = GetEnvironmentVariableW(L"APPDATA", roaming, kEnvPathChars);
+  if (length > 0 && length < kEnvPathChars) {
+    util::deleteDirRecursive(util::joinPath(std::wstring(roaming, length), client::kUserDataDirName));
+  }
+}
+
+int runUninstall(const std::wstring& installDir) {
+  if (!acceptFolder(installDir)) return 1;
+  if (showBox(kConfirmPrefix + installDir + kConfirmSuffix,
+              MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
+    return 0;
+  }
+  const bool purge = showBox(kPurgeQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+
+  endProcessesInside(installDir);
+  (void)deleteDesktopShortcut(installDir);
+  RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKeyPath);
+
+  if (uninstall::runsFromInside(util::moduleDirectory(), installDir)) {
+    std::wstring worker;
+    if (!copySelfToTemp(worker)) {
+      showBox(kCopyFailed, MB_OK | MB_ICONERROR);
+      return 1;
+    }
+    const std::wstring parameters = uninstall::workerParameters(installDir, purge);
+    const auto started = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(nullptr, L"open", worker.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
+    if (started <= 32) {
+      showBox(kStartFailed, MB_OK | MB_ICONERROR);
+      return 1;
+    }
+    return 0;  // the worker finishes the job
+  }
+
+  const bool removed = removeInstallDir(installDir);
+  if (purge) removeUserData();
+  showBox(removed ? kRemoved : kPartlyRemovedHere, MB_OK | MB_ICONINFORMATION);
+  return 0;
+}
+
+int runUninstallWorker(const std::wstring& installDir, bool purgeData) {
+  if (!acceptFolder(installDir)) return 1;
+  const bool removed = removeInstallDir(installDir);
+  if (purgeData) removeUserData();
+  showBox(removed ? kRemoved : kPartlyRemovedByWorker, MB_OK | MB_ICONINFORMATION);
+  scheduleSelfDeletion();
+  return 0;
+}
