@@ -54,16 +54,18 @@ class ApplyEndToEnd : public ::testing::Test {
     }
   }
 
-  // The client as the install job starts it.
-  void startClient() {
-    std::wstring line = util::quoteArgument(install_ + L"\\Orvalo.exe");
+  // The client as the install job starts it (or with its own switches).
+  void startClient(const std::wstring& switches = L"") {
+    std::wstring line = util::quoteArgument(install_ + L"\\Orvalo.exe") + (switches.empty() ? L"" : L" " + switches);
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, install_.c_str(), &si, &pi));
     util::Handle process(pi.hProcess), thread(pi.hThread);
     clientPid_ = pi.dwProcessId;
-    ASSERT_TRUE(waitUntil(20000, [&] { return findWindow(kClientClass, clientPid_) != nullptr; }));
+    if (switches.empty()) {
+      ASSERT_TRUE(waitUntil(20000, [&] { return findWindow(kClientClass, clientPid_) != nullptr; }));
+    }
   }
 
   // OrvaloSetup.exe of the installation with these arguments; its exit code. No pipes: the
@@ -174,6 +176,26 @@ TEST_F(ApplyEndToEnd, TheSinglePackageCommandLineForm) {
   // --launch 0: the client is not started again.
   Sleep(500);
   EXPECT_EQ(findWindow(kClientClass), nullptr);
+}
+
+// The demo client checks for updates itself: it finds a newer version in the vendor's update
+// description, writes a plan naming itself, starts the installation's OrvaloSetup.exe --apply and
+// exits; the helper upgrades it and starts it again.
+TEST_F(ApplyEndToEnd, TheDemoClientUpgradesItself) {
+  const std::wstring mainZip = scenario_.putFile(L"main_2.0.0.zip", packageBytes(L"main.zip"));
+  const std::string latest = "{\"version\": \"2.0.0\", \"notes\": \"新版本\", \"items\": [{\"url\": \"" +
+                             util::toUtf8(scenario_.nginxUrl(L"main_2.0.0.zip")) + "\", \"sha256\": \"" +
+                             digestOf(mainZip) + "\", \"version\": \"2.0.0\", \"kind\": \"main\"}]}";
+  scenario_.putFile(L"latest.json", latest);
+  const std::string ini = "[update]\r\nurl=" + util::toUtf8(scenario_.nginxUrl(L"latest.json")) + "\r\n";
+  ASSERT_TRUE(util::writeFile(install_ + L"\\update.ini", ini.data(), ini.size()));
+
+  startClient(L"--check-update");
+  ASSERT_EQ(observeHelper(), 0);
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "2.0.0");
+  EXPECT_EQ(readFileBytes(install_ + L"\\readme.txt"), "Orvalo量化 2.0.0\n");
+  EXPECT_EQ(readFileBytes(install_ + L"\\orvalo.db"), "the user's trades");
+  EXPECT_NE(restartedClient(), 0u);
 }
 
 // A plan that cannot be loaded: the helper says so in a message box and ends with 1.
