@@ -13,13 +13,33 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <new>
 #include <thread>
 
 using namespace applier;
+
+// Every allocation of this test program is counted, so that a payload the window forgets to free
+// shows as a difference.
+namespace {
+std::atomic<long> g_liveAllocations{0};
+}
+void* operator new(size_t size) {
+  void* p = std::malloc(size ? size : 1);
+  if (!p) throw std::bad_alloc();
+  ++g_liveAllocations;
+  return p;
+}
+void operator delete(void* p) noexcept {
+  if (!p) return;
+  --g_liveAllocations;
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -222,6 +242,35 @@ TEST_F(UpgradeWindow, FailureStaysForFourSecondsAndLongTextsAreCut) {
   EXPECT_TRUE(IsWindow(window_));
   ASSERT_TRUE(waitFor([&] { return !IsWindow(window_); }, 5000));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3900));
+}
+
+TEST_F(UpgradeWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
+  // A first window warms up whatever the system keeps for good.
+  open(3);
+  PostMessageW(window_, WM_UPG_DONE, 1, 0);
+  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  SendMessageW(window_, WM_CLOSE, 0, 0);
+  ui_.join();
+  ctx_.reset();
+  const long baseline = g_liveAllocations;
+
+  open(3);
+  PostMessageW(window_, WM_UPG_DONE, 0, 0);  // ended: the window may close
+  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  HWND window = window_;
+  std::thread worker([window] {
+    for (int i = 0; i < 40; ++i) {
+      if (i == 20) PostMessageW(window, WM_CLOSE, 0, 0);
+      util::postPayload(window, WM_UPG_STATUS, 0, std::make_unique<std::wstring>(std::wstring(300, L'升')));
+      util::postPayload(window, WM_UPG_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{1, 2}));
+      util::postPayload(window, WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{1, 3, 3}));
+      util::postPayload(window, WM_UPG_DONE, 0, std::make_unique<std::wstring>(std::wstring(300, L'败')));
+    }
+  });
+  worker.join();
+  ui_.join();
+  ctx_.reset();
+  EXPECT_EQ(g_liveAllocations, baseline);
 }
 
 TEST(UpgradeStatusText, UnknownFailureAndCut) {
