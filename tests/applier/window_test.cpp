@@ -5,6 +5,7 @@
 #include "applier/upgrade_messages.h"
 #include "applier/upgrade_window.h"
 #include "prog/reporter.h"
+#include "support/allocation_count.h"
 #include "support/wait_until.h"
 #include "util/fixed_window.h"
 #include "util/payload.h"
@@ -22,24 +23,6 @@
 #include <thread>
 
 using namespace applier;
-
-// Every allocation of this test program is counted, so that a payload the window forgets to free
-// shows as a difference.
-namespace {
-std::atomic<long> g_liveAllocations{0};
-}
-void* operator new(size_t size) {
-  void* p = std::malloc(size ? size : 1);
-  if (!p) throw std::bad_alloc();
-  ++g_liveAllocations;
-  return p;
-}
-void operator delete(void* p) noexcept {
-  if (!p) return;
-  --g_liveAllocations;
-  std::free(p);
-}
-void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -252,7 +235,7 @@ TEST_F(UpgradeWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
   SendMessageW(window_, WM_CLOSE, 0, 0);
   ui_.join();
   ctx_.reset();
-  const long baseline = g_liveAllocations;
+  const long baseline = testing_support::liveAllocations();
 
   open(3);
   PostMessageW(window_, WM_UPG_DONE, 0, 0);  // ended: the window may close
@@ -270,7 +253,7 @@ TEST_F(UpgradeWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
   worker.join();
   ui_.join();
   ctx_.reset();
-  EXPECT_EQ(g_liveAllocations, baseline);
+  EXPECT_EQ(testing_support::liveAllocations(), baseline);
 }
 
 TEST(UpgradeStatusText, UnknownFailureAndCut) {

@@ -1,6 +1,7 @@
 // The real wizard window, created on a thread of its own with a message loop, driven from the
 // test thread with ordinary Win32 calls, as a user or the worker threads would.
 #include "prog/reporter.h"
+#include "support/allocation_count.h"
 #include "util/payload.h"
 #include "util/paths.h"
 #include "wizard/layout.h"
@@ -23,24 +24,6 @@
 #include <thread>
 
 using namespace wizard;
-
-// Every allocation of this test program is counted, so that a payload the window forgets to free
-// shows as a difference.
-namespace {
-std::atomic<long> g_liveAllocations{0};
-}
-void* operator new(size_t size) {
-  void* p = std::malloc(size ? size : 1);
-  if (!p) throw std::bad_alloc();
-  ++g_liveAllocations;
-  return p;
-}
-void operator delete(void* p) noexcept {
-  if (!p) return;
-  --g_liveAllocations;
-  std::free(p);
-}
-void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -592,7 +575,7 @@ TEST_F(WizardWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
   SendMessageW(window_, WM_CLOSE, 0, 0);
   ui_.join();
   ctx_.reset();
-  const long baseline = g_liveAllocations;
+  const long baseline = testing_support::liveAllocations();
 
   open();
   HWND window = window_;
@@ -613,5 +596,5 @@ TEST_F(WizardWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
   worker.join();
   ui_.join();
   ctx_.reset();
-  EXPECT_EQ(g_liveAllocations, baseline);
+  EXPECT_EQ(testing_support::liveAllocations(), baseline);
 }
