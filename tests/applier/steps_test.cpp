@@ -30,9 +30,7 @@ Child startProgram(const std::wstring& program, const std::wstring& args) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  // Detached: a console program started without a console of its own would get a console host
-  // that outlives it and keeps the test's output open.
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si,
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                       &pi)) {
     ADD_FAILURE() << "cannot start " << std::string(program.begin(), program.end());
     return child;
