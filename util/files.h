@@ -19,6 +19,10 @@ using DirEntryVisitor = std::function<bool(const std::wstring& path, const WIN32
 // cannot be listed is treated as empty. Returns the visitor's last answer (true if never called).
 bool forEachEntry(const std::wstring& folder, const DirEntryVisitor& visit);
 
+// Whether something exists at the path and is a folder / is not a folder.
+bool isExistingFolder(const std::wstring& path);
+bool isExistingFile(const std::wstring& path);
+
 // Creates every missing level; true when the folder exists afterwards.
 bool createDirectories(const std::wstring& path);
 

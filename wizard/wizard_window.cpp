@@ -3,11 +3,12 @@
 #include "install/channel_stamp.h"
 #include "install/install_job.h"
 #include "install/registration.h"
-#include "prog/bar_values.h"
+#include "prog/bar_control.h"
 #include "prog/debug_log.h"
 #include "prog/reporter.h"
 #include "resources/resource_ids.h"
 #include "uninstall/uninstall.h"
+#include "util/fixed_window.h"
 #include "util/payload.h"
 #include "util/text.h"
 #include "wizard/agreement_retrieval.h"
@@ -38,8 +39,6 @@ constexpr wchar_t kSuccessStatus[] = L"安装完成，主程序已启动。";
 constexpr wchar_t kFailurePrefix[] = L"安装失败：";
 constexpr wchar_t kUnknownError[] = L"未知错误";
 constexpr wchar_t kThreadStartFailed[] = L"无法启动安装线程";
-constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr DWORD kWindowExStyle = WS_EX_APPWINDOW;
 
 // The window procedure reaches the run's record through this pointer, set at WM_CREATE.
 Ctx* g_ctx = nullptr;
@@ -48,9 +47,7 @@ HWND control(HWND window, int id) { return GetDlgItem(window, id); }
 
 SIZE outerSize(int dpi) {
   const ControlRect client = clientRect(dpi);
-  RECT r{0, 0, client.w, client.h};
-  AdjustWindowRectExForDpi(&r, kWindowStyle, FALSE, kWindowExStyle, static_cast<UINT>(dpi));
-  return {r.right - r.left, r.bottom - r.top};
+  return util::fixedWindowSize(client.w, client.h, dpi);
 }
 
 util::Handle makeManualResetEvent() { return util::Handle(CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
@@ -226,24 +223,7 @@ void onStatus(HWND window, LPARAM lParam) {
 void onProgress(HWND window, LPARAM lParam) {
   const auto progress = util::takePayload<BarProgress>(lParam);
   if (!progress) return;
-  HWND bar = control(window, kIdOverallBar);
-  const LONG_PTR style = GetWindowLongPtrW(bar, GWL_STYLE);
-  const bool marquee = (style & PBS_MARQUEE) != 0;
-  if (progress->total == 0) {
-    if (!marquee) {
-      SetWindowLongPtrW(bar, GWL_STYLE, style | PBS_MARQUEE);
-      SendMessageW(bar, PBM_SETMARQUEE, TRUE, 50);
-    }
-    return;
-  }
-  if (marquee) {
-    SetWindowLongPtrW(bar, GWL_STYLE, style & ~static_cast<LONG_PTR>(PBS_MARQUEE));
-    SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
-  }
-  // Byte totals of 2 GiB and more do not fit the bar's 32-bit range: both values are scaled.
-  const prog::BarValues values = prog::barValues(progress->done, progress->total);
-  SendMessageW(bar, PBM_SETRANGE32, 0, values.range);
-  SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(values.position), 0);
+  prog::showBarCounts(control(window, kIdOverallBar), progress->done, progress->total);
 }
 
 void onPackage(HWND window, LPARAM lParam) {
@@ -378,22 +358,10 @@ std::unique_ptr<Ctx> makeCtx(const std::wstring& baseUrl) {
 HWND createWizardWindow(Ctx* ctx) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   if (!registerClass(instance)) return nullptr;
-  const SIZE size = outerSize(static_cast<int>(GetDpiForSystem()));
-  HWND window = CreateWindowExW(kWindowExStyle, kClassName, kTitle, kWindowStyle, CW_USEDEFAULT,
-                                CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr, instance, ctx);
-  if (!window) return nullptr;
-  ShowWindow(window, SW_SHOWNORMAL);
-  UpdateWindow(window);
-  return window;
+  return util::createFixedWindow(kClassName, kTitle, outerSize(static_cast<int>(GetDpiForSystem())), ctx);
 }
 
-void runMessageLoop() {
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
+void runMessageLoop() { util::runMessageLoop(); }
 
 void finishRun(Ctx& ctx) {
   if (ctx.installThread.joinable()) ctx.installThread.join();

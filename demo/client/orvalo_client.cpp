@@ -1,6 +1,9 @@
 // Orvalo.exe, the demo stand-in for the trading client: one window that shows what the installer
 // left for the client in its folder, the installed version (update\_update.done) and the channel
 // (channel.ini). It is what the demo server's main package installs and what the tests start.
+// Its button "检查更新" (or the switch --check-update) upgrades it as a real client would.
+#include "update_check.h"
+
 #include <windows.h>
 
 #include <string>
@@ -9,15 +12,23 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"OrvaloDemoClientWnd";
 constexpr wchar_t kTitle[] = L"Orvalo量化";
+constexpr int kIdCheckUpdate = 1001;
+constexpr wchar_t kCheckUpdateSwitch[] = L"--check-update";
 
 std::wstring g_info;
+std::wstring g_dir;
+std::wstring g_exe;
+std::wstring g_installedVersion;
 
-std::wstring folderOfThisProgram() {
+std::wstring pathOfThisProgram() {
   wchar_t path[MAX_PATH * 4] = {};
   const DWORD len = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-  std::wstring p(path, len);
-  const size_t cut = p.find_last_of(L"\\/");
-  return cut == std::wstring::npos ? L"." : p.substr(0, cut);
+  return std::wstring(path, len);
+}
+
+std::wstring folderOf(const std::wstring& path) {
+  const size_t cut = path.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? L"." : path.substr(0, cut);
 }
 
 // The marker is ANSI text without a line end.
@@ -46,20 +57,41 @@ std::wstring readChannel(const std::wstring& dir) {
   return text;
 }
 
-// A real client keeps its trading records in a database beside it, created on first start and
-// never shipped in a package; upgrades must leave it alone.
-void ensureDatabase(const std::wstring& dir) {
-  const std::wstring data = dir + L"\\data";
-  CreateDirectoryW(data.c_str(), nullptr);
-  HANDLE file = CreateFileW((data + L"\\orvalo.db").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+void createDatabaseOnce(const std::wstring& path, const char* record) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;  // already there
   static const char kHeader[] = "SQLite format 3";  // with its NUL: the file format's magic
   DWORD written = 0;
   WriteFile(file, kHeader, sizeof kHeader, &written, nullptr);
-  static const char kRecord[] = "trade,1,600519,1700.00\n";
-  WriteFile(file, kRecord, sizeof kRecord - 1, &written, nullptr);
+  WriteFile(file, record, static_cast<DWORD>(strlen(record)), &written, nullptr);
   CloseHandle(file);
+}
+
+// A real client keeps its trading records in databases beside it, created on first start and
+// never shipped in a package; upgrades must leave them alone (and snapshot the ones in the
+// install folder itself).
+void ensureDatabase(const std::wstring& dir) {
+  const std::wstring data = dir + L"\\data";
+  CreateDirectoryW(data.c_str(), nullptr);
+  createDatabaseOnce(data + L"\\orvalo.db", "trade,1,600519,1700.00\n");
+  createDatabaseOnce(dir + L"\\trades.db", "order,1,600519,buy,100\n");
+}
+
+void showInfo(HWND window) {
+  g_info = std::wstring(L"Orvalo量化 演示客户端\n\n版本：") + g_installedVersion + L"\n渠道：" +
+           readChannel(g_dir) + L"\n安装目录：" + g_dir;
+  InvalidateRect(window, nullptr, TRUE);
+}
+
+void onCheckUpdate(HWND window) {
+  const demo::UpdateCheck check = demo::checkForUpdate(g_dir, g_exe, g_installedVersion);
+  if (check.upgradeStarted) {
+    // The applier waits for this process to end before it replaces the client's files.
+    DestroyWindow(window);
+    return;
+  }
+  showInfo(window);
+  g_info += L"\n\n" + check.message;
 }
 
 LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -70,6 +102,7 @@ LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       RECT r;
       GetClientRect(window, &r);
       InflateRect(&r, -16, -16);
+      r.bottom -= 44;  // the button row
       SetBkMode(dc, TRANSPARENT);
       HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
       DrawTextW(dc, g_info.c_str(), -1, &r, DT_LEFT | DT_TOP | DT_WORDBREAK);
@@ -77,6 +110,9 @@ LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       EndPaint(window, &ps);
       return 0;
     }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == kIdCheckUpdate) onCheckUpdate(window);
+      return 0;
     case WM_DESTROY: PostQuitMessage(0); return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
   }
@@ -84,11 +120,11 @@ LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
-  const std::wstring dir = folderOfThisProgram();
-  ensureDatabase(dir);
-  g_info = std::wstring(L"Orvalo量化 演示客户端\n\n版本：") + readInstalledVersion(dir) +
-           L"\n渠道：" + readChannel(dir) + L"\n安装目录：" + dir;
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int show) {
+  g_exe = pathOfThisProgram();
+  g_dir = folderOf(g_exe);
+  ensureDatabase(g_dir);
+  g_installedVersion = readInstalledVersion(g_dir);
 
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
@@ -99,9 +135,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   wc.lpszClassName = kClassName;
   RegisterClassExW(&wc);
   HWND window = CreateWindowExW(0, kClassName, kTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                CW_USEDEFAULT, 480, 240, nullptr, nullptr, instance, nullptr);
+                                CW_USEDEFAULT, 520, 280, nullptr, nullptr, instance, nullptr);
   if (!window) return 1;
+  RECT client;
+  GetClientRect(window, &client);
+  HWND button = CreateWindowExW(0, L"BUTTON", L"检查更新", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 16,
+                                client.bottom - 44, 110, 28, window,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdCheckUpdate)), instance, nullptr);
+  SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+  showInfo(window);
   ShowWindow(window, show);
+  // The same check as the button, for a client started to look for updates at once.
+  if (wcsstr(commandLine, kCheckUpdateSwitch)) PostMessageW(window, WM_COMMAND, kIdCheckUpdate, 0);
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);

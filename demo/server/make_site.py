@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """Builds the demo download server's files: the packages of OrvaloTrader (dependencies, one extra
 component, the main program with the demo client, the CUDA component), the agreement as text and
-HTML, a hints document, and manifest.ini with their SHA-256 digests.
+HTML, a hints document, manifest.ini with their SHA-256 digests, and the update description
+update/latest.json that the installed client reads when it checks for updates.
 
-    make_site.py OUT_DIR BASE_URL CLIENT_EXE AGREEMENT_TXT [--version V]
+    make_site.py OUT_DIR BASE_URL CLIENT_EXE AGREEMENT_TXT [--version V] [--update-version V2]
                  [--hints-base URL] [--text-only-agreement]
 
-OUT_DIR becomes the server's folder for BASE_URL: the manifest lands in OUT_DIR/download.
+OUT_DIR becomes the server's folder for BASE_URL: the manifest lands in OUT_DIR/download. With
+--update-version the server also publishes an update to V2: a newer main package and extra
+component (download/main_V2.zip, download/quotes_V2.zip) and a description that offers them;
+without it the description offers version V itself, so an installed client finds nothing newer.
 Everything is generated with fixed file times, so two runs give the same bytes.
 
 The server's agreement is AGREEMENT_TXT under a first line that names its edition, so that it
@@ -54,7 +58,52 @@ def fake_sqlite(rows):
     return header + bytes(100 - len(header)) + body
 
 
-def build(out, base, client_exe, agreement_txt, version, hints_base=None, text_only_agreement=False):
+def main_files(client, base, version, rows):
+    """The main package: the client, its readme, the address of its update description, and a
+    sample database that an installation's own database always wins over."""
+    return [
+        ("OrvaloTrader/Orvalo.exe", client),
+        ("OrvaloTrader/data/orvalo.db", fake_sqlite(rows)),
+        ("OrvaloTrader/readme.txt", f"Orvalo量化 演示版 {version}\n".encode()),
+        ("OrvaloTrader/update.ini", f"[update]\r\nurl={base}/update/latest.json\r\n".encode()),
+    ]
+
+
+def quotes_files(version):
+    return [("quotes/data/quotes/README.txt", f"行情样例数据（演示）{version}\n".encode())]
+
+
+def write_update(out, base, client, version, update_version, digests):
+    """update/latest.json: what the installed client compares with its version and turns into an
+    upgrade plan, with the packages of the newer version when there is one."""
+    download = os.path.join(out, "download")
+    if update_version:
+        packages = {f"main_{update_version}.zip": main_files(client, base, update_version, 80),
+                    f"quotes_{update_version}.zip": quotes_files(update_version)}
+        for name, files in packages.items():
+            write_zip(os.path.join(download, name), files)
+            digests[name] = sha256(os.path.join(download, name))
+        offered, main, quotes = update_version, f"main_{update_version}.zip", f"quotes_{update_version}.zip"
+        notes = f"Orvalo量化 {update_version}：新版主程序与行情组件"
+    else:
+        offered, main, quotes = version, "main.zip", "quotes.zip"
+        notes = f"Orvalo量化 {version}"
+    latest = {
+        "version": offered,
+        "notes": notes,
+        "items": [
+            {"url": f"{base}/download/{main}", "sha256": digests[main], "version": offered, "kind": "main"},
+            {"url": f"{base}/download/{quotes}", "sha256": digests[quotes], "version": offered,
+             "kind": "quotes"},
+        ],
+    }
+    os.makedirs(os.path.join(out, "update"), exist_ok=True)
+    with open(os.path.join(out, "update", "latest.json"), "w", encoding="utf-8") as f:
+        json.dump(latest, f, ensure_ascii=False, indent=1)
+
+
+def build(out, base, client_exe, agreement_txt, version, update_version=None, hints_base=None,
+          text_only_agreement=False):
     hints_base = hints_base or base
     download = os.path.join(out, "download")
     os.makedirs(download, exist_ok=True)
@@ -73,14 +122,8 @@ def build(out, base, client_exe, agreement_txt, version, hints_base=None, text_o
             ("deps/runtime/orvalo_runtime.txt", b"Orvalo runtime files for the demo.\n"),
             ("deps/config/default.json", json.dumps({"theme": "light", "market": "A"}).encode()),
         ],
-        "quotes.zip": [
-            ("quotes/data/quotes/README.txt", "行情样例数据（演示）\n".encode()),
-        ],
-        "main.zip": [
-            ("OrvaloTrader/Orvalo.exe", client),
-            ("OrvaloTrader/data/orvalo.db", fake_sqlite(50)),
-            ("OrvaloTrader/readme.txt", f"Orvalo量化 演示版 {version}\n".encode()),
-        ],
+        "quotes.zip": quotes_files(version),
+        "main.zip": main_files(client, base, version, 50),
         "llm_deps.zip": [
             ("cuda/README.txt", b"CUDA runtime placeholder for the demo.\n"),
         ],
@@ -171,6 +214,7 @@ sha256={sha256(hints_path)}
 """
     with open(os.path.join(download, "manifest.ini"), "w", encoding="ascii", newline="\r\n") as f:
         f.write(manifest)
+    write_update(out, base, client, version, update_version, digests)
 
 
 def main():
@@ -180,12 +224,14 @@ def main():
     p.add_argument("client_exe")
     p.add_argument("agreement_txt")
     p.add_argument("--version", default="1.0.0")
+    p.add_argument("--update-version", default=None)
     p.add_argument("--hints-base", default=None)
     p.add_argument("--text-only-agreement", action="store_true")
     a = p.parse_args()
     base = a.base.rstrip("/")
     hints_base = (a.hints_base or base).rstrip("/")
-    build(a.out, base, a.client_exe, a.agreement_txt, a.version, hints_base, a.text_only_agreement)
+    build(a.out, base, a.client_exe, a.agreement_txt, a.version, a.update_version, hints_base,
+          a.text_only_agreement)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,50 @@
+// The state of one upgrade run, shared by the helper's window thread and the upgrade job, and the
+// plan that fills it. Private to the applier and its tests.
+#pragma once
+
+#include "app/command_line.h"
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+// One package to apply: the upgrade fields of the command line, so that the single package of
+// the command line is a plain copy of the run options.
+using UpgradeItem = RunOptions;
+
+// A parsed plan file: the root's values and the items, in plan order.
+struct UpgradePlan {
+  std::wstring exe;
+  std::wstring pid;
+  bool launch = true;
+  std::vector<UpgradeItem> items;
+};
+
+// The window handle type of <windows.h>, named here so that the plan needs no <windows.h>.
+struct HWND__;
+
+namespace applier {
+
+struct Ctx;
+// The upgrade job's entry, given the upgrade window (an HWND).
+using JobFunction = void (*)(Ctx* ctx, ::HWND__* window);
+
+struct Ctx {
+  RunOptions options;              // exe, pid and launch replaced by a loaded plan
+  std::vector<UpgradeItem> items;  // empty without a plan
+  std::atomic<bool> finished{false};  // the window received the job's end message
+  bool succeeded = false;          // written by the job before its end message
+  std::thread worker;
+  // What the window starts; the real job unless a test puts a stand-in here.
+  JobFunction job = nullptr;
+};
+
+}  // namespace applier
+
+// Reads the plan file at path into ctx (options.exe, options.pid, options.launch and items).
+// False with errorText (when given) set to the reason; the caller then abandons ctx.
+[[nodiscard]] bool loadUpgradePlan(const std::wstring& path, applier::Ctx& ctx, std::wstring* errorText);
+
+// The same rules for the plan's bytes, for callers that hold them already.
+[[nodiscard]] bool parseUpgradePlan(const std::string& bytes, UpgradePlan& plan, std::wstring* errorText);

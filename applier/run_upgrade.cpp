@@ -1,0 +1,82 @@
+// The --apply mode: the first process hands the work to a temporary copy of the executable (the
+// original may lie in the folder being upgraded); the copy loads the plan and runs the window.
+#include "applier/applier.h"
+
+#include "applier/applier_ctx.h"
+#include "applier/helper_command.h"
+#include "applier/self_copy.h"
+#include "applier/upgrade_window.h"
+#include "net/error_text.h"
+#include "util/fixed_window.h"
+#include "util/handles.h"
+#include "util/quote.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <memory>
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"OrvaloTrader 升级";
+
+void showError(const std::wstring& text) { MessageBoxW(nullptr, text.c_str(), kCaption, MB_OK | MB_ICONERROR); }
+
+// The arguments of this process without its program name; none when the line cannot be split.
+std::vector<std::wstring> ownArguments() {
+  std::vector<std::wstring> args;
+  int count = 0;
+  util::LocalMem argv(reinterpret_cast<HLOCAL>(CommandLineToArgvW(GetCommandLineW(), &count)));
+  if (!argv) return args;
+  wchar_t** values = static_cast<wchar_t**>(argv.get());
+  for (int i = 1; i < count; ++i) args.emplace_back(values[i]);
+  return args;
+}
+
+int startHelper() {
+  std::wstring helper;
+  if (!copySelfToTemp(helper)) {
+    showError(L"升级器初始化失败：无法复制自身到临时目录");
+    return 1;
+  }
+  std::wstring commandLine = helperCommandLine(helper, ownArguments());
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &si, &pi)) {
+    showError(L"升级器启动失败（" + lastErrorText() + L"）");
+    return 1;
+  }
+  util::Handle process(pi.hProcess), thread(pi.hThread);
+  return 0;
+}
+
+int runHelper(const RunOptions& options) {
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&icc);
+  auto ctx = std::make_unique<applier::Ctx>();
+  ctx->options = options;
+  if (!options.plan.empty()) {
+    std::wstring failure;
+    if (!loadUpgradePlan(options.plan, *ctx, &failure)) {
+      showError(L"升级失败：" + failure);
+      return 1;
+    }
+  }
+  if (applier::createUpgradeWindow(ctx.get())) util::runMessageLoop();
+  if (ctx->worker.joinable()) ctx->worker.join();
+  return ctx->succeeded ? 0 : 1;
+}
+
+}  // namespace
+
+std::wstring helperCommandLine(const std::wstring& helperPath, const std::vector<std::wstring>& args) {
+  return util::buildCommandLine(helperPath, args) + L" --from-helper";
+}
+
+int runUpgrade(const RunOptions& options, bool fromHelper) {
+  return fromHelper ? runHelper(options) : startHelper();
+}

@@ -1,0 +1,256 @@
+#include "applier/upgrade_job.h"
+
+#include "applier/db_snapshot.h"
+#include "applier/upgrade_messages.h"
+#include "applier/upgrade_rules.h"
+#include "applier/upgrade_steps.h"
+#include "install/markers.h"
+#include "net/download.h"
+#include "net/http_connection.h"
+#include "net/sha256.h"
+#include "packages/zip_extract.h"
+#include "prog/reporter.h"
+#include "util/copy_dir.h"
+#include "util/database_files.h"
+#include "util/files.h"
+#include "util/payload.h"
+#include "util/paths.h"
+#include "util/text.h"
+
+#include <cwctype>
+#include <memory>
+#include <vector>
+
+namespace applier {
+namespace {
+
+// A package whose size the server does not tell weighs as much as the average of the others.
+constexpr uint64_t kDefaultPackageWeight = 100ull << 20;
+
+bool endsWithZip(const std::wstring& path) {
+  if (path.size() < 4) return false;
+  std::wstring tail = path.substr(path.size() - 4);
+  for (wchar_t& c : tail) c = static_cast<wchar_t>(std::towlower(c));
+  return tail == L".zip";
+}
+
+std::wstring fileNameOf(const std::wstring& path) {
+  const size_t cut = path.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+// One run of the job: the window it reports to, its reporter and its work list.
+class UpgradeRun {
+ public:
+  UpgradeRun(Ctx& ctx, HWND window)
+      : ctx_(ctx),
+        reporter_(
+            [window](const std::wstring& line) {
+              util::postPayload(window, WM_UPG_STATUS, 0, std::make_unique<std::wstring>(line));
+            },
+            [window](uint64_t done, uint64_t total) {
+              util::postPayload(window, WM_UPG_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{done, total}));
+            },
+            [window](const prog::TotalInfo& info) {
+              util::postPayload(window, WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(info));
+            }) {}
+
+  // The failure text, or empty when every step succeeded.
+  std::wstring run() {
+    if (!installFolderOf(ctx_.options.exe, installDir_)) return L"参数 --exe 无效";
+    items_ = std::move(ctx_.items);
+    if (items_.empty()) items_.push_back(ctx_.options);
+    count_ = items_.size();
+    targetNames_.assign(count_, std::wstring());
+
+    reporter_.setStage(L"正在获取升级包信息…", prog::kPhaseNone);
+    computeWeights();
+    for (size_t i = 0; i < count_; ++i) {
+      if (items_[i].url.empty()) continue;
+      const std::wstring failure = fetch(i);
+      if (!failure.empty()) return failure;
+    }
+
+    reporter_.setStage(L"等待主程序退出…", prog::kPhaseNone);
+    const auto onForce = [this] { reporter_.setStage(L"主程序未响应，正在强制结束以完成升级…", prog::kPhaseNone); };
+    if (!waitForClientExit(ctx_.options.pid, kClientExitWaitMs, kClientKillWaitMs, onForce)) {
+      return L"等待主程序退出超时，请手动关闭主程序后重新运行升级";
+    }
+
+    reporter_.setStage(L"备份数据库（升级兜底快照）…", prog::kPhaseNone);
+    const std::wstring snapshot = createDbSnapshot(installDir_);
+    reporter_.setStage(snapshot.empty() ? std::wstring(L"数据库备份未生成（无库文件或复制失败），升级继续")
+                                        : L"数据库已备份：" + snapshot,
+                       prog::kPhaseNone);
+
+    for (size_t i = 0; i < count_; ++i) {
+      const std::wstring failure = apply(i);
+      if (!failure.empty()) return failure;
+    }
+
+    for (const UpgradeItem& item : items_) {
+      if (mayDeleteCleanFolder(item.clean, installDir_, item.dest)) util::deleteDirRecursive(item.clean);
+    }
+    if (ctx_.options.launch) {
+      reporter_.setStage(L"启动主程序…", prog::kPhaseNone);
+      launchProgram(ctx_.options.exe);
+    }
+    return {};
+  }
+
+ private:
+  std::wstring stage(const wchar_t* text, size_t index) const {
+    return text + packageCounterSuffix(index, count_) + L"…";
+  }
+
+  ByteProgress counter(bool withSizes) {
+    return [this, withSizes](uint64_t done, uint64_t total) {
+      reporter_.setCounts(done, total, withSizes);
+      return true;  // an upgrade is never cancelled half-way
+    };
+  }
+
+  void computeWeights() {
+    weights_.assign(count_, 0);
+    std::vector<bool> known(count_, false);
+    uint64_t knownSum = 0;
+    uint64_t knownCount = 0;
+    for (size_t i = 0; i < count_; ++i) {
+      uint64_t size = 0;
+      if (!items_[i].url.empty() && queryRemoteSize(items_[i].url, size) && size > 0) {
+        weights_[i] = size;
+        known[i] = true;
+        knownSum += size;
+        ++knownCount;
+      }
+    }
+    const uint64_t fallback = knownCount ? knownSum / knownCount : kDefaultPackageWeight;
+    totalWeight_ = 0;
+    for (size_t i = 0; i < count_; ++i) {
+      if (!known[i]) weights_[i] = fallback;
+      totalWeight_ += weights_[i];
+    }
+  }
+
+  std::wstring fetch(size_t i) {
+    UpgradeItem& item = items_[i];
+    const std::wstring local = util::tempDirectory() + L"\\" + localPackageName(item.url, i, count_);
+    // The "up<i>_" prefix only keeps the items apart in the temporary folder; a bare file is put
+    // in place under the name its address gives it, whatever its place in the plan.
+    targetNames_[i] = localPackageName(item.url, i, 1);
+    util::deleteFileForce(local);
+
+    reporter_.setStage(stage(L"正在下载升级包", i), prog::kPhaseDownload);
+    reporter_.setPackage(i, count_, weights_[i], doneWeight_, totalWeight_);
+    doneWeight_ += weights_[i];
+    const DownloadResult download = downloadFile(item.url, local, counter(true), nullptr);
+    if (!download.ok) {
+      util::deleteFileForce(local);
+      return L"下载升级包失败：" + download.message;
+    }
+
+    if (!item.sha256.empty()) {
+      reporter_.setStage(stage(L"正在校验升级包", i), prog::kPhaseVerify);
+      std::string digest;
+      // The digest is compared exactly: upper-case hex in a plan never matches.
+      if (!sha256File(local, digest, nullptr, counter(true)) || digest != util::toUtf8(item.sha256)) {
+        util::deleteFileForce(local);
+        return L"升级包校验失败，已放弃覆盖";
+      }
+    }
+
+    if (!endsWithZip(local)) {
+      item.src = local;
+      return {};
+    }
+    reporter_.setStage(stage(L"正在解压升级包", i), prog::kPhaseExtract);
+    const std::wstring folder = util::tempDirectory() + L"\\" + extractionFolderName(i, count_);
+    std::wstring contentRoot;
+    std::wstring failure;
+    const bool extracted = extractZip(local, folder, contentRoot, &failure, counter(false));
+    util::deleteFileForce(local);
+    if (!extracted) return L"升级包解压失败：" + failure;
+    item.src = contentRoot;
+    item.clean = folder;
+    return {};
+  }
+
+  std::wstring apply(size_t i) {
+    UpgradeItem& item = items_[i];
+    const std::wstring kind = normalizedKind(item.kind);
+    std::wstring dest;
+    if (!resolveDestination(installDir_, item.dest, dest)) return L"参数 --dest 非法（相对目录不得包含 .. 段）";
+    item.dest = dest;
+
+    if (!item.src.empty() && util::isExistingFolder(item.src)) {
+      reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
+      std::wstring failure;
+      if (!util::copyDirContents(item.src, dest, counter(false), &failure)) return failure;
+    } else if (!item.src.empty() && util::isExistingFile(item.src)) {
+      const std::wstring failure = applyFile(i, kind);
+      if (!failure.empty()) return failure;
+    } else {
+      return L"升级内容不存在：" + item.src;
+    }
+
+    // The versions are the client's business; a marker that cannot be written does not undo
+    // an upgrade whose files are in place.
+    if (kind == L"main") {
+      writeUpdateMarker(installDir_, item.version);
+    } else {
+      const std::string version = util::toUtf8(filterUpdateVersion(item.version));
+      if (!version.empty()) {
+        util::writeFile(markerDirectory(installDir_) + L"\\" + componentMarkerName(kind), version.data(),
+                        version.size());
+      }
+    }
+    return {};
+  }
+
+  std::wstring applyFile(size_t i, const std::wstring& kind) {
+    const UpgradeItem& item = items_[i];
+    std::wstring target;
+    if (kind == L"main") {
+      target = ctx_.options.exe;
+      reporter_.setStage(stage(L"正在覆盖主程序", i), prog::kPhaseOverwrite);
+    } else {
+      const std::wstring name = targetNames_[i].empty() ? fileNameOf(item.src) : targetNames_[i];
+      if (item.dest.empty() || name.empty()) return L"参数 --dest 无效";
+      if (!util::createDirectories(item.dest)) return L"创建目标目录失败：" + item.dest;
+      target = appendToFolder(item.dest, name);
+      reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
+    }
+    reporter_.setCounts(0, 1, false);
+    if (isDatabaseFile(target)) return L"拒绝覆盖数据库文件（升级包不得包含用户数据）：" + target;
+    std::wstring failure;
+    if (!replaceFile(item.src, target, &failure)) return failure;
+    reporter_.setCounts(1, 1, false);
+    util::deleteFileForce(item.src);
+    return {};
+  }
+
+  Ctx& ctx_;
+  prog::Reporter reporter_;
+  std::wstring installDir_;
+  std::vector<UpgradeItem> items_;
+  std::vector<std::wstring> targetNames_;  // file names of downloaded items, without the prefix
+  size_t count_ = 0;
+  std::vector<uint64_t> weights_;
+  uint64_t totalWeight_ = 0;
+  uint64_t doneWeight_ = 0;
+};
+
+}  // namespace
+
+void doUpgrade(Ctx* ctx, HWND window) {
+  UpgradeRun run(*ctx, window);
+  const std::wstring failure = run.run();
+  if (failure.empty()) {
+    ctx->succeeded = true;
+    PostMessageW(window, WM_UPG_DONE, 1, 0);
+    return;
+  }
+  util::postPayload(window, WM_UPG_DONE, 0, std::make_unique<std::wstring>(failure));
+}
+
+}  // namespace applier

@@ -1,0 +1,76 @@
+#include "app/client_contract.h"
+#include "applier/applier_ctx.h"
+#include "util/files.h"
+#include "util/text.h"
+
+#include <nlohmann/json.hpp>
+
+#include <windows.h>
+
+namespace {
+
+constexpr wchar_t kUnreadable[] = L"无法读取升级计划文件：";
+constexpr wchar_t kBadSize[] = L"升级计划文件无效（空或超限）";
+constexpr wchar_t kParseFailed[] = L"升级计划解析失败：";
+constexpr wchar_t kNoItems[] = L"升级计划文件格式无效（缺少 items 列表）";
+constexpr wchar_t kItemWithoutUrl[] = L"升级计划包含缺少 url 的升级项";
+
+bool fail(std::wstring* errorText, const std::wstring& text) {
+  if (errorText) *errorText = text;
+  return false;
+}
+
+// A key of the wrong JSON type makes value() throw, which the caller turns into a parse failure.
+std::wstring stringValue(const nlohmann::json& object, const char* key) {
+  return util::toWide(util::kCodePageUtf8, object.value(key, std::string()));
+}
+
+}  // namespace
+
+bool parseUpgradePlan(const std::string& bytes, UpgradePlan& plan, std::wstring* errorText) {
+  if (bytes.empty() || bytes.size() > client::kMaxPlanBytes) return fail(errorText, kBadSize);
+  UpgradePlan parsed;
+  // The JSON library reports syntax and type errors only by exceptions; none may leave here.
+  try {
+    const nlohmann::json root = nlohmann::json::parse(bytes, nullptr, true, false);
+    if (!root.is_object()) return fail(errorText, kNoItems);
+    const auto items = root.find("items");
+    if (items == root.end() || !items->is_array() || items->empty()) return fail(errorText, kNoItems);
+
+    parsed.exe = stringValue(root, "exe");
+    parsed.pid = stringValue(root, "pid");
+    parsed.launch = root.value("launch", true);
+    for (const nlohmann::json& element : *items) {
+      UpgradeItem item;
+      item.exe = parsed.exe;
+      item.pid = parsed.pid;
+      item.launch = parsed.launch;
+      item.kind = stringValue(element, "kind");
+      item.url = stringValue(element, "url");
+      item.sha256 = stringValue(element, "sha256");
+      item.version = stringValue(element, "version");
+      item.dest = stringValue(element, "dest");
+      if (item.url.empty()) return fail(errorText, kItemWithoutUrl);
+      parsed.items.push_back(std::move(item));
+    }
+  } catch (const nlohmann::json::exception& e) {
+    return fail(errorText, kParseFailed + util::toWide(util::kCodePageUtf8, e.what()));
+  }
+  plan = std::move(parsed);
+  return true;
+}
+
+bool loadUpgradePlan(const std::wstring& path, applier::Ctx& ctx, std::wstring* errorText) {
+  std::string bytes;
+  if (!util::readFile(path, bytes, client::kMaxPlanBytes)) {
+    if (GetLastError() == ERROR_FILE_TOO_LARGE) return fail(errorText, kBadSize);
+    return fail(errorText, kUnreadable + path);
+  }
+  UpgradePlan plan;
+  if (!parseUpgradePlan(bytes, plan, errorText)) return false;
+  ctx.options.exe = plan.exe;
+  ctx.options.pid = plan.pid;
+  ctx.options.launch = plan.launch;
+  ctx.items = std::move(plan.items);
+  return true;
+}

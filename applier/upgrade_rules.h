@@ -1,0 +1,48 @@
+// The upgrade's naming and destination rules: plain functions over strings, without Windows, so
+// that each can be checked on its own.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace applier {
+
+// The install folder: exe up to, not including, its last '\' or '/'. False when exe is empty or
+// has no separator.
+[[nodiscard]] bool installFolderOf(const std::wstring& exe, std::wstring& folder);
+
+// "（i/n）" for n of 2 or more (index 0-based, shown 1-based); empty for one item.
+std::wstring packageCounterSuffix(size_t index, size_t count);
+
+// Name of the downloaded package in the temporary folder, taken from the URL's last path piece
+// when that looks like a file name, else "OrvaloSetup_upgrade" + an extension; "up<index>_" in
+// front when the run has two or more items.
+std::wstring localPackageName(const std::wstring& url, size_t index, size_t count);
+
+// "OrvaloSetup_upgrade_x", followed by the index when the run has two or more items.
+std::wstring extractionFolderName(size_t index, size_t count);
+
+// Where an item goes: installDir for an empty dest, an absolute dest as it is, a relative dest
+// below installDir. False for a relative dest with a ".." segment.
+[[nodiscard]] bool resolveDestination(const std::wstring& installDir, const std::wstring& dest,
+                                      std::wstring& resolved);
+
+// kind with ASCII letters lower-cased; empty becomes "main".
+std::wstring normalizedKind(const std::wstring& kind);
+
+// Marker file name of a component: "_" + kind + ".done".
+std::wstring componentMarkerName(const std::wstring& kind);
+
+// A process id read the way wcstol reads it: leading white space skipped, digits up to the
+// first other character; 0 when there are none (or the value does not fit).
+unsigned long parseProcessId(const std::wstring& text);
+
+// Whether the clean-up may delete the folder clean: longer than 3 characters (never a drive
+// root) and, ignoring letter case, neither the install folder nor the item's destination.
+bool mayDeleteCleanFolder(const std::wstring& clean, const std::wstring& installDir,
+                          const std::wstring& dest);
+
+// dir + "\" + name, without a second separator when dir ends in one.
+std::wstring appendToFolder(const std::wstring& dir, const std::wstring& name);
+
+}  // namespace applier

@@ -1,0 +1,43 @@
+#include "applier/upgrade_steps.h"
+
+#include "applier/upgrade_rules.h"
+#include "net/error_text.h"
+#include "util/files.h"
+#include "util/handles.h"
+
+namespace applier {
+
+bool waitForProcessExit(HANDLE process, DWORD exitWaitMs, DWORD killWaitMs,
+                        const std::function<void()>& onForce) {
+  if (WaitForSingleObject(process, exitWaitMs) == WAIT_OBJECT_0) return true;
+  if (onForce) onForce();
+  if (!TerminateProcess(process, 0)) return false;
+  return WaitForSingleObject(process, killWaitMs) == WAIT_OBJECT_0;
+}
+
+bool waitForClientExit(const std::wstring& pidText, DWORD exitWaitMs, DWORD killWaitMs,
+                       const std::function<void()>& onForce) {
+  const unsigned long pid = parseProcessId(pidText);
+  if (pid == 0) return true;
+  util::Handle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid)));
+  if (!process) return true;
+  return waitForProcessExit(process.get(), exitWaitMs, killWaitMs, onForce);
+}
+
+bool replaceFile(const std::wstring& source, const std::wstring& target, std::wstring* errorText) {
+  const std::wstring temporary = target + L".upg_tmp";
+  util::deleteFileForce(temporary);  // a leftover of an interrupted run
+  const bool copied = CopyFileExW(source.c_str(), temporary.c_str(), nullptr, nullptr, nullptr,
+                                  COPY_FILE_ALLOW_DECRYPTED_DESTINATION) != FALSE;
+  if (copied && MoveFileExW(temporary.c_str(), target.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  // The description belongs to the failed call; the clean-up below must not replace it.
+  const std::wstring description = lastErrorText();
+  util::deleteFileForce(temporary);
+  if (errorText) *errorText = L"覆盖升级文件失败（" + description + L"）";
+  return false;
+}
+
+}  // namespace applier

@@ -1,0 +1,223 @@
+#include "applier/upgrade_window.h"
+
+#include "applier/upgrade_job.h"
+#include "applier/upgrade_layout.h"
+#include "applier/upgrade_messages.h"
+#include "prog/bar_control.h"
+#include "prog/reporter.h"
+#include "util/handles.h"
+#include "util/fixed_window.h"
+#include "util/payload.h"
+
+#include <commctrl.h>
+
+#include <system_error>
+
+namespace applier {
+namespace {
+
+constexpr wchar_t kClassName[] = L"OrvaloSetupUpgradeWnd";
+constexpr wchar_t kTitle[] = L"OrvaloTrader 升级";
+constexpr wchar_t kInitialStatus[] = L"正在完成升级…";
+constexpr wchar_t kNotice[] = L"升级过程中请勿关闭此窗口。完成后主程序将自动启动。";
+constexpr wchar_t kSuccessStatus[] = L"升级完成";
+constexpr wchar_t kFailurePrefix[] = L"升级失败：";
+constexpr wchar_t kUnknownError[] = L"未知错误";
+constexpr wchar_t kThreadStartFailed[] = L"无法启动升级线程";
+constexpr size_t kStatusBufferChars = 512;
+constexpr UINT_PTR kCloseTimerId = 1;
+constexpr UINT kMarqueeStepMs = 50;
+
+// The window's state for its whole life: one upgrade window per process.
+Ctx* g_ctx = nullptr;
+util::GdiObject g_font;
+
+HWND control(HWND window, int id) { return GetDlgItem(window, id); }
+
+SIZE outerSize(int dpi) {
+  const UpgradeRect client = upgradeClientRect(dpi);
+  return util::fixedWindowSize(client.w, client.h, dpi);
+}
+
+size_t itemCount(const Ctx& ctx) { return ctx.items.empty() ? 1 : ctx.items.size(); }
+
+void setCloseEnabled(HWND window, bool enabled) {
+  EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
+
+bool createControl(HWND window, int id, const wchar_t* cls, DWORD style, const wchar_t* text, int dpi,
+                   size_t count) {
+  const UpgradeRect r = upgradeControlRect(id, dpi, count);
+  HWND child = CreateWindowExW(0, cls, text, WS_CHILD | style, r.x, r.y, r.w, r.h, window,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               GetModuleHandleW(nullptr), nullptr);
+  if (!child) return false;
+  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(g_font.get()), FALSE);
+  return true;
+}
+
+void startJob(HWND window, Ctx& ctx) {
+  const JobFunction job = ctx.job ? ctx.job : doUpgrade;
+  try {
+    ctx.worker = std::thread(job, &ctx, window);
+  } catch (const std::system_error&) {
+    // No job runs, so none will report its end: report it in its place, so that the window
+    // shows the failure and closes, and the process ends with a failure code.
+    util::postPayload(window, WM_UPG_DONE, 0, std::make_unique<std::wstring>(kThreadStartFailed));
+  }
+}
+
+LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
+  g_ctx = static_cast<Ctx*>(create->lpCreateParams);
+  Ctx& ctx = *g_ctx;
+  const int dpi = static_cast<int>(GetDpiForWindow(window));
+  // The outer size was computed before the window had a monitor; make the client area exact
+  // for the DPI the window really has.
+  const SIZE size = outerSize(dpi);
+  SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  g_font.reset(CreateFontIndirectW(&metrics.lfMessageFont));
+
+  const size_t count = itemCount(ctx);
+  const bool ok =
+      createControl(window, kIdStatus, L"STATIC", WS_VISIBLE, kInitialStatus, dpi, count) &&
+      createControl(window, kIdPackageLabel, L"STATIC", 0, L"", dpi, count) &&
+      createControl(window, kIdPackageBar, PROGRESS_CLASSW, 0, nullptr, dpi, count) &&
+      createControl(window, kIdMainBar, PROGRESS_CLASSW, WS_VISIBLE | PBS_SMOOTH | PBS_MARQUEE, nullptr, dpi,
+                    count) &&
+      createControl(window, kIdNotice, L"STATIC", WS_VISIBLE, kNotice, dpi, count);
+  if (!ok) return -1;
+  SendMessageW(control(window, kIdPackageBar), PBM_SETRANGE32, 0, 1000);
+  SendMessageW(control(window, kIdMainBar), PBM_SETMARQUEE, TRUE, kMarqueeStepMs);
+  if (count > 1) {
+    ShowWindow(control(window, kIdPackageLabel), SW_SHOW);
+    ShowWindow(control(window, kIdPackageBar), SW_SHOW);
+  }
+  setCloseEnabled(window, false);
+  startJob(window, ctx);
+  return 0;
+}
+
+void onClose(HWND window) {
+  if (!g_ctx || g_ctx->finished) {
+    DestroyWindow(window);
+    return;
+  }
+  MessageBeep(MB_ICONEXCLAMATION);
+}
+
+void onStatus(HWND window, LPARAM lParam) {
+  const auto text = util::takePayload<std::wstring>(lParam);
+  if (text) SetWindowTextW(control(window, kIdStatus), text->c_str());
+}
+
+void onProgress(HWND window, LPARAM lParam) {
+  const auto progress = util::takePayload<BarProgress>(lParam);
+  if (!progress) return;
+  prog::showBarCounts(control(window, kIdMainBar), progress->done, progress->total);
+}
+
+void onPackage(HWND window, LPARAM lParam) {
+  const auto info = util::takePayload<prog::TotalInfo>(lParam);
+  if (!info) return;
+  SendMessageW(control(window, kIdPackageBar), PBM_SETPOS, static_cast<WPARAM>(info->permille), 0);
+  wchar_t label[32];
+  swprintf(label, 32, L"升级包 %u/%u", static_cast<unsigned>(info->index), static_cast<unsigned>(info->count));
+  SetWindowTextW(control(window, kIdPackageLabel), label);
+}
+
+void fillBar(HWND bar) {
+  const LRESULT high = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+  SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(high), 0);
+}
+
+void onDone(HWND window, WPARAM wParam, LPARAM lParam) {
+  const auto failure = util::takePayload<std::wstring>(lParam);
+  g_ctx->finished.exchange(true);
+  const bool success = wParam != 0;
+  std::wstring status;
+  if (success) {
+    status = kSuccessStatus;
+    fillBar(control(window, kIdMainBar));
+    fillBar(control(window, kIdPackageBar));
+  } else {
+    status = failureStatusText(failure.get());
+  }
+  SetWindowTextW(control(window, kIdStatus), status.c_str());
+  setCloseEnabled(window, true);
+  SetTimer(window, kCloseTimerId, success ? kSuccessCloseMs : kFailureCloseMs, nullptr);
+}
+
+// Payloads still queued when the window goes away would never be handled: free them here.
+void freeQueuedPayloads(HWND window) {
+  MSG msg;
+  while (PeekMessageW(&msg, window, WM_UPG_FIRST, WM_UPG_LAST, PM_REMOVE)) {
+    switch (msg.message) {
+      case WM_UPG_STATUS:
+      case WM_UPG_DONE: util::takePayload<std::wstring>(msg.lParam); break;
+      case WM_UPG_PROGRESS: util::takePayload<BarProgress>(msg.lParam); break;
+      case WM_UPG_PACKAGE: util::takePayload<prog::TotalInfo>(msg.lParam); break;
+      default: break;
+    }
+  }
+}
+
+void onNcDestroy(HWND window) {
+  freeQueuedPayloads(window);
+  g_font.reset();
+  g_ctx = nullptr;
+  PostQuitMessage(0);
+}
+
+LRESULT CALLBACK upgradeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!g_ctx && message != WM_CREATE) return DefWindowProcW(window, message, wParam, lParam);
+  switch (message) {
+    case WM_CREATE: return onCreate(window, reinterpret_cast<const CREATESTRUCTW*>(lParam));
+    case WM_CLOSE: onClose(window); return 0;
+    case WM_TIMER:
+      if (wParam == kCloseTimerId) {
+        KillTimer(window, kCloseTimerId);
+        DestroyWindow(window);
+      }
+      return 0;
+    case WM_UPG_STATUS: onStatus(window, lParam); return 0;
+    case WM_UPG_PROGRESS: onProgress(window, lParam); return 0;
+    case WM_UPG_DONE: onDone(window, wParam, lParam); return 0;
+    case WM_UPG_PACKAGE: onPackage(window, lParam); return 0;
+    case WM_NCDESTROY: onNcDestroy(window); return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+bool registerClass(HINSTANCE instance) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  if (GetClassInfoExW(instance, kClassName, &wc)) return true;
+  wc.cbSize = sizeof wc;
+  wc.style = 0;
+  wc.lpfnWndProc = upgradeProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kClassName;
+  return RegisterClassExW(&wc) != 0;
+}
+
+}  // namespace
+
+std::wstring failureStatusText(const std::wstring* failure) {
+  std::wstring text = kFailurePrefix + (failure ? *failure : std::wstring(kUnknownError));
+  if (text.size() > kStatusBufferChars - 1) text.resize(kStatusBufferChars - 1);
+  return text;
+}
+
+HWND createUpgradeWindow(Ctx* ctx) {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  if (!registerClass(instance)) return nullptr;
+  return util::createFixedWindow(kClassName, kTitle, outerSize(static_cast<int>(GetDpiForSystem())), ctx);
+}
+
+}  // namespace applier

@@ -1,0 +1,98 @@
+#include "update_check.h"
+
+#include "net/download.h"
+#include "util/files.h"
+#include "util/handles.h"
+#include "util/paths.h"
+#include "util/quote.h"
+#include "util/text.h"
+
+#include <nlohmann/json.hpp>
+
+#include <windows.h>
+
+#include <vector>
+
+namespace demo {
+namespace {
+
+std::vector<unsigned long> versionNumbers(const std::wstring& version) {
+  std::vector<unsigned long> numbers;
+  for (size_t i = 0; i < version.size();) {
+    if (version[i] < L'0' || version[i] > L'9') {
+      ++i;
+      continue;
+    }
+    unsigned long value = 0;
+    for (; i < version.size() && version[i] >= L'0' && version[i] <= L'9'; ++i) {
+      value = value * 10 + static_cast<unsigned long>(version[i] - L'0');
+    }
+    numbers.push_back(value);
+  }
+  return numbers;
+}
+
+std::wstring updateAddress(const std::wstring& dir) {
+  wchar_t url[2048] = {};
+  GetPrivateProfileStringW(L"update", L"url", L"", url, 2048, (dir + L"\\update.ini").c_str());
+  return url;
+}
+
+UpdateCheck failed(const std::wstring& text) { return {false, L"检查更新失败：" + text}; }
+
+}  // namespace
+
+bool isNewerVersion(const std::wstring& offered, const std::wstring& installed) {
+  return versionNumbers(offered) > versionNumbers(installed);
+}
+
+UpdateCheck checkForUpdate(const std::wstring& dir, const std::wstring& exe, const std::wstring& installedVersion) {
+  const std::wstring url = updateAddress(dir);
+  if (url.empty()) return failed(L"安装目录中没有 update.ini");
+  const std::wstring temp = util::tempDirectory();
+  const std::wstring description = temp + L"\\Orvalo_update_latest.json";
+  util::deleteFileForce(description);
+  const DownloadResult download = downloadFile(url, description, nullptr, nullptr);
+  if (!download.ok) return failed(download.message);
+  std::string bytes;
+  const bool read = util::readFile(description, bytes, 1 << 20);
+  util::deleteFileForce(description);
+  if (!read) return failed(L"无法读取更新说明");
+
+  nlohmann::json plan;
+  std::wstring offered;
+  std::wstring notes;
+  try {
+    const nlohmann::json latest = nlohmann::json::parse(bytes);
+    offered = util::toWide(util::kCodePageUtf8, latest.at("version").get<std::string>());
+    notes = util::toWide(util::kCodePageUtf8, latest.value("notes", std::string()));
+    plan["items"] = latest.at("items");
+  } catch (const nlohmann::json::exception& e) {
+    return failed(L"更新说明无效（" + util::toWide(util::kCodePageUtf8, e.what()) + L"）");
+  }
+  if (!isNewerVersion(offered, installedVersion)) return {false, L"已是最新版本（" + installedVersion + L"）"};
+
+  // The plan names this very process: the applier waits for it to exit before replacing files.
+  const std::wstring pid = std::to_wstring(GetCurrentProcessId());
+  plan["exe"] = util::toUtf8(exe);
+  plan["pid"] = util::toUtf8(pid);
+  plan["launch"] = true;
+  const std::wstring planPath = temp + L"\\Orvalo_upgrade_plan.json";
+  const std::string text = plan.dump();
+  if (!util::writeFile(planPath, text.data(), text.size())) return failed(L"无法写入升级计划");
+
+  const std::wstring setup = dir + L"\\OrvaloSetup.exe";
+  std::wstring commandLine =
+      util::buildCommandLine(setup, {L"--apply", L"--plan", planPath, L"--exe", exe, L"--pid", pid});
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(setup.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si,
+                      &pi)) {
+    return failed(L"无法启动 OrvaloSetup.exe");
+  }
+  util::Handle process(pi.hProcess), thread(pi.hThread);
+  return {true, L"发现新版本 " + offered + L"：" + notes};
+}
+
+}  // namespace demo

@@ -1,0 +1,224 @@
+// The real OrvaloSetup.exe --apply, started from the installation's own copy as the client
+// starts it: the first process hands over to the helper in the temporary folder, the helper
+// shows its window, waits for the running client, applies the packages and restarts the client.
+#include "net/sha256.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
+#include "support/test_servers.h"
+#include "upgrade_fixture.h"
+#include "util/files.h"
+#include "util/handles.h"
+#include "util/paths.h"
+#include "util/quote.h"
+#include "util/text.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+using namespace upgrade_testing;
+
+namespace {
+
+constexpr wchar_t kClientClass[] = L"OrvaloDemoClientWnd";
+constexpr wchar_t kUpgradeClass[] = L"OrvaloSetupUpgradeWnd";
+
+std::string digestOf(const std::wstring& path) {
+  std::string digest;
+  EXPECT_TRUE(sha256File(path, digest, nullptr, nullptr));
+  return digest;
+}
+
+std::string jsonPath(const std::wstring& path) {
+  std::string out;
+  for (char c : util::toUtf8(path)) {
+    if (c == '\\') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+class ApplyEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    install_ = dir_ / L"Orvalo 量化";
+    prepareInstallation(install_);
+  }
+
+  void TearDown() override {
+    for (DWORD pid : {clientPid_, restartedPid_}) {
+      util::Handle p(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+      if (pid && p) {
+        TerminateProcess(p.get(), 0);
+        WaitForSingleObject(p.get(), 5000);
+      }
+    }
+  }
+
+  // The client as the install job starts it (or with its own switches).
+  void startClient(const std::wstring& switches = L"") {
+    std::wstring line = util::quoteArgument(install_ + L"\\Orvalo.exe") + (switches.empty() ? L"" : L" " + switches);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, install_.c_str(), &si, &pi));
+    util::Handle process(pi.hProcess), thread(pi.hThread);
+    clientPid_ = pi.dwProcessId;
+    if (switches.empty()) {
+      ASSERT_TRUE(waitUntil(20000, [&] { return findWindow(kClientClass, clientPid_) != nullptr; }));
+    }
+  }
+
+  // OrvaloSetup.exe of the installation with these arguments; its exit code. No pipes: the
+  // helper it starts would keep them open (Wine hands the standard handles on), and a reader
+  // would wait for the helper too.
+  int startApplier(const std::vector<std::wstring>& args) {
+    std::wstring line = util::buildCommandLine(install_ + L"\\OrvaloSetup.exe", args);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, install_.c_str(), &si, &pi)) {
+      return -1;
+    }
+    util::Handle process(pi.hProcess), thread(pi.hThread);
+    if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) return -2;
+    DWORD code = 99;
+    GetExitCodeProcess(process.get(), &code);
+    return static_cast<int>(code);
+  }
+
+  // Finds the helper, lets the client exit on its own while the helper waits for it, and
+  // returns the helper's exit code.
+  int observeHelper() {
+    util::Handle helper(openHelperProcess(10000, helperPid_));
+    if (!helper) return -1;
+    EXPECT_TRUE(waitUntil(20000, [&] { return findWindow(kUpgradeClass, helperPid_) != nullptr; }));
+    // The client ends by itself after starting the applier.
+    if (HWND client = findWindow(kClientClass, clientPid_)) PostMessageW(client, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(helper.get(), 90000) != WAIT_OBJECT_0) return -2;
+    DWORD code = 99;
+    GetExitCodeProcess(helper.get(), &code);
+    return static_cast<int>(code);
+  }
+
+  DWORD restartedClient() {
+    waitUntil(20000, [&] {
+      for (DWORD pid : processIdsNamed(L"Orvalo.exe")) {
+        if (pid != clientPid_ && findWindow(kClientClass, pid)) {
+          restartedPid_ = pid;
+          return true;
+        }
+      }
+      return false;
+    });
+    return restartedPid_;
+  }
+
+  ServerScenario scenario_;
+  TempDir dir_;
+  std::wstring install_;
+  DWORD clientPid_ = 0;
+  DWORD helperPid_ = 0;
+  DWORD restartedPid_ = 0;
+};
+
+TEST_F(ApplyEndToEnd, APlanOfThreeItemsUpgradesTheRunningClient) {
+  const std::wstring mainZip = scenario_.putFile(L"main_2.0.0.zip", packageBytes(L"main.zip"));
+  const std::wstring component = scenario_.putFile(L"quotes_2.1.zip", packageBytes(L"component.zip"));
+  const std::wstring notes = scenario_.putFile(L"notes_2.0.txt", "release notes 2.0");
+  startClient();
+  const std::string plan = "{\"exe\": \"" + jsonPath(install_ + L"\\Orvalo.exe") + "\", \"pid\": \"" +
+                           std::to_string(clientPid_) + "\", \"items\": [" +
+                           "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"main_2.0.0.zip")) + "\", \"sha256\": \"" +
+                           digestOf(mainZip) + "\", \"version\": \"2.0.0\", \"kind\": \"main\"}," +
+                           "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"quotes_2.1.zip")) + "\", \"sha256\": \"" +
+                           digestOf(component) + "\", \"version\": \"2.1\", \"kind\": \"quotes\", \"dest\": \"plugins/quotes\"}," +
+                           "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"notes_2.0.txt")) + "\", \"sha256\": \"" +
+                           digestOf(notes) + "\", \"version\": \"2.0\", \"kind\": \"docs\", \"dest\": \"docs\\\\说明\"}]}";
+  const std::wstring planPath = dir_ / L"升级 计划.json";
+  ASSERT_TRUE(util::writeFile(planPath, plan.data(), plan.size()));
+
+  // The command-line values are replaced by the plan's.
+  ASSERT_EQ(startApplier({L"--apply", L"--plan", planPath, L"--exe", L"D:\\Apps\\", L"--pid", L"1"}), 0);
+  ASSERT_EQ(observeHelper(), 0);
+
+  EXPECT_EQ(readFileBytes(install_ + L"\\readme.txt"), "Orvalo量化 2.0.0\n");
+  EXPECT_EQ(readFileBytes(install_ + L"\\bin\\engine.dll"), "engine 2.0.0");
+  EXPECT_EQ(readFileBytes(install_ + L"\\plugins\\quotes\\quotes.cfg"), "quotes 2.1");
+  EXPECT_EQ(readFileBytes(install_ + L"\\docs\\说明\\notes_2.0.txt"), "release notes 2.0");
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "2.0.0");
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_quotes.done"), "2.1");
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_docs.done"), "2.0");
+  // Neither the folder's database nor the one the package carried replaced the user's.
+  EXPECT_EQ(readFileBytes(install_ + L"\\orvalo.db"), "the user's trades");
+  EXPECT_EQ(readFileBytes(install_ + L"\\data\\orvalo.db"), "the user's settings");
+  const std::vector<std::wstring> snapshots = snapshotFolders(install_);
+  ASSERT_EQ(snapshots.size(), 1u);
+  EXPECT_EQ(readFileBytes(snapshots[0] + L"\\orvalo.db"), "the user's trades");
+  EXPECT_TRUE(jobLeftoversInTemp().empty());
+  EXPECT_NE(restartedClient(), 0u);
+}
+
+// The single package of the command line, with an install folder that ends in a backslash in
+// --dest: the helper receives the arguments exactly.
+TEST_F(ApplyEndToEnd, TheSinglePackageCommandLineForm) {
+  const std::wstring component = scenario_.putFile(L"quotes_2.2.zip", packageBytes(L"component.zip"));
+  startClient();
+  ASSERT_EQ(startApplier({L"--apply", L"--url", scenario_.nginxUrl(L"quotes_2.2.zip"), L"--sha256",
+                          util::toWide(util::kCodePageUtf8, digestOf(component)), L"--version", L"2.2",
+                          L"--kind", L"quotes", L"--dest", install_ + L"\\extra plugins\\", L"--exe",
+                          install_ + L"\\Orvalo.exe", L"--pid", std::to_wstring(clientPid_), L"--launch", L"0"}),
+            0);
+  ASSERT_EQ(observeHelper(), 0);
+  EXPECT_EQ(readFileBytes(install_ + L"\\extra plugins\\quotes.cfg"), "quotes 2.1");
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_quotes.done"), "2.2");
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "1.0.0");
+  EXPECT_TRUE(jobLeftoversInTemp().empty());
+  // --launch 0: the client is not started again.
+  Sleep(500);
+  EXPECT_EQ(findWindow(kClientClass), nullptr);
+}
+
+// The demo client checks for updates itself: it finds a newer version in the vendor's update
+// description, writes a plan naming itself, starts the installation's OrvaloSetup.exe --apply and
+// exits; the helper upgrades it and starts it again.
+TEST_F(ApplyEndToEnd, TheDemoClientUpgradesItself) {
+  const std::wstring mainZip = scenario_.putFile(L"main_2.0.0.zip", packageBytes(L"main.zip"));
+  const std::string latest = "{\"version\": \"2.0.0\", \"notes\": \"新版本\", \"items\": [{\"url\": \"" +
+                             util::toUtf8(scenario_.nginxUrl(L"main_2.0.0.zip")) + "\", \"sha256\": \"" +
+                             digestOf(mainZip) + "\", \"version\": \"2.0.0\", \"kind\": \"main\"}]}";
+  scenario_.putFile(L"latest.json", latest);
+  const std::string ini = "[update]\r\nurl=" + util::toUtf8(scenario_.nginxUrl(L"latest.json")) + "\r\n";
+  ASSERT_TRUE(util::writeFile(install_ + L"\\update.ini", ini.data(), ini.size()));
+
+  startClient(L"--check-update");
+  ASSERT_EQ(observeHelper(), 0);
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "2.0.0");
+  EXPECT_EQ(readFileBytes(install_ + L"\\readme.txt"), "Orvalo量化 2.0.0\n");
+  EXPECT_EQ(readFileBytes(install_ + L"\\orvalo.db"), "the user's trades");
+  EXPECT_NE(restartedClient(), 0u);
+}
+
+// A plan that cannot be loaded: the helper says so in a message box and ends with 1.
+TEST_F(ApplyEndToEnd, AnUnloadablePlanEndsTheHelperWithAMessage) {
+  const std::wstring planPath = dir_ / L"plan.json";
+  ASSERT_TRUE(util::writeFile(planPath, "{}", 2));
+  ASSERT_EQ(startApplier({L"--apply", L"--plan", planPath}), 0);
+  util::Handle helper(openHelperProcess(10000, helperPid_));
+  ASSERT_TRUE(helper);
+  HWND box = nullptr;
+  ASSERT_TRUE(waitUntil(20000, [&] { return (box = findWindow(L"#32770", helperPid_)) != nullptr; }));
+  wchar_t caption[64] = {};
+  GetWindowTextW(box, caption, 64);
+  EXPECT_STREQ(caption, L"OrvaloTrader 升级");
+  wchar_t text[256] = {};
+  GetWindowTextW(GetDlgItem(box, 0xFFFF), text, 256);
+  EXPECT_STREQ(text, L"升级失败：升级计划文件格式无效（缺少 items 列表）");
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  ASSERT_EQ(WaitForSingleObject(helper.get(), 20000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(helper.get(), &code);
+  EXPECT_EQ(code, 1u);
+  EXPECT_EQ(findWindow(kUpgradeClass, helperPid_), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,230 @@
+// The upgrade job in this process against the loopback servers: a plan of three items applied
+// over a prepared installation, and every failure with its exact text, the installation left as
+// it was when the fetch phase fails.
+#include "applier/upgrade_job.h"
+#include "net/sha256.h"
+#include "support/temp_dir.h"
+#include "support/test_servers.h"
+#include "upgrade_fixture.h"
+#include "util/files.h"
+#include "util/paths.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+using namespace upgrade_testing;
+
+namespace {
+
+std::string digestOf(const std::string& bytes) {
+  TempDir dir;
+  util::writeFile(dir / L"f", bytes.data(), bytes.size());
+  std::string digest;
+  EXPECT_TRUE(sha256File(dir / L"f", digest, nullptr, nullptr));
+  return digest;
+}
+
+std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+bool startsWith(const std::wstring& text, const std::wstring& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool anyStartsWith(const std::vector<std::wstring>& lines, const std::wstring& prefix) {
+  for (const std::wstring& line : lines) {
+    if (startsWith(line, prefix)) return true;
+  }
+  return false;
+}
+
+class UpgradeJob : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    install_ = dir_ / L"Orvalo 量化";
+    prepareInstallation(install_);
+    before_ = treeOf(install_);
+    ctx_.options.exe = install_ + L"\\Orvalo.exe";
+    ctx_.options.launch = false;
+  }
+
+  UpgradeItem item(const std::wstring& file, const std::string& bytes, const std::wstring& kind,
+                   const std::wstring& version, const std::wstring& dest = L"") {
+    scenario_.putFile(file, bytes);
+    UpgradeItem it;
+    it.url = scenario_.nginxUrl(file);
+    it.sha256 = wide(digestOf(bytes));
+    it.kind = kind;
+    it.version = version;
+    it.dest = dest;
+    return it;
+  }
+
+  void expectUntouched() {
+    EXPECT_TRUE(treeOf(install_) == before_) << "the installation changed";
+    EXPECT_FALSE(dirExists(install_ + L"\\backup"));
+  }
+
+  ServerScenario scenario_;
+  TempDir dir_;
+  std::wstring install_;
+  std::map<std::wstring, std::string> before_;
+  applier::Ctx ctx_;
+};
+
+TEST_F(UpgradeJob, AppliesAPlanOfThreeItems) {
+  ctx_.items.push_back(item(L"main_2.0.0.zip", packageBytes(L"main.zip"), L"", L"2.0.0"));
+  ctx_.items.push_back(item(L"quotes_2.1.zip", packageBytes(L"component.zip"), L"Quotes", L"v2.1-rc", L"plugins\\quotes"));
+  ctx_.items.push_back(item(L"notes_2.0.txt", "release notes 2.0", L"docs", L"2.0", L"docs/说明"));
+
+  const JobOutcome outcome = runJob(ctx_);
+  ASSERT_TRUE(outcome.success) << std::string(outcome.failure.begin(), outcome.failure.end());
+  EXPECT_TRUE(ctx_.succeeded);
+
+  // The main package's content root went into the install folder, the databases stayed.
+  EXPECT_EQ(readFileBytes(install_ + L"\\readme.txt"), "Orvalo量化 2.0.0\n");
+  EXPECT_EQ(readFileBytes(install_ + L"\\bin\\engine.dll"), "engine 2.0.0");
+  EXPECT_EQ(readFileBytes(install_ + L"\\Orvalo.exe"), readFileBytes(util::moduleDirectory() + L"\\Orvalo.exe"));
+  EXPECT_EQ(readFileBytes(install_ + L"\\data\\orvalo.db"), "the user's settings");
+  EXPECT_EQ(readFileBytes(install_ + L"\\orvalo.db"), "the user's trades");
+  EXPECT_EQ(readFileBytes(install_ + L"\\plugins\\quotes\\quotes.cfg"), "quotes 2.1");
+  EXPECT_EQ(readFileBytes(install_ + L"\\plugins\\quotes\\行情.txt"), "行情插件 2.1\n");
+  EXPECT_EQ(readFileBytes(install_ + L"\\docs\\说明\\notes_2.0.txt"), "release notes 2.0");
+  EXPECT_EQ(readFileBytes(install_ + L"\\channel.ini"), before_[L"\\channel.ini"]);
+
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "2.0.0");
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_quotes.done"), "v2.1");
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_docs.done"), "2.0");
+
+  // The snapshot holds the folder's database with its companion, not the one in data.
+  const std::vector<std::wstring> snapshots = snapshotFolders(install_);
+  ASSERT_EQ(snapshots.size(), 1u);
+  EXPECT_EQ(readFileBytes(snapshots[0] + L"\\orvalo.db"), "the user's trades");
+  EXPECT_EQ(readFileBytes(snapshots[0] + L"\\orvalo.db-wal"), "the user's recent trades");
+  EXPECT_TRUE(anyStartsWith(outcome.statuses, L"数据库已备份：" + snapshots[0]));
+
+  EXPECT_TRUE(jobLeftoversInTemp().empty());
+  for (const wchar_t* stage : {L"正在获取升级包信息…", L"正在下载升级包（1/3）", L"正在校验升级包（2/3）",
+                               L"正在解压升级包（1/3）", L"正在下载升级包（3/3）", L"等待主程序退出…",
+                               L"正在覆盖升级文件（1/3）", L"正在覆盖升级文件（3/3）"}) {
+    EXPECT_TRUE(anyStartsWith(outcome.statuses, stage)) << std::string(stage, stage + 3);
+  }
+  EXPECT_FALSE(anyStartsWith(outcome.statuses, L"启动主程序…"));  // launch false
+  ASSERT_FALSE(outcome.packages.empty());
+  EXPECT_EQ(outcome.packages.front().index, 1u);
+  EXPECT_EQ(outcome.packages.front().count, 3u);
+  EXPECT_EQ(outcome.packages.back().index, 3u);
+}
+
+TEST_F(UpgradeJob, ABareMainProgramReplacesTheClientThroughATemporaryFile) {
+  ctx_.items.push_back(item(L"Orvalo_2.0.1.exe", "new client program", L"MAIN", L"2.0.1 beta"));
+  const JobOutcome outcome = runJob(ctx_);
+  ASSERT_TRUE(outcome.success) << std::string(outcome.failure.begin(), outcome.failure.end());
+  EXPECT_EQ(readFileBytes(install_ + L"\\Orvalo.exe"), "new client program");
+  EXPECT_FALSE(fileExists(install_ + L"\\Orvalo.exe.upg_tmp"));
+  EXPECT_FALSE(fileExists(install_ + L"\\Orvalo_2.0.1.exe"));
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "2.0.1");
+  EXPECT_TRUE(anyStartsWith(outcome.statuses, L"正在覆盖主程序…"));
+  EXPECT_FALSE(fileExists(util::tempDirectory() + L"\\Orvalo_2.0.1.exe"));
+}
+
+TEST_F(UpgradeJob, ASecondItemThatFailsToDownloadTouchesNothing) {
+  ctx_.items.push_back(item(L"main_2.0.0.zip", packageBytes(L"main.zip"), L"", L"2.0.0"));
+  UpgradeItem missing;
+  missing.url = scenario_.nginxUrl(L"missing_2.0.zip");
+  ctx_.items.push_back(missing);
+  const JobOutcome outcome = runJob(ctx_);
+  EXPECT_FALSE(outcome.success);
+  EXPECT_TRUE(startsWith(outcome.failure, L"下载升级包失败：")) << std::string(outcome.failure.begin(), outcome.failure.end());
+  EXPECT_GT(outcome.failure.size(), 8u);
+  EXPECT_FALSE(ctx_.succeeded);
+  expectUntouched();
+  EXPECT_FALSE(fileExists(util::tempDirectory() + L"\\up1_missing_2.0.zip"));
+  // The first item's content stays fetched, and what the download got stays for a resume.
+  util::deleteDirRecursive(util::tempDirectory() + L"\\OrvaloSetup_upgrade_x0");
+  util::deleteFileForce(util::tempDirectory() + L"\\up1_missing_2.0.zip.part");
+}
+
+TEST_F(UpgradeJob, ADigestMismatchTouchesNothing) {
+  UpgradeItem main = item(L"main_2.0.0.zip", packageBytes(L"main.zip"), L"", L"2.0.0");
+  main.sha256[0] = main.sha256[0] == L'0' ? L'1' : L'0';
+  ctx_.items.push_back(main);
+  JobOutcome outcome = runJob(ctx_);
+  EXPECT_EQ(outcome.failure, L"升级包校验失败，已放弃覆盖");
+  expectUntouched();
+  EXPECT_FALSE(fileExists(util::tempDirectory() + L"\\main_2.0.0.zip"));
+
+  // A digest in upper case never matches.
+  UpgradeItem upper = item(L"main_2.0.0.zip", packageBytes(L"main.zip"), L"", L"2.0.0");
+  for (wchar_t& c : upper.sha256) c = static_cast<wchar_t>(towupper(c));
+  ctx_.items = {upper};
+  outcome = runJob(ctx_);
+  EXPECT_EQ(outcome.failure, L"升级包校验失败，已放弃覆盖");
+  expectUntouched();
+}
+
+TEST_F(UpgradeJob, ABrokenZipTouchesNothing) {
+  ctx_.items.push_back(item(L"broken_2.0.zip", packageBytes(L"broken.zip"), L"", L"2.0.0"));
+  const JobOutcome outcome = runJob(ctx_);
+  EXPECT_TRUE(startsWith(outcome.failure, L"升级包解压失败：")) << std::string(outcome.failure.begin(), outcome.failure.end());
+  EXPECT_GT(outcome.failure.size(), 8u);
+  expectUntouched();
+  EXPECT_FALSE(fileExists(util::tempDirectory() + L"\\broken_2.0.zip"));
+  util::deleteDirRecursive(util::tempDirectory() + L"\\OrvaloSetup_upgrade_x");
+}
+
+TEST_F(UpgradeJob, AnExeWithoutSeparatorFailsBeforeAnyDownload) {
+  ctx_.items.push_back(item(L"main_2.0.0.zip", packageBytes(L"main.zip"), L"", L"2.0.0"));
+  ctx_.options.exe = L"Orvalo.exe";
+  const JobOutcome outcome = runJob(ctx_);
+  EXPECT_EQ(outcome.failure, L"参数 --exe 无效");
+  EXPECT_TRUE(scenario_.nginxRequests().empty());
+  expectUntouched();
+}
+
+TEST_F(UpgradeJob, ADotDotDestinationIsRefused) {
+  ctx_.items.push_back(item(L"quotes_2.1.zip", packageBytes(L"component.zip"), L"quotes", L"2.1", L"plugins/../.."));
+  const JobOutcome outcome = runJob(ctx_);
+  EXPECT_EQ(outcome.failure, L"参数 --dest 非法（相对目录不得包含 .. 段）");
+  // The refusal comes in the apply phase: only the snapshot was made.
+  auto after = treeOf(install_);
+  for (auto it = after.begin(); it != after.end();) it = it->first.rfind(L"\\backup\\", 0) == 0 ? after.erase(it) : ++it;
+  EXPECT_TRUE(after == before_);
+  util::deleteDirRecursive(util::tempDirectory() + L"\\OrvaloSetup_upgrade_x");
+}
+
+TEST_F(UpgradeJob, ASingleDatabaseFileIsNeverPutInPlace) {
+  ctx_.items.push_back(item(L"orvalo.db", "a database from the server", L"quotes", L"2.1"));
+  const JobOutcome outcome = runJob(ctx_);
+  EXPECT_EQ(outcome.failure, L"拒绝覆盖数据库文件（升级包不得包含用户数据）：" + install_ + L"\\orvalo.db");
+  EXPECT_EQ(readFileBytes(install_ + L"\\orvalo.db"), "the user's trades");
+  util::deleteFileForce(util::tempDirectory() + L"\\orvalo.db");
+}
+
+// The single package of the command line, with content already on disk that is not there.
+TEST_F(UpgradeJob, MissingSourceContentIsReported) {
+  ctx_.options.src = dir_ / L"没有的内容";
+  JobOutcome outcome = runJob(ctx_);
+  EXPECT_EQ(outcome.failure, L"升级内容不存在：" + (dir_ / L"没有的内容"));
+  // Neither --url nor --src: nothing fetched, the wait and the snapshot happen, then the failure.
+  ctx_.options.src.clear();
+  outcome = runJob(ctx_);
+  EXPECT_EQ(outcome.failure, L"升级内容不存在：");
+  EXPECT_TRUE(anyStartsWith(outcome.statuses, L"等待主程序退出…"));
+}
+
+// Content already on disk (--src) is put in place and its --clean folder removed afterwards.
+TEST_F(UpgradeJob, ContentOnDiskIsAppliedAndItsCleanFolderRemoved) {
+  const std::wstring content = dir_ / L"content";
+  util::createDirectories(content + L"\\bin");
+  util::writeFile(content + L"\\bin\\engine.dll", "engine 3", 8);
+  ctx_.options.src = content;
+  ctx_.options.clean = content;
+  ctx_.options.version = L"3.0";
+  const JobOutcome outcome = runJob(ctx_);
+  ASSERT_TRUE(outcome.success) << std::string(outcome.failure.begin(), outcome.failure.end());
+  EXPECT_EQ(readFileBytes(install_ + L"\\bin\\engine.dll"), "engine 3");
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "3.0");
+  EXPECT_FALSE(dirExists(content));
+}
+
+}  // namespace

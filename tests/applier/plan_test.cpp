@@ -1,0 +1,155 @@
+// Reading upgrade plans: the size limits, the shapes of the root and the items, JSON types,
+// the root values replacing the command line's, and non-ASCII values.
+#include "app/client_contract.h"
+#include "applier/applier_ctx.h"
+#include "support/run_process.h"
+#include "support/temp_dir.h"
+#include "util/files.h"
+
+#include <gtest/gtest.h>
+
+using testing_support::TempDir;
+
+namespace {
+
+constexpr wchar_t kBadSize[] = L"升级计划文件无效（空或超限）";
+constexpr wchar_t kNoItems[] = L"升级计划文件格式无效（缺少 items 列表）";
+constexpr wchar_t kNoUrl[] = L"升级计划包含缺少 url 的升级项";
+constexpr wchar_t kParsePrefix[] = L"升级计划解析失败：";
+
+class UpgradePlanFile : public ::testing::Test {
+ protected:
+  // Writes the bytes as the plan and loads it into ctx_.
+  bool load(const std::string& bytes) {
+    const std::wstring path = dir_ / L"plan.json";
+    EXPECT_TRUE(util::writeFile(path, bytes.data(), bytes.size()));
+    error_.clear();
+    return loadUpgradePlan(path, ctx_, &error_);
+  }
+  bool startsWith(const std::wstring& text, const std::wstring& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+  }
+
+  TempDir dir_;
+  applier::Ctx ctx_;
+  std::wstring error_;
+};
+
+TEST_F(UpgradePlanFile, LoadsRootValuesAndItemsInOrder) {
+  ctx_.options.exe = L"C:\\Old\\Orvalo.exe";
+  ASSERT_TRUE(load(R"({"exe": "C:\\Orvalo\\Orvalo.exe", "pid": "4242", "launch": false, "extra": 1,
+      "items": [{"url": "http://h/main.zip", "sha256": "ab", "version": "2.0", "kind": "main", "dest": ""},
+                {"url": "http://h/c.zip", "kind": "quotes", "dest": "plugins\\q"}]})"))
+      << std::string(error_.begin(), error_.end());
+  EXPECT_EQ(ctx_.options.exe, L"C:\\Orvalo\\Orvalo.exe");
+  EXPECT_EQ(ctx_.options.pid, L"4242");
+  EXPECT_FALSE(ctx_.options.launch);
+  ASSERT_EQ(ctx_.items.size(), 2u);
+  EXPECT_EQ(ctx_.items[0].url, L"http://h/main.zip");
+  EXPECT_EQ(ctx_.items[0].sha256, L"ab");
+  EXPECT_EQ(ctx_.items[0].version, L"2.0");
+  EXPECT_EQ(ctx_.items[1].kind, L"quotes");
+  EXPECT_EQ(ctx_.items[1].dest, L"plugins\\q");
+  // Every item carries the root's values, as the command line's single item carries its own.
+  EXPECT_EQ(ctx_.items[1].exe, L"C:\\Orvalo\\Orvalo.exe");
+  EXPECT_EQ(ctx_.items[1].pid, L"4242");
+  EXPECT_FALSE(ctx_.items[1].launch);
+  EXPECT_TRUE(ctx_.items[1].src.empty());
+}
+
+TEST_F(UpgradePlanFile, MissingRootValuesReplaceTheCommandLinesToo) {
+  ctx_.options.exe = L"C:\\Orvalo\\Orvalo.exe";
+  ctx_.options.pid = L"77";
+  ctx_.options.launch = false;  // --launch 0
+  ASSERT_TRUE(load(R"({"items": [{"url": "http://h/a.zip"}]})"));
+  EXPECT_EQ(ctx_.options.exe, L"");
+  EXPECT_EQ(ctx_.options.pid, L"");
+  EXPECT_TRUE(ctx_.options.launch);
+}
+
+TEST_F(UpgradePlanFile, SizeLimitIsInclusiveAndEmptyIsRefused) {
+  const std::string head = R"({"items": [{"url": "http://h/a.zip"}], "pad": ")";
+  const std::string tail = "\"}";
+  std::string exact = head + std::string(client::kMaxPlanBytes - head.size() - tail.size(), 'x') + tail;
+  ASSERT_EQ(exact.size(), 262144u);
+  EXPECT_TRUE(load(exact)) << std::string(error_.begin(), error_.end());
+
+  std::string over = head + std::string(client::kMaxPlanBytes + 1 - head.size() - tail.size(), 'x') + tail;
+  EXPECT_FALSE(load(over));
+  EXPECT_EQ(error_, kBadSize);
+  EXPECT_FALSE(load(""));
+  EXPECT_EQ(error_, kBadSize);
+}
+
+TEST_F(UpgradePlanFile, UnreadableFileNamesThePath) {
+  const std::wstring missing = dir_ / L"没有的计划.json";
+  EXPECT_FALSE(loadUpgradePlan(missing, ctx_, &error_));
+  EXPECT_EQ(error_, L"无法读取升级计划文件：" + missing);
+  // A folder cannot be read as a plan either.
+  EXPECT_FALSE(loadUpgradePlan(dir_.path(), ctx_, &error_));
+  EXPECT_EQ(error_, L"无法读取升级计划文件：" + dir_.path());
+}
+
+TEST_F(UpgradePlanFile, RootAndItemsShapes) {
+  for (const char* text : {R"({"items": []})", R"({"items": {}})", R"([{"url": "http://h/a.zip"}])",
+                           R"({"exe": "C:\\a\\b.exe"})", R"({"items": "x"})", "42"}) {
+    EXPECT_FALSE(load(text)) << text;
+    EXPECT_EQ(error_, kNoItems) << text;
+  }
+}
+
+TEST_F(UpgradePlanFile, WrongJsonTypesAreParseFailures) {
+  for (const char* text : {R"({"pid": 4242, "items": [{"url": "http://h/a.zip"}]})",
+                           R"({"launch": "false", "items": [{"url": "http://h/a.zip"}]})",
+                           R"({"exe": null, "items": [{"url": "http://h/a.zip"}]})",
+                           R"({"items": [{"url": null}]})",
+                           R"({"items": [{"url": "http://h/a.zip", "sha256": 1}]})",
+                           R"({"items": [{"url": "http://h/a.zip"}, "http://h/b.zip"]})",
+                           R"({"items": [{"url": "http://h/a.zip"},]})",
+                           R"({"items": [{"url": "http://h/a.zip"}]} // comment)",
+                           R"({"items": [{"url": "http://h/a.zip"})"}) {
+    EXPECT_FALSE(load(text)) << text;
+    EXPECT_TRUE(startsWith(error_, kParsePrefix)) << text;
+    EXPECT_GT(error_.size(), std::wstring(kParsePrefix).size()) << text;
+  }
+  // The same digits as a string load.
+  EXPECT_TRUE(load(R"({"pid": "4242", "items": [{"url": "http://h/a.zip"}]})"));
+  EXPECT_EQ(ctx_.options.pid, L"4242");
+}
+
+TEST_F(UpgradePlanFile, AnItemWithoutUrlFailsTheWholePlan) {
+  EXPECT_FALSE(load(R"({"items": [{"url": "http://h/a.zip"}, {"kind": "quotes"}]})"));
+  EXPECT_EQ(error_, kNoUrl);
+  EXPECT_FALSE(load(R"({"items": [{"URL": "http://h/a.zip"}]})"));
+  EXPECT_EQ(error_, kNoUrl);
+  EXPECT_FALSE(load(R"({"items": [{"url": ""}]})"));
+  EXPECT_EQ(error_, kNoUrl);
+}
+
+TEST_F(UpgradePlanFile, NonAsciiValuesAndByteOrderMark) {
+  ASSERT_TRUE(load("\xEF\xBB\xBF" R"({"items": [{"url": "http://h/a.zip", "dest": "插件\\行情", "version": "2.0 正式版"}]})"));
+  EXPECT_EQ(ctx_.items[0].dest, L"插件\\行情");
+  EXPECT_EQ(ctx_.items[0].version, L"2.0 正式版");
+}
+
+// The vendor's check of a plan prints what the applier would take from it.
+TEST_F(UpgradePlanFile, ToolPrintsThePlanAsTheApplierReadsIt) {
+  const std::string plan = R"({"exe": "C:\\订单\\Orvalo.exe", "pid": "12", "items": [{"url": "http://h/a.zip", "kind": "Main"}]})";
+  const std::wstring path = dir_ / L"plan.json";
+  ASSERT_TRUE(util::writeFile(path, plan.data(), plan.size()));
+  const auto result = testing_support::runProcess(
+      testing_support::quoteArg(testing_support::binPath(L"orvalo-tool.exe")) + L" plan " + testing_support::quoteArg(path));
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.output,
+            "{\"exe\":\"C:\\\\订单\\\\Orvalo.exe\",\"pid\":\"12\",\"launch\":true,\"items\":[{\"url\":\"http://h/a.zip\","
+            "\"sha256\":\"\",\"version\":\"\",\"kind\":\"Main\",\"dest\":\"\"}]}\n");
+
+  const std::string bad = R"({"items": [{"URL": "x"}]})";
+  ASSERT_TRUE(util::writeFile(path, bad.data(), bad.size()));
+  const auto failed = testing_support::runProcess(
+      testing_support::quoteArg(testing_support::binPath(L"orvalo-tool.exe")) + L" plan " + testing_support::quoteArg(path));
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_EQ(failed.output, "error: 升级计划包含缺少 url 的升级项\n");
+}
+
+}  // namespace

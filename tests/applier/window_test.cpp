@@ -1,0 +1,265 @@
+// The real upgrade window, created on a thread of its own with its message loop and driven from
+// the test thread with the messages the upgrade job posts.
+#include "applier/applier_ctx.h"
+#include "applier/upgrade_layout.h"
+#include "applier/upgrade_messages.h"
+#include "applier/upgrade_window.h"
+#include "prog/reporter.h"
+#include "support/live_allocations.h"
+#include "support/wait_until.h"
+#include "util/fixed_window.h"
+#include "util/payload.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <new>
+#include <thread>
+
+using namespace applier;
+
+namespace {
+
+// Stands in for the upgrade job: it only waits to be released; the test posts its messages.
+HANDLE g_releaseJob = nullptr;
+
+void heldJob(Ctx*, HWND) { WaitForSingleObject(g_releaseJob, 60000); }
+
+bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
+  return testing_support::waitUntil(ms, condition);
+}
+
+std::wstring textOf(HWND control) {
+  wchar_t buffer[2048] = {};
+  GetWindowTextW(control, buffer, 2048);
+  return buffer;
+}
+
+class UpgradeWindow : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { g_releaseJob = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+  static void TearDownTestSuite() { CloseHandle(g_releaseJob); }
+
+  void open(size_t items) {
+    ResetEvent(g_releaseJob);
+    ctx_ = std::make_unique<Ctx>();
+    ctx_->job = heldJob;
+    ctx_->items.resize(items == 1 ? 0 : items);  // one item: the command line's, no plan
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ui_ = std::thread([this, ready] {
+      INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+      InitCommonControlsEx(&icc);
+      window_ = createUpgradeWindow(ctx_.get());
+      SetEvent(ready);
+      if (window_) util::runMessageLoop();
+      SetEvent(g_releaseJob);
+      if (ctx_->worker.joinable()) ctx_->worker.join();
+    });
+    WaitForSingleObject(ready, 20000);
+    CloseHandle(ready);
+    ASSERT_NE(window_, nullptr);
+  }
+
+  void TearDown() override {
+    if (window_ && IsWindow(window_)) {
+      if (!ctx_->finished) PostMessageW(window_, WM_UPG_DONE, 1, 0);
+      waitFor([this] { return ctx_->finished.load(); });
+      PostMessageW(window_, WM_CLOSE, 0, 0);
+    }
+    if (ui_.joinable()) ui_.join();
+  }
+
+  HWND item(int id) const { return GetDlgItem(window_, id); }
+  std::wstring text(int id) const { return textOf(item(id)); }
+
+  template <typename T>
+  void post(UINT message, WPARAM wParam, std::unique_ptr<T> payload) {
+    ASSERT_TRUE(util::postPayload(window_, message, wParam, std::move(payload)));
+  }
+  // Everything posted before has been handled once a package message posted last shows.
+  void sync() {
+    const unsigned n = ++syncs_;
+    post(WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{n, 99999, 0}));
+    const std::wstring marker = L"升级包 " + std::to_wstring(n) + L"/99999";
+    ASSERT_TRUE(waitFor([&] { return text(kIdPackageLabel) == marker; }));
+  }
+
+  UpgradeRect rectOf(int id) const {
+    RECT r;
+    GetWindowRect(item(id), &r);
+    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+  }
+
+  bool closeGrayed() const {
+    const UINT state = GetMenuState(GetSystemMenu(window_, FALSE), SC_CLOSE, MF_BYCOMMAND);
+    return (state & MF_GRAYED) != 0;
+  }
+
+  void checkLayout(size_t items) {
+    const int dpi = static_cast<int>(GetDpiForWindow(window_));
+    if (const char* expected = getenv("ORVALO_EXPECT_DPI")) {
+      EXPECT_EQ(dpi, atoi(expected));
+    }
+    RECT client;
+    GetClientRect(window_, &client);
+    const UpgradeRect expectedClient = upgradeClientRect(dpi);
+    EXPECT_EQ(client.right, expectedClient.w);
+    EXPECT_EQ(client.bottom, expectedClient.h);
+    for (int id : {kIdStatus, kIdPackageLabel, kIdPackageBar, kIdMainBar, kIdNotice}) {
+      EXPECT_TRUE(rectOf(id) == upgradeControlRect(id, dpi, items)) << "control " << id << " at " << dpi;
+      EXPECT_EQ(SendMessageW(item(id), WM_GETFONT, 0, 0) != 0, true) << "control " << id;
+    }
+    const bool packageRow = items > 1;
+    EXPECT_EQ(IsWindowVisible(item(kIdPackageLabel)) != FALSE, packageRow);
+    EXPECT_EQ(IsWindowVisible(item(kIdPackageBar)) != FALSE, packageRow);
+    EXPECT_TRUE(IsWindowVisible(item(kIdMainBar)));
+    EXPECT_EQ(text(kIdStatus), L"正在完成升级…");
+    EXPECT_EQ(text(kIdNotice), L"升级过程中请勿关闭此窗口。完成后主程序将自动启动。");
+    EXPECT_EQ(textOf(window_), L"OrvaloTrader 升级");
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)) & 0x00CF0000u, 0x00CA0000u);
+    EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    const LONG_PTR barStyle = GetWindowLongPtrW(item(kIdMainBar), GWL_STYLE);
+    EXPECT_TRUE((barStyle & PBS_MARQUEE) && (barStyle & PBS_SMOOTH));
+    EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETRANGE, FALSE, 0), 1000);
+    EXPECT_TRUE(closeGrayed());
+  }
+
+  std::unique_ptr<Ctx> ctx_;
+  std::thread ui_;
+  HWND window_ = nullptr;
+  unsigned syncs_ = 0;
+};
+
+TEST_F(UpgradeWindow, ControlsSitWhereTheLayoutSaysForOneItem) {
+  open(1);
+  wchar_t cls[64] = {};
+  GetClassNameW(window_, cls, 64);
+  EXPECT_STREQ(cls, L"OrvaloSetupUpgradeWnd");
+  checkLayout(1);
+}
+
+TEST_F(UpgradeWindow, ControlsSitWhereTheLayoutSaysForThreeItems) {
+  open(3);
+  checkLayout(3);
+}
+
+TEST(UpgradeLayout, ThePackageRowMovesTheBarAndTheNoticeDown) {
+  EXPECT_TRUE(upgradeControlRect(kIdMainBar, 96, 1) == (UpgradeRect{28, 70, 444, 18}));
+  EXPECT_TRUE(upgradeControlRect(kIdMainBar, 96, 3) == (UpgradeRect{28, 90, 444, 18}));
+  EXPECT_TRUE(upgradeControlRect(kIdNotice, 96, 2) == (UpgradeRect{28, 112, 444, 40}));
+  EXPECT_TRUE(upgradeControlRect(kIdPackageBar, 144, 3) == (UpgradeRect{42 + 177, 66 + 41, 666 - 177, 21}));
+  EXPECT_TRUE(upgradeClientRect(120) == (UpgradeRect{0, 0, 625, 213}));
+}
+
+TEST_F(UpgradeWindow, ShowsStatusAndPackageMessages) {
+  open(3);
+  post(WM_UPG_STATUS, 0, std::make_unique<std::wstring>(L"正在下载升级包（1/3）…"));
+  post(WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{1, 3, 250}));
+  ASSERT_TRUE(waitFor([&] { return text(kIdPackageLabel) == L"升级包 1/3"; }));
+  EXPECT_EQ(text(kIdStatus), L"正在下载升级包（1/3）…");
+  EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 250);
+}
+
+// A download of 3 GiB does not fit the bar's 32-bit range: the bar still shows the right share.
+TEST_F(UpgradeWindow, ByteTotalsBeyondTwoGibibytesShowTheRightFraction) {
+  open(1);
+  post(WM_UPG_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{3ull << 29, 3ull << 30}));
+  sync();
+  HWND bar = item(kIdMainBar);
+  EXPECT_FALSE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE);
+  const LRESULT high = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+  const LRESULT pos = SendMessageW(bar, PBM_GETPOS, 0, 0);
+  ASSERT_GT(high, 0);
+  EXPECT_NEAR(static_cast<double>(pos) / static_cast<double>(high), 0.5, 0.001);
+
+  // A stage without a measure brings the marquee back.
+  post(WM_UPG_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{0, 0}));
+  sync();
+  EXPECT_TRUE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE);
+}
+
+TEST_F(UpgradeWindow, CloseIsRefusedWhileTheJobRunsAndAllowedAfterItsEnd) {
+  open(1);
+  PostMessageW(window_, WM_CLOSE, 0, 0);
+  sync();
+  EXPECT_TRUE(IsWindow(window_));
+  EXPECT_TRUE(closeGrayed());
+  post(WM_UPG_DONE, 0, std::make_unique<std::wstring>(L"下载升级包失败：测试"));
+  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  EXPECT_FALSE(closeGrayed());
+  EXPECT_EQ(text(kIdStatus), L"升级失败：下载升级包失败：测试");
+  PostMessageW(window_, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(waitFor([&] { return !IsWindow(window_); }, 1000));  // at once, not after the timer
+}
+
+TEST_F(UpgradeWindow, SuccessFillsTheBarsAndClosesSoon) {
+  open(3);
+  post(WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{3, 3, 400}));
+  post(WM_UPG_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{10, 40}));
+  const auto start = std::chrono::steady_clock::now();
+  PostMessageW(window_, WM_UPG_DONE, 1, 0);
+  ASSERT_TRUE(waitFor([&] { return text(kIdStatus) == L"升级完成"; }));
+  EXPECT_EQ(SendMessageW(item(kIdMainBar), PBM_GETPOS, 0, 0), 40);
+  EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 1000);
+  ASSERT_TRUE(waitFor([&] { return !IsWindow(window_); }, 5000));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(850));
+}
+
+TEST_F(UpgradeWindow, FailureStaysForFourSecondsAndLongTextsAreCut) {
+  open(1);
+  const std::wstring longText(600, L'长');
+  const auto start = std::chrono::steady_clock::now();
+  post(WM_UPG_DONE, 0, std::make_unique<std::wstring>(longText));
+  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  const std::wstring shown = text(kIdStatus);
+  EXPECT_EQ(shown.size(), 511u);
+  EXPECT_EQ(shown, (L"升级失败：" + longText).substr(0, 511));
+  Sleep(2500);
+  EXPECT_TRUE(IsWindow(window_));
+  ASSERT_TRUE(waitFor([&] { return !IsWindow(window_); }, 5000));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3900));
+}
+
+TEST_F(UpgradeWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
+  // A first window warms up whatever the system keeps for good.
+  open(3);
+  PostMessageW(window_, WM_UPG_DONE, 1, 0);
+  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  SendMessageW(window_, WM_CLOSE, 0, 0);
+  ui_.join();
+  ctx_.reset();
+  const long baseline = testing_support::liveAllocations();
+
+  open(3);
+  PostMessageW(window_, WM_UPG_DONE, 0, 0);  // ended: the window may close
+  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  HWND window = window_;
+  std::thread worker([window] {
+    for (int i = 0; i < 40; ++i) {
+      if (i == 20) PostMessageW(window, WM_CLOSE, 0, 0);
+      util::postPayload(window, WM_UPG_STATUS, 0, std::make_unique<std::wstring>(std::wstring(300, L'升')));
+      util::postPayload(window, WM_UPG_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{1, 2}));
+      util::postPayload(window, WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{1, 3, 3}));
+      util::postPayload(window, WM_UPG_DONE, 0, std::make_unique<std::wstring>(std::wstring(300, L'败')));
+    }
+  });
+  worker.join();
+  ui_.join();
+  ctx_.reset();
+  EXPECT_EQ(testing_support::liveAllocations(), baseline);
+}
+
+TEST(UpgradeStatusText, UnknownFailureAndCut) {
+  EXPECT_EQ(failureStatusText(nullptr), L"升级失败：未知错误");
+  const std::wstring exact(506, L'x');  // prefix of 5 + 506 = 511 characters: kept whole
+  EXPECT_EQ(failureStatusText(&exact).size(), 511u);
+}
+
+}  // namespace
