@@ -1,6 +1,8 @@
 // The one part of the GPU advice that asks the system: the adapter list from DXGI.
 #include "wizard/gpu.h"
 
+#include "util/handles.h"
+
 #include <dxgi.h>
 #include <windows.h>
 #include <wrl/client.h>
@@ -10,12 +12,21 @@
 
 namespace {
 
+using CreateFactoryFunction = HRESULT(WINAPI*)(REFIID, void**);
+
 std::vector<AdapterDescription> enumerateAdapters() {
   std::vector<AdapterDescription> adapters;
+  // Loaded only here, for the one look at the adapters: linked in, DXGI and the graphics stack
+  // behind it would be loaded into every run of the program, also the upgrade and uninstall
+  // modes, and cost their memory for nothing. Declared first, so it is released last.
+  const util::Module dxgi(LoadLibraryW(L"dxgi.dll"));
+  if (!dxgi) return adapters;
+  const auto create = reinterpret_cast<CreateFactoryFunction>(
+      reinterpret_cast<void*>(GetProcAddress(dxgi.get(), "CreateDXGIFactory1")));
+  if (!create) return adapters;
   Microsoft::WRL::ComPtr<IDXGIFactory1> factory;
   // Fails with DXGI_ERROR_UNSUPPORTED on a machine (or a Wine session) without a display.
-  if (FAILED(CreateDXGIFactory1(__uuidof(IDXGIFactory1),
-                                reinterpret_cast<void**>(factory.GetAddressOf())))) {
+  if (FAILED(create(__uuidof(IDXGIFactory1), reinterpret_cast<void**>(factory.GetAddressOf())))) {
     return adapters;
   }
   for (UINT index = 0;; ++index) {
