@@ -14,6 +14,9 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 include(GoogleTest)
 
+add_library(orvalo_test_main STATIC ${CMAKE_SOURCE_DIR}/tests/support/test_main.cpp)
+target_link_libraries(orvalo_test_main PUBLIC GTest::gtest)
+
 # orvalo_add_test(name [SERVERS | VENDOR_SERVER] SOURCES ... LIBS ... [RESOURCE_LOCK lock]
 #                 [PROPERTIES prop value ...]): one test executable; its cases become CTest tests,
 # listed when CTest runs (the Wine server is up then, not during the build).
@@ -26,7 +29,7 @@ include(GoogleTest)
 function(orvalo_add_test name)
   cmake_parse_arguments(T "SERVERS;VENDOR_SERVER" "RESOURCE_LOCK" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} orvalo_test_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
   # Empty values would vanish from the property list and shift its pairs: add only what is set.
   set(properties TIMEOUT 120 ${T_PROPERTIES})
