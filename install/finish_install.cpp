@@ -23,11 +23,6 @@
 namespace wizard {
 namespace {
 
-bool isFile(const std::wstring& path) {
-  const DWORD attrs = GetFileAttributesW(path.c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 uint64_t fileSize(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
@@ -74,7 +69,7 @@ void postDone(HWND window, bool success, const std::wstring& failure = {}) {
 
 std::wstring findMainProgram(const std::wstring& installDir, const std::wstring& exeName) {
   const std::wstring named = installDir + L"\\" + exeName;
-  if (isFile(named)) return named;
+  if (util::isExistingFile(named)) return named;
   WIN32_FIND_DATAW data{};
   util::FindHandle find(FindFirstFileW((installDir + L"\\*.exe").c_str(), &data));
   if (!find) return {};
@@ -86,7 +81,7 @@ std::wstring findMainProgram(const std::wstring& installDir, const std::wstring&
     if (lower == L"orvalosetup.exe") continue;
     if (lower.size() >= 6 && lower.find(L"orvalo") != std::wstring::npos) {
       const std::wstring found = installDir + L"\\" + data.cFileName;
-      return isFile(found) ? found : std::wstring();
+      return util::isExistingFile(found) ? found : std::wstring();
     }
   } while (FindNextFileW(find.get(), &data));
   return {};
@@ -122,7 +117,7 @@ void finishInstall(Ctx& ctx, HWND window, const ServerManifest& manifest, bool c
   // 6. The agreement the user accepted, kept beside the client once.
   const std::wstring legalDir = dir + L"\\" + client::kLegalDirName;
   const std::wstring agreementCopy = legalDir + L"\\" + client::kAgreementCopyName;
-  if (!(isFile(agreementCopy) && fileSize(agreementCopy) != 0)) {
+  if (!(util::isExistingFile(agreementCopy) && fileSize(agreementCopy) != 0)) {
     util::createDirectories(legalDir);
     const bool ready = copyServerAgreement(ctx, agreementCopy) || writeBuiltInAgreement(agreementCopy);
     if (!ready) {
@@ -138,7 +133,7 @@ void finishInstall(Ctx& ctx, HWND window, const ServerManifest& manifest, bool c
 
   // 8. The setup copy through which the client upgrades and Windows uninstalls.
   const std::wstring setupCopy = dir + L"\\" + client::kSetupExeName;
-  if (!isFile(setupCopy)) CopyFileW(util::modulePath().c_str(), setupCopy.c_str(), FALSE);
+  if (!util::isExistingFile(setupCopy)) CopyFileW(util::modulePath().c_str(), setupCopy.c_str(), FALSE);
 
   // 9.-10. The client.
   const std::wstring exe = findMainProgram(dir, manifest.main.exe);

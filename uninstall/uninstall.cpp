@@ -41,16 +41,6 @@ int showBox(const std::wstring& text, UINT flags) {
   return MessageBoxW(nullptr, text.c_str(), kCaption, flags);
 }
 
-bool isDirectory(const std::wstring& path) {
-  const DWORD attrs = GetFileAttributesW(path.c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool isFile(const std::wstring& path) {
-  const DWORD attrs = GetFileAttributesW(path.c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Both modes refuse the same folders: roots silently, anything that is no installation with a box.
 bool acceptFolder(const std::wstring& folder) {
   if (uninstall::isFolderTooShort(folder)) return false;
@@ -124,9 +114,9 @@ InstallEvidence gatherInstallEvidence(const std::wstring& folder) {
   const std::wstring registered = readInstallLocation();
   evidence.registered =
       !registered.empty() && util::normalizePathKey(registered) == util::normalizePathKey(folder);
-  evidence.setupCopy = isFile(util::joinPath(folder, client::kSetupExeName));
-  evidence.channelFile = isFile(util::joinPath(folder, client::kChannelFileName));
-  evidence.markerDir = isDirectory(util::joinPath(folder, client::kMarkerDirName));
+  evidence.setupCopy = util::isExistingFile(util::joinPath(folder, client::kSetupExeName));
+  evidence.channelFile = util::isExistingFile(util::joinPath(folder, client::kChannelFileName));
+  evidence.markerDir = util::isExistingFolder(util::joinPath(folder, client::kMarkerDirName));
   return evidence;
 }
 
@@ -151,13 +141,13 @@ bool removeTreeBestEffort(const std::wstring& folder) {
 }  // namespace uninstall
 
 bool removeInstallDir(const std::wstring& folder) {
-  for (int attempt = 0; attempt < kRemoveAttempts && isDirectory(folder); ++attempt) {
+  for (int attempt = 0; attempt < kRemoveAttempts && util::isExistingFolder(folder); ++attempt) {
     // util::deleteDirRecursive stops at the first entry it cannot remove, which would leave
     // everything the walk had not reached yet; the uninstaller removes all it can.
     uninstall::removeTreeBestEffort(folder);
-    if (isDirectory(folder)) Sleep(kRemovePauseMs);
+    if (util::isExistingFolder(folder)) Sleep(kRemovePauseMs);
   }
-  return !isDirectory(folder);
+  return !util::isExistingFolder(folder);
 }
 
 void removeUserData() {

@@ -23,16 +23,6 @@ void setFailure(CopyState& state, const std::wstring& text) {
   if (state.failureText) *state.failureText = text;
 }
 
-bool isFolder(const std::wstring& path) {
-  const DWORD attrs = GetFileAttributesW(path.c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool isPlainFile(const std::wstring& path) {
-  const DWORD attrs = GetFileAttributesW(path.c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 // The entry's path below the folder being walked; starts with '\' when the folder ended in one,
 // which joinPath handles the same way.
 std::wstring relativePath(const std::wstring& entry, const std::wstring& folder) {
@@ -50,7 +40,7 @@ bool replaceFile(CopyState& state, const std::wstring& source, const std::wstrin
                  const std::wstring& rel) {
   // Beside the target, so that the final move stays on one volume and is a rename.
   const std::wstring temp = target + kTempSuffix;
-  if (isPlainFile(temp)) deleteFileForce(temp);
+  if (isExistingFile(temp)) deleteFileForce(temp);
 
   if (!CopyFileExW(source.c_str(), temp.c_str(), nullptr, nullptr, nullptr,
                    COPY_FILE_ALLOW_DECRYPTED_DESTINATION)) {
@@ -92,7 +82,7 @@ bool copyLevel(CopyState& state, const std::wstring& sourceDir, const std::wstri
 
 bool copyDirContents(const std::wstring& sourceDir, const std::wstring& destDir,
                      const ByteProgress& progress, std::wstring* failureText) {
-  if (!isFolder(sourceDir)) {
+  if (!isExistingFolder(sourceDir)) {
     if (failureText) *failureText = L"源目录不存在：" + sourceDir;
     return false;
   }

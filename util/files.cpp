@@ -7,11 +7,6 @@
 namespace util {
 namespace {
 
-bool isDirectory(const std::wstring& path) {
-  const DWORD attrs = GetFileAttributesW(path.c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 bool isDotEntry(const wchar_t* name) {
   return (name[0] == L'.' && name[1] == L'\0') ||
          (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
@@ -53,7 +48,7 @@ bool createDirectories(const std::wstring& path) {
   std::wstring target = path;
   trimTrailingSeparators(target);
   if (target.empty()) return true;
-  if (isDirectory(target)) return true;
+  if (isExistingFolder(target)) return true;
 
   std::wstring prefix;
   size_t pos = 0;
@@ -73,7 +68,7 @@ bool createDirectories(const std::wstring& path) {
     }
     pos = end + 1;
   }
-  return isDirectory(target);
+  return isExistingFolder(target);
 }
 
 bool writeFile(const std::wstring& path, const void* data, size_t count) {
