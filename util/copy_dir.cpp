@@ -10,8 +10,6 @@
 namespace util {
 namespace {
 
-const wchar_t kTempSuffix[] = L".upg_tmp";
-
 struct CopyState {
   const ByteProgress& progress;
   std::wstring* failureText;
@@ -38,22 +36,10 @@ bool countOneFile(CopyState& state) {
 
 bool replaceFile(CopyState& state, const std::wstring& source, const std::wstring& target,
                  const std::wstring& rel) {
-  // Beside the target, so that the final move stays on one volume and is a rename.
-  const std::wstring temp = target + kTempSuffix;
-  if (isExistingFile(temp)) deleteFileForce(temp);
-
-  if (!CopyFileExW(source.c_str(), temp.c_str(), nullptr, nullptr, nullptr,
-                   COPY_FILE_ALLOW_DECRYPTED_DESTINATION)) {
-    const std::wstring reason = lastErrorText();  // before the clean-up changes the last error
-    deleteFileForce(temp);
-    setFailure(state, L"复制失败：" + rel + L"（" + reason + L"）");
-    return false;
-  }
-  if (!MoveFileExW(temp.c_str(), target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const std::wstring reason = lastErrorText();
-    deleteFileForce(temp);
-    setFailure(state, L"替换失败：" + rel + L"（" + reason + L"）");
+  CopyOverStep failed = CopyOverStep::kNone;
+  if (!copyFileOver(source, target, &failed)) {
+    const wchar_t* what = failed == CopyOverStep::kCopy ? L"复制失败：" : L"替换失败：";
+    setFailure(state, what + rel + L"（" + lastErrorText() + L"）");
     return false;
   }
   return countOneFile(state);

@@ -122,6 +122,25 @@ bool deleteFileForce(const std::wstring& path) {
   return DeleteFileW(path.c_str()) != FALSE;
 }
 
+bool copyFileOver(const std::wstring& source, const std::wstring& target, CopyOverStep* failedStep) {
+  const std::wstring temp = target + L".upg_tmp";
+  deleteFileForce(temp);  // a leftover of an interrupted run
+  CopyOverStep failed = CopyOverStep::kNone;
+  if (!CopyFileExW(source.c_str(), temp.c_str(), nullptr, nullptr, nullptr,
+                   COPY_FILE_ALLOW_DECRYPTED_DESTINATION)) {
+    failed = CopyOverStep::kCopy;
+  } else if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    failed = CopyOverStep::kMove;
+  }
+  if (failedStep) *failedStep = failed;
+  if (failed == CopyOverStep::kNone) return true;
+  // Callers describe the failed call; the clean-up must not replace its error.
+  const DWORD error = GetLastError();
+  deleteFileForce(temp);
+  SetLastError(error);
+  return false;
+}
+
 bool deleteDirRecursive(const std::wstring& folder) {
   const DWORD attrs = GetFileAttributesW(folder.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return true;

@@ -36,6 +36,16 @@ bool readFile(const std::wstring& path, std::string& bytes, size_t maxBytes = SI
 // Deletes a file even when it is read-only. True when nothing is there; a folder is left alone.
 bool deleteFileForce(const std::wstring& path);
 
+// The call of copyFileOver that failed.
+enum class CopyOverStep { kNone, kCopy, kMove };
+
+// Puts a copy of source in place of target: copied beside it as target + ".upg_tmp" (same
+// volume), then moved over it in one step, so that target is always either the old or the
+// complete new file. On failure the temporary file is gone, the thread's last error is that of
+// the failed call and failedStep (when given) names it.
+[[nodiscard]] bool copyFileOver(const std::wstring& source, const std::wstring& target,
+                                CopyOverStep* failedStep = nullptr);
+
 // Removes a folder and everything below it; stops at the first failure and returns false,
 // keeping whatever was not removed yet. A missing folder (or a file at the path) gives true.
 bool deleteDirRecursive(const std::wstring& folder);

@@ -62,6 +62,17 @@ std::wstring modulePath() {
   }
 }
 
+std::wstring fullPath(const std::wstring& path) {
+  if (path.empty()) return {};
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return {};
+  std::wstring buffer(needed, L'\0');
+  const DWORD len = GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
+  if (len == 0 || len >= needed) return {};
+  buffer.resize(len);
+  return buffer;
+}
+
 std::wstring moduleDirectory() {
   const std::wstring path = modulePath();
   const size_t cut = path.find_last_of(L"\\/");

@@ -19,6 +19,11 @@ std::wstring normalizePathKey(const std::wstring& path);
 // True when folder is a proper ancestor of path; a folder is not inside itself.
 bool isPathInside(const std::wstring& path, const std::wstring& folder);
 
+// The absolute form of path as Windows resolves it (GetFullPathNameW): "." and ".." pieces
+// resolved, '/' turned into '\', a relative path taken against the current folder. Empty on
+// failure.
+std::wstring fullPath(const std::wstring& path);
+
 // Full path of the running executable; empty on failure.
 std::wstring modulePath();
 // modulePath() up to its last separator, or "." when it has none.

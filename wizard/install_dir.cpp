@@ -1,11 +1,31 @@
 #include "wizard/install_dir.h"
 
+#include "app/client_contract.h"
+#include "install/registration.h"
+#include "util/database_files.h"
+#include "util/files.h"
 #include "util/paths.h"
+
+#include <windows.h>
 
 #include <cwctype>
 
 namespace wizard {
 namespace {
+
+constexpr wchar_t kSubfolderName[] = L"OrvaloTrader";
+constexpr wchar_t kEmptyText[] = L"请选择或输入安装位置";
+constexpr wchar_t kNotAbsolute[] = L"请输入完整的安装路径，例如 D:\\OrvaloTrader";
+constexpr wchar_t kBadCharacters[] = L"安装位置包含无效字符（< > : \" | ? *）";
+constexpr wchar_t kDriveRoot[] = L"安装位置不能是盘符根目录";
+constexpr wchar_t kLocalAppDataRoot[] = L"安装位置不能是 %LOCALAPPDATA% 根目录";
+constexpr wchar_t kIsAFile[] = L"安装位置已存在同名文件，请选择文件夹";
+constexpr wchar_t kNotEmptyPrefix[] = L"安装位置不为空：";
+constexpr wchar_t kNotEmptyAdvice[] =
+    L"\n\n为免卸载时删除其中的其他文件，请勾选“在所选位置下新建 OrvaloTrader 文件夹”，或选择一个空文件夹。";
+
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool isAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
 
 bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
@@ -15,25 +35,110 @@ bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
   return true;
 }
 
-InstallDirCheck refuse(const wchar_t* message) { return {false, {}, message}; }
+InstallDirCheck refuse(const std::wstring& message) { return {false, {}, message}; }
+
+std::wstring trimmed(const std::wstring& text) {
+  const size_t first = text.find_first_not_of(L" \t");
+  if (first == std::wstring::npos) return {};
+  const size_t last = text.find_last_not_of(L" \t");
+  return text.substr(first, last - first + 1);
+}
+
+// Length of the root: "X:\" (3) for a drive path, "\\server\share" for a network share; 0 when
+// the text is not written out in full (relative, drive-relative "D:x", rooted "\x", or a device
+// path such as "\\?\").
+size_t absoluteRootLength(const std::wstring& path) {
+  if (path.size() >= 3 && isAsciiLetter(path[0]) && path[1] == L':' && isSeparator(path[2])) return 3;
+  if (path.size() < 3 || !isSeparator(path[0]) || !isSeparator(path[1])) return 0;
+  if (path[2] == L'?' || path[2] == L'.' || isSeparator(path[2])) return 0;
+  const size_t serverEnd = path.find_first_of(L"\\/", 2);
+  if (serverEnd == std::wstring::npos || serverEnd + 1 >= path.size()) return 0;
+  const size_t shareEnd = path.find_first_of(L"\\/", serverEnd + 1);
+  return shareEnd == std::wstring::npos ? path.size() : shareEnd;
+}
+
+bool hasBadCharacters(const std::wstring& path, size_t rootLength) {
+  // The drive's colon is part of the root; anywhere else these make no valid folder name.
+  for (size_t i = rootLength; i < path.size(); ++i) {
+    const wchar_t c = path[i];
+    if (c < 32 || std::wstring(L"<>:\"|?*").find(c) != std::wstring::npos) return true;
+  }
+  return false;
+}
+
+// Normalised and without trailing separators, except the "X:\" of a drive root.
+std::wstring normalised(const std::wstring& path) {
+  std::wstring full = util::fullPath(path);
+  util::trimTrailingSeparators(full);
+  return full;
+}
+
+// Database files and the snapshot folder are what an uninstall that kept the user's data leaves
+// in the install folder; a folder holding them and nothing else may be installed into again.
+// keptSeen tells whether any was found (empty folders alone prove nothing).
+bool holdsOnlyKeptUserData(const std::wstring& folder, bool top, bool& keptSeen) {
+  return util::forEachEntry(folder, [top, &keptSeen](const std::wstring& path, const WIN32_FIND_DATAW& data) {
+    const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((!isFolder && isDatabaseFile(path)) || (isFolder && top && equalsIgnoringCase(data.cFileName, client::kBackupDirName))) {
+      keptSeen = true;
+      return true;
+    }
+    return isFolder && util::isWalkableFolder(data) && holdsOnlyKeptUserData(path, false, keptSeen);
+  });
+}
+
+bool holdsOnlyKeptUserData(const std::wstring& folder) {
+  bool keptSeen = false;
+  return holdsOnlyKeptUserData(folder, true, keptSeen) && keptSeen;
+}
+
+bool isProductFolder(const std::wstring& dir, const std::wstring& registeredDir) {
+  if (!registeredDir.empty() && util::normalizePathKey(normalised(registeredDir)) == util::normalizePathKey(dir)) {
+    return true;
+  }
+  // The install job creates the marker folder before it writes anything else, so a folder an
+  // earlier, failed or cancelled attempt began to fill is recognised as well.
+  return util::isExistingFile(util::joinPath(dir, client::kChannelFileName)) ||
+         util::isExistingFolder(util::joinPath(dir, client::kMarkerDirName)) ||
+         holdsOnlyKeptUserData(dir);
+}
+
+bool isEmptyFolder(const std::wstring& dir) {
+  return util::forEachEntry(dir, [](const std::wstring&, const WIN32_FIND_DATAW&) { return false; });
+}
 
 }  // namespace
 
 InstallDirCheck validateInstallDir(const std::wstring& text, bool createSubfolder,
-                                   const std::wstring& localAppData) {
-  if (text.empty()) return refuse(L"请选择或输入安装位置");
-  std::wstring dir = text;
-  while (dir.size() > 2 && dir.back() == L'\\') dir.pop_back();
-  if (createSubfolder) dir += L"\\OrvaloTrader";
-  if (dir.size() <= 3) return refuse(L"安装位置不能是盘符根目录");
-  if (equalsIgnoringCase(dir, localAppData)) {
-    return refuse(L"安装位置不能是 %LOCALAPPDATA% 根目录");
+                                   const InstallDirContext& context) {
+  std::wstring typed = trimmed(text);
+  if (typed.empty()) return refuse(kEmptyText);
+  // "D:" alone means the drive, not the current folder on it.
+  if (typed.size() == 2 && isAsciiLetter(typed[0]) && typed[1] == L':') typed += L'\\';
+  const size_t root = absoluteRootLength(typed);
+  if (root == 0) return refuse(kNotAbsolute);
+  if (hasBadCharacters(typed, root)) return refuse(kBadCharacters);
+
+  std::wstring dir = normalised(typed);
+  if (dir.empty()) return refuse(kNotAbsolute);
+  if (createSubfolder) dir = util::joinPath(dir.back() == L'\\' ? dir.substr(0, dir.size() - 1) : dir, kSubfolderName);
+  if (absoluteRootLength(dir) >= dir.size()) return refuse(kDriveRoot);
+  if (!context.localAppData.empty() && equalsIgnoringCase(dir, normalised(context.localAppData))) {
+    return refuse(kLocalAppDataRoot);
+  }
+
+  const DWORD attrs = GetFileAttributesW(dir.c_str());
+  if (attrs != INVALID_FILE_ATTRIBUTES) {
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return refuse(kIsAFile);
+    if (!isEmptyFolder(dir) && !isProductFolder(dir, context.registeredDir)) {
+      return refuse(kNotEmptyPrefix + dir + kNotEmptyAdvice);
+    }
   }
   return {true, dir, {}};
 }
 
 InstallDirCheck validateInstallDir(const std::wstring& text, bool createSubfolder) {
-  return validateInstallDir(text, createSubfolder, util::localAppDataDirectory());
+  return validateInstallDir(text, createSubfolder, {util::localAppDataDirectory(), readInstallLocation()});
 }
 
 std::wstring defaultInstallDir(const std::wstring& localAppData) {
