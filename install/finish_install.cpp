@@ -6,9 +6,7 @@
 #include "install/registration.h"
 #include "install/shortcut.h"
 #include "net/error_text.h"
-#include "net/sha256.h"
 #include "prog/debug_log.h"
-#include "resources/resource_ids.h"
 #include "util/files.h"
 #include "util/handles.h"
 #include "util/payload.h"
@@ -23,38 +21,14 @@
 namespace wizard {
 namespace {
 
-uint64_t fileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-// The server's current agreement, verified when the manifest gives a digest; false when none
-// could be had.
-bool copyServerAgreement(const Ctx& ctx, const std::wstring& target) {
-  ServerManifest manifest;
-  if (!fetchServerManifest(ctx.baseUrl, manifest, nullptr, ctx.cancelEvent.get()) || !manifest.hasAgreement) {
-    return false;
-  }
-  const std::wstring temp = util::tempDirectory() + L"\\OrvaloSetup_agreement_legal.txt";
-  util::deleteFileForce(temp);
-  bool copied = false;
-  if (downloadFile(manifest.agreementUrl, temp, ByteProgress(), ctx.cancelEvent.get()).ok) {
-    bool verified = manifest.agreementSha256.empty();
-    if (!verified) {
-      std::string digest;
-      verified = sha256File(temp, digest, nullptr, ByteProgress()) && digest == manifest.agreementSha256;
-    }
-    copied = verified && CopyFileW(temp.c_str(), target.c_str(), FALSE);
-  }
-  util::deleteFileForce(temp);
-  return copied;
-}
-
-bool writeBuiltInAgreement(const std::wstring& target) {
-  std::string text;
-  if (!loadRcData(IDR_AGREEMENT_BUILTIN, text).empty() || text.empty()) return false;
-  return util::writeFile(target, text.data(), text.size());
+// The setup copy is what the client upgrades and Windows uninstalls through: a newer setup
+// replaces an older copy. A run started from the copy itself has nothing to refresh.
+void refreshSetupCopy(const std::wstring& setupCopy) {
+  const std::wstring self = util::modulePath();
+  if (self.empty() || util::normalizePathKey(self) == util::normalizePathKey(setupCopy)) return;
+  std::string running, installed;
+  if (util::readFile(setupCopy, installed) && util::readFile(self, running) && running == installed) return;
+  (void)util::copyFileOver(self, setupCopy);
 }
 
 void postDone(HWND window, bool success, const std::wstring& failure = {}) {
@@ -114,26 +88,27 @@ void finishInstall(Ctx& ctx, HWND window, const ServerManifest& manifest, bool c
     writeMarker(dir, L"_" + component.name + L".done", component.version);
   }
 
-  // 6. The agreement the user accepted, kept beside the client once.
-  const std::wstring legalDir = dir + L"\\" + client::kLegalDirName;
-  const std::wstring agreementCopy = legalDir + L"\\" + client::kAgreementCopyName;
-  if (!(util::isExistingFile(agreementCopy) && fileSize(agreementCopy) != 0)) {
-    util::createDirectories(legalDir);
-    const bool ready = copyServerAgreement(ctx, agreementCopy) || writeBuiltInAgreement(agreementCopy);
-    if (!ready) {
-      postDone(window, false,
-               L"协议文本获取失败（网络不可用且内置兜底缺失），已终止安装；请检查网络后重新运行安装器");
-      return;
-    }
-    reporter.setStage(L"协议文本已就绪", prog::kPhaseNone);
+  // 6. The agreement exactly as the user read it when accepting, beside the version recorded above.
+  const std::string agreement = util::toUtf8(ctx.agreementText);
+  if (agreement.empty()) {
+    postDone(window, false,
+             L"协议文本获取失败（网络不可用且内置兜底缺失），已终止安装；请检查网络后重新运行安装器");
+    return;
   }
+  const std::wstring legalDir = dir + L"\\" + client::kLegalDirName;
+  util::createDirectories(legalDir);
+  if (!util::writeFile(legalDir + L"\\" + client::kAgreementCopyName, agreement.data(), agreement.size())) {
+    const std::wstring reason = lastErrorText();
+    postDone(window, false, L"写入协议文本失败：" + reason);
+    return;
+  }
+  reporter.setStage(L"协议文本已就绪", prog::kPhaseNone);
 
   // 7. The installed version.
   writeUpdateMarker(dir, manifest.main.version);
 
   // 8. The setup copy through which the client upgrades and Windows uninstalls.
-  const std::wstring setupCopy = dir + L"\\" + client::kSetupExeName;
-  if (!util::isExistingFile(setupCopy)) CopyFileW(util::modulePath().c_str(), setupCopy.c_str(), FALSE);
+  refreshSetupCopy(dir + L"\\" + client::kSetupExeName);
 
   // 9.-10. The client.
   const std::wstring exe = findMainProgram(dir, manifest.main.exe);

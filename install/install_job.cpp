@@ -1,14 +1,17 @@
 #include "install/install_job.h"
 
 #include "install/finish_install.h"
+#include "install/markers.h"
 #include "install/package_list.h"
 #include "net/download.h"
+#include "net/error_text.h"
 #include "net/http_connection.h"
 #include "net/sha256.h"
 #include "packages/manifest.h"
 #include "packages/zip_extract.h"
 #include "prog/reporter.h"
 #include "util/copy_dir.h"
+#include "util/database_files.h"
 #include "util/files.h"
 #include "util/payload.h"
 #include "util/paths.h"
@@ -39,6 +42,9 @@ class Throttle {
  private:
   std::chrono::steady_clock::time_point last_{};
 };
+
+// Suffix of a file that is not a zip while it downloads beside its place in the install folder.
+constexpr wchar_t kDownloadSuffix[] = L".download";
 
 // The job's context: the wizard record, the window and the reporter whose sinks post to it.
 class InstallRun {
@@ -92,8 +98,11 @@ bool InstallRun::installPackage(const PackageItem& item) {
   const ManifestEntry& entry = *item.entry;
   const bool zip = isZipPackage(entry.filename);
   const std::wstring temp = util::tempDirectory();
+  // A file that is not a zip arrives beside its place and replaces the installed one only once it
+  // is complete and verified: a failed or cancelled repair keeps the working file.
+  const std::wstring installedPath = item.targetDir + L"\\" + entry.filename;
   const std::wstring downloadPath =
-      zip ? temp + L"\\QVSetup_" + item.label + L".zip" : item.targetDir + L"\\" + entry.filename;
+      zip ? temp + L"\\QVSetup_" + item.label + L".zip" : installedPath + kDownloadSuffix;
   const std::wstring extractDir = temp + L"\\QVSetup_" + item.label + L"_extracted";
 
   if (!zip && !util::createDirectories(item.targetDir)) {
@@ -130,7 +139,19 @@ bool InstallRun::installPackage(const PackageItem& item) {
     }
   }
 
-  if (!zip) return !stopIfCancelled();
+  if (!zip) {
+    if (stopIfCancelled()) {
+      util::deleteFileForce(downloadPath);
+      return false;
+    }
+    if (!MoveFileExW(downloadPath.c_str(), installedPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      const std::wstring reason = lastErrorText();
+      util::deleteFileForce(downloadPath);
+      fail(L"替换失败：" + entry.filename + L"（" + reason + L"）");
+      return false;
+    }
+    return true;
+  }
 
   reporter_.setStage(L"正在解压" + item.label + L"…", prog::kPhaseExtract);
   std::wstring contentRoot;
@@ -185,6 +206,14 @@ void InstallRun::run() {
       return;
     }
   }
+  // A file that is not a zip lands in the install folder under its own name: it must never be
+  // one of the user's databases.
+  for (const PackageItem& item : plan.items) {
+    if (!isZipPackage(item.entry->filename) && isDatabaseFile(item.entry->filename)) {
+      fail(L"服务器清单包含非法文件名：" + item.entry->filename);
+      return;
+    }
+  }
   if (!plan.cudaNotice.empty()) {
     reporter_.setStage(plan.cudaNotice, prog::kPhaseNone);
     if (stopIfCancelled()) return;
@@ -199,6 +228,13 @@ void InstallRun::run() {
   const std::vector<uint64_t> weights = packageWeights(sizes);
   uint64_t totalWeight = 0;
   for (uint64_t w : weights) totalWeight += w;
+
+  // The marker folder comes first: a folder that this attempt began to fill is then recognised as
+  // the product's own by a retry or a later run, however this one ends.
+  if (!util::createDirectories(markerDirectory(ctx_.installDir))) {
+    fail(L"创建目标目录失败：" + ctx_.installDir);
+    return;
+  }
 
   uint64_t doneWeight = 0;
   for (size_t i = 0; i < plan.items.size(); ++i) {

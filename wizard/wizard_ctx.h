@@ -41,7 +41,13 @@ struct Ctx {
   std::thread agreementThread;
   util::Handle agreementCancelEvent;
   bool optionsShown = false;
+  // The agreement on the page when the user accepted it and its version: the install keeps that
+  // very text in the install folder. The built-in one until the server's replaces it.
   std::wstring agreementVersion = L"builtin";
+  std::wstring agreementText;
+  // The uninstaller runs on the window's thread with its questions owned by the window; nothing
+  // of the wizard may start meanwhile.
+  bool uninstalling = false;
   std::thread hintsThread;
   util::Handle hintsCancelEvent;
   std::wstring dataSourceUrls[2];

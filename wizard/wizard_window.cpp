@@ -89,7 +89,10 @@ LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
 
   if (!createControls(window, ctx, dpi)) return -1;
   std::string agreement;
-  if (loadRcData(IDR_AGREEMENT_BUILTIN, agreement).empty() && !agreement.empty()) setControlText(window, kIdAgreementEdit, util::toWide(util::kCodePageUtf8, agreement));
+  if (loadRcData(IDR_AGREEMENT_BUILTIN, agreement).empty() && !agreement.empty()) {
+    ctx.agreementText = util::toWide(util::kCodePageUtf8, agreement);
+    setControlText(window, kIdAgreementEdit, ctx.agreementText);
+  }
 
   if (!ctx.existingInstallDir.empty()) prepareInstalledVariant(window, ctx);
   if (ctx.startRetrievals) startRetrievalThreads(window, ctx);
@@ -171,12 +174,35 @@ void onCancel(HWND window, Ctx& ctx) {
   }
 }
 
+// Input that reached the window's thread while the uninstaller ran was meant for its boxes or
+// came too late; none of it may start something in the wizard afterwards.
+void dropQueuedInput() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+  }
+  while (PeekMessageW(&msg, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+  }
+}
+
+// The uninstaller asks its questions in boxes owned by the wizard and removes the folder on this
+// thread: the wizard stays disabled throughout, so that no repair, second uninstall or close can
+// start under it.
 void onUninstall(HWND window, Ctx& ctx) {
-  if (runUninstall(ctx.existingInstallDir) == 0) DestroyWindow(window);
+  ctx.uninstalling = true;
+  EnableWindow(window, FALSE);
+  const int result = runUninstall(ctx.existingInstallDir);
+  dropQueuedInput();
+  ctx.uninstalling = false;
+  if (result == 0) {
+    DestroyWindow(window);
+    return;
+  }
+  EnableWindow(window, TRUE);
 }
 
 void onCommand(HWND window, int id) {
   Ctx& ctx = *g_ctx;
+  if (ctx.uninstalling) return;
   const bool busy = ctx.installing;
   switch (id) {
     case kIdInstall:
@@ -206,7 +232,7 @@ void onCommand(HWND window, int id) {
 }
 
 void onClose(HWND window) {
-  if (g_ctx->installing) {
+  if (g_ctx->installing || g_ctx->uninstalling) {
     MessageBeep(MB_ICONEXCLAMATION);
     return;
   }
@@ -268,7 +294,9 @@ void onAgreement(HWND window, LPARAM lParam) {
                  " html=" + (payload->htmlPath.empty() ? "none" : "yes"));
   // The user has already accepted what was on the page: a late agreement changes nothing.
   if (ctx.optionsShown) return;
-  if (!payload->version.empty()) ctx.agreementVersion = payload->version;
+  // Text and version change together: the install records the version of the text it keeps.
+  ctx.agreementVersion = payload->version;
+  ctx.agreementText = payload->text;
   if (!payload->htmlPath.empty() && showAgreementHtml(window, ctx, payload->htmlPath)) return;
   setControlText(window, kIdAgreementEdit, payload->text);
 }

@@ -87,13 +87,57 @@ class InstallEndToEnd(unittest.TestCase):
             with open(path, "wb") as f:
                 f.write(content)
 
+        # The second run keeps the user's data but rewrites the program's files: its own setup
+        # becomes the installation's copy, and the agreement copy is the text the wizard had up
+        # (a repair opens on the options page: the built-in one) with its version.
         self.assertTrue(self.start().install(folder).startswith("安装完成"))
         self.setup.wait_exit()
-        self.assertEqual(read(agreement), b"accepted earlier")
-        self.assertEqual(read(setup_copy), b"older setup")
+        self.assertEqual(read(agreement), read(AGREEMENT))
+        self.assertEqual(read(os.path.join(unix, "update", "_agreement.done")), b"builtin")
+        self.assertEqual(read(setup_copy), read(os.path.join(BIN, "OrvaloSetup.exe")))
         self.assertEqual(read(database), b"SQLite format 3\x00 the user's trades")
         self.assertEqual(read(os.path.join(unix, "update", "_update.done")), b"1.2.32")
         self.assertEqual(read(os.path.join(unix, "channel.ini")), b"[Channel]\nid=\nref=\n")
+
+    def test_folder_with_other_files_is_refused(self):
+        folder, unix = install_folder("foreign")
+        os.makedirs(unix)
+        with open(os.path.join(unix, "editor.exe"), "wb") as f:
+            f.write(b"MZ someone else's program")
+        self.start()
+        driver("settext", "OrvaloSetupWizardWnd", "2004", folder)
+        driver("click", "OrvaloSetupWizardWnd", "2011")
+        code, text = driver("answer", "OrvaloTrader 安装", "ok", "10000")
+        self.assertEqual(code, 0)
+        self.assertIn("不为空", text)
+        self.assertIn(folder, text)
+        self.assertEqual(os.listdir(unix), ["editor.exe"])
+        self.assertEqual(self.setup.text(2011), "开始安装")
+
+    def test_failed_repair_keeps_the_installed_file(self):
+        """A package that is not a zip replaces the installed file only once it has arrived whole."""
+        folder, unix = install_folder("repair")
+        self.site.build(base=self.site.fault)
+        with open(os.path.join(self.site.root, "download", "tool.dat"), "wb") as f:
+            f.write(b"tool version 1")
+
+        def tool_package(text):
+            start = text.index("[quotes]")
+            end = text.index("[main]")
+            section = f"[quotes]\nurl={self.site.fault}/download/tool.dat\nversion=1\nfilename=tool.dat\n\n"
+            return text[:start] + section + text[end:]
+
+        self.site.edit_manifest(tool_package)
+        self.assertEqual(self.start(self.site.fault).install(folder), "安装完成，主程序已启动。")
+        self.setup.wait_exit()
+        close_client()
+        self.assertEqual(read(os.path.join(unix, "tool.dat")), b"tool version 1")
+
+        self.site.set_fault_rules('{"rules": [{"status": 500, "when": {"path_suffix": "tool.dat"}}]}')
+        status = self.start(self.site.fault).install(folder)
+        self.assertTrue(status.startswith("安装失败：下载quotes失败："), status)
+        self.assertEqual(read(os.path.join(unix, "tool.dat")), b"tool version 1")
+        self.assertFalse(os.path.exists(os.path.join(unix, "tool.dat.download")))
 
     def test_digest_mismatch_then_retry(self):
         folder, unix = install_folder("digest")

@@ -266,10 +266,11 @@ TEST_F(AgreementRetrieval, ArrivalAfterAcceptOnlyLogsAndTheInstallRecordsBuiltin
   EXPECT_FALSE(ui_.visible(kIdAgreementEdit));
 }
 
-// The install stops at the missing client, after it has written its markers: enough to see
-// which agreement it recorded, without a shortcut, a registration or a started program. A folder
-// in the place of the setup copy keeps the install from taking that copy for the client.
-TEST_F(AgreementRetrieval, InstallRecordsTheVersionOfTheAgreementShown) {
+// The install stops at the missing client, after it has written its markers and the agreement
+// copy: enough to see which agreement it kept, without a shortcut, a registration or a started
+// program. A folder in the place of the setup copy keeps the install from taking that copy for
+// the client; the marker folder makes the folder an earlier attempt's.
+TEST_F(AgreementRetrieval, InstallKeepsTheAgreementShownAndItsVersion) {
   scenario_.putFile(L"legal\\agreement.txt", kServerText);
   publish(agreementSection("agreement.txt", "2026.12-installed", ""));
   ASSERT_TRUE(open());
@@ -278,11 +279,15 @@ TEST_F(AgreementRetrieval, InstallRecordsTheVersionOfTheAgreementShown) {
   ui_.switchToOptions();
   TempDir dir;
   ASSERT_TRUE(util::createDirectories(dir / L"OrvaloSetup.exe"));
+  ASSERT_TRUE(util::createDirectories(dir / L"update"));
+  ASSERT_TRUE(util::createDirectories(dir / L"legal"));
+  ASSERT_TRUE(util::writeFile(dir / L"legal\\agreement_install.txt", "accepted long ago", 17));
   SendMessageW(ui_.item(kIdFolderEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(dir.path().c_str()));
   ui_.click(kIdInstall);
   ASSERT_TRUE(waitFor([&] { return ui_.text(kIdInstall) == L"重试安装"; }, 60000)) << util::toUtf8(ui_.text(kIdStatus));
   EXPECT_EQ(ui_.text(kIdStatus), L"安装失败：安装完成，但未在安装目录找到主程序（Orvalo.exe）");
   EXPECT_EQ(readFileBytes(markerDirectory(dir.path()) + L"\\_agreement.done"), "2026.12-installed");
+  EXPECT_EQ(readFileBytes(dir / L"legal\\agreement_install.txt"), kServerText);
 }
 
 TEST_F(AgreementRetrieval, ClosingTheWindowStopsTheDownloadAndPostsNothing) {

@@ -2,6 +2,7 @@
 // test thread with ordinary Win32 calls, as a user or the worker threads would.
 #include "prog/reporter.h"
 #include "support/live_allocations.h"
+#include "util/files.h"
 #include "util/payload.h"
 #include "util/paths.h"
 #include "wizard/layout.h"
@@ -207,6 +208,7 @@ TEST_F(WizardWindow, OpensOnTheAgreementPageWithTheBuiltInText) {
   EXPECT_FALSE(enabled(kIdAccept));
   EXPECT_EQ(text(kIdAgreementEdit).rfind(L"Orvalo量化 用户安装协议", 0), 0u);
   EXPECT_EQ(ctx_->agreementVersion, L"builtin");
+  EXPECT_EQ(ctx_->agreementText.rfind(L"Orvalo量化 用户安装协议", 0), 0u);
 }
 
 TEST_F(WizardWindow, AgreementCheckboxEnablesAcceptExactlyWhenChecked) {
@@ -283,6 +285,40 @@ TEST_F(WizardWindow, InstallButtonRefusesBadFoldersWithAWarning) {
   EXPECT_EQ(answerBox(IDOK), L"安装位置不能是 %LOCALAPPDATA% 根目录");
   EXPECT_FALSE(ctx_->installing);
   EXPECT_EQ(g_jobsStarted, 0);
+}
+
+// The uninstaller asks in boxes owned by the wizard and removes the folder on its thread: until
+// it returns, the wizard's buttons and close box start nothing. A refusal leaves the wizard
+// usable; an uninstall that went its way (here: declined at the first question) closes it.
+TEST_F(WizardWindow, WizardIsDisabledWhileItsUninstallRuns) {
+  const std::wstring installed = util::tempDirectory() + L"\\OrvaloSetup_wizard_uninstall";
+  ASSERT_TRUE(util::createDirectories(installed));
+  ASSERT_TRUE(util::writeFile(installed + L"\\OrvaloSetup.exe", "MZ", 2));
+  ASSERT_TRUE(util::writeFile(installed + L"\\channel.ini", "[Channel]", 9));
+  for (const bool isInstallation : {false, true}) {
+    open([&](Ctx& ctx) { ctx.existingInstallDir = isInstallation ? installed : installed + L"_missing"; });
+    const int jobsBefore = g_jobsStarted;
+    clickLater(kIdUninstall);
+    FoundBox box;
+    ASSERT_TRUE(waitFor([&] { return (box = findMessageBox(uiThreadId_)).box != nullptr; }));
+    EXPECT_FALSE(IsWindowEnabled(window_));
+    PostMessageW(window_, WM_COMMAND, MAKEWPARAM(kIdInstall, BN_CLICKED), 0);
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    const std::wstring question = answerBox(isInstallation ? IDNO : IDOK);
+    if (isInstallation) {
+      EXPECT_EQ(question.rfind(L"将卸载 Orvalo量化", 0), 0u);
+      EXPECT_TRUE(waitFor([this] { return !IsWindow(window_); }));
+    } else {
+      EXPECT_EQ(question.rfind(L"未找到 Orvalo量化 的安装", 0), 0u);
+      sync();
+      EXPECT_TRUE(IsWindowEnabled(window_));
+      EXPECT_FALSE(ctx_->uninstalling);
+    }
+    EXPECT_EQ(g_jobsStarted, jobsBefore);
+    TearDown();
+  }
+  EXPECT_TRUE(util::isExistingFile(installed + L"\\channel.ini"));
+  util::deleteDirRecursive(installed);
 }
 
 TEST_F(WizardWindow, InstallingStateRefusesCloseAndAsksBeforeCancelling) {
@@ -406,6 +442,7 @@ TEST_F(WizardWindow, AgreementBeforeTheSwitchReplacesTextAndVersion) {
   sync();
   EXPECT_EQ(ctx_->agreementVersion, L"2026.12");
   EXPECT_EQ(text(kIdAgreementEdit), L"服务器协议\r\n第一条");
+  EXPECT_EQ(ctx_->agreementText, L"服务器协议\r\n第一条");
 
   switchToOptions();
   payload = std::make_unique<AgreementPayload>();
