@@ -37,15 +37,15 @@ constexpr DWORD kRemovePauseMs = 400;
 constexpr DWORD kImagePathChars = 520;
 constexpr DWORD kEnvPathChars = 260;
 
-int showBox(const std::wstring& text, UINT flags) {
-  return MessageBoxW(nullptr, text.c_str(), kCaption, flags);
+int showBox(HWND owner, const std::wstring& text, UINT flags) {
+  return MessageBoxW(owner, text.c_str(), kCaption, flags);
 }
 
 // Both modes refuse the same folders: roots silently, anything that is no installation with a box.
-bool acceptFolder(const std::wstring& folder) {
+bool acceptFolder(HWND owner, const std::wstring& folder) {
   if (uninstall::isFolderTooShort(folder)) return false;
   if (uninstall::looksLikeInstallation(uninstall::gatherInstallEvidence(folder))) return true;
-  showBox(kNotInstalledPrefix + folder, MB_OK | MB_ICONERROR);
+  showBox(owner, kNotInstalledPrefix + folder, MB_OK | MB_ICONERROR);
   return false;
 }
 
@@ -160,13 +160,14 @@ void removeUserData() {
   }
 }
 
-int runUninstall(const std::wstring& installDir) {
-  if (!acceptFolder(installDir)) return 1;
-  if (showBox(kConfirmPrefix + installDir + kConfirmSuffix,
+int runUninstall(const std::wstring& installDir, HWND owner) {
+  if (!acceptFolder(owner, installDir)) return 1;
+  if (showBox(owner, kConfirmPrefix + installDir + kConfirmSuffix,
               MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
     return 0;
   }
-  const bool purge = showBox(kPurgeQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+  const bool purge =
+      showBox(owner, kPurgeQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 
   endProcessesInside(installDir);
   (void)deleteDesktopShortcut(installDir);
@@ -175,14 +176,14 @@ int runUninstall(const std::wstring& installDir) {
   if (uninstall::runsFromInside(util::moduleDirectory(), installDir)) {
     std::wstring worker;
     if (!copySelfToTemp(worker)) {
-      showBox(kCopyFailed, MB_OK | MB_ICONERROR);
+      showBox(owner, kCopyFailed, MB_OK | MB_ICONERROR);
       return 1;
     }
     const std::wstring parameters = uninstall::workerParameters(installDir, purge);
     const auto started = reinterpret_cast<INT_PTR>(
-        ShellExecuteW(nullptr, L"open", worker.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
+        ShellExecuteW(owner, L"open", worker.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
     if (started <= 32) {
-      showBox(kStartFailed, MB_OK | MB_ICONERROR);
+      showBox(owner, kStartFailed, MB_OK | MB_ICONERROR);
       return 1;
     }
     return 0;  // the worker finishes the job
@@ -190,15 +191,15 @@ int runUninstall(const std::wstring& installDir) {
 
   const bool removed = removeInstallDir(installDir);
   if (purge) removeUserData();
-  showBox(removed ? kRemoved : kPartlyRemovedHere, MB_OK | MB_ICONINFORMATION);
+  showBox(owner, removed ? kRemoved : kPartlyRemovedHere, MB_OK | MB_ICONINFORMATION);
   return 0;
 }
 
 int runUninstallWorker(const std::wstring& installDir, bool purgeData) {
-  if (!acceptFolder(installDir)) return 1;
+  if (!acceptFolder(nullptr, installDir)) return 1;
   const bool removed = removeInstallDir(installDir);
   if (purgeData) removeUserData();
-  showBox(removed ? kRemoved : kPartlyRemovedByWorker, MB_OK | MB_ICONINFORMATION);
+  showBox(nullptr, removed ? kRemoved : kPartlyRemovedByWorker, MB_OK | MB_ICONINFORMATION);
   scheduleSelfDeletion();
   return 0;
 }

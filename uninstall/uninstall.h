@@ -6,11 +6,15 @@
 
 #include <string>
 
+// The window handle type of <windows.h>, named here so that callers need no <windows.h>.
+struct HWND__;
+
 // Interactive removal of the installation in installDir: refuses what is no installation, asks
 // twice, ends the processes running from the folder, removes the shortcut and the registration,
-// then removes the folder here or through the temporary worker. Returns the process exit code:
-// 1 when the folder is refused or the worker cannot be made or started, else 0.
-int runUninstall(const std::wstring& installDir);
+// then removes the folder here or through the temporary worker. Every box is owned by owner (the
+// wizard's window, or none). Returns the process exit code: 1 when the folder is refused or the
+// worker cannot be made or started, else 0.
+int runUninstall(const std::wstring& installDir, ::HWND__* owner = nullptr);
 
 // Removes installDir (and the user data when purgeData) from a temporary copy of the executable,
 // shows the result and has its own file deleted afterwards. 1 when the folder is refused, else 0.
