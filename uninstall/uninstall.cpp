@@ -49,6 +49,19 @@ bool acceptFolder(HWND owner, const std::wstring& folder) {
   return false;
 }
 
+bool isRegisteredLocation(const std::wstring& folder) {
+  const std::wstring registered = readInstallLocation();
+  return !registered.empty() &&
+         util::normalizePathKey(registered) == util::normalizePathKey(folder);
+}
+
+// Called by whoever removes the folder, once the removal goes ahead. The key is deleted only while
+// it names this folder: uninstalling one folder must not unlist an installation elsewhere.
+void removeShortcutAndRegistration(const std::wstring& folder) {
+  (void)deleteDesktopShortcut(folder);
+  if (isRegisteredLocation(folder)) RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKeyPath);
+}
+
 // Every other process whose image path can be read, each opened once with the right to end it,
 // so that the process judged is the one ended even if its id is reused meanwhile.
 struct OpenedProcesses {
@@ -111,9 +124,7 @@ namespace uninstall {
 
 InstallEvidence gatherInstallEvidence(const std::wstring& folder) {
   InstallEvidence evidence;
-  const std::wstring registered = readInstallLocation();
-  evidence.registered =
-      !registered.empty() && util::normalizePathKey(registered) == util::normalizePathKey(folder);
+  evidence.registered = isRegisteredLocation(folder);
   evidence.setupCopy = util::isExistingFile(util::joinPath(folder, client::kSetupExeName));
   evidence.channelFile = util::isExistingFile(util::joinPath(folder, client::kChannelFileName));
   evidence.markerDir = util::isExistingFolder(util::joinPath(folder, client::kMarkerDirName));
@@ -170,10 +181,10 @@ int runUninstall(const std::wstring& installDir, HWND owner) {
       showBox(owner, kPurgeQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 
   endProcessesInside(installDir);
-  (void)deleteDesktopShortcut(installDir);
-  RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKeyPath);
 
   if (uninstall::runsFromInside(util::moduleDirectory(), installDir)) {
+    // The shortcut and the registration stay for the worker: it removes them once it has
+    // accepted the folder, which it does by reading that same registration.
     std::wstring worker;
     if (!copySelfToTemp(worker)) {
       showBox(owner, kCopyFailed, MB_OK | MB_ICONERROR);
@@ -189,6 +200,7 @@ int runUninstall(const std::wstring& installDir, HWND owner) {
     return 0;  // the worker finishes the job
   }
 
+  removeShortcutAndRegistration(installDir);
   const bool removed = removeInstallDir(installDir);
   if (purge) removeUserData();
   showBox(owner, removed ? kRemoved : kPartlyRemovedHere, MB_OK | MB_ICONINFORMATION);
@@ -197,6 +209,7 @@ int runUninstall(const std::wstring& installDir, HWND owner) {
 
 int runUninstallWorker(const std::wstring& installDir, bool purgeData) {
   if (!acceptFolder(nullptr, installDir)) return 1;
+  removeShortcutAndRegistration(installDir);
   const bool removed = removeInstallDir(installDir);
   if (purgeData) removeUserData();
   showBox(nullptr, removed ? kRemoved : kPartlyRemovedByWorker, MB_OK | MB_ICONINFORMATION);

@@ -10,10 +10,11 @@
 struct HWND__;
 
 // Interactive removal of the installation in installDir: refuses what is no installation, asks
-// twice, ends the processes running from the folder, removes the shortcut and the registration,
-// then removes the folder here or through the temporary worker. Every box is owned by owner (the
-// wizard's window, or none). Returns the process exit code: 1 when the folder is refused or the
-// worker cannot be made or started, else 0.
+// twice, ends the processes running from the folder, then removes the folder here or hands it to
+// the temporary worker. Whoever removes the folder first removes the shortcut and the
+// registration, so that a hand-over that fails leaves the product listed. Every box is owned by
+// owner (the wizard's window, or none). Returns the process exit code: 1 when the folder is
+// refused or the worker cannot be made or started, else 0.
 int runUninstall(const std::wstring& installDir, ::HWND__* owner = nullptr);
 
 // Removes installDir (and the user data when purgeData) from a temporary copy of the executable,
