@@ -25,11 +25,6 @@ constexpr wchar_t kPurgeQuestion[] =
 constexpr wchar_t kNotInstalledPrefix[] = L"未找到 Orvalo量化 的安装：";
 constexpr wchar_t kCopyFailed[] = L"卸载失败：无法在临时目录创建卸载程序。";
 constexpr wchar_t kStartFailed[] = L"卸载失败：无法启动临时卸载程序。";
-constexpr wchar_t kRemoved[] = L"Orvalo量化 已卸载。";
-constexpr wchar_t kPartlyRemovedHere[] =
-    L"卸载完成，但部分文件正被占用，未能全部删除。\n请重启后手动删除残留目录。";
-constexpr wchar_t kPartlyRemovedByWorker[] =
-    L"卸载完成，但部分文件正被占用，未能全部删除。\n请重启后手动删除残留的安装目录。";
 
 // Files held by the processes just ended are released a moment after they exit.
 constexpr int kRemoveAttempts = 5;
@@ -118,6 +113,51 @@ void scheduleSelfDeletion() {
   MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
+bool removeEmptyFolder(const std::wstring& path, DWORD attrs) {
+  // A read-only folder cannot be removed; the flag is often set on folders only for display.
+  if (attrs & FILE_ATTRIBUTE_READONLY) {
+    SetFileAttributesW(path.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY);
+  }
+  return RemoveDirectoryW(path.c_str()) != FALSE;
+}
+
+// Removes what can be removed below folder (relative: its path below the install folder), going
+// on past entries that cannot be removed (a file another program holds open), which make the
+// result incomplete. Links to folders are removed as links, never walked. True when kept user
+// files remain below folder, which then stays too.
+bool removeEntriesBelow(const std::wstring& folder, const std::wstring& relative,
+                        uninstall::UserFiles userFiles, uninstall::RemovalResult& result) {
+  bool keptBelow = false;
+  util::forEachEntry(folder, [&](const std::wstring& path, const WIN32_FIND_DATAW& data) {
+    const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const std::wstring rel = relative.empty() ? data.cFileName : relative + L'\\' + data.cFileName;
+    if (userFiles == uninstall::UserFiles::Keep && uninstall::isKeptUserEntry(rel, isFolder)) {
+      keptBelow = true;
+    } else if (!isFolder) {
+      if (!util::deleteFileForce(path)) result.complete = false;
+    } else if (util::isWalkableFolder(data) && removeEntriesBelow(path, rel, userFiles, result)) {
+      keptBelow = true;
+    } else if (!removeEmptyFolder(path, data.dwFileAttributes)) {
+      result.complete = false;
+    }
+    return true;
+  });
+  return keptBelow;
+}
+
+uninstall::RemovalResult removeInstallDirOnce(const std::wstring& folder,
+                                              uninstall::UserFiles userFiles) {
+  uninstall::RemovalResult result;
+  const DWORD attrs = GetFileAttributesW(folder.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return result;
+  // A link to a folder is removed as a link; what it points to is never emptied.
+  if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    result.keptUserFiles = removeEntriesBelow(folder, L"", userFiles, result);
+  }
+  if (!result.keptUserFiles && !removeEmptyFolder(folder, attrs)) result.complete = false;
+  return result;
+}
+
 }  // namespace
 
 namespace uninstall {
@@ -131,34 +171,20 @@ InstallEvidence gatherInstallEvidence(const std::wstring& folder) {
   return evidence;
 }
 
-bool removeTreeBestEffort(const std::wstring& folder) {
-  const DWORD attrs = GetFileAttributesW(folder.c_str());
-  if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return true;
-  // A link to a folder is removed as a link; what it points to is never emptied.
-  if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    util::forEachEntry(folder, [](const std::wstring& path, const WIN32_FIND_DATAW& data) {
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        removeTreeBestEffort(path);
-      } else {
-        util::deleteFileForce(path);
-      }
-      return true;  // one held file must not keep the rest of the folder
-    });
-  }
-  if (attrs & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(folder.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY);
-  return RemoveDirectoryW(folder.c_str()) != FALSE;
-}
-
 }  // namespace uninstall
 
-bool removeInstallDir(const std::wstring& folder) {
-  for (int attempt = 0; attempt < kRemoveAttempts && util::isExistingFolder(folder); ++attempt) {
-    // util::deleteDirRecursive stops at the first entry it cannot remove, which would leave
-    // everything the walk had not reached yet; the uninstaller removes all it can.
-    uninstall::removeTreeBestEffort(folder);
-    if (util::isExistingFolder(folder)) Sleep(kRemovePauseMs);
+uninstall::RemovalResult removeInstallDir(const std::wstring& folder,
+                                          uninstall::UserFiles userFiles) {
+  // util::deleteDirRecursive stops at the first entry it cannot remove, which would leave
+  // everything the walk had not reached yet; the uninstaller removes all it can. Kept files are
+  // no reason to try again.
+  uninstall::RemovalResult result;
+  for (int attempt = 0; attempt < kRemoveAttempts; ++attempt) {
+    result = removeInstallDirOnce(folder, userFiles);
+    if (result.complete) break;
+    Sleep(kRemovePauseMs);
   }
-  return !util::isExistingFolder(folder);
+  return result;
 }
 
 void removeUserData() {
@@ -201,18 +227,22 @@ int runUninstall(const std::wstring& installDir, HWND owner) {
   }
 
   removeShortcutAndRegistration(installDir);
-  const bool removed = removeInstallDir(installDir);
+  const uninstall::RemovalResult removed = removeInstallDir(
+      installDir, purge ? uninstall::UserFiles::Remove : uninstall::UserFiles::Keep);
   if (purge) removeUserData();
-  showBox(owner, removed ? kRemoved : kPartlyRemovedHere, MB_OK | MB_ICONINFORMATION);
+  showBox(owner, uninstall::removalReport(removed, installDir, uninstall::Remover::InPlace),
+          MB_OK | MB_ICONINFORMATION);
   return 0;
 }
 
 int runUninstallWorker(const std::wstring& installDir, bool purgeData) {
   if (!acceptFolder(nullptr, installDir)) return 1;
   removeShortcutAndRegistration(installDir);
-  const bool removed = removeInstallDir(installDir);
+  const uninstall::RemovalResult removed = removeInstallDir(
+      installDir, purgeData ? uninstall::UserFiles::Remove : uninstall::UserFiles::Keep);
   if (purgeData) removeUserData();
-  showBox(nullptr, removed ? kRemoved : kPartlyRemovedByWorker, MB_OK | MB_ICONINFORMATION);
+  showBox(nullptr, uninstall::removalReport(removed, installDir, uninstall::Remover::Worker),
+          MB_OK | MB_ICONINFORMATION);
   scheduleSelfDeletion();
   return 0;
 }

@@ -17,12 +17,15 @@ struct HWND__;
 // refused or the worker cannot be made or started, else 0.
 int runUninstall(const std::wstring& installDir, ::HWND__* owner = nullptr);
 
-// Removes installDir (and the user data when purgeData) from a temporary copy of the executable,
-// shows the result and has its own file deleted afterwards. 1 when the folder is refused, else 0.
+// Removes installDir (and the user data and the databases when purgeData) from a temporary copy
+// of the executable, shows the result and has its own file deleted afterwards. 1 when the folder
+// is refused, else 0.
 int runUninstallWorker(const std::wstring& installDir, bool purgeData);
 
-// Removes the folder with up to five attempts; true when it no longer exists as a folder.
-bool removeInstallDir(const std::wstring& folder);
+// Removes the folder, except the kept user files when userFiles is Keep, with up to five
+// attempts while anything that was to go remains.
+uninstall::RemovalResult removeInstallDir(const std::wstring& folder,
+                                          uninstall::UserFiles userFiles);
 
 // Removes the client's user data folders (local and roaming application data).
 void removeUserData();
@@ -31,9 +34,5 @@ namespace uninstall {
 
 // What the folder holds of an installation, read from the registry and the file system.
 InstallEvidence gatherInstallEvidence(const std::wstring& folder);
-
-// Removes everything below and including folder that can be removed, going on past entries that
-// cannot (a file another program holds open); true when the folder is gone.
-bool removeTreeBestEffort(const std::wstring& folder);
 
 }  // namespace uninstall
