@@ -25,11 +25,6 @@ constexpr wchar_t kPurgeQuestion[] =
 constexpr wchar_t kNotInstalledPrefix[] = L"未找到 Orvalo量化 的安装：";
 constexpr wchar_t kCopyFailed[] = L"卸载失败：无法在临时目录创建卸载程序。";
 constexpr wchar_t kStartFailed[] = L"卸载失败：无法启动临时卸载程序。";
-constexpr wchar_t kRemoved[] = L"Orvalo量化 已卸载。";
-constexpr wchar_t kPartlyRemovedHere[] =
-    L"卸载完成，但部分文件正被占用，未能全部删除。\n请重启后手动删除残留目录。";
-constexpr wchar_t kPartlyRemovedByWorker[] =
-    L"卸载完成，但部分文件正被占用，未能全部删除。\n请重启后手动删除残留的安装目录。";
 
 // Files held by the processes just ended are released a moment after they exit.
 constexpr int kRemoveAttempts = 5;
@@ -37,16 +32,29 @@ constexpr DWORD kRemovePauseMs = 400;
 constexpr DWORD kImagePathChars = 520;
 constexpr DWORD kEnvPathChars = 260;
 
-int showBox(const std::wstring& text, UINT flags) {
-  return MessageBoxW(nullptr, text.c_str(), kCaption, flags);
+int showBox(HWND owner, const std::wstring& text, UINT flags) {
+  return MessageBoxW(owner, text.c_str(), kCaption, flags);
 }
 
 // Both modes refuse the same folders: roots silently, anything that is no installation with a box.
-bool acceptFolder(const std::wstring& folder) {
+bool acceptFolder(HWND owner, const std::wstring& folder) {
   if (uninstall::isFolderTooShort(folder)) return false;
   if (uninstall::looksLikeInstallation(uninstall::gatherInstallEvidence(folder))) return true;
-  showBox(kNotInstalledPrefix + folder, MB_OK | MB_ICONERROR);
+  showBox(owner, kNotInstalledPrefix + folder, MB_OK | MB_ICONERROR);
   return false;
+}
+
+bool isRegisteredLocation(const std::wstring& folder) {
+  const std::wstring registered = readInstallLocation();
+  return !registered.empty() &&
+         util::normalizePathKey(registered) == util::normalizePathKey(folder);
+}
+
+// Called by whoever removes the folder, once the removal goes ahead. The key is deleted only while
+// it names this folder: uninstalling one folder must not unlist an installation elsewhere.
+void removeShortcutAndRegistration(const std::wstring& folder) {
+  (void)deleteDesktopShortcut(folder);
+  if (isRegisteredLocation(folder)) RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKeyPath);
 }
 
 // Every other process whose image path can be read, each opened once with the right to end it,
@@ -105,49 +113,78 @@ void scheduleSelfDeletion() {
   MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
+bool removeEmptyFolder(const std::wstring& path, DWORD attrs) {
+  // A read-only folder cannot be removed; the flag is often set on folders only for display.
+  if (attrs & FILE_ATTRIBUTE_READONLY) {
+    SetFileAttributesW(path.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY);
+  }
+  return RemoveDirectoryW(path.c_str()) != FALSE;
+}
+
+// Removes what can be removed below folder (relative: its path below the install folder), going
+// on past entries that cannot be removed (a file another program holds open), which make the
+// result incomplete. Links to folders are removed as links, never walked. True when kept user
+// files remain below folder, which then stays too.
+bool removeEntriesBelow(const std::wstring& folder, const std::wstring& relative,
+                        uninstall::UserFiles userFiles, uninstall::RemovalResult& result) {
+  bool keptBelow = false;
+  util::forEachEntry(folder, [&](const std::wstring& path, const WIN32_FIND_DATAW& data) {
+    const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const std::wstring rel = relative.empty() ? data.cFileName : relative + L'\\' + data.cFileName;
+    if (userFiles == uninstall::UserFiles::Keep && uninstall::isKeptUserEntry(rel, isFolder)) {
+      keptBelow = true;
+    } else if (!isFolder) {
+      if (!util::deleteFileForce(path)) result.complete = false;
+    } else if (util::isWalkableFolder(data) && removeEntriesBelow(path, rel, userFiles, result)) {
+      keptBelow = true;
+    } else if (!removeEmptyFolder(path, data.dwFileAttributes)) {
+      result.complete = false;
+    }
+    return true;
+  });
+  return keptBelow;
+}
+
+uninstall::RemovalResult removeInstallDirOnce(const std::wstring& folder,
+                                              uninstall::UserFiles userFiles) {
+  uninstall::RemovalResult result;
+  const DWORD attrs = GetFileAttributesW(folder.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return result;
+  // A link to a folder is removed as a link; what it points to is never emptied.
+  if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    result.keptUserFiles = removeEntriesBelow(folder, L"", userFiles, result);
+  }
+  if (!result.keptUserFiles && !removeEmptyFolder(folder, attrs)) result.complete = false;
+  return result;
+}
+
 }  // namespace
 
 namespace uninstall {
 
 InstallEvidence gatherInstallEvidence(const std::wstring& folder) {
   InstallEvidence evidence;
-  const std::wstring registered = readInstallLocation();
-  evidence.registered =
-      !registered.empty() && util::normalizePathKey(registered) == util::normalizePathKey(folder);
+  evidence.registered = isRegisteredLocation(folder);
   evidence.setupCopy = util::isExistingFile(util::joinPath(folder, client::kSetupExeName));
   evidence.channelFile = util::isExistingFile(util::joinPath(folder, client::kChannelFileName));
   evidence.markerDir = util::isExistingFolder(util::joinPath(folder, client::kMarkerDirName));
   return evidence;
 }
 
-bool removeTreeBestEffort(const std::wstring& folder) {
-  const DWORD attrs = GetFileAttributesW(folder.c_str());
-  if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return true;
-  // A link to a folder is removed as a link; what it points to is never emptied.
-  if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    util::forEachEntry(folder, [](const std::wstring& path, const WIN32_FIND_DATAW& data) {
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        removeTreeBestEffort(path);
-      } else {
-        util::deleteFileForce(path);
-      }
-      return true;  // one held file must not keep the rest of the folder
-    });
-  }
-  if (attrs & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(folder.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY);
-  return RemoveDirectoryW(folder.c_str()) != FALSE;
-}
-
 }  // namespace uninstall
 
-bool removeInstallDir(const std::wstring& folder) {
-  for (int attempt = 0; attempt < kRemoveAttempts && util::isExistingFolder(folder); ++attempt) {
-    // util::deleteDirRecursive stops at the first entry it cannot remove, which would leave
-    // everything the walk had not reached yet; the uninstaller removes all it can.
-    uninstall::removeTreeBestEffort(folder);
-    if (util::isExistingFolder(folder)) Sleep(kRemovePauseMs);
+uninstall::RemovalResult removeInstallDir(const std::wstring& folder,
+                                          uninstall::UserFiles userFiles) {
+  // util::deleteDirRecursive stops at the first entry it cannot remove, which would leave
+  // everything the walk had not reached yet; the uninstaller removes all it can. Kept files are
+  // no reason to try again.
+  uninstall::RemovalResult result;
+  for (int attempt = 0; attempt < kRemoveAttempts; ++attempt) {
+    result = removeInstallDirOnce(folder, userFiles);
+    if (result.complete) break;
+    Sleep(kRemovePauseMs);
   }
-  return !util::isExistingFolder(folder);
+  return result;
 }
 
 void removeUserData() {
@@ -160,45 +197,52 @@ void removeUserData() {
   }
 }
 
-int runUninstall(const std::wstring& installDir) {
-  if (!acceptFolder(installDir)) return 1;
-  if (showBox(kConfirmPrefix + installDir + kConfirmSuffix,
+int runUninstall(const std::wstring& installDir, HWND owner) {
+  if (!acceptFolder(owner, installDir)) return 1;
+  if (showBox(owner, kConfirmPrefix + installDir + kConfirmSuffix,
               MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
     return 0;
   }
-  const bool purge = showBox(kPurgeQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+  const bool purge =
+      showBox(owner, kPurgeQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 
   endProcessesInside(installDir);
-  (void)deleteDesktopShortcut(installDir);
-  RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKeyPath);
 
   if (uninstall::runsFromInside(util::moduleDirectory(), installDir)) {
+    // The shortcut and the registration stay for the worker: it removes them once it has
+    // accepted the folder, which it does by reading that same registration.
     std::wstring worker;
     if (!copySelfToTemp(worker)) {
-      showBox(kCopyFailed, MB_OK | MB_ICONERROR);
+      showBox(owner, kCopyFailed, MB_OK | MB_ICONERROR);
       return 1;
     }
     const std::wstring parameters = uninstall::workerParameters(installDir, purge);
     const auto started = reinterpret_cast<INT_PTR>(
-        ShellExecuteW(nullptr, L"open", worker.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
+        ShellExecuteW(owner, L"open", worker.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
     if (started <= 32) {
-      showBox(kStartFailed, MB_OK | MB_ICONERROR);
+      showBox(owner, kStartFailed, MB_OK | MB_ICONERROR);
       return 1;
     }
     return 0;  // the worker finishes the job
   }
 
-  const bool removed = removeInstallDir(installDir);
+  removeShortcutAndRegistration(installDir);
+  const uninstall::RemovalResult removed = removeInstallDir(
+      installDir, purge ? uninstall::UserFiles::Remove : uninstall::UserFiles::Keep);
   if (purge) removeUserData();
-  showBox(removed ? kRemoved : kPartlyRemovedHere, MB_OK | MB_ICONINFORMATION);
+  showBox(owner, uninstall::removalReport(removed, installDir, uninstall::Remover::InPlace),
+          MB_OK | MB_ICONINFORMATION);
   return 0;
 }
 
 int runUninstallWorker(const std::wstring& installDir, bool purgeData) {
-  if (!acceptFolder(installDir)) return 1;
-  const bool removed = removeInstallDir(installDir);
+  if (!acceptFolder(nullptr, installDir)) return 1;
+  removeShortcutAndRegistration(installDir);
+  const uninstall::RemovalResult removed = removeInstallDir(
+      installDir, purgeData ? uninstall::UserFiles::Remove : uninstall::UserFiles::Keep);
   if (purgeData) removeUserData();
-  showBox(removed ? kRemoved : kPartlyRemovedByWorker, MB_OK | MB_ICONINFORMATION);
+  showBox(nullptr, uninstall::removalReport(removed, installDir, uninstall::Remover::Worker),
+          MB_OK | MB_ICONINFORMATION);
   scheduleSelfDeletion();
   return 0;
 }

@@ -6,18 +6,26 @@
 
 #include <string>
 
-// Interactive removal of the installation in installDir: refuses what is no installation, asks
-// twice, ends the processes running from the folder, removes the shortcut and the registration,
-// then removes the folder here or through the temporary worker. Returns the process exit code:
-// 1 when the folder is refused or the worker cannot be made or started, else 0.
-int runUninstall(const std::wstring& installDir);
+// The window handle type of <windows.h>, named here so that callers need no <windows.h>.
+struct HWND__;
 
-// Removes installDir (and the user data when purgeData) from a temporary copy of the executable,
-// shows the result and has its own file deleted afterwards. 1 when the folder is refused, else 0.
+// Interactive removal of the installation in installDir: refuses what is no installation, asks
+// twice, ends the processes running from the folder, then removes the folder here or hands it to
+// the temporary worker. Whoever removes the folder first removes the shortcut and the
+// registration, so that a hand-over that fails leaves the product listed. Every box is owned by
+// owner (the wizard's window, or none). Returns the process exit code: 1 when the folder is
+// refused or the worker cannot be made or started, else 0.
+int runUninstall(const std::wstring& installDir, ::HWND__* owner = nullptr);
+
+// Removes installDir (and the user data and the databases when purgeData) from a temporary copy
+// of the executable, shows the result and has its own file deleted afterwards. 1 when the folder
+// is refused, else 0.
 int runUninstallWorker(const std::wstring& installDir, bool purgeData);
 
-// Removes the folder with up to five attempts; true when it no longer exists as a folder.
-bool removeInstallDir(const std::wstring& folder);
+// Removes the folder, except the kept user files when userFiles is Keep, with up to five
+// attempts while anything that was to go remains.
+uninstall::RemovalResult removeInstallDir(const std::wstring& folder,
+                                          uninstall::UserFiles userFiles);
 
 // Removes the client's user data folders (local and roaming application data).
 void removeUserData();
@@ -26,9 +34,5 @@ namespace uninstall {
 
 // What the folder holds of an installation, read from the registry and the file system.
 InstallEvidence gatherInstallEvidence(const std::wstring& folder);
-
-// Removes everything below and including folder that can be removed, going on past entries that
-// cannot (a file another program holds open); true when the folder is gone.
-bool removeTreeBestEffort(const std::wstring& folder);
 
 }  // namespace uninstall

@@ -1,9 +1,23 @@
 #include "uninstall/uninstall_rules.h"
 
+#include "app/client_contract.h"
+#include "util/database_files.h"
 #include "util/paths.h"
 #include "util/quote.h"
 
+#include <cwchar>
+
 namespace uninstall {
+namespace {
+
+constexpr wchar_t kRemoved[] = L"Orvalo量化 已卸载。";
+constexpr wchar_t kPartlyRemovedHere[] =
+    L"卸载完成，但部分文件正被占用，未能全部删除。\n请重启后手动删除残留目录。";
+constexpr wchar_t kPartlyRemovedByWorker[] =
+    L"卸载完成，但部分文件正被占用，未能全部删除。\n请重启后手动删除残留的安装目录。";
+constexpr wchar_t kKeptPrefix[] = L"\n已保留数据库文件：";
+
+}  // namespace
 
 bool isFolderTooShort(const std::wstring& folder) { return folder.size() < kMinFolderLength; }
 
@@ -28,6 +42,22 @@ std::wstring workerParameters(const std::wstring& installDir, bool purgeData) {
 std::wstring selfDeleteCommand(const std::wstring& exePath) {
   // The shell's own quoting, not the argument splitter's: cmd takes the quoted path literally.
   return L"cmd.exe /c ping -n 3 127.0.0.1 >nul & del /f /q \"" + exePath + L"\"";
+}
+
+bool isKeptUserEntry(const std::wstring& relativePath, bool isFolder) {
+  if (!isFolder) return isDatabaseFile(relativePath);
+  // Only the folder the upgrade writes its snapshots to; a "backup" deeper down goes like any
+  // other folder, except for the databases in it.
+  return _wcsicmp(relativePath.c_str(), client::kBackupDirName) == 0;
+}
+
+std::wstring removalReport(const RemovalResult& result, const std::wstring& installDir,
+                           Remover remover) {
+  std::wstring text = result.complete                  ? kRemoved
+                      : remover == Remover::InPlace ? kPartlyRemovedHere
+                                                    : kPartlyRemovedByWorker;
+  if (result.keptUserFiles) text += kKeptPrefix + installDir;
+  return text;
 }
 
 std::vector<size_t> processesToEnd(const std::vector<ProcessImage>& processes,

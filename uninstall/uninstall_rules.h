@@ -1,6 +1,7 @@
 // The uninstaller's rules that need no window and no system call: which folders it accepts, when
-// it hands the removal to a temporary copy, which processes it ends, and the command lines it
-// builds for the worker and for the worker's own deletion.
+// it hands the removal to a temporary copy, which processes it ends, what it keeps of the user's
+// files, the command lines it builds for the worker and for the worker's own deletion, and the
+// text of its result.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +39,25 @@ std::wstring workerParameters(const std::wstring& installDir, bool purgeData);
 // The hidden shell command that deletes the worker's file once the worker has ended: the ping
 // waits about two seconds, then del removes the file.
 std::wstring selfDeleteCommand(const std::wstring& exePath);
+
+// Whether the user's own files in the install folder go with it.
+enum class UserFiles { Remove, Keep };
+
+// The user's own files that an uninstall keeps when asked to: every database file with its
+// journals (isDatabaseFile) wherever it lies, and the snapshot folder "backup" directly in the
+// install folder. relativePath is the entry's path below the install folder, '\'-separated.
+bool isKeptUserEntry(const std::wstring& relativePath, bool isFolder);
+
+struct RemovalResult {
+  bool complete = true;         // everything that was to go is gone
+  bool keptUserFiles = false;   // kept user files remain, and with them their folders
+};
+
+// The result box's text: removed or partly removed (worded a little differently by the worker),
+// plus a line naming the install folder when user files were kept in it.
+enum class Remover { InPlace, Worker };
+std::wstring removalReport(const RemovalResult& result, const std::wstring& installDir,
+                           Remover remover);
 
 struct ProcessImage {
   uint32_t pid = 0;

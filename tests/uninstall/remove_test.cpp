@@ -15,6 +15,8 @@ using testing_support::dirExists;
 using testing_support::fileExists;
 using testing_support::FileHolder;
 using testing_support::TempDir;
+using uninstall::RemovalResult;
+using uninstall::UserFiles;
 
 namespace {
 
@@ -35,16 +37,16 @@ TEST(RemoveInstallDir, RemovesATreeWithReadOnlyFilesAndFolders) {
   makeFile(dir + L"\\update\\_update.done");
   SetFileAttributesW((dir + L"\\models\\llm\\model.gguf").c_str(), FILE_ATTRIBUTE_READONLY);
   SetFileAttributesW((dir + L"\\models").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_TRUE(removeInstallDir(dir));
+  EXPECT_TRUE(removeInstallDir(dir, UserFiles::Remove).complete);
   EXPECT_FALSE(dirExists(dir));
   EXPECT_TRUE(dirExists(tmp.path()));
 }
 
 TEST(RemoveInstallDir, AMissingFolderOrAFileIsNothingToRemove) {
   TempDir tmp;
-  EXPECT_TRUE(removeInstallDir(tmp / L"missing"));
+  EXPECT_TRUE(removeInstallDir(tmp / L"missing", UserFiles::Keep).complete);
   makeFile(tmp / L"file");
-  EXPECT_TRUE(removeInstallDir(tmp / L"file"));
+  EXPECT_TRUE(removeInstallDir(tmp / L"file", UserFiles::Remove).complete);
   EXPECT_TRUE(fileExists(tmp / L"file"));
 }
 
@@ -61,7 +63,7 @@ TEST(RemoveInstallDir, AHeldFileFailsAfterFiveAttemptsAndEverythingElseIsGone) {
   ASSERT_TRUE(holder.holding());
 
   const ULONGLONG start = GetTickCount64();
-  EXPECT_FALSE(removeInstallDir(dir));
+  EXPECT_FALSE(removeInstallDir(dir, UserFiles::Remove).complete);
   // Five attempts, each followed by its pause of 400 ms.
   EXPECT_GE(GetTickCount64() - start, 1900u);
 
@@ -77,6 +79,22 @@ TEST(RemoveInstallDir, AHeldFileFailsAfterFiveAttemptsAndEverythingElseIsGone) {
     EXPECT_EQ(path, held);
     return true;
   });
+}
+
+TEST(RemoveInstallDir, KeepsDatabasesAndTheTopBackupFolderWithoutWaitingOnThem) {
+  TempDir tmp;
+  const std::wstring dir = tmp / L"install";
+  for (const wchar_t* name : {L"Orvalo.exe", L"data\\orders.db", L"data\\cache.bin",
+                              L"backup\\upgrade_1\\notes.txt"}) {
+    makeFile(dir + L"\\" + name);
+  }
+  const ULONGLONG start = GetTickCount64();
+  const RemovalResult result = removeInstallDir(dir, UserFiles::Keep);
+  EXPECT_LT(GetTickCount64() - start, 1500u);  // no attempt repeated for the kept files
+  EXPECT_TRUE(result.complete && result.keptUserFiles);
+  EXPECT_TRUE(fileExists(dir + L"\\data\\orders.db"));
+  EXPECT_TRUE(fileExists(dir + L"\\backup\\upgrade_1\\notes.txt"));
+  EXPECT_FALSE(fileExists(dir + L"\\data\\cache.bin") || fileExists(dir + L"\\Orvalo.exe"));
 }
 
 class InstallEvidenceTest : public ::testing::Test {

@@ -17,6 +17,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <list>
 #include <memory>
 
@@ -86,7 +87,7 @@ void copyProgram(const std::wstring& name, const std::wstring& target) {
   ASSERT_TRUE(CopyFileW(binPath(name).c_str(), target.c_str(), FALSE)) << GetLastError();
 }
 
-// Every path below the folder, files and folders, relative to it.
+// Every path below the folder, files and folders, relative to it, sorted.
 std::vector<std::wstring> entriesBelow(const std::wstring& folder, const std::wstring& prefix = L"") {
   std::vector<std::wstring> found;
   util::forEachEntry(folder, [&](const std::wstring& path, const WIN32_FIND_DATAW& data) {
@@ -97,7 +98,17 @@ std::vector<std::wstring> entriesBelow(const std::wstring& folder, const std::ws
     }
     return true;
   });
+  std::sort(found.begin(), found.end());
   return found;
+}
+
+// What a removal that keeps the user's files leaves of the prepared installation, with more.
+std::vector<std::wstring> keptEntries(std::vector<std::wstring> more = {}) {
+  more.insert(more.end(), {L"backup", L"backup\\upgrade_20260101_093000",
+                           L"backup\\upgrade_20260101_093000\\orders.db", L"data",
+                           L"data\\orders.db", L"data\\orders.db-wal"});
+  std::sort(more.begin(), more.end());
+  return more;
 }
 
 CommandLine parseCommandLineText(const std::wstring& line) {
@@ -146,6 +157,9 @@ class Uninstaller : public ::testing::Test {
     makeFile(installDir_ + L"\\legal\\agreement_install.txt", "agreement");
     makeFile(installDir_ + L"\\models\\llm\\model.gguf", "weights");
     makeFile(installDir_ + L"\\data\\orders.db", "db");
+    makeFile(installDir_ + L"\\data\\orders.db-wal", "wal");
+    makeFile(installDir_ + L"\\data\\quotes.cache", "cache");
+    makeFile(installDir_ + L"\\backup\\upgrade_20260101_093000\\orders.db", "snapshot");
     ASSERT_TRUE(registerUninstall(installDir_, installDir_ + L"\\Orvalo.exe", L"2.0.0"));
     copyProgram(L"idle_program.exe", siblingDir_ + L"\\OrvaloTool.exe");
     copyProgram(L"Orvalo.exe", siblingDir_ + L"\\Orvalo.exe");
@@ -176,6 +190,7 @@ class Uninstaller : public ::testing::Test {
   }
 
   std::wstring helperPath() const { return temp_ + L"\\OrvaloSetup_helper.exe"; }
+  std::wstring keptLine() const { return L"\n已保留数据库文件：" + installDir_; }
 
   // Windows starts the registered command; the two questions get their answers.
   Child& startRegisteredUninstall(bool purge) {
@@ -290,7 +305,7 @@ TEST_F(Uninstaller, FromTheInstallFolderEndsItsProgramsAndHandsOverToASelfDeleti
   EXPECT_TRUE(dirExists(siblingDir_));
 }
 
-TEST_F(Uninstaller, KeepsTheUserDataOnNoAndAShortcutThatPointsElsewhere) {
+TEST_F(Uninstaller, KeepsTheUserDataAndDatabasesOnNoAndAShortcutThatPointsElsewhere) {
   prepareInstallation(false);
   prepareUserData();
   startClientPrograms();
@@ -301,10 +316,11 @@ TEST_F(Uninstaller, KeepsTheUserDataOnNoAndAShortcutThatPointsElsewhere) {
   EXPECT_EQ(worker.commandLine.find(L"--purge-data"), std::wstring::npos) << worker.commandLine;
   EXPECT_FALSE(parseCommandLineText(worker.commandLine).purgeData);
   EXPECT_EQ(parseCommandLineText(worker.commandLine).uninstallDir, installDir_);
-  EXPECT_EQ(worker.boxText, kRemoved);
+  EXPECT_EQ(worker.boxText, kRemoved + keptLine());
   EXPECT_EQ(worker.exitCode, 0);
 
-  EXPECT_FALSE(dirExists(installDir_));
+  // With the databases the client created when it started, one of them beside it.
+  EXPECT_EQ(entriesBelow(installDir_), keptEntries({L"data\\orvalo.db", L"trades.db"}));
   EXPECT_FALSE(registrationExists());
   EXPECT_TRUE(fileExists(desktopShortcut())) << "a shortcut to another folder was removed";
   for (const std::wstring& folder : userDataFolders()) {
@@ -323,9 +339,9 @@ TEST_F(Uninstaller, AFileHeldByAProgramOutsideTheFolderLeavesOnlyThatFileForTheW
   Child& first = startRegisteredUninstall(false);
   EXPECT_EQ(first.exitCodeWithin(15000), 0);
   const Worker worker = watchWorker([] {});
-  EXPECT_EQ(worker.boxText, kPartlyRemovedByWorker);
+  EXPECT_EQ(worker.boxText, kPartlyRemovedByWorker + keptLine());
   EXPECT_EQ(worker.exitCode, 0);
-  EXPECT_EQ(entriesBelow(installDir_), (std::vector<std::wstring>{L"logs", L"logs\\client.log"}));
+  EXPECT_EQ(entriesBelow(installDir_), keptEntries({L"logs", L"logs\\client.log"}));
   EXPECT_FALSE(registrationExists());
   EXPECT_TRUE(helperGoneWithin(15000));
 }
@@ -355,9 +371,9 @@ TEST_F(Uninstaller, TheWizardReportsAHeldFileWithTheShorterText) {
   ASSERT_TRUE(holder_->holding());
 
   Child& wizard = startWizardUninstall(false);
-  EXPECT_EQ(answerMessageBox(wizard.pid, kCaption, IDOK), kPartlyRemovedHere);
+  EXPECT_EQ(answerMessageBox(wizard.pid, kCaption, IDOK), kPartlyRemovedHere + keptLine());
   EXPECT_EQ(wizard.exitCodeWithin(15000), 0);
-  EXPECT_EQ(entriesBelow(installDir_), (std::vector<std::wstring>{L"logs", L"logs\\client.log"}));
+  EXPECT_EQ(entriesBelow(installDir_), keptEntries({L"logs", L"logs\\client.log"}));
 }
 
 TEST_F(Uninstaller, NoToTheFirstQuestionChangesNothing) {
@@ -402,7 +418,7 @@ TEST_F(Uninstaller, RefusesAFolderThatIsNoInstallation) {
   expectInstallationUntouched();
 }
 
-TEST_F(Uninstaller, AWorkerThatCannotBeCopiedLeavesTheFolderAndFails) {
+TEST_F(Uninstaller, AWorkerThatCannotBeCopiedFailsAndLeavesTheInstallationListed) {
   prepareInstallation();
   // A folder where the temporary copy should go: the copy cannot be made.
   ASSERT_TRUE(util::createDirectories(helperPath()));
@@ -410,11 +426,7 @@ TEST_F(Uninstaller, AWorkerThatCannotBeCopiedLeavesTheFolderAndFails) {
   Child& first = startRegisteredUninstall(false);
   EXPECT_EQ(answerMessageBox(first.pid, kCaption, IDOK), L"卸载失败：无法在临时目录创建卸载程序。");
   EXPECT_EQ(first.exitCodeWithin(15000), 1);
-  EXPECT_TRUE(fileExists(installDir_ + L"\\models\\llm\\model.gguf"));
-  EXPECT_TRUE(fileExists(installDir_ + L"\\OrvaloSetup.exe"));
-  // The registration and the shortcut went before the hand-over was tried.
-  EXPECT_FALSE(registrationExists());
-  EXPECT_FALSE(fileExists(desktopShortcut()));
+  expectInstallationUntouched();
 }
 
 TEST_F(Uninstaller, RefusesDriveRootsWithoutAsking) {

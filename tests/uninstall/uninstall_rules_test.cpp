@@ -92,6 +92,14 @@ TEST(WorkerParameters, GiveTheWorkerExactlyTheFolderBack) {
   }
 }
 
+TEST(UninstallKeptFiles, AreDatabasesAnywhereAndTheTopBackupFolder) {
+  EXPECT_TRUE(isKeptUserEntry(L"orders.db", false) && isKeptUserEntry(L"a\\b\\q.DB-WAL", false));
+  EXPECT_TRUE(isKeptUserEntry(L"BackUp", true));
+  EXPECT_FALSE(isKeptUserEntry(L"backup", false) || isKeptUserEntry(L"plugins\\backup", true));
+  EXPECT_FALSE(isKeptUserEntry(L"store.db", true));  // a folder named like a database is walked
+  EXPECT_FALSE(isKeptUserEntry(L"data\\orders.db.bak", false));
+}
+
 TEST(SelfDeletion, WaitsThenDeletesTheQuotedExecutable) {
   EXPECT_EQ(selfDeleteCommand(L"C:\\Users\\李 四\\Temp\\OrvaloSetup_helper.exe"),
             L"cmd.exe /c ping -n 3 127.0.0.1 >nul & del /f /q "
