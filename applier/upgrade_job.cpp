@@ -73,7 +73,7 @@ class UpgradeRun {
 
     reporter_.setStage(L"等待主程序退出…", prog::kPhaseNone);
     const auto onForce = [this] { reporter_.setStage(L"主程序未响应，正在强制结束以完成升级…", prog::kPhaseNone); };
-    if (!waitForClientExit(ctx_.options.pid, kClientExitWaitMs, kClientKillWaitMs, onForce)) {
+    if (ctx_.client && !waitForProcessExit(ctx_.client.get(), kClientExitWaitMs, kClientKillWaitMs, onForce)) {
       return L"等待主程序退出超时，请手动关闭主程序后重新运行升级";
     }
 

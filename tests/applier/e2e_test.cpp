@@ -45,6 +45,7 @@ class ApplyEndToEnd : public ::testing::Test {
   }
 
   void TearDown() override {
+    if (otherProgram_) TerminateProcess(otherProgram_.get(), 0);
     for (DWORD pid : {clientPid_, restartedPid_}) {
       util::Handle p(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
       if (pid && p) {
@@ -113,8 +114,21 @@ class ApplyEndToEnd : public ::testing::Test {
     return restartedPid_;
   }
 
+  // A program that is not the client, running from the tests' folder until the test ends; its id.
+  DWORD startOtherProgram() {
+    std::wstring line = util::quoteArgument(util::moduleDirectory() + L"\\idle_process.exe");
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0;
+    otherProgram_.reset(pi.hProcess);
+    util::Handle thread(pi.hThread);
+    return pi.dwProcessId;
+  }
+
   ServerScenario scenario_;
   TempDir dir_;
+  util::Handle otherProgram_;
   std::wstring install_;
   DWORD clientPid_ = 0;
   DWORD helperPid_ = 0;
@@ -195,6 +209,29 @@ TEST_F(ApplyEndToEnd, TheDemoClientUpgradesItself) {
   EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "2.0.0");
   EXPECT_EQ(readFileBytes(install_ + L"\\readme.txt"), "Orvalo量化 2.0.0\n");
   EXPECT_EQ(readFileBytes(install_ + L"\\orvalo.db"), "the user's trades");
+  EXPECT_NE(restartedClient(), 0u);
+}
+
+// The client exited long ago and its id now belongs to another program, outside the
+// installation: the upgrade neither waits for that program nor ends it.
+TEST_F(ApplyEndToEnd, AnIdNowHeldByAnotherProgramIsNeitherWaitedForNorEnded) {
+  const std::wstring component = scenario_.putFile(L"quotes_2.2.zip", packageBytes(L"component.zip"));
+  const DWORD other = startOtherProgram();
+  ASSERT_NE(other, 0u);
+  ASSERT_EQ(startApplier({L"--apply", L"--url", scenario_.nginxUrl(L"quotes_2.2.zip"), L"--sha256",
+                          util::toWide(util::kCodePageUtf8, digestOf(component)), L"--kind", L"quotes",
+                          L"--dest", L"plugins\\quotes", L"--exe", install_ + L"\\Orvalo.exe", L"--pid",
+                          std::to_wstring(other)}),
+            0);
+  util::Handle helper(openHelperProcess(10000, helperPid_));
+  ASSERT_TRUE(helper);
+  // Far sooner than the five minutes a client that does not exit is given.
+  ASSERT_EQ(WaitForSingleObject(helper.get(), 60000), WAIT_OBJECT_0);
+  DWORD code = 99;
+  GetExitCodeProcess(helper.get(), &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(WaitForSingleObject(otherProgram_.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(readFileBytes(install_ + L"\\plugins\\quotes\\quotes.cfg"), "quotes 2.1");
   EXPECT_NE(restartedClient(), 0u);
 }
 
