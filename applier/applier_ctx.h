@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/command_line.h"
+#include "util/handles.h"
 
 #include <atomic>
 #include <string>
@@ -21,20 +22,21 @@ struct UpgradePlan {
   std::vector<UpgradeItem> items;
 };
 
-// The window handle type of <windows.h>, named here so that the plan needs no <windows.h>.
-struct HWND__;
-
 namespace applier {
 
 struct Ctx;
-// The upgrade job's entry, given the upgrade window (an HWND).
-using JobFunction = void (*)(Ctx* ctx, ::HWND__* window);
+// The upgrade job's entry, given the upgrade window.
+using JobFunction = void (*)(Ctx* ctx, HWND window);
 
 struct Ctx {
   RunOptions options;              // exe, pid and launch replaced by a loaded plan
   std::vector<UpgradeItem> items;  // empty without a plan
   std::atomic<bool> finished{false};  // the window received the job's end message
   bool succeeded = false;          // written by the job before its end message
+  // The running client, opened by the helper before the job starts and only when its image is
+  // options.exe; empty when the client is gone. Holding it keeps its id from passing to another
+  // program while the packages download.
+  util::Handle client;
   std::thread worker;
   // What the window starts; the real job unless a test puts a stand-in here.
   JobFunction job = nullptr;

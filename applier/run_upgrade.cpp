@@ -5,6 +5,7 @@
 #include "applier/applier_ctx.h"
 #include "applier/helper_command.h"
 #include "applier/self_copy.h"
+#include "applier/upgrade_steps.h"
 #include "applier/upgrade_window.h"
 #include "net/error_text.h"
 #include "util/fixed_window.h"
@@ -66,6 +67,9 @@ int runHelper(const RunOptions& options) {
       return 1;
     }
   }
+  // Before the downloads, not after them: the id names the client only while it runs, and the
+  // handle held from now on keeps the id from passing to another program.
+  ctx->client = applier::openClientProcess(ctx->options.pid, ctx->options.exe);
   if (applier::createUpgradeWindow(ctx.get())) util::runMessageLoop();
   if (ctx->worker.joinable()) ctx->worker.join();
   return ctx->succeeded ? 0 : 1;

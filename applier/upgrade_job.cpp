@@ -62,40 +62,38 @@ class UpgradeRun {
     if (items_.empty()) items_.push_back(ctx_.options);
     count_ = items_.size();
     targetNames_.assign(count_, std::wstring());
+    targets_.assign(count_, std::wstring());
+    // Destinations are plain text: a bad one fails before anything is downloaded.
+    for (UpgradeItem& item : items_) {
+      std::wstring dest;
+      if (!resolveDestination(installDir_, item.dest, dest)) return L"参数 --dest 非法（相对目录不得包含 .. 段）";
+      item.dest = dest;
+    }
 
     reporter_.setStage(L"正在获取升级包信息…", prog::kPhaseNone);
     computeWeights();
+    // Every item is judged completely here, while the client may still run: a failure before
+    // the wait leaves both the client and the installation as they were.
     for (size_t i = 0; i < count_; ++i) {
-      if (items_[i].url.empty()) continue;
-      const std::wstring failure = fetch(i);
+      std::wstring failure = items_[i].url.empty() ? std::wstring() : fetch(i);
+      if (failure.empty()) failure = checkContent(i);
       if (!failure.empty()) return failure;
     }
 
     reporter_.setStage(L"等待主程序退出…", prog::kPhaseNone);
     const auto onForce = [this] { reporter_.setStage(L"主程序未响应，正在强制结束以完成升级…", prog::kPhaseNone); };
-    if (!waitForClientExit(ctx_.options.pid, kClientExitWaitMs, kClientKillWaitMs, onForce)) {
+    if (ctx_.client && !waitForProcessExit(ctx_.client.get(), kClientExitWaitMs, kClientKillWaitMs, onForce)) {
       return L"等待主程序退出超时，请手动关闭主程序后重新运行升级";
     }
 
-    reporter_.setStage(L"备份数据库（升级兜底快照）…", prog::kPhaseNone);
-    const std::wstring snapshot = createDbSnapshot(installDir_);
-    reporter_.setStage(snapshot.empty() ? std::wstring(L"数据库备份未生成（无库文件或复制失败），升级继续")
-                                        : L"数据库已备份：" + snapshot,
-                       prog::kPhaseNone);
-
-    for (size_t i = 0; i < count_; ++i) {
-      const std::wstring failure = apply(i);
-      if (!failure.empty()) return failure;
-    }
-
-    for (const UpgradeItem& item : items_) {
-      if (mayDeleteCleanFolder(item.clean, installDir_, item.dest)) util::deleteDirRecursive(item.clean);
-    }
+    // The client is closed now (or was gone already): whatever happens to the files, the user
+    // gets it back, as after a successful upgrade.
+    const std::wstring failure = applyAll();
     if (ctx_.options.launch) {
       reporter_.setStage(L"启动主程序…", prog::kPhaseNone);
       launchProgram(ctx_.options.exe);
     }
-    return {};
+    return failure;
   }
 
  private:
@@ -175,22 +173,54 @@ class UpgradeRun {
     return {};
   }
 
-  std::wstring apply(size_t i) {
-    UpgradeItem& item = items_[i];
-    const std::wstring kind = normalizedKind(item.kind);
-    std::wstring dest;
-    if (!resolveDestination(installDir_, item.dest, dest)) return L"参数 --dest 非法（相对目录不得包含 .. 段）";
-    item.dest = dest;
+  // Whether the item's content can be put in place, judged before anything is: it exists, and a
+  // single file has a target that is neither nameless nor a database.
+  std::wstring checkContent(size_t i) {
+    const UpgradeItem& item = items_[i];
+    if (!item.src.empty() && util::isExistingFolder(item.src)) return {};
+    if (item.src.empty() || !util::isExistingFile(item.src)) return L"升级内容不存在：" + item.src;
+    std::wstring target;
+    if (normalizedKind(item.kind) == L"main") {
+      target = ctx_.options.exe;
+    } else {
+      const std::wstring name = targetNames_[i].empty() ? fileNameOf(item.src) : targetNames_[i];
+      if (item.dest.empty() || name.empty()) return L"参数 --dest 无效";
+      target = appendToFolder(item.dest, name);
+    }
+    if (isDatabaseFile(target)) return L"拒绝覆盖数据库文件（升级包不得包含用户数据）：" + target;
+    targets_[i] = target;
+    return {};
+  }
 
-    if (!item.src.empty() && util::isExistingFolder(item.src)) {
+  // Snapshot, every item's content and markers, then the clean-up.
+  std::wstring applyAll() {
+    reporter_.setStage(L"备份数据库（升级兜底快照）…", prog::kPhaseNone);
+    const std::wstring snapshot = createDbSnapshot(installDir_);
+    reporter_.setStage(snapshot.empty() ? std::wstring(L"数据库备份未生成（无库文件或复制失败），升级继续")
+                                        : L"数据库已备份：" + snapshot,
+                       prog::kPhaseNone);
+
+    for (size_t i = 0; i < count_; ++i) {
+      const std::wstring failure = apply(i);
+      if (!failure.empty()) return failure;
+    }
+
+    for (const UpgradeItem& item : items_) {
+      if (mayDeleteCleanFolder(item.clean, installDir_, item.dest)) util::deleteDirRecursive(item.clean);
+    }
+    return {};
+  }
+
+  std::wstring apply(size_t i) {
+    const UpgradeItem& item = items_[i];
+    const std::wstring kind = normalizedKind(item.kind);
+    if (targets_[i].empty()) {
       reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
       std::wstring failure;
-      if (!util::copyDirContents(item.src, dest, counter(false), &failure)) return failure;
-    } else if (!item.src.empty() && util::isExistingFile(item.src)) {
+      if (!util::copyDirContents(item.src, item.dest, counter(false), &failure)) return failure;
+    } else {
       const std::wstring failure = applyFile(i, kind);
       if (!failure.empty()) return failure;
-    } else {
-      return L"升级内容不存在：" + item.src;
     }
 
     // The versions are the client's business; a marker that cannot be written does not undo
@@ -209,21 +239,15 @@ class UpgradeRun {
 
   std::wstring applyFile(size_t i, const std::wstring& kind) {
     const UpgradeItem& item = items_[i];
-    std::wstring target;
     if (kind == L"main") {
-      target = ctx_.options.exe;
       reporter_.setStage(stage(L"正在覆盖主程序", i), prog::kPhaseOverwrite);
     } else {
-      const std::wstring name = targetNames_[i].empty() ? fileNameOf(item.src) : targetNames_[i];
-      if (item.dest.empty() || name.empty()) return L"参数 --dest 无效";
       if (!util::createDirectories(item.dest)) return L"创建目标目录失败：" + item.dest;
-      target = appendToFolder(item.dest, name);
       reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
     }
     reporter_.setCounts(0, 1, false);
-    if (isDatabaseFile(target)) return L"拒绝覆盖数据库文件（升级包不得包含用户数据）：" + target;
     std::wstring failure;
-    if (!replaceFile(item.src, target, &failure)) return failure;
+    if (!replaceFile(item.src, targets_[i], &failure)) return failure;
     reporter_.setCounts(1, 1, false);
     util::deleteFileForce(item.src);
     return {};
@@ -234,6 +258,7 @@ class UpgradeRun {
   std::wstring installDir_;
   std::vector<UpgradeItem> items_;
   std::vector<std::wstring> targetNames_;  // file names of downloaded items, without the prefix
+  std::vector<std::wstring> targets_;      // where a single file goes; empty for folder content
   size_t count_ = 0;
   std::vector<uint64_t> weights_;
   uint64_t totalWeight_ = 0;

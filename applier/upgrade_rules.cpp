@@ -1,5 +1,8 @@
 #include "applier/upgrade_rules.h"
 
+#include "util/paths.h"
+
+#include <algorithm>
 #include <cwctype>
 #include <limits>
 
@@ -108,6 +111,14 @@ unsigned long parseProcessId(const std::wstring& text) {
     if (value > static_cast<unsigned long long>(std::numeric_limits<long>::max())) return 0;
   }
   return static_cast<unsigned long>(value);
+}
+
+bool isSameProgramPath(const std::wstring& image, const std::wstring& exe) {
+  const auto key = [](std::wstring path) {
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return util::normalizePathKey(path);
+  };
+  return !exe.empty() && key(image) == key(exe);
 }
 
 bool mayDeleteCleanFolder(const std::wstring& clean, const std::wstring& installDir,

@@ -37,6 +37,10 @@ std::wstring componentMarkerName(const std::wstring& kind);
 // first other character; 0 when there are none (or the value does not fit).
 unsigned long parseProcessId(const std::wstring& text);
 
+// Whether a process's image path is the program exe: compared as paths, so letter case, '/'
+// against '\' and trailing separators do not count.
+bool isSameProgramPath(const std::wstring& image, const std::wstring& exe);
+
 // Whether the clean-up may delete the folder clean: longer than 3 characters (never a drive
 // root) and, ignoring letter case, neither the install folder nor the item's destination.
 bool mayDeleteCleanFolder(const std::wstring& clean, const std::wstring& installDir,

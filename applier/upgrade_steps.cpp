@@ -6,6 +6,12 @@
 #include "util/handles.h"
 
 namespace applier {
+namespace {
+
+// Long enough for any image path Windows gives, far beyond MAX_PATH.
+constexpr DWORD kImagePathChars = 32768;
+
+}  // namespace
 
 bool waitForProcessExit(HANDLE process, DWORD exitWaitMs, DWORD killWaitMs,
                         const std::function<void()>& onForce) {
@@ -15,13 +21,19 @@ bool waitForProcessExit(HANDLE process, DWORD exitWaitMs, DWORD killWaitMs,
   return WaitForSingleObject(process, killWaitMs) == WAIT_OBJECT_0;
 }
 
-bool waitForClientExit(const std::wstring& pidText, DWORD exitWaitMs, DWORD killWaitMs,
-                       const std::function<void()>& onForce) {
+util::Handle openClientProcess(const std::wstring& pidText, const std::wstring& exe) {
   const unsigned long pid = parseProcessId(pidText);
-  if (pid == 0) return true;
-  util::Handle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid)));
-  if (!process) return true;
-  return waitForProcessExit(process.get(), exitWaitMs, killWaitMs, onForce);
+  if (pid == 0) return {};
+  util::Handle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                   static_cast<DWORD>(pid)));
+  // An ended process stays open while anyone holds it: it is gone all the same.
+  if (!process || WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) return {};
+  std::wstring image(kImagePathChars, L'\0');
+  DWORD length = kImagePathChars;
+  if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &length)) return {};
+  image.resize(length);
+  if (!isSameProgramPath(image, exe)) return {};
+  return process;
 }
 
 bool replaceFile(const std::wstring& source, const std::wstring& target, std::wstring* errorText) {

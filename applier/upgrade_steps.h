@@ -1,6 +1,8 @@
-// The two steps of the upgrade job that deal with other processes and with files in use: the
-// wait for the client to exit, and the replacement of one file.
+// The steps of the upgrade that deal with other processes and with files in use: finding the
+// client, the wait for it to exit, and the replacement of one file.
 #pragma once
+
+#include "util/handles.h"
 
 #include <windows.h>
 
@@ -18,10 +20,12 @@ constexpr DWORD kClientKillWaitMs = 10000;
 [[nodiscard]] bool waitForProcessExit(HANDLE process, DWORD exitWaitMs, DWORD killWaitMs,
                                       const std::function<void()>& onForce);
 
-// The same for the process named by a decimal id. An id of 0, or a process that cannot be opened
-// (gone, or not ours), counts as gone at once.
-[[nodiscard]] bool waitForClientExit(const std::wstring& pidText, DWORD exitWaitMs, DWORD killWaitMs,
-                                     const std::function<void()>& onForce);
+// The client named by a decimal process id, opened to be waited for and ended, but only while
+// the program running under that id is exe: a client that exited long ago may have passed its id
+// to an unrelated program. Empty (the client counts as gone) for an id of 0, a process that cannot
+// be opened (gone, or not ours), has ended or whose image cannot be read, and a process running
+// another program.
+[[nodiscard]] util::Handle openClientProcess(const std::wstring& pidText, const std::wstring& exe);
 
 // Puts source in place of target: copied beside it as target + ".upg_tmp", then moved over it in
 // one step, so that target is always either the old or the complete new file. The temporary file

@@ -1,6 +1,7 @@
 // The real OrvaloSetup.exe --apply, started from the installation's own copy as the client
 // starts it: the first process hands over to the helper in the temporary folder, the helper
 // shows its window, waits for the running client, applies the packages and restarts the client.
+#include "applier/upgrade_layout.h"
 #include "net/sha256.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
@@ -45,6 +46,7 @@ class ApplyEndToEnd : public ::testing::Test {
   }
 
   void TearDown() override {
+    if (otherProgram_) TerminateProcess(otherProgram_.get(), 0);
     for (DWORD pid : {clientPid_, restartedPid_}) {
       util::Handle p(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
       if (pid && p) {
@@ -113,8 +115,21 @@ class ApplyEndToEnd : public ::testing::Test {
     return restartedPid_;
   }
 
+  // A program that is not the client, running from the tests' folder until the test ends; its id.
+  DWORD startOtherProgram() {
+    std::wstring line = util::quoteArgument(util::moduleDirectory() + L"\\idle_process.exe");
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0;
+    otherProgram_.reset(pi.hProcess);
+    util::Handle thread(pi.hThread);
+    return pi.dwProcessId;
+  }
+
   ServerScenario scenario_;
   TempDir dir_;
+  util::Handle otherProgram_;
   std::wstring install_;
   DWORD clientPid_ = 0;
   DWORD helperPid_ = 0;
@@ -196,6 +211,67 @@ TEST_F(ApplyEndToEnd, TheDemoClientUpgradesItself) {
   EXPECT_EQ(readFileBytes(install_ + L"\\readme.txt"), "Orvalo量化 2.0.0\n");
   EXPECT_EQ(readFileBytes(install_ + L"\\orvalo.db"), "the user's trades");
   EXPECT_NE(restartedClient(), 0u);
+}
+
+// The client exited long ago and its id now belongs to another program, outside the
+// installation: the upgrade neither waits for that program nor ends it.
+TEST_F(ApplyEndToEnd, AnIdNowHeldByAnotherProgramIsNeitherWaitedForNorEnded) {
+  const std::wstring component = scenario_.putFile(L"quotes_2.2.zip", packageBytes(L"component.zip"));
+  const DWORD other = startOtherProgram();
+  ASSERT_NE(other, 0u);
+  ASSERT_EQ(startApplier({L"--apply", L"--url", scenario_.nginxUrl(L"quotes_2.2.zip"), L"--sha256",
+                          util::toWide(util::kCodePageUtf8, digestOf(component)), L"--kind", L"quotes",
+                          L"--dest", L"plugins\\quotes", L"--exe", install_ + L"\\Orvalo.exe", L"--pid",
+                          std::to_wstring(other)}),
+            0);
+  util::Handle helper(openHelperProcess(10000, helperPid_));
+  ASSERT_TRUE(helper);
+  // Far sooner than the five minutes a client that does not exit is given.
+  ASSERT_EQ(WaitForSingleObject(helper.get(), 60000), WAIT_OBJECT_0);
+  DWORD code = 99;
+  GetExitCodeProcess(helper.get(), &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(WaitForSingleObject(otherProgram_.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(readFileBytes(install_ + L"\\plugins\\quotes\\quotes.cfg"), "quotes 2.1");
+  EXPECT_NE(restartedClient(), 0u);
+}
+
+// The second item of the plan has a destination that cannot be: the failure is shown before the
+// upgrade turns to the running client, which is neither waited for nor ended.
+TEST_F(ApplyEndToEnd, AnInvalidDestinationFailsWhileTheClientRunsOn) {
+  const std::wstring mainZip = scenario_.putFile(L"main_2.0.0.zip", packageBytes(L"main.zip"));
+  startClient();
+  const auto before = treeOf(install_);
+  const std::string plan = "{\"exe\": \"" + jsonPath(install_ + L"\\Orvalo.exe") + "\", \"pid\": \"" +
+                           std::to_string(clientPid_) + "\", \"items\": [" +
+                           "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"main_2.0.0.zip")) + "\", \"sha256\": \"" +
+                           digestOf(mainZip) + "\"}," +
+                           "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"main_2.0.0.zip")) +
+                           "\", \"kind\": \"quotes\", \"dest\": \"plugins/../../x\"}]}";
+  const std::wstring planPath = dir_ / L"plan.json";
+  ASSERT_TRUE(util::writeFile(planPath, plan.data(), plan.size()));
+  ASSERT_EQ(startApplier({L"--apply", L"--plan", planPath}), 0);
+
+  util::Handle helper(openHelperProcess(10000, helperPid_));
+  ASSERT_TRUE(helper);
+  HWND window = nullptr;
+  ASSERT_TRUE(waitUntil(20000, [&] { return (window = findWindow(kUpgradeClass, helperPid_)) != nullptr; }));
+  const std::wstring shown = L"升级失败：参数 --dest 非法（相对目录不得包含 .. 段）";
+  EXPECT_TRUE(waitUntil(20000, [&] {
+    wchar_t text[128] = {};
+    GetWindowTextW(GetDlgItem(window, applier::kIdStatus), text, 128);
+    return shown == text;
+  }));
+  ASSERT_EQ(WaitForSingleObject(helper.get(), 30000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(helper.get(), &code);
+  EXPECT_EQ(code, 1u);
+
+  util::Handle client(OpenProcess(SYNCHRONIZE, FALSE, clientPid_));
+  ASSERT_TRUE(client);
+  EXPECT_EQ(WaitForSingleObject(client.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_NE(findWindow(kClientClass, clientPid_), nullptr);
+  EXPECT_TRUE(treeOf(install_) == before) << "the installation changed";
 }
 
 // A plan that cannot be loaded: the helper says so in a message box and ends with 1.

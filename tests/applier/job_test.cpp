@@ -1,12 +1,15 @@
 // The upgrade job in this process against the loopback servers: a plan of three items applied
 // over a prepared installation, and every failure with its exact text, the installation left as
-// it was when the fetch phase fails.
+// it was when the fetch phase fails and the client started again when a later step fails.
 #include "applier/upgrade_job.h"
+#include "applier/upgrade_steps.h"
 #include "net/sha256.h"
+#include "support/file_holder.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "upgrade_fixture.h"
 #include "util/files.h"
+#include "util/handles.h"
 #include "util/paths.h"
 
 #include <gtest/gtest.h>
@@ -181,35 +184,67 @@ TEST_F(UpgradeJob, AnExeWithoutSeparatorFailsBeforeAnyDownload) {
   expectUntouched();
 }
 
-TEST_F(UpgradeJob, ADotDotDestinationIsRefused) {
+// Items that cannot be put in place fail before the client is waited for, so that a client still
+// running is left alone; a bad destination fails even before any download.
+TEST_F(UpgradeJob, ADotDotDestinationIsRefusedBeforeAnyDownload) {
+  ctx_.items.push_back(item(L"main_2.0.0.zip", packageBytes(L"main.zip"), L"", L"2.0.0"));
   ctx_.items.push_back(item(L"quotes_2.1.zip", packageBytes(L"component.zip"), L"quotes", L"2.1", L"plugins/../.."));
   const JobOutcome outcome = runJob(ctx_);
   EXPECT_EQ(outcome.failure, L"参数 --dest 非法（相对目录不得包含 .. 段）");
-  // The refusal comes in the apply phase: only the snapshot was made.
-  auto after = treeOf(install_);
-  for (auto it = after.begin(); it != after.end();) it = it->first.rfind(L"\\backup\\", 0) == 0 ? after.erase(it) : ++it;
-  EXPECT_TRUE(after == before_);
-  util::deleteDirRecursive(util::tempDirectory() + L"\\OrvaloSetup_upgrade_x");
+  EXPECT_TRUE(scenario_.nginxRequests().empty());
+  EXPECT_FALSE(anyStartsWith(outcome.statuses, L"等待主程序退出…"));
+  expectUntouched();
 }
 
 TEST_F(UpgradeJob, ASingleDatabaseFileIsNeverPutInPlace) {
   ctx_.items.push_back(item(L"orvalo.db", "a database from the server", L"quotes", L"2.1"));
   const JobOutcome outcome = runJob(ctx_);
   EXPECT_EQ(outcome.failure, L"拒绝覆盖数据库文件（升级包不得包含用户数据）：" + install_ + L"\\orvalo.db");
-  EXPECT_EQ(readFileBytes(install_ + L"\\orvalo.db"), "the user's trades");
+  EXPECT_FALSE(anyStartsWith(outcome.statuses, L"等待主程序退出…"));
+  expectUntouched();
   util::deleteFileForce(util::tempDirectory() + L"\\orvalo.db");
 }
 
 // The single package of the command line, with content already on disk that is not there.
-TEST_F(UpgradeJob, MissingSourceContentIsReported) {
+TEST_F(UpgradeJob, MissingSourceContentIsReportedBeforeTheWait) {
   ctx_.options.src = dir_ / L"没有的内容";
   JobOutcome outcome = runJob(ctx_);
   EXPECT_EQ(outcome.failure, L"升级内容不存在：" + (dir_ / L"没有的内容"));
-  // Neither --url nor --src: nothing fetched, the wait and the snapshot happen, then the failure.
+  // Neither --url nor --src: nothing to put in place.
   ctx_.options.src.clear();
   outcome = runJob(ctx_);
   EXPECT_EQ(outcome.failure, L"升级内容不存在：");
-  EXPECT_TRUE(anyStartsWith(outcome.statuses, L"等待主程序退出…"));
+  EXPECT_FALSE(anyStartsWith(outcome.statuses, L"等待主程序退出…"));
+  expectUntouched();
+}
+
+// A failure while the files go in place: the client, closed for the upgrade, is started again,
+// unless the run was told not to start it.
+TEST_F(UpgradeJob, AFailureAfterTheClientClosedStartsItAgain) {
+  const std::wstring held = install_ + L"\\docs\\notes_2.0.txt";
+  util::createDirectories(install_ + L"\\docs");
+  ASSERT_TRUE(util::writeFile(held, "old notes", 9));
+  FileHolder holder(held);
+  ASSERT_TRUE(holder.holding());
+  for (const bool launch : {false, true}) {
+    ctx_.options.launch = launch;
+    ctx_.items = {item(L"notes_2.0.txt", "release notes 2.0", L"docs", L"2.0", L"docs")};
+    const JobOutcome outcome = runJob(ctx_);
+    EXPECT_TRUE(startsWith(outcome.failure, L"覆盖升级文件失败（")) << std::string(outcome.failure.begin(), outcome.failure.end());
+    EXPECT_FALSE(ctx_.succeeded);
+    std::vector<util::Handle> clients;
+    for (DWORD pid : processIdsNamed(L"Orvalo.exe")) {
+      if (util::Handle client = applier::openClientProcess(std::to_wstring(pid), ctx_.options.exe)) {
+        clients.push_back(std::move(client));
+      }
+    }
+    EXPECT_EQ(clients.size(), launch ? 1u : 0u) << "launch " << launch;
+    for (const util::Handle& client : clients) {
+      TerminateProcess(client.get(), 0);
+      WaitForSingleObject(client.get(), 10000);
+    }
+  }
+  util::deleteFileForce(util::tempDirectory() + L"\\notes_2.0.txt");
 }
 
 // Content already on disk (--src) is put in place and its --clean folder removed afterwards.

@@ -1,5 +1,6 @@
 // The upgrade's plain rules: local package names, destinations, counters, process ids, the
-// clean-up guard, and the helper's command line through the system's own splitting.
+// client's program path, the clean-up guard, and the helper's command line through the system's
+// own splitting.
 #include "applier/helper_command.h"
 #include "applier/upgrade_rules.h"
 #include "install/markers.h"
@@ -105,6 +106,13 @@ TEST(ProcessId, ReadLikeWcstol) {
   EXPECT_EQ(parseProcessId(L""), 0u);
   EXPECT_EQ(parseProcessId(L"abc"), 0u);
   EXPECT_EQ(parseProcessId(L"99999999999999999999"), 0u);
+}
+
+TEST(ClientProgramPath, TheSameFileWhateverTheSpelling) {
+  EXPECT_TRUE(isSameProgramPath(L"C:\\Orvalo 量化\\Orvalo.exe", L"c:/orvalo 量化/ORVALO.EXE"));
+  EXPECT_FALSE(isSameProgramPath(L"C:\\Other\\Orvalo.exe", L"C:\\Orvalo\\Orvalo.exe"));
+  EXPECT_FALSE(isSameProgramPath(L"C:\\Orvalo\\Orvalo.exe", L"C:\\Orvalo\\Orvalo.exe.bak"));
+  EXPECT_FALSE(isSameProgramPath(L"", L""));
 }
 
 TEST(CleanUpGuard, NeverADriveRootTheInstallFolderOrTheDestination) {

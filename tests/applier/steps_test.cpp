@@ -1,5 +1,5 @@
-// The steps of the upgrade job that meet other processes: the wait for the client (with
-// shortened waits) and the replacement of one file that may be held open.
+// The steps of the upgrade job that meet other processes: recognising the client, the wait for it
+// (with shortened waits) and the replacement of one file that may be held open.
 #include "applier/upgrade_steps.h"
 #include "support/file_holder.h"
 #include "support/temp_dir.h"
@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cwctype>
 
 using namespace applier;
 using namespace testing_support;
@@ -47,32 +48,50 @@ DWORD exitCodeOf(const Child& child) {
   return code;
 }
 
-TEST(ClientWait, NoIdOrAGoneProcessSkipsTheWait) {
-  int forced = 0;
-  const auto onForce = [&] { ++forced; };
-  EXPECT_TRUE(waitForClientExit(L"", 60000, 60000, onForce));
-  EXPECT_TRUE(waitForClientExit(L"0", 60000, 60000, onForce));
+std::wstring idleProgram() { return util::moduleDirectory() + L"\\idle_process.exe"; }
+
+TEST(ClientProcess, NoIdOrAGoneProcessIsNoClient) {
+  EXPECT_FALSE(openClientProcess(L"", idleProgram()));
+  EXPECT_FALSE(openClientProcess(L"0", idleProgram()));
   Child gone = startProgram(L"idle_process.exe", L"0");
   ASSERT_EQ(WaitForSingleObject(gone.process.get(), 10000), WAIT_OBJECT_0);
   const DWORD pid = gone.pid;
   gone.process.reset();  // the id is free once nobody holds the process
-  EXPECT_TRUE(waitForClientExit(std::to_wstring(pid), 60000, 60000, onForce));
-  EXPECT_EQ(forced, 0);
+  EXPECT_FALSE(openClientProcess(std::to_wstring(pid), idleProgram()));
+}
+
+// An id that now belongs to another program than the client's is left alone; the client's own
+// program is recognised however the plan spells its path.
+TEST(ClientProcess, OnlyAProcessRunningTheClientProgramIsTheClient) {
+  Child other = startProgram(L"idle_process.exe", L"");
+  const std::wstring pid = std::to_wstring(other.pid);
+  EXPECT_FALSE(openClientProcess(pid, util::moduleDirectory() + L"\\Orvalo.exe"));
+  EXPECT_FALSE(openClientProcess(pid, L""));
+  std::wstring spelled = idleProgram();
+  for (wchar_t& c : spelled) c = c == L'\\' ? L'/' : static_cast<wchar_t>(towupper(c));
+  const util::Handle client = openClientProcess(pid, spelled);
+  ASSERT_TRUE(client);
+  EXPECT_EQ(GetProcessId(client.get()), other.pid);
+  TerminateProcess(other.process.get(), 0);
 }
 
 TEST(ClientWait, AClientThatExitsInTimeIsWaitedFor) {
-  Child client = startProgram(L"idle_process.exe", L"300");
+  Child client = startProgram(L"idle_process.exe", L"2000");
+  const util::Handle opened = openClientProcess(std::to_wstring(client.pid), idleProgram());
+  ASSERT_TRUE(opened);
   int forced = 0;
-  EXPECT_TRUE(waitForClientExit(std::to_wstring(client.pid), 20000, 1000, [&] { ++forced; }));
+  EXPECT_TRUE(waitForProcessExit(opened.get(), 20000, 1000, [&] { ++forced; }));
   EXPECT_EQ(forced, 0);
   EXPECT_EQ(exitCodeOf(client), 7u);  // it ended on its own
 }
 
 TEST(ClientWait, AClientThatDoesNotExitIsEnded) {
   Child client = startProgram(L"idle_process.exe", L"");
+  const util::Handle opened = openClientProcess(std::to_wstring(client.pid), idleProgram());
+  ASSERT_TRUE(opened);
   int forced = 0;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(waitForClientExit(std::to_wstring(client.pid), 1500, 10000, [&] { ++forced; }));
+  EXPECT_TRUE(waitForProcessExit(opened.get(), 1500, 10000, [&] { ++forced; }));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1450));
   EXPECT_EQ(forced, 1);
   ASSERT_EQ(WaitForSingleObject(client.process.get(), 0), WAIT_OBJECT_0);
