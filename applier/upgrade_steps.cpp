@@ -37,18 +37,8 @@ util::Handle openClientProcess(const std::wstring& pidText, const std::wstring& 
 }
 
 bool replaceFile(const std::wstring& source, const std::wstring& target, std::wstring* errorText) {
-  const std::wstring temporary = target + L".upg_tmp";
-  util::deleteFileForce(temporary);  // a leftover of an interrupted run
-  const bool copied = CopyFileExW(source.c_str(), temporary.c_str(), nullptr, nullptr, nullptr,
-                                  COPY_FILE_ALLOW_DECRYPTED_DESTINATION) != FALSE;
-  if (copied && MoveFileExW(temporary.c_str(), target.c_str(),
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
-  }
-  // The description belongs to the failed call; the clean-up below must not replace it.
-  const std::wstring description = lastErrorText();
-  util::deleteFileForce(temporary);
-  if (errorText) *errorText = L"覆盖升级文件失败（" + description + L"）";
+  if (util::copyFileOver(source, target)) return true;
+  if (errorText) *errorText = L"覆盖升级文件失败（" + lastErrorText() + L"）";
   return false;
 }
 

@@ -2,7 +2,7 @@
 
 #include "app/client_contract.h"
 #include "install/registration.h"
-#include "util/database_files.h"
+#include "uninstall/uninstall_rules.h"
 #include "util/files.h"
 #include "util/paths.h"
 
@@ -73,23 +73,24 @@ std::wstring normalised(const std::wstring& path) {
   return full;
 }
 
-// Database files and the snapshot folder are what an uninstall that kept the user's data leaves
-// in the install folder; a folder holding them and nothing else may be installed into again.
-// keptSeen tells whether any was found (empty folders alone prove nothing).
-bool holdsOnlyKeptUserData(const std::wstring& folder, bool top, bool& keptSeen) {
-  return util::forEachEntry(folder, [top, &keptSeen](const std::wstring& path, const WIN32_FIND_DATAW& data) {
+// What an uninstall that kept the user's data leaves (its databases and the snapshot folder) may
+// be installed into again; a folder holding them and nothing else is the product's. keptSeen
+// tells whether any was found: empty folders alone prove nothing.
+bool holdsOnlyKeptUserData(const std::wstring& folder, const std::wstring& relative, bool& keptSeen) {
+  return util::forEachEntry(folder, [&](const std::wstring& path, const WIN32_FIND_DATAW& data) {
     const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if ((!isFolder && isDatabaseFile(path)) || (isFolder && top && equalsIgnoringCase(data.cFileName, client::kBackupDirName))) {
+    const std::wstring rel = relative.empty() ? std::wstring(data.cFileName) : relative + L"\\" + data.cFileName;
+    if (uninstall::isKeptUserEntry(rel, isFolder)) {
       keptSeen = true;
       return true;
     }
-    return isFolder && util::isWalkableFolder(data) && holdsOnlyKeptUserData(path, false, keptSeen);
+    return isFolder && util::isWalkableFolder(data) && holdsOnlyKeptUserData(path, rel, keptSeen);
   });
 }
 
 bool holdsOnlyKeptUserData(const std::wstring& folder) {
   bool keptSeen = false;
-  return holdsOnlyKeptUserData(folder, true, keptSeen) && keptSeen;
+  return holdsOnlyKeptUserData(folder, {}, keptSeen) && keptSeen;
 }
 
 bool isProductFolder(const std::wstring& dir, const std::wstring& registeredDir) {

@@ -190,7 +190,7 @@ void dropQueuedInput() {
 void onUninstall(HWND window, Ctx& ctx) {
   ctx.uninstalling = true;
   EnableWindow(window, FALSE);
-  const int result = runUninstall(ctx.existingInstallDir);
+  const int result = runUninstall(ctx.existingInstallDir, window);
   dropQueuedInput();
   ctx.uninstalling = false;
   if (result == 0) {

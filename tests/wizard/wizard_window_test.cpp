@@ -302,6 +302,7 @@ TEST_F(WizardWindow, WizardIsDisabledWhileItsUninstallRuns) {
     FoundBox box;
     ASSERT_TRUE(waitFor([&] { return (box = findMessageBox(uiThreadId_)).box != nullptr; }));
     EXPECT_FALSE(IsWindowEnabled(window_));
+    EXPECT_EQ(GetWindow(box.box, GW_OWNER), window_);
     PostMessageW(window_, WM_COMMAND, MAKEWPARAM(kIdInstall, BN_CLICKED), 0);
     PostMessageW(window_, WM_CLOSE, 0, 0);
     const std::wstring question = answerBox(isInstallation ? IDNO : IDOK);
