@@ -63,10 +63,16 @@ class UpgradeRun {
     count_ = items_.size();
     targetNames_.assign(count_, std::wstring());
     targets_.assign(count_, std::wstring());
-    // Destinations are plain text: a bad one fails before anything is downloaded.
+    // Kinds and destinations are plain text that becomes file and folder names: a bad one fails
+    // before anything is downloaded.
     for (UpgradeItem& item : items_) {
+      if (!isAcceptableKind(item.kind)) return L"参数 --kind 非法（不能用作组件名）：" + item.kind;
       std::wstring dest;
-      if (!resolveDestination(installDir_, item.dest, dest)) return L"参数 --dest 非法（相对目录不得包含 .. 段）";
+      switch (resolveDestination(installDir_, item.dest, dest)) {
+        case DestinationCheck::kParentSegment: return L"参数 --dest 非法（相对目录不得包含 .. 段）";
+        case DestinationCheck::kBadName: return L"参数 --dest 非法（相对目录包含非法名称）：" + item.dest;
+        case DestinationCheck::kOk: break;
+      }
       item.dest = dest;
     }
 

@@ -1,5 +1,6 @@
 #include "app/client_contract.h"
 #include "applier/applier_ctx.h"
+#include "applier/upgrade_rules.h"
 #include "util/files.h"
 #include "util/text.h"
 
@@ -14,6 +15,7 @@ constexpr wchar_t kBadSize[] = L"升级计划文件无效（空或超限）";
 constexpr wchar_t kParseFailed[] = L"升级计划解析失败：";
 constexpr wchar_t kNoItems[] = L"升级计划文件格式无效（缺少 items 列表）";
 constexpr wchar_t kItemWithoutUrl[] = L"升级计划包含缺少 url 的升级项";
+constexpr wchar_t kBadKind[] = L"升级计划包含非法的组件名（kind）：";
 
 bool fail(std::wstring* errorText, const std::wstring& text) {
   if (errorText) *errorText = text;
@@ -51,6 +53,9 @@ bool parseUpgradePlan(const std::string& bytes, UpgradePlan& plan, std::wstring*
       item.version = stringValue(element, "version");
       item.dest = stringValue(element, "dest");
       if (item.url.empty()) return fail(errorText, kItemWithoutUrl);
+      // The kind names a marker file: a plan that would write outside the marker folder or over
+      // another package's marker is refused as a whole.
+      if (!applier::isAcceptableKind(item.kind)) return fail(errorText, kBadKind + item.kind);
       parsed.items.push_back(std::move(item));
     }
   } catch (const nlohmann::json::exception& e) {

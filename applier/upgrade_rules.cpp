@@ -1,5 +1,6 @@
 #include "applier/upgrade_rules.h"
 
+#include "util/file_names.h"
 #include "util/paths.h"
 
 #include <algorithm>
@@ -26,17 +27,17 @@ bool isUsableName(const std::wstring& name) {
   if (name.size() < 6 || name.size() > 128) return false;
   const size_t dot = name.find_last_of(L'.');
   if (dot == std::wstring::npos || dot == 0 || name.size() - dot - 1 > 5) return false;
-  return name.find_first_of(L"\"*:<>?|") == std::wstring::npos;
+  return util::isSafePathComponent(name);
 }
 
-std::wstring fallbackName(const std::wstring& url) {
-  std::wstring extension = L".zip";
-  const size_t query = url.find_first_of(L"?#");
-  const size_t dot = url.find_last_of(L'.');
-  if (query != std::wstring::npos && dot != std::wstring::npos && dot < query && query - dot < 7) {
-    extension = url.substr(dot, query - dot);
-  }
-  return L"OrvaloSetup_upgrade" + extension;
+// The extension comes from the same last path piece as the name, never from the host or the
+// query: "https://dl.cn/u?f=1" has none and gets ".zip".
+std::wstring fallbackName(const std::wstring& lastPiece) {
+  const std::wstring zip = L"OrvaloSetup_upgrade.zip";
+  const size_t dot = lastPiece.find_last_of(L'.');
+  if (dot == std::wstring::npos || lastPiece.size() - dot < 2 || lastPiece.size() - dot > 6) return zip;
+  const std::wstring name = L"OrvaloSetup_upgrade" + lastPiece.substr(dot);
+  return util::isSafePathComponent(name) ? name : zip;
 }
 
 }  // namespace
@@ -57,7 +58,7 @@ std::wstring localPackageName(const std::wstring& url, size_t index, size_t coun
   const std::wstring path = url.substr(0, url.find_first_of(L"?#"));
   const size_t cut = path.find_last_of(L"\\/");
   const std::wstring candidate = cut == std::wstring::npos ? std::wstring() : path.substr(cut + 1);
-  const std::wstring name = isUsableName(candidate) ? candidate : fallbackName(url);
+  const std::wstring name = isUsableName(candidate) ? candidate : fallbackName(candidate);
   if (count < 2) return name;
   return L"up" + std::to_wstring(index) + L"_" + name;
 }
@@ -68,15 +69,15 @@ std::wstring extractionFolderName(size_t index, size_t count) {
   return name;
 }
 
-bool resolveDestination(const std::wstring& installDir, const std::wstring& dest,
-                        std::wstring& resolved) {
+DestinationCheck resolveDestination(const std::wstring& installDir, const std::wstring& dest,
+                                    std::wstring& resolved) {
   if (dest.empty()) {
     resolved = installDir;
-    return true;
+    return DestinationCheck::kOk;
   }
   if ((dest.size() >= 2 && dest[1] == L':') || isSeparator(dest[0])) {
     resolved = dest;
-    return true;
+    return DestinationCheck::kOk;
   }
   std::wstring joined;
   size_t start = 0;
@@ -84,12 +85,17 @@ bool resolveDestination(const std::wstring& installDir, const std::wstring& dest
     size_t end = start;
     while (end < dest.size() && !isSeparator(dest[end])) ++end;
     const std::wstring segment = dest.substr(start, end - start);
-    if (segment == L"..") return false;
+    if (segment == L"..") return DestinationCheck::kParentSegment;
+    // Empty and "." pieces name no folder of their own and are harmless; every other piece
+    // becomes a folder name.
+    if (!segment.empty() && segment != L"." && !util::isSafePathComponent(segment)) {
+      return DestinationCheck::kBadName;
+    }
     if (!segment.empty()) joined += (joined.empty() ? L"" : L"\\") + segment;
     start = end + 1;
   }
   resolved = appendToFolder(installDir, joined);
-  return true;
+  return DestinationCheck::kOk;
 }
 
 std::wstring normalizedKind(const std::wstring& kind) {
@@ -100,6 +106,13 @@ std::wstring normalizedKind(const std::wstring& kind) {
 }
 
 std::wstring componentMarkerName(const std::wstring& kind) { return L"_" + kind + L".done"; }
+
+bool isAcceptableKind(const std::wstring& kind) {
+  const std::wstring normalized = normalizedKind(kind);
+  // The main program's marker is "_update.done" itself, written by writeUpdateMarker.
+  if (normalized == L"main") return true;
+  return util::isSafePathComponent(normalized) && !util::isReservedMarkerName(normalized);
+}
 
 unsigned long parseProcessId(const std::wstring& text) {
   size_t i = 0;

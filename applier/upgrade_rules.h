@@ -15,23 +15,33 @@ namespace applier {
 std::wstring packageCounterSuffix(size_t index, size_t count);
 
 // Name of the downloaded package in the temporary folder, taken from the URL's last path piece
-// when that looks like a file name, else "OrvaloSetup_upgrade" + an extension; "up<index>_" in
-// front when the run has two or more items.
+// (query and fragment dropped) when that is a safe file name of 6 to 128 characters with an
+// extension of at most five, else "OrvaloSetup_upgrade" + that piece's extension (".zip" when it
+// has none that fits); "up<index>_" in front when the run has two or more items.
 std::wstring localPackageName(const std::wstring& url, size_t index, size_t count);
 
 // "OrvaloSetup_upgrade_x", followed by the index when the run has two or more items.
 std::wstring extractionFolderName(size_t index, size_t count);
 
+enum class DestinationCheck { kOk, kParentSegment, kBadName };
+
 // Where an item goes: installDir for an empty dest, an absolute dest as it is, a relative dest
-// below installDir. False for a relative dest with a ".." segment.
-[[nodiscard]] bool resolveDestination(const std::wstring& installDir, const std::wstring& dest,
-                                      std::wstring& resolved);
+// below installDir. A relative dest is refused for a ".." segment (kParentSegment) and for any
+// other segment, empty and "." aside, that is no safe path component (kBadName); resolved is
+// then left as it was.
+[[nodiscard]] DestinationCheck resolveDestination(const std::wstring& installDir, const std::wstring& dest,
+                                                  std::wstring& resolved);
 
 // kind with ASCII letters lower-cased; empty becomes "main".
 std::wstring normalizedKind(const std::wstring& kind);
 
 // Marker file name of a component: "_" + kind + ".done".
 std::wstring componentMarkerName(const std::wstring& kind);
+
+// Whether kind may name a marker file: "main" (also empty) always; any other kind must, after
+// normalizedKind, be a safe path component and not the name of another marker ("update",
+// "component", "agreement").
+bool isAcceptableKind(const std::wstring& kind);
 
 // A process id read the way wcstol reads it: leading white space skipped, digits up to the
 // first other character; 0 when there are none (or the value does not fit).

@@ -11,7 +11,6 @@
 #include "packages/zip_extract.h"
 #include "prog/reporter.h"
 #include "util/copy_dir.h"
-#include "util/database_files.h"
 #include "util/files.h"
 #include "util/payload.h"
 #include "util/paths.h"
@@ -194,25 +193,10 @@ void InstallRun::run() {
 
   const PackagePlan plan = buildPackageList(manifest, ctx_.gpuCapable, ctx_.cudaRequested, ctx_.installDir);
   // Names from the server become file and folder names: refuse them before anything is written.
-  // The main program's name is joined to the install folder and started later on.
-  std::vector<const std::wstring*> names = {&manifest.main.exe};
-  for (const PackageItem& item : plan.items) {
-    names.push_back(&item.label);
-    names.push_back(&item.entry->filename);
-  }
-  for (const std::wstring* name : names) {
-    if (!isPlainFileName(*name)) {
-      fail(L"服务器清单包含非法文件名：" + *name);
-      return;
-    }
-  }
-  // A file that is not a zip lands in the install folder under its own name: it must never be
-  // one of the user's databases.
-  for (const PackageItem& item : plan.items) {
-    if (!isZipPackage(item.entry->filename) && isDatabaseFile(item.entry->filename)) {
-      fail(L"服务器清单包含非法文件名：" + item.entry->filename);
-      return;
-    }
+  std::wstring badName;
+  if (!checkServerNames(manifest, plan, badName)) {
+    fail(L"服务器清单包含非法文件名：" + badName);
+    return;
   }
   if (!plan.cudaNotice.empty()) {
     reporter_.setStage(plan.cudaNotice, prog::kPhaseNone);

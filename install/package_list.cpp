@@ -1,5 +1,8 @@
 #include "install/package_list.h"
 
+#include "util/database_files.h"
+#include "util/file_names.h"
+
 #include <cwctype>
 
 namespace {
@@ -11,19 +14,6 @@ std::wstring lowered(std::wstring text) {
   return text;
 }
 
-bool isDeviceName(const std::wstring& name) {
-  // The part before the first dot decides: "nul.txt" opens the device as well.
-  std::wstring stem = lowered(name.substr(0, name.find(L'.')));
-  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
-  for (const wchar_t* device : {L"con", L"prn", L"aux", L"nul", L"conin$", L"conout$"}) {
-    if (stem == device) return true;
-  }
-  if (stem.size() == 4 && (stem.compare(0, 3, L"com") == 0 || stem.compare(0, 3, L"lpt") == 0)) {
-    return stem[3] >= L'0' && stem[3] <= L'9';
-  }
-  return false;
-}
-
 }  // namespace
 
 bool isZipPackage(const std::wstring& filename) {
@@ -31,13 +21,32 @@ bool isZipPackage(const std::wstring& filename) {
   return name.size() >= 5 && name.compare(name.size() - 4, 4, L".zip") == 0;
 }
 
-bool isPlainFileName(const std::wstring& name) {
-  if (name.empty() || name == L"." || name == L"..") return false;
-  for (wchar_t c : name) {
-    if (c < 0x20 || wcschr(L"<>:\"/\\|?*", c) != nullptr) return false;
+bool checkServerNames(const ServerManifest& manifest, const PackagePlan& plan, std::wstring& badName) {
+  std::vector<const std::wstring*> names = {&manifest.main.exe};
+  for (const PackageItem& item : plan.items) {
+    names.push_back(&item.label);
+    names.push_back(&item.entry->filename);
   }
-  if (name.back() == L'.' || name.back() == L' ') return false;
-  return !isDeviceName(name);
+  for (const std::wstring* name : names) {
+    if (!util::isSafePathComponent(*name)) {
+      badName = *name;
+      return false;
+    }
+  }
+  // A component writes the marker "_" + name + ".done": it must not replace another's.
+  for (const ComponentEntry& component : manifest.components) {
+    if (util::isReservedMarkerName(component.name)) {
+      badName = component.name;
+      return false;
+    }
+  }
+  for (const PackageItem& item : plan.items) {
+    if (!isZipPackage(item.entry->filename) && isDatabaseFile(item.entry->filename)) {
+      badName = item.entry->filename;
+      return false;
+    }
+  }
+  return true;
 }
 
 PackagePlan buildPackageList(const ServerManifest& manifest, bool gpuCapable, bool cudaRequested,

@@ -28,10 +28,13 @@ PackagePlan buildPackageList(const ServerManifest& manifest, bool gpuCapable, bo
 // A zip package: the file name, lower-cased, has at least 5 characters and ends in ".zip".
 bool isZipPackage(const std::wstring& filename);
 
-// Text that the server supplies becomes part of file paths: it must be one plain file-name
-// component (no separators, drive colon, "." or "..", characters Windows forbids, trailing dots or
-// blanks, or a device name).
-bool isPlainFileName(const std::wstring& name);
+// Names from the server become file and folder names: the main program's exe, each package's
+// label (a component's section name) and file name must be safe path components, a component
+// must not be named after another marker file, and a package that is no zip must not be named
+// like a database (it lands in the install folder under that name). False with the first
+// offending name in badName.
+[[nodiscard]] bool checkServerNames(const ServerManifest& manifest, const PackagePlan& plan,
+                                    std::wstring& badName);
 
 // Weights by probed size (0: not probed): unprobed packages weigh the average of the probed ones,
 // or 100 MiB when none was probed.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "util/file_names.h"
 #include "util/files.h"
 #include "util/handles.h"
 #include "util/text.h"
@@ -42,10 +43,16 @@ size_t readArchive(void* opaque, mz_uint64 offset, void* buffer, size_t count) {
   return done;
 }
 
-// One output file being written; miniz delivers its data in order.
+// One output file being written; miniz delivers its data in order. It takes no more than the
+// entry declares: miniz compares the sizes only after handing data over (a stored entry is
+// passed on whole, an inflated one a block past the limit), so a forged header could otherwise
+// fill the disk before anything notices.
 class EntryWriter {
  public:
-  EntryWriter(HANDLE file, std::vector<char>& buffer) : file_(file), buffer_(buffer) {}
+  EntryWriter(HANDLE file, std::vector<char>& buffer, uint64_t declared)
+      : file_(file), buffer_(buffer), left_(declared) {}
+
+  bool overran() const { return overran_; }
 
   static size_t write(void* opaque, mz_uint64 /*offset*/, const void* data, size_t count) {
     return static_cast<EntryWriter*>(opaque)->append(static_cast<const char*>(data), count);
@@ -68,6 +75,11 @@ class EntryWriter {
 
  private:
   size_t append(const char* data, size_t count) {
+    if (count > left_) {
+      overran_ = true;
+      return 0;  // miniz stops the entry when a write falls short
+    }
+    left_ -= count;
     size_t taken = 0;
     while (taken < count) {
       if (used_ == buffer_.size() && !flush()) return taken;
@@ -82,6 +94,8 @@ class EntryWriter {
   HANDLE file_;
   std::vector<char>& buffer_;
   size_t used_ = 0;
+  uint64_t left_;
+  bool overran_ = false;
 };
 
 // Owns an initialised reader; it must end before the archive handle it reads from closes.
@@ -135,19 +149,32 @@ void setEntryTimes(HANDLE file, MZ_TIME_T time) {
   SetFileTime(file, nullptr, &stamp, &stamp);  // a file without its time is still extracted
 }
 
+enum class EntryResult { kDone, kFailed, kOverran };
+
 // Inflates one file entry into out (created or replaced), with the library's CRC-32 and size
-// checks, then gives it the entry's time as access and modification time.
-bool extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_archive_file_stat& stat,
-                        const std::wstring& out, std::vector<char>& buffer) {
-  if (!stat.m_is_supported) return false;
+// checks and our own limit of the declared size, then gives it the entry's time as access and
+// modification time.
+EntryResult extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_archive_file_stat& stat,
+                               const std::wstring& out, std::vector<char>& buffer) {
+  if (!stat.m_is_supported) return EntryResult::kFailed;
   util::FileHandle file(CreateFileW(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  EntryWriter writer(file.get(), buffer);
-  if (!mz_zip_reader_extract_to_callback(zip, index, EntryWriter::write, &writer, 0)) return false;
-  if (!writer.flush()) return false;
+  if (!file) return EntryResult::kFailed;
+  EntryWriter writer(file.get(), buffer, stat.m_uncomp_size);
+  if (!mz_zip_reader_extract_to_callback(zip, index, EntryWriter::write, &writer, 0)) {
+    return writer.overran() ? EntryResult::kOverran : EntryResult::kFailed;
+  }
+  if (!writer.flush()) return EntryResult::kFailed;
   setEntryTimes(file.get(), stat.m_time);
-  return true;
+  return EntryResult::kDone;
+}
+
+// Bytes the caller may still write on the volume of folder; unlimited when the volume does not
+// say (the writes themselves then report a full disk).
+uint64_t freeBytesAt(const std::wstring& folder) {
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return UINT64_MAX;
+  return available.QuadPart;
 }
 
 void setFailure(std::wstring* failureText, const std::wstring& text) {
@@ -158,16 +185,16 @@ void setFailure(std::wstring* failureText, const std::wstring& text) {
 
 bool isSafeEntryPath(const std::wstring& name) {
   if (name.empty()) return false;
-  if (name[0] == L'/' || name[0] == L'\\') return false;
-  if (name.size() >= 2 && name[1] == L':') return false;
+  // A folder entry ends in one separator; every other piece must be a safe name of its own.
+  const size_t last = (name.back() == L'/' || name.back() == L'\\') ? name.size() - 1 : name.size();
   size_t start = 0;
-  while (start <= name.size()) {
+  while (true) {
     size_t end = name.find_first_of(L"/\\", start);
-    if (end == std::wstring::npos) end = name.size();
-    if (name.compare(start, end - start, L"..") == 0) return false;
+    if (end == std::wstring::npos || end > last) end = last;
+    if (!util::isSafePathComponent(name.substr(start, end - start))) return false;
+    if (end == last) return true;
     start = end + 1;
   }
-  return true;
 }
 
 std::wstring findContentRoot(const std::wstring& folder) {
@@ -188,17 +215,11 @@ std::wstring findContentRoot(const std::wstring& folder) {
   return folder;
 }
 
-bool extractZip(const std::wstring& zipPath, const std::wstring& targetDir,
-                std::wstring& contentRoot, std::wstring* failureText,
-                const ByteProgress& progress) {
-  contentRoot.clear();
-  // Leftovers of an earlier attempt must not mix with this package.
-  util::deleteDirRecursive(targetDir);
-  if (!util::createDirectories(targetDir)) {
-    setFailure(failureText, L"无法重建解压目录：" + targetDir);
-    return false;
-  }
+namespace {
 
+// Every entry of the archive into the existing, empty targetDir.
+bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
+                    std::wstring* failureText, const ByteProgress& progress) {
   // Declared before the reader, which reads through it until it ends.
   util::FileHandle archive(CreateFileW(zipPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -213,9 +234,11 @@ bool extractZip(const std::wstring& zipPath, const std::wstring& targetDir,
   if (progress) progress(0, count);
 
   std::vector<char> buffer(kWriteBufferBytes);
+  // Declared sizes are counted against the free space up front, so that a package too large
+  // for the disk stops at its first entry that cannot fit instead of at a full disk.
+  uint64_t spaceLeft = freeBytesAt(targetDir);
   std::wstring knownFolder;
-  bool failed = false;
-  for (mz_uint i = 0; i < count && !failed; ++i) {
+  for (mz_uint i = 0; i < count; ++i) {
     mz_zip_archive_file_stat stat;
     if (!mz_zip_reader_file_stat(zip, i, &stat)) {
       setFailure(failureText, L"压缩包条目损坏（index " + std::to_wstring(i) + L"）");
@@ -235,7 +258,7 @@ bool extractZip(const std::wstring& zipPath, const std::wstring& targetDir,
     if (stat.m_is_directory) {
       if (!util::createDirectories(out)) {
         setFailure(failureText, L"无法创建目录：" + out);
-        failed = true;
+        return false;
       }
       if (progress) progress(i + 1, count);
       continue;
@@ -250,15 +273,42 @@ bool extractZip(const std::wstring& zipPath, const std::wstring& targetDir,
       }
       knownFolder = parent;
     }
-    if (!extractEntryToFile(zip, i, stat, out, buffer)) {
+    if (stat.m_uncomp_size > spaceLeft) {
+      setFailure(failureText, L"磁盘空间不足，无法解压：" + name);
+      return false;
+    }
+    spaceLeft -= stat.m_uncomp_size;
+    const EntryResult result = extractEntryToFile(zip, i, stat, out, buffer);
+    if (result == EntryResult::kOverran) {
+      setFailure(failureText, L"解压失败：" + name + L"（解压后的大小超出声明）");
+      return false;
+    }
+    if (result == EntryResult::kFailed) {
       setFailure(failureText, L"解压失败：" + name);
-      failed = true;
-      continue;
+      return false;
     }
     if (progress) progress(i + 1, count);
   }
-  if (failed) return false;
+  return true;
+}
 
+}  // namespace
+
+bool extractZip(const std::wstring& zipPath, const std::wstring& targetDir,
+                std::wstring& contentRoot, std::wstring* failureText,
+                const ByteProgress& progress) {
+  contentRoot.clear();
+  // Leftovers of an earlier attempt must not mix with this package.
+  util::deleteDirRecursive(targetDir);
+  if (!util::createDirectories(targetDir)) {
+    setFailure(failureText, L"无法重建解压目录：" + targetDir);
+    return false;
+  }
+  if (!extractEntries(zipPath, targetDir, failureText, progress)) {
+    // Half a package is of no use to anyone and may be large: none of it stays.
+    util::deleteDirRecursive(targetDir);
+    return false;
+  }
   contentRoot = findContentRoot(targetDir);
   return true;
 }

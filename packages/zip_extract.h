@@ -11,14 +11,17 @@
 // package). Archive and output files are opened through wide paths, and an entry name is
 // decoded as UTF-8 when its UTF-8 flag is set, with the ANSI code page otherwise. progress
 // receives (entries done, entry count); its answer is ignored, an extraction is not cancelled
-// half-way. On success contentRoot is findContentRoot(targetDir); on failure it stays empty,
-// failureText (when given) says why, and whatever was extracted stays on disk.
+// half-way. An entry is refused before it is written when its declared size exceeds the free
+// space left on the volume, and stopped when it inflates to more than it declares. On success
+// contentRoot is findContentRoot(targetDir); on failure it stays empty, failureText (when given)
+// says why, and targetDir is removed with whatever was extracted into it.
 [[nodiscard]] bool extractZip(const std::wstring& zipPath, const std::wstring& targetDir,
                               std::wstring& contentRoot, std::wstring* failureText,
                               const ByteProgress& progress);
 
-// False for a name that is empty, rooted ("/x", "\x"), starts with a drive ("C:x") or has a
-// piece that is exactly ".." between '/' or '\' separators.
+// True when every piece between '/' or '\' separators is a safe path component
+// (util::isSafePathComponent); only a folder entry's single trailing separator is allowed. So a
+// rooted name, a drive, "..", ".", doubled separators, "ab:c" and "NUL.txt" are all refused.
 bool isSafeEntryPath(const std::wstring& name);
 
 // folder + '\' + name when the folder holds exactly one entry and that entry is a folder (a

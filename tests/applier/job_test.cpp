@@ -172,7 +172,7 @@ TEST_F(UpgradeJob, ABrokenZipTouchesNothing) {
   EXPECT_GT(outcome.failure.size(), 8u);
   expectUntouched();
   EXPECT_FALSE(fileExists(util::tempDirectory() + L"\\broken_2.0.zip"));
-  util::deleteDirRecursive(util::tempDirectory() + L"\\OrvaloSetup_upgrade_x");
+  EXPECT_FALSE(dirExists(util::tempDirectory() + L"\\OrvaloSetup_upgrade_x")) << "the extraction folder stays";
 }
 
 TEST_F(UpgradeJob, AnExeWithoutSeparatorFailsBeforeAnyDownload) {
@@ -193,6 +193,28 @@ TEST_F(UpgradeJob, ADotDotDestinationIsRefusedBeforeAnyDownload) {
   EXPECT_EQ(outcome.failure, L"参数 --dest 非法（相对目录不得包含 .. 段）");
   EXPECT_TRUE(scenario_.nginxRequests().empty());
   EXPECT_FALSE(anyStartsWith(outcome.statuses, L"等待主程序退出…"));
+  expectUntouched();
+}
+
+// A kind names the item's marker file "_<kind>.done", a relative destination names folders.
+TEST_F(UpgradeJob, KindsAndDestinationsThatAreNoPlainNamesAreRefusedBeforeAnyDownload) {
+  const struct {
+    const wchar_t* kind;
+    const wchar_t* dest;
+    const wchar_t* failure;
+  } cases[] = {
+      {L"..\\..\\x", L"", L"参数 --kind 非法（不能用作组件名）：..\\..\\x"},
+      {L"Update", L"", L"参数 --kind 非法（不能用作组件名）：Update"},
+      {L"quotes", L"plugins\\NUL", L"参数 --dest 非法（相对目录包含非法名称）：plugins\\NUL"},
+  };
+  for (const auto& c : cases) {
+    ctx_.items.clear();
+    ctx_.items.push_back(item(L"main_2.0.0.zip", packageBytes(L"main.zip"), L"", L"2.0.0"));
+    ctx_.items.push_back(item(L"quotes_2.1.zip", packageBytes(L"component.zip"), c.kind, L"2.1", c.dest));
+    const JobOutcome outcome = runJob(ctx_);
+    EXPECT_EQ(outcome.failure, c.failure);
+  }
+  EXPECT_TRUE(scenario_.nginxRequests().empty());
   expectUntouched();
 }
 

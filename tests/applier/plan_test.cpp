@@ -126,6 +126,14 @@ TEST_F(UpgradePlanFile, AnItemWithoutUrlFailsTheWholePlan) {
   EXPECT_EQ(error_, kNoUrl);
 }
 
+TEST_F(UpgradePlanFile, AKindThatIsNoPlainComponentNameFailsTheWholePlan) {
+  EXPECT_FALSE(load(R"({"items": [{"url": "http://h/a.zip", "kind": "..\\..\\x"}]})"));
+  EXPECT_EQ(error_, L"升级计划包含非法的组件名（kind）：..\\..\\x");
+  EXPECT_FALSE(load(R"({"items": [{"url": "http://h/a.zip"}, {"url": "http://h/b.zip", "kind": "update"}]})"));
+  EXPECT_EQ(error_, L"升级计划包含非法的组件名（kind）：update");
+  EXPECT_TRUE(load(R"({"items": [{"url": "http://h/a.zip", "kind": "llm_deps"}, {"url": "http://h/b.zip", "kind": ""}]})"));
+}
+
 TEST_F(UpgradePlanFile, NonAsciiValuesAndByteOrderMark) {
   ASSERT_TRUE(load("\xEF\xBB\xBF" R"({"items": [{"url": "http://h/a.zip", "dest": "插件\\行情", "version": "2.0 正式版"}]})"));
   EXPECT_EQ(ctx_.items[0].dest, L"插件\\行情");

@@ -31,11 +31,17 @@ TEST(LocalPackageName, FallsBackForNamesThatDoNotLookLikeFiles) {
   EXPECT_EQ(localPackageName(L"http://h/bad|name.zip", 0, 1), L"OrvaloSetup_upgrade.zip");
   EXPECT_EQ(localPackageName(L"http://h/" + std::wstring(125, L'n') + L".zip", 0, 1), L"OrvaloSetup_upgrade.zip");
   EXPECT_EQ(localPackageName(L"nohost", 0, 1), L"OrvaloSetup_upgrade.zip");
-  // The extension is taken from the URL when it sits right before the query.
+  // The extension is taken from the last path piece only, never from the host or the query.
   EXPECT_EQ(localPackageName(L"http://h/g.php?f=1", 0, 1), L"OrvaloSetup_upgrade.php");
-  EXPECT_EQ(localPackageName(L"http://h/g.php?f=1.5", 0, 1), L"OrvaloSetup_upgrade.zip");
+  EXPECT_EQ(localPackageName(L"http://h/g.php?f=1.5", 0, 1), L"OrvaloSetup_upgrade.php");
   EXPECT_EQ(localPackageName(L"http://h/x.EXE#frag", 0, 1), L"OrvaloSetup_upgrade.EXE");
   EXPECT_EQ(localPackageName(L"http://h/x.backup?f", 0, 1), L"OrvaloSetup_upgrade.zip");
+  EXPECT_EQ(localPackageName(L"https://dl.cn/u?f=1", 0, 1), L"OrvaloSetup_upgrade.zip");
+  EXPECT_EQ(localPackageName(L"http://h/a.exe", 0, 1), L"OrvaloSetup_upgrade.exe");
+  // Names Windows would not take literally are never used.
+  EXPECT_EQ(localPackageName(L"http://h/NUL.zip", 0, 1), L"OrvaloSetup_upgrade.zip");
+  EXPECT_EQ(localPackageName(L"http://h/com1.tar.gz", 0, 1), L"OrvaloSetup_upgrade.gz");
+  EXPECT_EQ(localPackageName(std::wstring(L"http://h/main\x01.zip"), 0, 1), L"OrvaloSetup_upgrade.zip");
 }
 
 TEST(LocalPackageName, TwoOrMoreItemsGetTheirIndexInFront) {
@@ -62,31 +68,39 @@ TEST(InstallFolder, IsTheFolderOfTheExecutable) {
 
 TEST(Destination, EmptyAbsoluteAndRelative) {
   std::wstring dest;
-  ASSERT_TRUE(resolveDestination(L"C:\\Orvalo", L"", dest));
+  ASSERT_EQ(DestinationCheck::kOk, resolveDestination(L"C:\\Orvalo", L"", dest));
   EXPECT_EQ(dest, L"C:\\Orvalo");
-  ASSERT_TRUE(resolveDestination(L"C:\\Orvalo", L"D:\\Other", dest));
+  ASSERT_EQ(DestinationCheck::kOk, resolveDestination(L"C:\\Orvalo", L"D:\\Other", dest));
   EXPECT_EQ(dest, L"D:\\Other");
-  ASSERT_TRUE(resolveDestination(L"C:\\Orvalo", L"\\\\server\\share", dest));
+  ASSERT_EQ(DestinationCheck::kOk, resolveDestination(L"C:\\Orvalo", L"\\\\server\\share", dest));
   EXPECT_EQ(dest, L"\\\\server\\share");
-  ASSERT_TRUE(resolveDestination(L"C:\\Orvalo", L"plugins\\x", dest));
+  ASSERT_EQ(DestinationCheck::kOk, resolveDestination(L"C:\\Orvalo", L"plugins\\x", dest));
   EXPECT_EQ(dest, L"C:\\Orvalo\\plugins\\x");
-  ASSERT_TRUE(resolveDestination(L"C:\\Orvalo", L"plugins//x/", dest));
+  ASSERT_EQ(DestinationCheck::kOk, resolveDestination(L"C:\\Orvalo", L"plugins//x/", dest));
   EXPECT_EQ(dest, L"C:\\Orvalo\\plugins\\x");
-  ASSERT_TRUE(resolveDestination(L"C:\\Orvalo", L"./x", dest));
+  ASSERT_EQ(DestinationCheck::kOk, resolveDestination(L"C:\\Orvalo", L"./x", dest));
   EXPECT_EQ(dest, L"C:\\Orvalo\\.\\x");
-  ASSERT_TRUE(resolveDestination(L"C:\\", L"x", dest));
+  ASSERT_EQ(DestinationCheck::kOk, resolveDestination(L"C:\\", L"x", dest));
   EXPECT_EQ(dest, L"C:\\x");
 }
 
 TEST(Destination, DotDotSegmentsAreRefused) {
   std::wstring dest = L"unchanged";
-  EXPECT_FALSE(resolveDestination(L"C:\\Orvalo", L"plugins/../x", dest));
-  EXPECT_FALSE(resolveDestination(L"C:\\Orvalo", L"..", dest));
-  EXPECT_FALSE(resolveDestination(L"C:\\Orvalo", L"a\\..\\..\\Windows", dest));
+  EXPECT_EQ(DestinationCheck::kParentSegment, resolveDestination(L"C:\\Orvalo", L"plugins/../x", dest));
+  EXPECT_EQ(DestinationCheck::kParentSegment, resolveDestination(L"C:\\Orvalo", L"..", dest));
+  EXPECT_EQ(DestinationCheck::kParentSegment, resolveDestination(L"C:\\Orvalo", L"a\\..\\..\\Windows", dest));
   EXPECT_EQ(dest, L"unchanged");
   // Only a whole segment counts.
-  EXPECT_TRUE(resolveDestination(L"C:\\Orvalo", L"a..b\\...", dest));
-  EXPECT_EQ(dest, L"C:\\Orvalo\\a..b\\...");
+  EXPECT_EQ(DestinationCheck::kOk, resolveDestination(L"C:\\Orvalo", L"a..b\\..c", dest));
+  EXPECT_EQ(dest, L"C:\\Orvalo\\a..b\\..c");
+}
+
+TEST(Destination, SegmentsThatAreNoPlainNamesAreRefused) {
+  std::wstring dest = L"unchanged";
+  for (const wchar_t* bad : {L"a\\...", L"plugins/NUL", L"x/ab:c", L"com1.tar.gz\\y", L"a /b", L"a|b"}) {
+    EXPECT_EQ(DestinationCheck::kBadName, resolveDestination(L"C:\\Orvalo", bad, dest)) << bad;
+  }
+  EXPECT_EQ(dest, L"unchanged");
 }
 
 TEST(MarkerRules, KindsAndVersionCharacters) {
@@ -95,6 +109,14 @@ TEST(MarkerRules, KindsAndVersionCharacters) {
   EXPECT_EQ(normalizedKind(L"Quotes"), L"quotes");
   EXPECT_EQ(normalizedKind(L"行情Q"), L"行情q");
   EXPECT_EQ(componentMarkerName(L"quotes"), L"_quotes.done");
+  // A kind names a marker file: it must be a plain name, and only the main program writes the
+  // main program's marker.
+  for (const wchar_t* good : {L"", L"main", L"MAIN", L"quotes", L"llm_deps", L"行情"}) {
+    EXPECT_TRUE(isAcceptableKind(good)) << good;
+  }
+  for (const wchar_t* bad : {L"..\\..\\x", L"..", L"a/b", L"nul", L"x.", L"update", L"Component", L"agreement"}) {
+    EXPECT_FALSE(isAcceptableKind(bad)) << bad;
+  }
   EXPECT_EQ(filterUpdateVersion(L"v1.2.3-beta"), L"v1.2.3");
   EXPECT_EQ(filterUpdateVersion(L"beta"), L"");
   EXPECT_EQ(filterUpdateVersion(L"V２.0"), L"V.0");  // full-width digits are not version characters

@@ -72,17 +72,37 @@ TEST(PackageList, ZipPackagesByNameOnly) {
   EXPECT_FALSE(isZipPackage(L"main.zip.part"));
 }
 
-TEST(PackageList, NamesFromTheServerMustBePlainFileNames) {
-  for (const wchar_t* good : {L"deps.zip", L"依赖包", L"quotes-2026", L"a.b.c", L"x y.exe"}) {
-    EXPECT_TRUE(isPlainFileName(good)) << good;
+TEST(PackageList, NamesFromTheServerMustBeSafeAndOwnTheirMarker) {
+  const auto firstBadName = [](ServerManifest m) {
+    const PackagePlan plan = buildPackageList(m, false, false, L"D:\\O");
+    std::wstring bad = L"<none>";
+    return checkServerNames(m, plan, bad) ? std::wstring(L"<none>") : bad;
+  };
+  ServerManifest good = manifestWith(false, {L"quotes", L"行情"});
+  good.deps.filename = L"deps.zip";
+  good.main.filename = L"main.zip";
+  good.main.exe = L"Orvalo.exe";
+  for (ComponentEntry& c : good.components) c.filename = c.name + L".zip";
+  EXPECT_EQ(firstBadName(good), L"<none>");
+
+  ServerManifest nulFile = good;
+  nulFile.main.filename = L"NUL.txt";
+  EXPECT_EQ(firstBadName(nulFile), L"NUL.txt");
+  ServerManifest climbingExe = good;
+  climbingExe.main.exe = L"..\\x.exe";
+  EXPECT_EQ(firstBadName(climbingExe), L"..\\x.exe");
+  ServerManifest streamSection = good;
+  streamSection.components[1].name = L"a:b";
+  EXPECT_EQ(firstBadName(streamSection), L"a:b");
+  // "_update.done" is the main program's marker, "_component.done" the dependencies'.
+  for (const wchar_t* reserved : {L"update", L"Component", L"AGREEMENT"}) {
+    ServerManifest m = good;
+    m.components[0].name = reserved;
+    EXPECT_EQ(firstBadName(m), reserved);
   }
-  for (const wchar_t* bad : {L"", L".", L"..", L"..\\..\\x.exe", L"../x", L"sub\\x.zip", L"C:x.zip",
-                             L"a:b", L"x.exe.", L"x.exe ", L"a|b", L"a*b", L"a?b", L"a\"b", L"a<b",
-                             L"a\tb", L"CON", L"nul.zip", L"com1", L"Lpt9.txt"}) {
-    EXPECT_FALSE(isPlainFileName(bad)) << bad;
-  }
-  EXPECT_TRUE(isPlainFileName(L"com10"));
-  EXPECT_TRUE(isPlainFileName(L"console.exe"));
+  ServerManifest database = good;
+  database.components[0].filename = L"orvalo.db";
+  EXPECT_EQ(firstBadName(database), L"orvalo.db");
 }
 
 TEST(PackageWeights, UnprobedPackagesGetTheAverageOrOneHundredMiB) {

@@ -6,6 +6,7 @@ repository and every odd name is spelled out here.
 """
 import os
 import random
+import struct
 import sys
 import zipfile
 
@@ -50,6 +51,18 @@ def corrupt_entry_data(path, name):
         f.write(bytes([byte[0] ^ 0xFF]))
 
 
+def patch_sizes(path, uncompressed, central_only=False):
+    """Rewrites an entry's declared uncompressed size in its headers, as a forged archive would."""
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    central = data.index(b"PK\x01\x02")
+    data[central + 24:central + 28] = struct.pack("<I", uncompressed)
+    if not central_only:
+        data[22:26] = struct.pack("<I", uncompressed)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def main(out):
     os.makedirs(out, exist_ok=True)
     j = lambda name: os.path.join(out, name)
@@ -74,14 +87,25 @@ def main(out):
         pass
 
     # One archive per unsafe name: a good entry before it, another after it.
-    unsafe = ["../evil.dll", "a\\..\\b.txt", "/abs.txt", "\\abs.txt", "C:x.txt", "a/../"]
+    unsafe = ["../evil.dll", "a\\..\\b.txt", "/abs.txt", "\\abs.txt", "C:x.txt", "a/../",
+              "ab:c", "NUL.txt", "x. ", "a/./b.txt", "d//e.txt", "sub/com1.tar.gz"]
     for index, name in enumerate(unsafe):
         write(j("unsafe_%d.zip" % index), [
             ("before.txt", b"before"), (info(name), b"" if name.endswith("/") else b"evil"),
             ("after.txt", b"after"),
         ])
 
-    write(j("dot_pieces.zip"), [("a/./b.txt", b"b"), ("a/..b/c.txt", b"c"), ("d//e.txt", b"e")])
+    write(j("dot_pieces.zip"), [("a/..b/c.txt", b"c"), ("a/.x/d.txt", b"d"), ("com10/e.txt", b"e")])
+
+    # Deflated data of 200000 bytes in an entry that claims 10: the inflater runs past the claim.
+    write(j("overrun.zip"), [("small.txt", b"\0" * 200000)])
+    patch_sizes(j("overrun.zip"), 10)
+
+    # An entry that claims a petabyte through the zip64 field, larger than any free space.
+    huge = info("huge.bin")
+    huge.extra = struct.pack("<HHQ", 1, 8, 1 << 50)
+    write(j("huge.zip"), [(huge, b"tiny")])
+    patch_sizes(j("huge.zip"), 0xFFFFFFFF, central_only=True)
 
     write(j("crc.zip"), [
         (info("good1.txt", zipfile.ZIP_STORED), b"first good entry"),
