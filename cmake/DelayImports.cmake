@@ -36,10 +36,15 @@ function(orvalo_delay_import dll)
   endif()
   list(JOIN imports "\n" exports)
   file(MAKE_DIRECTORY ${dir})
-  file(WRITE ${def} "LIBRARY ${dll}.dll\nEXPORTS\n${exports}\n")
-  execute_process(COMMAND ${ORVALO_DLLTOOL} --input-def ${def} --dllname ${dll}.dll
-      --output-delaylib ${lib}
-    COMMAND_ERROR_IS_FATAL ANY)
+  # Rewritten only when the list changes: a new library on every configure would relink every
+  # program of the build.
+  file(WRITE ${def}.new "LIBRARY ${dll}.dll\nEXPORTS\n${exports}\n")
+  file(COPY_FILE ${def}.new ${def} ONLY_IF_DIFFERENT)
+  if(NOT EXISTS ${lib} OR ${def} IS_NEWER_THAN ${lib})
+    execute_process(COMMAND ${ORVALO_DLLTOOL} --input-def ${def} --dllname ${dll}.dll
+        --output-delaylib ${lib}
+      COMMAND_ERROR_IS_FATAL ANY)
+  endif()
   add_library(orvalo::delay_${dll} STATIC IMPORTED GLOBAL)
   set_target_properties(orvalo::delay_${dll} PROPERTIES IMPORTED_LOCATION ${lib})
 endfunction()
