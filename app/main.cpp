@@ -44,6 +44,12 @@ int runFromSystemCommandLine() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // First of all: from here on every DLL loaded by name, ours or a system DLL's own, comes from
+  // System32 only, never from the folder the setup lies in (Downloads, or the temporary folder of
+  // the upgrade and uninstall copies), where a planted dxgi.dll or winhttp.dll could wait. The
+  // imports resolved before this line are KnownDLLs or come through the manifest; the others are
+  // delay-loaded (cmake/DelayImports.cmake).
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   // OLE for the whole run on this thread: the wizard hosts an OLE control and the folder dialog
   // here. Worker threads that need COM initialise it themselves.
   const bool oleReady = SUCCEEDED(OleInitialize(nullptr));

@@ -98,16 +98,18 @@ void endProcessesInside(const std::wstring& folder) {
 // or failing that the next restart does.
 void scheduleSelfDeletion() {
   const std::wstring self = util::modulePath();
-  std::wstring command = uninstall::selfDeleteCommand(self);
+  const std::wstring systemDir = util::systemDirectory();
+  uninstall::ShellCommand command = uninstall::selfDeleteCommand(self, systemDir);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION info{};
-  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                     nullptr, &startup, &info)) {
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+  if (!systemDir.empty() &&
+      CreateProcessW(command.application.c_str(), command.commandLine.data(), nullptr, nullptr,
+                     FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+    const util::Handle process(info.hProcess);
+    const util::Handle thread(info.hThread);
     return;
   }
   MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

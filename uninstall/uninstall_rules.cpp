@@ -39,9 +39,15 @@ std::wstring workerParameters(const std::wstring& installDir, bool purgeData) {
   return parameters;
 }
 
-std::wstring selfDeleteCommand(const std::wstring& exePath) {
-  // The shell's own quoting, not the argument splitter's: cmd takes the quoted path literally.
-  return L"cmd.exe /c ping -n 3 127.0.0.1 >nul & del /f /q \"" + exePath + L"\"";
+ShellCommand selfDeleteCommand(const std::wstring& exePath, const std::wstring& systemDir) {
+  ShellCommand command;
+  command.application = systemDir + L"\\cmd.exe";
+  // The shell's own quoting, not the argument splitter's: cmd takes the quoted paths literally.
+  // A /c line that begins with a quote loses its first and its last quote to cmd, hence the
+  // extra pair around the whole line.
+  command.commandLine = L"\"" + command.application + L"\" /c \"\"" + systemDir +
+                        L"\\ping.exe\" -n 3 127.0.0.1 >nul & del /f /q \"" + exePath + L"\"\"";
+  return command;
 }
 
 bool isKeptUserEntry(const std::wstring& relativePath, bool isFolder) {

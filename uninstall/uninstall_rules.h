@@ -36,9 +36,15 @@ bool runsFromInside(const std::wstring& moduleDir, const std::wstring& installDi
 // it back unchanged (trailing backslashes included), then " --purge-data" when asked for.
 std::wstring workerParameters(const std::wstring& installDir, bool purgeData);
 
-// The hidden shell command that deletes the worker's file once the worker has ended: the ping
-// waits about two seconds, then del removes the file.
-std::wstring selfDeleteCommand(const std::wstring& exePath);
+// The hidden shell that deletes the worker's file once the worker has ended: the ping waits
+// about two seconds, then del removes the file. Both programs are named by their path in the
+// system folder, so that a cmd.exe or ping.exe in the temporary folder or on the search path is
+// never the one started.
+struct ShellCommand {
+  std::wstring application;  // systemDir\cmd.exe, the application name for CreateProcessW
+  std::wstring commandLine;
+};
+ShellCommand selfDeleteCommand(const std::wstring& exePath, const std::wstring& systemDir);
 
 // Whether the user's own files in the install folder go with it.
 enum class UserFiles { Remove, Keep };

@@ -89,6 +89,15 @@ std::wstring tempDirectory() {
   return path;
 }
 
+std::wstring systemDirectory() {
+  wchar_t buffer[MAX_PATH];
+  const UINT len = GetSystemDirectoryW(buffer, MAX_PATH);
+  if (len == 0 || len >= MAX_PATH) return {};
+  std::wstring path(buffer, len);
+  trimTrailingSeparators(path);
+  return path;
+}
+
 std::wstring localAppDataDirectory() {
   wchar_t* raw = nullptr;
   const HRESULT hr = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &raw);

@@ -32,5 +32,8 @@ std::wstring moduleDirectory();
 std::wstring tempDirectory();
 // The user's local application-data folder; empty on failure.
 std::wstring localAppDataDirectory();
+// The system folder (System32) without a trailing separator; empty on failure. Programs of the
+// system are started by their path in it, never by a bare name that the search path resolves.
+std::wstring systemDirectory();
 
 }  // namespace util

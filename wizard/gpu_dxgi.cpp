@@ -18,8 +18,9 @@ std::vector<AdapterDescription> enumerateAdapters() {
   std::vector<AdapterDescription> adapters;
   // Loaded only here, for the one look at the adapters: linked in, DXGI and the graphics stack
   // behind it would be loaded into every run of the program, also the upgrade and uninstall
-  // modes, and cost their memory for nothing. Declared first, so it is released last.
-  const util::Module dxgi(LoadLibraryW(L"dxgi.dll"));
+  // modes, and cost their memory for nothing. Only the System32 copy: a dxgi.dll beside the
+  // setup is the classic planted DLL. Declared first, so it is released last.
+  const util::Module dxgi(LoadLibraryExW(L"dxgi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!dxgi) return adapters;
   const auto create = reinterpret_cast<CreateFactoryFunction>(
       reinterpret_cast<void*>(GetProcAddress(dxgi.get(), "CreateDXGIFactory1")));

@@ -100,10 +100,16 @@ TEST(UninstallKeptFiles, AreDatabasesAnywhereAndTheTopBackupFolder) {
   EXPECT_FALSE(isKeptUserEntry(L"data\\orders.db.bak", false));
 }
 
-TEST(SelfDeletion, WaitsThenDeletesTheQuotedExecutable) {
-  EXPECT_EQ(selfDeleteCommand(L"C:\\Users\\李 四\\Temp\\OrvaloSetup_helper.exe"),
-            L"cmd.exe /c ping -n 3 127.0.0.1 >nul & del /f /q "
-            L"\"C:\\Users\\李 四\\Temp\\OrvaloSetup_helper.exe\"");
+TEST(SelfDeletion, WaitsThenDeletesTheQuotedExecutableWithSystemProgramsByFullPath) {
+  const ShellCommand command = selfDeleteCommand(
+      L"C:\\Users\\李 四\\Temp\\OrvaloSetup_helper.exe", L"C:\\Win dows\\system32");
+  EXPECT_EQ(command.application, L"C:\\Win dows\\system32\\cmd.exe");
+  // cmd strips the first and the last quote of a /c line that begins with one: the outer pair
+  // keeps the quotes around both paths, so that spaces in either survive.
+  EXPECT_EQ(command.commandLine,
+            L"\"C:\\Win dows\\system32\\cmd.exe\" /c "
+            L"\"\"C:\\Win dows\\system32\\ping.exe\" -n 3 127.0.0.1 >nul & del /f /q "
+            L"\"C:\\Users\\李 四\\Temp\\OrvaloSetup_helper.exe\"\"");
 }
 
 TEST(ProcessesToEnd, AreThoseRunningFromTheFolderOrBelowButNotTheCaller) {
