@@ -34,8 +34,10 @@ TEST(LastErrorText, TrimsEveryTrailingSpaceAndLineBreakInAnyOrder) {
 }
 
 TEST(LastErrorText, WinHttpCodesAreDescribedFromWinHttpWhenTheSystemHasNoText) {
-  // The test program links WinHTTP, so its module is loaded. Where neither table knows the
-  // code (Wine's WinHTTP has no message table), the fallback names the number.
+  // WinHTTP is delay-loaded: a WinHTTP code only ever follows a WinHTTP call, which loads the
+  // module. Where neither table knows the code (Wine's WinHTTP has no message table), the
+  // fallback names the number.
+  (void)WinHttpCheckPlatform();
   ASSERT_NE(GetModuleHandleW(L"winhttp.dll"), nullptr);
   wchar_t* buffer = nullptr;
   const DWORD length = FormatMessageW(
