@@ -8,7 +8,6 @@
 
 #include <windows.h>
 
-#include <cwctype>
 
 namespace wizard {
 namespace {
@@ -26,14 +25,6 @@ constexpr wchar_t kNotEmptyAdvice[] =
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 bool isAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
-
-bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
-  }
-  return true;
-}
 
 InstallDirCheck refuse(const std::wstring& message) { return {false, {}, message}; }
 
@@ -124,7 +115,7 @@ InstallDirCheck validateInstallDir(const std::wstring& text, bool createSubfolde
   if (dir.empty()) return refuse(kNotAbsolute);
   if (createSubfolder) dir = util::joinPath(dir.back() == L'\\' ? dir.substr(0, dir.size() - 1) : dir, kSubfolderName);
   if (absoluteRootLength(dir) >= dir.size()) return refuse(kDriveRoot);
-  if (!context.localAppData.empty() && equalsIgnoringCase(dir, normalised(context.localAppData))) {
+  if (!context.localAppData.empty() && util::normalizePathKey(dir) == util::normalizePathKey(normalised(context.localAppData))) {
     return refuse(kLocalAppDataRoot);
   }
 
