@@ -3,11 +3,12 @@
 #pragma once
 
 #include "app/command_line.h"
+#include "prog/window_job.h"
 #include "util/handles.h"
 
 #include <atomic>
+#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 // One package to apply: the upgrade fields of the command line, so that the single package of
@@ -24,20 +25,20 @@ struct UpgradePlan {
 
 namespace applier {
 
-struct Ctx;
-// The upgrade job's entry, given the upgrade window.
-using JobFunction = void (*)(Ctx* ctx, HWND window);
+struct UpgradeRequest;
+// The job the window runs: runUpgradeJob, or a test's own.
+using JobFunction = std::function<prog::JobResult(const UpgradeRequest&, prog::JobSink&)>;
 
 struct Ctx {
   RunOptions options;              // exe, pid and launch replaced by a loaded plan
   std::vector<UpgradeItem> items;  // empty without a plan
   std::atomic<bool> finished{false};  // the window received the job's end message
-  bool succeeded = false;          // written by the job before its end message
+  bool succeeded = false;          // the job's result, once finished
   // The running client, opened by the helper before the job starts and only when its image is
   // options.exe; empty when the client is gone. Holding it keeps its id from passing to another
   // program while the packages download.
   util::Handle client;
-  std::thread worker;
+  prog::WindowJob worker;
   // What the window starts; the real job unless a test puts a stand-in here.
   JobFunction job = nullptr;
 };

@@ -71,7 +71,7 @@ int runHelper(const RunOptions& options) {
   // handle held from now on keeps the id from passing to another program.
   ctx->client = applier::openClientProcess(ctx->options.pid, ctx->options.exe);
   if (applier::createUpgradeWindow(ctx.get())) util::runMessageLoop();
-  if (ctx->worker.joinable()) ctx->worker.join();
+  (void)ctx->worker.finish();
   return ctx->succeeded ? 0 : 1;
 }
 

@@ -1,7 +1,6 @@
 #include "applier/upgrade_job.h"
 
 #include "applier/db_snapshot.h"
-#include "applier/upgrade_messages.h"
 #include "applier/upgrade_rules.h"
 #include "applier/upgrade_steps.h"
 #include "install/markers.h"
@@ -13,12 +12,10 @@
 #include "util/copy_dir.h"
 #include "util/database_files.h"
 #include "util/files.h"
-#include "util/payload.h"
 #include "util/paths.h"
 #include "util/text.h"
 
 #include <cwctype>
-#include <memory>
 #include <vector>
 
 namespace applier {
@@ -42,24 +39,13 @@ std::wstring fileNameOf(const std::wstring& path) {
 // One run of the job: the window it reports to, its reporter and its work list.
 class UpgradeRun {
  public:
-  UpgradeRun(Ctx& ctx, HWND window)
-      : ctx_(ctx),
-        reporter_(
-            [window](const std::wstring& line) {
-              util::postPayload(window, WM_UPG_STATUS, 0, std::make_unique<std::wstring>(line));
-            },
-            [window](uint64_t done, uint64_t total) {
-              util::postPayload(window, WM_UPG_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{done, total}));
-            },
-            [window](const prog::TotalInfo& info) {
-              util::postPayload(window, WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(info));
-            }) {}
+  UpgradeRun(const UpgradeRequest& request, prog::JobSink& sink)
+      : request_(request), reporter_(sink) {}
 
   // The failure text, or empty when every step succeeded.
   std::wstring run() {
-    if (!installFolderOf(ctx_.options.exe, installDir_)) return L"参数 --exe 无效";
-    items_ = std::move(ctx_.items);
-    if (items_.empty()) items_.push_back(ctx_.options);
+    if (!installFolderOf(request_.exe, installDir_)) return L"参数 --exe 无效";
+    items_ = request_.items;
     count_ = items_.size();
     targetNames_.assign(count_, std::wstring());
     targets_.assign(count_, std::wstring());
@@ -88,16 +74,16 @@ class UpgradeRun {
 
     reporter_.setStage(L"等待主程序退出…", prog::kPhaseNone);
     const auto onForce = [this] { reporter_.setStage(L"主程序未响应，正在强制结束以完成升级…", prog::kPhaseNone); };
-    if (ctx_.client && !waitForProcessExit(ctx_.client.get(), kClientExitWaitMs, kClientKillWaitMs, onForce)) {
+    if (request_.client && !waitForProcessExit(request_.client, kClientExitWaitMs, kClientKillWaitMs, onForce)) {
       return L"等待主程序退出超时，请手动关闭主程序后重新运行升级";
     }
 
     // The client is closed now (or was gone already): whatever happens to the files, the user
     // gets it back, as after a successful upgrade.
     const std::wstring failure = applyAll();
-    if (ctx_.options.launch) {
+    if (request_.launch) {
       reporter_.setStage(L"启动主程序…", prog::kPhaseNone);
-      launchProgram(ctx_.options.exe);
+      launchProgram(request_.exe);
     }
     return failure;
   }
@@ -187,7 +173,7 @@ class UpgradeRun {
     if (item.src.empty() || !util::isExistingFile(item.src)) return L"升级内容不存在：" + item.src;
     std::wstring target;
     if (normalizedKind(item.kind) == L"main") {
-      target = ctx_.options.exe;
+      target = request_.exe;
     } else {
       const std::wstring name = targetNames_[i].empty() ? fileNameOf(item.src) : targetNames_[i];
       if (item.dest.empty() || name.empty()) return L"参数 --dest 无效";
@@ -259,7 +245,7 @@ class UpgradeRun {
     return {};
   }
 
-  Ctx& ctx_;
+  const UpgradeRequest& request_;
   prog::Reporter reporter_;
   std::wstring installDir_;
   std::vector<UpgradeItem> items_;
@@ -273,15 +259,23 @@ class UpgradeRun {
 
 }  // namespace
 
-void doUpgrade(Ctx* ctx, HWND window) {
-  UpgradeRun run(*ctx, window);
+UpgradeRequest upgradeRequestOf(const Ctx& ctx) {
+  UpgradeRequest request;
+  request.items = ctx.items;
+  if (request.items.empty()) request.items.push_back(ctx.options);
+  request.exe = ctx.options.exe;
+  request.launch = ctx.options.launch;
+  request.client = ctx.client.get();
+  return request;
+}
+
+prog::JobResult runUpgradeJob(const UpgradeRequest& request, prog::JobSink& sink) {
+  UpgradeRun run(request, sink);
   const std::wstring failure = run.run();
-  if (failure.empty()) {
-    ctx->succeeded = true;
-    PostMessageW(window, WM_UPG_DONE, 1, 0);
-    return;
-  }
-  util::postPayload(window, WM_UPG_DONE, 0, std::make_unique<std::wstring>(failure));
+  if (!failure.empty()) return prog::jobFailed(failure);
+  prog::JobResult result;
+  result.ok = true;
+  return result;
 }
 
 }  // namespace applier

@@ -1,16 +1,31 @@
 // The upgrade job: fetches and verifies every package, waits for the client, snapshots the
 // databases, puts the content in place, records the versions and restarts the client, also when
-// putting the content in place failed after the client was closed. Runs on the helper's worker
-// thread and reports only by posting WM_UPG_* messages to the window.
+// putting the content in place failed after the client was closed. It knows no window: it
+// reports through a sink and ends with its result.
 #pragma once
 
 #include "applier/applier_ctx.h"
+#include "prog/job.h"
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 namespace applier {
 
-// Posts WM_UPG_DONE exactly once, as its last act; sets ctx->succeeded before a successful end.
-void doUpgrade(Ctx* ctx, HWND window);
+struct UpgradeRequest {
+  std::vector<UpgradeItem> items;  // in plan order; at least one
+  std::wstring exe;                // the installed client
+  bool launch = true;              // start the client again at the end
+  // The running client, when the helper found it (not owned): waited for, then ended.
+  HANDLE client = nullptr;
+};
+
+// The request of a helper run: the plan's items, or the command line's single item.
+UpgradeRequest upgradeRequestOf(const Ctx& ctx);
+
+// Runs the whole upgrade on the calling thread.
+prog::JobResult runUpgradeJob(const UpgradeRequest& request, prog::JobSink& sink);
 
 }  // namespace applier

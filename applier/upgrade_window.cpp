@@ -2,7 +2,7 @@
 
 #include "applier/upgrade_job.h"
 #include "applier/upgrade_layout.h"
-#include "applier/upgrade_messages.h"
+#include "prog/job_messages.h"
 #include "prog/bar_control.h"
 #include "prog/reporter.h"
 #include "util/handles.h"
@@ -56,15 +56,17 @@ bool createControl(HWND window, int id, const wchar_t* cls, DWORD style, const w
   return true;
 }
 
+void showEnd(HWND window, Ctx& ctx, const prog::JobResult& result);
+
 void startJob(HWND window, Ctx& ctx) {
-  const JobFunction job = ctx.job ? ctx.job : doUpgrade;
-  try {
-    ctx.worker = std::thread(job, &ctx, window);
-  } catch (const std::system_error&) {
-    // No job runs, so none will report its end: report it in its place, so that the window
-    // shows the failure and closes, and the process ends with a failure code.
-    util::postPayload(window, WM_UPG_DONE, 0, std::make_unique<std::wstring>(kThreadStartFailed));
-  }
+  const JobFunction job = ctx.job ? ctx.job : runUpgradeJob;
+  auto request = std::make_shared<UpgradeRequest>(upgradeRequestOf(ctx));
+  const bool started = ctx.worker.start(window, [job, request](prog::JobSink& sink) {
+    return job(*request, sink);
+  });
+  // No job runs, so none will report its end: report it in its place, so that the window shows
+  // the failure and closes, and the process ends with a failure code.
+  if (!started) showEnd(window, ctx, prog::jobFailed(kThreadStartFailed));
 }
 
 LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
@@ -115,7 +117,7 @@ void onStatus(HWND window, LPARAM lParam) {
 }
 
 void onProgress(HWND window, LPARAM lParam) {
-  const auto progress = util::takePayload<BarProgress>(lParam);
+  const auto progress = util::takePayload<prog::BarProgress>(lParam);
   if (!progress) return;
   prog::showBarCounts(control(window, kIdMainBar), progress->done, progress->total);
 }
@@ -134,39 +136,27 @@ void fillBar(HWND bar) {
   SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(high), 0);
 }
 
-void onDone(HWND window, WPARAM wParam, LPARAM lParam) {
-  const auto failure = util::takePayload<std::wstring>(lParam);
-  g_ctx->finished.exchange(true);
-  const bool success = wParam != 0;
+void showEnd(HWND window, Ctx& ctx, const prog::JobResult& result) {
+  ctx.finished.exchange(true);
+  ctx.succeeded = result.ok;
+  const bool success = result.ok;
   std::wstring status;
   if (success) {
     status = kSuccessStatus;
     fillBar(control(window, kIdMainBar));
     fillBar(control(window, kIdPackageBar));
   } else {
-    status = failureStatusText(failure.get());
+    status = failureStatusText(result.failure.empty() ? nullptr : &result.failure);
   }
   SetWindowTextW(control(window, kIdStatus), status.c_str());
   setCloseEnabled(window, true);
   SetTimer(window, kCloseTimerId, success ? kSuccessCloseMs : kFailureCloseMs, nullptr);
 }
 
-// Payloads still queued when the window goes away would never be handled: free them here.
-void freeQueuedPayloads(HWND window) {
-  MSG msg;
-  while (PeekMessageW(&msg, window, WM_UPG_FIRST, WM_UPG_LAST, PM_REMOVE)) {
-    switch (msg.message) {
-      case WM_UPG_STATUS:
-      case WM_UPG_DONE: util::takePayload<std::wstring>(msg.lParam); break;
-      case WM_UPG_PROGRESS: util::takePayload<BarProgress>(msg.lParam); break;
-      case WM_UPG_PACKAGE: util::takePayload<prog::TotalInfo>(msg.lParam); break;
-      default: break;
-    }
-  }
-}
+void onDone(HWND window) { showEnd(window, *g_ctx, g_ctx->worker.finish()); }
 
 void onNcDestroy(HWND window) {
-  freeQueuedPayloads(window);
+  prog::freeQueuedJobPayloads(window);
   g_font.reset();
   g_ctx = nullptr;
   PostQuitMessage(0);
@@ -183,10 +173,10 @@ LRESULT CALLBACK upgradeProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         DestroyWindow(window);
       }
       return 0;
-    case WM_UPG_STATUS: onStatus(window, lParam); return 0;
-    case WM_UPG_PROGRESS: onProgress(window, lParam); return 0;
-    case WM_UPG_DONE: onDone(window, wParam, lParam); return 0;
-    case WM_UPG_PACKAGE: onPackage(window, lParam); return 0;
+    case prog::WM_JOB_STATUS: onStatus(window, lParam); return 0;
+    case prog::WM_JOB_PROGRESS: onProgress(window, lParam); return 0;
+    case prog::WM_JOB_DONE: onDone(window); return 0;
+    case prog::WM_JOB_PACKAGE: onPackage(window, lParam); return 0;
     case WM_NCDESTROY: onNcDestroy(window); return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
   }

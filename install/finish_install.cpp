@@ -9,16 +9,12 @@
 #include "prog/debug_log.h"
 #include "util/files.h"
 #include "util/handles.h"
-#include "util/payload.h"
 #include "util/paths.h"
 #include "util/text.h"
-#include "wizard/wizard_ctx.h"
-#include "wizard/wizard_messages.h"
 
 #include <cwctype>
-#include <memory>
 
-namespace wizard {
+namespace install {
 namespace {
 
 // The setup copy is what the client upgrades and Windows uninstalls through: a newer setup
@@ -29,14 +25,6 @@ void refreshSetupCopy(const std::wstring& setupCopy) {
   std::string running, installed;
   if (util::readFile(setupCopy, installed) && util::readFile(self, running) && running == installed) return;
   (void)util::copyFileOver(self, setupCopy);
-}
-
-void postDone(HWND window, bool success, const std::wstring& failure = {}) {
-  if (success) {
-    PostMessageW(window, WM_WIZ_DONE, 1, 0);
-  } else {
-    util::postPayload(window, WM_WIZ_DONE, 0, std::make_unique<std::wstring>(failure));
-  }
 }
 
 }  // namespace
@@ -61,25 +49,23 @@ std::wstring findMainProgram(const std::wstring& installDir, const std::wstring&
   return {};
 }
 
-void finishInstall(Ctx& ctx, HWND window, const ServerManifest& manifest, bool cudaInstalled,
-                   prog::Reporter& reporter) {
-  const std::wstring& dir = ctx.installDir;
+prog::JobResult finishInstall(const InstallRequest& request, const ServerManifest& manifest,
+                              bool cudaInstalled, prog::Reporter& reporter) {
+  const std::wstring& dir = request.installDir;
 
   // 1. channel.ini from the stamp this setup carries.
   std::string channel;
   const std::wstring channelError = readChannelStamp(channel);
   if (!channelError.empty()) {
-    postDone(window, false, L"写入渠道配置失败：" + channelError);
-    return;
+    return prog::jobFailed(L"写入渠道配置失败：" + channelError);
   }
   if (!util::writeFile(dir + L"\\" + client::kChannelFileName, channel.data(), channel.size())) {
     const std::wstring reason = lastErrorText();
-    postDone(window, false, L"写入渠道配置失败：" + reason);
-    return;
+    return prog::jobFailed(L"写入渠道配置失败：" + reason);
   }
 
   // 2.-5. Markers of what is installed.
-  const std::string agreementVersion = util::toUtf8(ctx.agreementVersion);
+  const std::string agreementVersion = util::toUtf8(request.agreementVersion);
   (void)util::writeFile(markerDirectory(dir) + L"\\_agreement.done", agreementVersion.data(),
                         agreementVersion.size());
   if (cudaInstalled) writeMarker(dir, L"_llm_deps.done", manifest.llmDeps.version);
@@ -89,18 +75,16 @@ void finishInstall(Ctx& ctx, HWND window, const ServerManifest& manifest, bool c
   }
 
   // 6. The agreement exactly as the user read it when accepting, beside the version recorded above.
-  const std::string agreement = util::toUtf8(ctx.agreementText);
+  const std::string agreement = util::toUtf8(request.agreementText);
   if (agreement.empty()) {
-    postDone(window, false,
-             L"协议文本获取失败（网络不可用且内置兜底缺失），已终止安装；请检查网络后重新运行安装器");
-    return;
+    return prog::jobFailed(
+        L"协议文本获取失败（网络不可用且内置兜底缺失），已终止安装；请检查网络后重新运行安装器");
   }
   const std::wstring legalDir = dir + L"\\" + client::kLegalDirName;
   util::createDirectories(legalDir);
   if (!util::writeFile(legalDir + L"\\" + client::kAgreementCopyName, agreement.data(), agreement.size())) {
     const std::wstring reason = lastErrorText();
-    postDone(window, false, L"写入协议文本失败：" + reason);
-    return;
+    return prog::jobFailed(L"写入协议文本失败：" + reason);
   }
   reporter.setStage(L"协议文本已就绪", prog::kPhaseNone);
 
@@ -113,18 +97,23 @@ void finishInstall(Ctx& ctx, HWND window, const ServerManifest& manifest, bool c
   // 9.-10. The client.
   const std::wstring exe = findMainProgram(dir, manifest.main.exe);
   if (exe.empty()) {
-    postDone(window, false, L"安装完成，但未在安装目录找到主程序（" + manifest.main.exe + L"）");
-    return;
+    return prog::jobFailed(L"安装完成，但未在安装目录找到主程序（" + manifest.main.exe + L"）");
   }
-  ctx.mainExePath = exe;
 
   // 11.-15. Shortcut, registration, start.
-  const bool shortcut = createDesktopShortcut(exe, dir);
-  appendDebugLog(std::string("[shortcut] ") + (shortcut ? "ok" : "fail") + " exe=" + util::toUtf8(exe));
+  if (request.createShortcut) {
+    const bool shortcut = createDesktopShortcut(exe, dir);
+    appendDebugLog(std::string("[shortcut] ") + (shortcut ? "ok" : "fail") + " exe=" + util::toUtf8(exe));
+  }
   registerUninstall(dir, exe, manifest.main.version);
-  reporter.setStage(L"启动主程序…", prog::kPhaseNone);
-  launchProgram(exe);
-  postDone(window, true);
+  if (request.launch) {
+    reporter.setStage(L"启动主程序…", prog::kPhaseNone);
+    launchProgram(exe);
+  }
+  prog::JobResult result;
+  result.ok = true;
+  result.mainProgram = exe;
+  return result;
 }
 
-}  // namespace wizard
+}  // namespace install

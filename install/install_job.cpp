@@ -12,69 +12,29 @@
 #include "prog/reporter.h"
 #include "util/copy_dir.h"
 #include "util/files.h"
-#include "util/payload.h"
 #include "util/paths.h"
-#include "wizard/wizard_ctx.h"
-#include "wizard/wizard_messages.h"
 
-#include <chrono>
-#include <memory>
-
-namespace wizard {
+namespace install {
 namespace {
-
-// A download reports every few kilobytes, far more often than a window can redraw. Posting each
-// report floods the window's queue: under load the window falls behind, the queue grows without
-// bound and the install crawls. Intermediate reports are therefore posted at most this often;
-// the first and the last report of a step always go through.
-constexpr std::chrono::milliseconds kReportInterval{50};
-
-class Throttle {
- public:
-  bool due(bool force) {
-    const auto now = std::chrono::steady_clock::now();
-    if (!force && now - last_ < kReportInterval) return false;
-    last_ = now;
-    return true;
-  }
-
- private:
-  std::chrono::steady_clock::time_point last_{};
-};
 
 // Suffix of a file that is not a zip while it downloads beside its place in the install folder.
 constexpr wchar_t kDownloadSuffix[] = L".download";
 
-// The job's context: the wizard record, the window and the reporter whose sinks post to it.
+// One run of the job: the request, the cancel event and the reporter that feeds the sink.
 class InstallRun {
  public:
-  InstallRun(Ctx& ctx, HWND window)
-      : ctx_(ctx),
-        window_(window),
-        reporter_(
-            [this](const std::wstring& line) {
-              // A line without a percentage starts a stage.
-              if (!statusThrottle_.due(line.find(L'%') == std::wstring::npos)) return;
-              util::postPayload(window_, WM_WIZ_STATUS, 0, std::make_unique<std::wstring>(line));
-            },
-            [this](uint64_t done, uint64_t total) {
-              if (!countsThrottle_.due(total == 0 || done == 0 || done >= total)) return;
-              util::postPayload(window_, WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{done, total}));
-            },
-            [this](const prog::TotalInfo& total) {
-              const bool newPackage = total.index != lastPackageIndex_;
-              lastPackageIndex_ = total.index;
-              if (!totalThrottle_.due(newPackage)) return;
-              util::postPayload(window_, WM_WIZ_PACKAGE, 0, std::make_unique<prog::TotalInfo>(total));
-            }) {}
+  InstallRun(const InstallRequest& request, prog::JobSink& sink, CancelEvent cancel)
+      : request_(request), cancel_(cancel), reporter_(sink) {}
 
-  void run();
+  prog::JobResult run();
 
  private:
-  bool cancelled() const { return isCancelSignalled(ctx_.cancelEvent.get()); }
-  // Ends the job: its one and only WM_WIZ_DONE with a failure text.
-  void fail(const std::wstring& text) {
-    util::postPayload(window_, WM_WIZ_DONE, 0, std::make_unique<std::wstring>(text));
+  bool cancelled() const { return isCancelSignalled(cancel_); }
+  // Ends the job with a failure text; returns false for the callers' convenience.
+  bool fail(const std::wstring& text) {
+    result_ = prog::jobFailed(text);
+    result_.cancelled = text == kCancelledText;
+    return false;
   }
   // A cancel check: true (and the job ended) when the user cancelled.
   bool stopIfCancelled() {
@@ -83,14 +43,12 @@ class InstallRun {
     return true;
   }
   bool installPackage(const PackageItem& item);
+  void runSteps();
 
-  Ctx& ctx_;
-  HWND window_;
-  Throttle statusThrottle_;
-  Throttle countsThrottle_;
-  Throttle totalThrottle_;
-  uint64_t lastPackageIndex_ = 0;
-  prog::Reporter reporter_;  // last: its sinks use the members above
+  const InstallRequest& request_;
+  CancelEvent cancel_;
+  prog::Reporter reporter_;
+  prog::JobResult result_;
 };
 
 bool InstallRun::installPackage(const PackageItem& item) {
@@ -118,7 +76,7 @@ bool InstallRun::installPackage(const PackageItem& item) {
         reporter_.setCounts(done, total, true);
         return !cancelled();
       },
-      ctx_.cancelEvent.get());
+      cancel_);
   if (!download.ok) {
     fail(download.cancelled ? std::wstring(kCancelledText) : L"下载" + item.label + L"失败：" + download.message);
     return false;
@@ -181,17 +139,22 @@ bool InstallRun::installPackage(const PackageItem& item) {
   return !stopIfCancelled();
 }
 
-void InstallRun::run() {
+prog::JobResult InstallRun::run() {
+  runSteps();
+  return result_;
+}
+
+void InstallRun::runSteps() {
   reporter_.setStage(L"获取版本信息…", prog::kPhaseNone);
   ServerManifest manifest;
   std::wstring error;
-  if (!fetchServerManifest(ctx_.baseUrl, manifest, &error, ctx_.cancelEvent.get())) {
+  if (!fetchServerManifest(request_.baseUrl, manifest, &error, cancel_)) {
     fail(error);
     return;
   }
   if (stopIfCancelled()) return;
 
-  const PackagePlan plan = buildPackageList(manifest, ctx_.gpuCapable, ctx_.cudaRequested, ctx_.installDir);
+  const PackagePlan plan = buildPackageList(manifest, request_.gpuCapable, request_.cudaRequested, request_.installDir);
   // Names from the server become file and folder names: refuse them before anything is written.
   std::wstring badName;
   if (!checkServerNames(manifest, plan, badName)) {
@@ -207,7 +170,7 @@ void InstallRun::run() {
   std::vector<uint64_t> sizes;
   for (const PackageItem& item : plan.items) {
     uint64_t size = 0;
-    sizes.push_back(queryRemoteSize(item.entry->url, size, ctx_.cancelEvent.get()) ? size : 0);
+    sizes.push_back(queryRemoteSize(item.entry->url, size, cancel_) ? size : 0);
     if (stopIfCancelled()) return;
   }
   const std::vector<uint64_t> weights = packageWeights(sizes);
@@ -216,8 +179,8 @@ void InstallRun::run() {
 
   // The marker folder comes first: a folder that this attempt began to fill is then recognised as
   // the product's own by a retry or a later run, however this one ends.
-  if (!util::createDirectories(markerDirectory(ctx_.installDir))) {
-    fail(L"创建目标目录失败：" + ctx_.installDir);
+  if (!util::createDirectories(markerDirectory(request_.installDir))) {
+    fail(L"创建目标目录失败：" + request_.installDir);
     return;
   }
 
@@ -227,14 +190,13 @@ void InstallRun::run() {
     if (!installPackage(plan.items[i])) return;
     doneWeight += weights[i];
   }
-  finishInstall(ctx_, window_, manifest, plan.cudaIncluded, reporter_);
+  result_ = finishInstall(request_, manifest, plan.cudaIncluded, reporter_);
 }
 
 }  // namespace
 
-void doInstall(Ctx* ctx, HWND window) {
-  InstallRun run(*ctx, window);
-  run.run();
+prog::JobResult runInstall(const InstallRequest& request, prog::JobSink& sink, CancelEvent cancel) {
+  return InstallRun(request, sink, cancel).run();
 }
 
-}  // namespace wizard
+}  // namespace install

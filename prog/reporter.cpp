@@ -27,7 +27,15 @@ Reporter::Reporter(StatusSink statusSink, CountsSink countsSink, TotalSink total
       countsSink_(std::move(countsSink)),
       totalSink_(std::move(totalSink)) {}
 
+Reporter::Reporter(JobSink& sink)
+    : Reporter([&sink](const std::wstring& line) { sink.status(line); },
+               [&sink](uint64_t done, uint64_t total) { sink.progress(done, total); },
+               [&sink](const TotalInfo& total) { sink.package(total); }) {
+  stageSink_ = &sink;
+}
+
 void Reporter::setStage(const std::wstring& text, int32_t phase) {
+  if (stageSink_) stageSink_->stage(text);
   stageText_ = text;
   phase_ = phase;
   done_ = 0;

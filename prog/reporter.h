@@ -3,18 +3,13 @@
 // handed to a sink that the job's owner supplies (usually posting a window message).
 #pragma once
 
+#include "prog/job.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
 
 namespace prog {
-
-// Position of the whole job.
-struct TotalInfo {
-  uint64_t index = 0;    // 1-based number of the package being worked on
-  uint64_t count = 0;    // packages in the job
-  int32_t permille = 0;  // 0 to 1000
-};
 
 // Phases of one package; each owns a fixed share of the package's progress.
 enum Phase : int32_t {
@@ -34,6 +29,8 @@ using TotalSink = std::function<void(const TotalInfo& total)>;
 class Reporter {
  public:
   Reporter(StatusSink statusSink, CountsSink countsSink, TotalSink totalSink);
+  // Reports to the job's sink, which also learns of each new stage.
+  explicit Reporter(JobSink& sink);
 
   // A new stage without counters; phase is one of Phase (kPhaseNone outside a package).
   void setStage(const std::wstring& text, int32_t phase);
@@ -58,6 +55,7 @@ class Reporter {
   StatusSink statusSink_;
   CountsSink countsSink_;
   TotalSink totalSink_;
+  JobSink* stageSink_ = nullptr;
   std::wstring stageText_;
   int32_t phase_ = kPhaseNone;
   bool noCounts_ = true;

@@ -1,8 +1,10 @@
-// The state record of one wizard run, shared by the window and its worker threads (agreement and
-// hints retrieval, the install job). It has no lock: the window writes what a job reads before it
-// starts the job, and workers report back only through posted messages.
+// The state record of one wizard window, shared with its retrieval threads (agreement and hints).
+// It has no lock: the window writes what a thread reads before it starts the thread, and threads
+// report back only through posted messages. The install job gets a request of its own.
 #pragma once
 
+#include "install/install_job.h"
+#include "prog/window_job.h"
 #include "util/handles.h"
 #include "wizard/gpu.h"
 #include "wizard/hints/hints.h"
@@ -13,20 +15,20 @@
 #include <wrl/client.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace wizard {
 
-struct Ctx;
-
-// The body of the install thread; the wizard starts doInstall, tests may give their own.
-using InstallJob = void (*)(Ctx* ctx, HWND window);
+// The job the wizard runs for an install: install::runInstall, or a test's own.
+using InstallJob =
+    std::function<prog::JobResult(const install::InstallRequest&, prog::JobSink&, CancelEvent)>;
 
 struct Ctx {
   std::wstring baseUrl;
-  std::wstring mainExePath;  // written by the install job only
+  std::wstring mainExePath;  // the client the last successful install found
   bool createSubfolder = false;
   std::wstring installDir;
   bool gpuCapable = false;
@@ -34,7 +36,7 @@ struct Ctx {
   std::wstring existingInstallDir;
   std::atomic<bool> installing{false};
   util::Handle cancelEvent;
-  std::thread installThread;
+  prog::WindowJob installRun;
   util::GdiObject titleFont;
   util::GdiObject bodyFont;
   util::GdiObject linkFont;
@@ -60,7 +62,7 @@ struct Ctx {
   RECT browserRect{};
   bool browserCreated = false;
 
-  InstallJob installJob = nullptr;
+  InstallJob installJob = install::runInstall;
   // Looks at the graphics adapters when the window is created; tests give a fixed machine.
   GpuInfo (*gpuDetector)() = detectGpu;
   // Whether the window starts the agreement and hints retrievals when it is created.

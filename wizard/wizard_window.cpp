@@ -1,10 +1,10 @@
 #include "wizard/wizard_window.h"
 
 #include "install/channel_stamp.h"
-#include "install/install_job.h"
 #include "install/registration.h"
 #include "prog/bar_control.h"
 #include "prog/debug_log.h"
+#include "prog/job_messages.h"
 #include "prog/reporter.h"
 #include "resources/resource_ids.h"
 #include "uninstall/uninstall.h"
@@ -101,15 +101,12 @@ LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
 
 // Payloads still queued when the window goes away would never be handled: free them here.
 void freeQueuedPayloads(HWND window) {
+  prog::freeQueuedJobPayloads(window);
   MSG msg;
   while (PeekMessageW(&msg, window, WM_WIZ_FIRST, WM_WIZ_LAST, PM_REMOVE)) {
     switch (msg.message) {
-      case WM_WIZ_STATUS:
-      case WM_WIZ_DONE: util::takePayload<std::wstring>(msg.lParam); break;
-      case WM_WIZ_PROGRESS: util::takePayload<BarProgress>(msg.lParam); break;
       case WM_WIZ_AGREEMENT: util::takePayload<AgreementPayload>(msg.lParam); break;
       case WM_WIZ_HINTS: util::takePayload<HintsDocument>(msg.lParam); break;
-      case WM_WIZ_PACKAGE: util::takePayload<prog::TotalInfo>(msg.lParam); break;
       default: break;
     }
   }
@@ -127,7 +124,7 @@ void onNcDestroy(HWND window) {
   ctx.bodyFont.reset();
   ctx.linkFont.reset();
   // An install job still running tests this event; it is closed only after that job is joined.
-  if (!ctx.installThread.joinable()) ctx.cancelEvent.reset();
+  if (!ctx.installRun.running()) ctx.cancelEvent.reset();
   ctx.agreementCancelEvent.reset();
   ctx.hintsCancelEvent.reset();
   freeQueuedPayloads(window);
@@ -136,6 +133,26 @@ void onNcDestroy(HWND window) {
 }
 
 // ---- buttons -------------------------------------------------------------------------------
+
+void showInstallEnd(HWND window, Ctx& ctx, const prog::JobResult& result) {
+  ctx.installing = false;
+
+  const bool success = result.ok;
+  if (success) {
+    ctx.mainExePath = result.mainProgram;
+    setControlText(window, kIdStatus, kSuccessStatus);
+    SetTimer(window, kCloseTimerId, kCloseDelayMs, nullptr);
+  } else {
+    setControlText(window, kIdStatus,
+                   std::wstring(kFailurePrefix) + (result.failure.empty() ? kUnknownError : result.failure));
+    enableControl(window, kIdInstall, true);
+    setControlText(window, kIdInstall, kRetryButton);
+  }
+  for (int id : {kIdOverallBar, kIdPackageBar, kIdPackageLabel}) showControl(window, id, !success);
+  enableControl(window, kIdFolderEdit, true);
+  enableControl(window, kIdBrowse, true);
+  InvalidateRect(window, nullptr, TRUE);
+}
 
 void startInstall(HWND window, Ctx& ctx) {
   const InstallDirCheck check = validateInstallDir(readInstallDir(window), ctx.createSubfolder);
@@ -156,12 +173,20 @@ void startInstall(HWND window, Ctx& ctx) {
   setInstallControls(window, true);
   InvalidateRect(window, nullptr, TRUE);
 
-  try {
-    ctx.installThread = std::thread(ctx.installJob ? ctx.installJob : doInstall, &ctx, window);
-  } catch (const std::system_error&) {
-    // No job runs, so none will report its end: report it in its place.
-    util::postPayload(window, WM_WIZ_DONE, 0, std::make_unique<std::wstring>(kThreadStartFailed));
-  }
+  install::InstallRequest request;
+  request.baseUrl = ctx.baseUrl;
+  request.installDir = ctx.installDir;
+  request.gpuCapable = ctx.gpuCapable;
+  request.cudaRequested = ctx.cudaRequested;
+  request.agreementText = ctx.agreementText;
+  request.agreementVersion = ctx.agreementVersion;
+  const CancelEvent cancel = ctx.cancelEvent.get();
+  const InstallJob job = ctx.installJob ? ctx.installJob : install::runInstall;
+  const bool started = ctx.installRun.start(window, [job, request, cancel](prog::JobSink& sink) {
+    return job(request, sink, cancel);
+  });
+  // No job runs, so none will report its end: report it in its place.
+  if (!started) showInstallEnd(window, ctx, prog::jobFailed(kThreadStartFailed));
 }
 
 void onCancel(HWND window, Ctx& ctx) {
@@ -247,7 +272,7 @@ void onStatus(HWND window, LPARAM lParam) {
 }
 
 void onProgress(HWND window, LPARAM lParam) {
-  const auto progress = util::takePayload<BarProgress>(lParam);
+  const auto progress = util::takePayload<prog::BarProgress>(lParam);
   if (!progress) return;
   prog::showBarCounts(control(window, kIdOverallBar), progress->done, progress->total);
 }
@@ -264,26 +289,8 @@ void onPackage(HWND window, LPARAM lParam) {
   setControlText(window, kIdPackageLabel, label);
 }
 
-void onDone(HWND window, WPARAM wParam, LPARAM lParam) {
-  Ctx& ctx = *g_ctx;
-  const auto failure = util::takePayload<std::wstring>(lParam);
-  if (ctx.installThread.joinable()) ctx.installThread.join();
-  ctx.installing = false;
 
-  const bool success = wParam != 0;
-  if (success) {
-    setControlText(window, kIdStatus, kSuccessStatus);
-    SetTimer(window, kCloseTimerId, kCloseDelayMs, nullptr);
-  } else {
-    setControlText(window, kIdStatus, std::wstring(kFailurePrefix) + (failure ? *failure : kUnknownError));
-    enableControl(window, kIdInstall, true);
-    setControlText(window, kIdInstall, kRetryButton);
-  }
-  for (int id : {kIdOverallBar, kIdPackageBar, kIdPackageLabel}) showControl(window, id, !success);
-  enableControl(window, kIdFolderEdit, true);
-  enableControl(window, kIdBrowse, true);
-  InvalidateRect(window, nullptr, TRUE);
-}
+void onDone(HWND window) { showInstallEnd(window, *g_ctx, g_ctx->installRun.finish()); }
 
 void onAgreement(HWND window, LPARAM lParam) {
   Ctx& ctx = *g_ctx;
@@ -337,10 +344,10 @@ LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         DestroyWindow(window);
       }
       return 0;
-    case WM_WIZ_STATUS: onStatus(window, lParam); return 0;
-    case WM_WIZ_PROGRESS: onProgress(window, lParam); return 0;
-    case WM_WIZ_PACKAGE: onPackage(window, lParam); return 0;
-    case WM_WIZ_DONE: onDone(window, wParam, lParam); return 0;
+    case prog::WM_JOB_STATUS: onStatus(window, lParam); return 0;
+    case prog::WM_JOB_PROGRESS: onProgress(window, lParam); return 0;
+    case prog::WM_JOB_PACKAGE: onPackage(window, lParam); return 0;
+    case prog::WM_JOB_DONE: onDone(window); return 0;
     case WM_WIZ_AGREEMENT: onAgreement(window, lParam); return 0;
     case WM_WIZ_HINTS: onHints(window, lParam); return 0;
     case WM_SETCURSOR:
@@ -392,7 +399,7 @@ HWND createWizardWindow(Ctx* ctx) {
 void runMessageLoop() { util::runMessageLoop(); }
 
 void finishRun(Ctx& ctx) {
-  if (ctx.installThread.joinable()) ctx.installThread.join();
+  (void)ctx.installRun.finish();
   ctx.cancelEvent.reset();
 }
 

@@ -81,7 +81,6 @@ TEST_F(UpgradeJob, AppliesAPlanOfThreeItems) {
 
   const JobOutcome outcome = runJob(ctx_);
   ASSERT_TRUE(outcome.success) << std::string(outcome.failure.begin(), outcome.failure.end());
-  EXPECT_TRUE(ctx_.succeeded);
 
   // The main package's content root went into the install folder, the databases stayed.
   EXPECT_EQ(readFileBytes(install_ + L"\\readme.txt"), "Orvalo量化 2.0.0\n");
@@ -139,7 +138,6 @@ TEST_F(UpgradeJob, ASecondItemThatFailsToDownloadTouchesNothing) {
   EXPECT_FALSE(outcome.success);
   EXPECT_TRUE(startsWith(outcome.failure, L"下载升级包失败：")) << std::string(outcome.failure.begin(), outcome.failure.end());
   EXPECT_GT(outcome.failure.size(), 8u);
-  EXPECT_FALSE(ctx_.succeeded);
   expectUntouched();
   EXPECT_FALSE(fileExists(util::tempDirectory() + L"\\up1_missing_2.0.zip"));
   // The first item's content stays fetched, and what the download got stays for a resume.
@@ -253,7 +251,6 @@ TEST_F(UpgradeJob, AFailureAfterTheClientClosedStartsItAgain) {
     ctx_.items = {item(L"notes_2.0.txt", "release notes 2.0", L"docs", L"2.0", L"docs")};
     const JobOutcome outcome = runJob(ctx_);
     EXPECT_TRUE(startsWith(outcome.failure, L"覆盖升级文件失败（")) << std::string(outcome.failure.begin(), outcome.failure.end());
-    EXPECT_FALSE(ctx_.succeeded);
     std::vector<util::Handle> clients;
     for (DWORD pid : processIdsNamed(L"Orvalo.exe")) {
       if (util::Handle client = applier::openClientProcess(std::to_wstring(pid), ctx_.options.exe)) {

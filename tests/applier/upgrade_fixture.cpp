@@ -1,7 +1,7 @@
 #include "upgrade_fixture.h"
 
 #include "applier/upgrade_job.h"
-#include "applier/upgrade_messages.h"
+#include "support/recording_sink.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
 #include "util/files.h"
@@ -76,32 +76,13 @@ std::vector<std::wstring> jobLeftoversInTemp() {
 }
 
 JobOutcome runJob(applier::Ctx& ctx) {
+  testing_support::RecordingSink sink;
+  const prog::JobResult result = applier::runUpgradeJob(applier::upgradeRequestOf(ctx), sink);
   JobOutcome outcome;
-  HWND sink = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  std::thread worker(applier::doUpgrade, &ctx, sink);
-  MSG msg;
-  bool done = false;
-  while (!done && GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (msg.hwnd != sink) {
-      DispatchMessageW(&msg);
-      continue;
-    }
-    switch (msg.message) {
-      case applier::WM_UPG_STATUS: outcome.statuses.push_back(*util::takePayload<std::wstring>(msg.lParam)); break;
-      case applier::WM_UPG_PROGRESS: util::takePayload<applier::BarProgress>(msg.lParam); break;
-      case applier::WM_UPG_PACKAGE: outcome.packages.push_back(*util::takePayload<prog::TotalInfo>(msg.lParam)); break;
-      case applier::WM_UPG_DONE: {
-        const auto failure = util::takePayload<std::wstring>(msg.lParam);
-        outcome.success = msg.wParam == 1;
-        if (failure) outcome.failure = *failure;
-        done = true;
-        break;
-      }
-      default: DispatchMessageW(&msg); break;
-    }
-  }
-  worker.join();
-  DestroyWindow(sink);
+  outcome.success = result.ok;
+  outcome.failure = result.failure;
+  outcome.statuses = sink.statuses;
+  outcome.packages = sink.packages;
   return outcome;
 }
 

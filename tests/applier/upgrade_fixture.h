@@ -34,8 +34,7 @@ struct JobOutcome {
   std::vector<prog::TotalInfo> packages;
 };
 
-// Runs doUpgrade on a worker thread against a message-only window of this thread and collects
-// what it posts until its end message.
+// Runs the upgrade job on this thread and collects what it reports.
 JobOutcome runJob(applier::Ctx& ctx);
 
 // Ids of the running processes whose image file name is the given name.

@@ -2,7 +2,8 @@
 // the test thread with the messages the upgrade job posts.
 #include "applier/applier_ctx.h"
 #include "applier/upgrade_layout.h"
-#include "applier/upgrade_messages.h"
+#include "applier/upgrade_job.h"
+#include "prog/job_messages.h"
 #include "applier/upgrade_window.h"
 #include "prog/reporter.h"
 #include "support/live_allocations.h"
@@ -26,10 +27,21 @@ using namespace applier;
 
 namespace {
 
-// Stands in for the upgrade job: it only waits to be released; the test posts its messages.
+// Stands in for the upgrade job: it waits to be released and ends with the result the test gave;
+// the test posts its other messages.
 HANDLE g_releaseJob = nullptr;
+prog::JobResult g_result;
 
-void heldJob(Ctx*, HWND) { WaitForSingleObject(g_releaseJob, 60000); }
+prog::JobResult heldJob(const UpgradeRequest&, prog::JobSink&) {
+  WaitForSingleObject(g_releaseJob, 60000);
+  return g_result;
+}
+
+void endJob(bool ok, const std::wstring& failure = {}) {
+  g_result.ok = ok;
+  g_result.failure = failure;
+  SetEvent(g_releaseJob);
+}
 
 bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
   return testing_support::waitUntil(ms, condition);
@@ -48,6 +60,7 @@ class UpgradeWindow : public ::testing::Test {
 
   void open(size_t items) {
     ResetEvent(g_releaseJob);
+    g_result = prog::JobResult();
     ctx_ = std::make_unique<Ctx>();
     ctx_->job = heldJob;
     ctx_->items.resize(items == 1 ? 0 : items);  // one item: the command line's, no plan
@@ -59,7 +72,7 @@ class UpgradeWindow : public ::testing::Test {
       SetEvent(ready);
       if (window_) util::runMessageLoop();
       SetEvent(g_releaseJob);
-      if (ctx_->worker.joinable()) ctx_->worker.join();
+      (void)ctx_->worker.finish();
     });
     WaitForSingleObject(ready, 20000);
     CloseHandle(ready);
@@ -68,7 +81,7 @@ class UpgradeWindow : public ::testing::Test {
 
   void TearDown() override {
     if (window_ && IsWindow(window_)) {
-      if (!ctx_->finished) PostMessageW(window_, WM_UPG_DONE, 1, 0);
+      if (!ctx_->finished) endJob(true);
       waitFor([this] { return ctx_->finished.load(); });
       PostMessageW(window_, WM_CLOSE, 0, 0);
     }
@@ -85,7 +98,7 @@ class UpgradeWindow : public ::testing::Test {
   // Everything posted before has been handled once a package message posted last shows.
   void sync() {
     const unsigned n = ++syncs_;
-    post(WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{n, 99999, 0}));
+    post(prog::WM_JOB_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{n, 99999, 0}));
     const std::wstring marker = L"升级包 " + std::to_wstring(n) + L"/99999";
     ASSERT_TRUE(waitFor([&] { return text(kIdPackageLabel) == marker; }));
   }
@@ -160,8 +173,8 @@ TEST(UpgradeLayout, ThePackageRowMovesTheBarAndTheNoticeDown) {
 
 TEST_F(UpgradeWindow, ShowsStatusAndPackageMessages) {
   open(3);
-  post(WM_UPG_STATUS, 0, std::make_unique<std::wstring>(L"正在下载升级包（1/3）…"));
-  post(WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{1, 3, 250}));
+  post(prog::WM_JOB_STATUS, 0, std::make_unique<std::wstring>(L"正在下载升级包（1/3）…"));
+  post(prog::WM_JOB_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{1, 3, 250}));
   ASSERT_TRUE(waitFor([&] { return text(kIdPackageLabel) == L"升级包 1/3"; }));
   EXPECT_EQ(text(kIdStatus), L"正在下载升级包（1/3）…");
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 250);
@@ -170,7 +183,7 @@ TEST_F(UpgradeWindow, ShowsStatusAndPackageMessages) {
 // A download of 3 GiB does not fit the bar's 32-bit range: the bar still shows the right share.
 TEST_F(UpgradeWindow, ByteTotalsBeyondTwoGibibytesShowTheRightFraction) {
   open(1);
-  post(WM_UPG_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{3ull << 29, 3ull << 30}));
+  post(prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{3ull << 29, 3ull << 30}));
   sync();
   HWND bar = item(kIdMainBar);
   EXPECT_FALSE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE);
@@ -180,7 +193,7 @@ TEST_F(UpgradeWindow, ByteTotalsBeyondTwoGibibytesShowTheRightFraction) {
   EXPECT_NEAR(static_cast<double>(pos) / static_cast<double>(high), 0.5, 0.001);
 
   // A stage without a measure brings the marquee back.
-  post(WM_UPG_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{0, 0}));
+  post(prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{0, 0}));
   sync();
   EXPECT_TRUE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE);
 }
@@ -191,7 +204,7 @@ TEST_F(UpgradeWindow, CloseIsRefusedWhileTheJobRunsAndAllowedAfterItsEnd) {
   sync();
   EXPECT_TRUE(IsWindow(window_));
   EXPECT_TRUE(closeGrayed());
-  post(WM_UPG_DONE, 0, std::make_unique<std::wstring>(L"下载升级包失败：测试"));
+  endJob(false, L"下载升级包失败：测试");
   ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
   EXPECT_FALSE(closeGrayed());
   EXPECT_EQ(text(kIdStatus), L"升级失败：下载升级包失败：测试");
@@ -201,10 +214,10 @@ TEST_F(UpgradeWindow, CloseIsRefusedWhileTheJobRunsAndAllowedAfterItsEnd) {
 
 TEST_F(UpgradeWindow, SuccessFillsTheBarsAndClosesSoon) {
   open(3);
-  post(WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{3, 3, 400}));
-  post(WM_UPG_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{10, 40}));
+  post(prog::WM_JOB_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{3, 3, 400}));
+  post(prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{10, 40}));
   const auto start = std::chrono::steady_clock::now();
-  PostMessageW(window_, WM_UPG_DONE, 1, 0);
+  endJob(true);
   ASSERT_TRUE(waitFor([&] { return text(kIdStatus) == L"升级完成"; }));
   EXPECT_EQ(SendMessageW(item(kIdMainBar), PBM_GETPOS, 0, 0), 40);
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 1000);
@@ -216,7 +229,7 @@ TEST_F(UpgradeWindow, FailureStaysForFourSecondsAndLongTextsAreCut) {
   open(1);
   const std::wstring longText(600, L'长');
   const auto start = std::chrono::steady_clock::now();
-  post(WM_UPG_DONE, 0, std::make_unique<std::wstring>(longText));
+  endJob(false, longText);
   ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
   const std::wstring shown = text(kIdStatus);
   EXPECT_EQ(shown.size(), 511u);
@@ -230,7 +243,7 @@ TEST_F(UpgradeWindow, FailureStaysForFourSecondsAndLongTextsAreCut) {
 TEST_F(UpgradeWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
   // A first window warms up whatever the system keeps for good.
   open(3);
-  PostMessageW(window_, WM_UPG_DONE, 1, 0);
+  endJob(true);
   ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
   SendMessageW(window_, WM_CLOSE, 0, 0);
   ui_.join();
@@ -238,16 +251,16 @@ TEST_F(UpgradeWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
   const long baseline = testing_support::liveAllocations();
 
   open(3);
-  PostMessageW(window_, WM_UPG_DONE, 0, 0);  // ended: the window may close
+  endJob(false);  // ended: the window may close
   ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
   HWND window = window_;
   std::thread worker([window] {
     for (int i = 0; i < 40; ++i) {
       if (i == 20) PostMessageW(window, WM_CLOSE, 0, 0);
-      util::postPayload(window, WM_UPG_STATUS, 0, std::make_unique<std::wstring>(std::wstring(300, L'升')));
-      util::postPayload(window, WM_UPG_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{1, 2}));
-      util::postPayload(window, WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{1, 3, 3}));
-      util::postPayload(window, WM_UPG_DONE, 0, std::make_unique<std::wstring>(std::wstring(300, L'败')));
+      util::postPayload(window, prog::WM_JOB_STATUS, 0, std::make_unique<std::wstring>(std::wstring(300, L'升')));
+      util::postPayload(window, prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{1, 2}));
+      util::postPayload(window, prog::WM_JOB_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{1, 3, 3}));
+      PostMessageW(window, prog::WM_JOB_DONE, 0, 0);
     }
   });
   worker.join();

@@ -36,9 +36,9 @@ TEST(MainProgram, NamedExeFirstThenAnyOrvaloExecutable) {
   TempDir dir;
   ASSERT_TRUE(util::writeFile(dir / L"helper.exe", "x", 1));
   ASSERT_TRUE(util::writeFile(dir / L"OrvaloSetup.exe", "x", 1));
-  EXPECT_EQ(wizard::findMainProgram(dir.path(), L"Orvalo.exe"), L"") << "the setup copy is no client";
+  EXPECT_EQ(install::findMainProgram(dir.path(), L"Orvalo.exe"), L"") << "the setup copy is no client";
   ASSERT_TRUE(util::writeFile(dir / L"OrvaloTrader64.exe", "x", 1));
-  EXPECT_EQ(wizard::findMainProgram(dir.path(), L"Orvalo.exe"), dir / L"OrvaloTrader64.exe");
+  EXPECT_EQ(install::findMainProgram(dir.path(), L"Orvalo.exe"), dir / L"OrvaloTrader64.exe");
   ASSERT_TRUE(util::writeFile(dir / L"Orvalo.exe", "x", 1));
-  EXPECT_EQ(wizard::findMainProgram(dir.path(), L"Orvalo.exe"), dir / L"Orvalo.exe");
+  EXPECT_EQ(install::findMainProgram(dir.path(), L"Orvalo.exe"), dir / L"Orvalo.exe");
 }

@@ -100,7 +100,7 @@ void WizardHarness::switchToOptions() const {
 // message would not do: the window thread takes sent messages before posted ones.)
 bool WizardHarness::sync() {
   const unsigned n = ++syncs_;
-  PostMessageW(window_, wizard::WM_WIZ_PACKAGE, 0, reinterpret_cast<LPARAM>(new prog::TotalInfo{n, 99999, 0}));
+  PostMessageW(window_, prog::WM_JOB_PACKAGE, 0, reinterpret_cast<LPARAM>(new prog::TotalInfo{n, 99999, 0}));
   const std::wstring marker = L"安装包 " + std::to_wstring(n) + L"/99999";
   return waitFor([&] { return text(wizard::kIdPackageLabel) == marker; });
 }

@@ -30,15 +30,14 @@ namespace {
 HANDLE g_releaseJob = nullptr;
 std::atomic<int> g_jobsStarted{0};
 
-void heldJob(Ctx* ctx, HWND window) {
+prog::JobResult heldJob(const install::InstallRequest&, prog::JobSink&, CancelEvent cancel) {
   ++g_jobsStarted;
-  HANDLE events[2] = {ctx->cancelEvent.get(), g_releaseJob};
+  HANDLE events[2] = {cancel, g_releaseJob};
   const DWORD which = WaitForMultipleObjects(2, events, FALSE, 30000);
-  if (which == WAIT_OBJECT_0) {
-    util::postPayload(window, WM_WIZ_DONE, 0, std::make_unique<std::wstring>(L"已取消"));
-  } else {
-    PostMessageW(window, WM_WIZ_DONE, 1, 0);
-  }
+  prog::JobResult result;
+  result.ok = which != WAIT_OBJECT_0;
+  if (!result.ok) result.failure = L"已取消";
+  return result;
 }
 
 // A machine with an 8 GiB graphics adapter: the CUDA option is offered, tier "mid".
@@ -137,7 +136,7 @@ class WizardWindow : public ::testing::Test {
   // leaves its mark on the package label and bar only.
   void sync() {
     const unsigned n = ++syncs_;
-    PostMessageW(window_, WM_WIZ_PACKAGE, 0,
+    PostMessageW(window_, prog::WM_JOB_PACKAGE, 0,
                  reinterpret_cast<LPARAM>(new prog::TotalInfo{n, 99999, 0}));
     const std::wstring marker = L"安装包 " + std::to_wstring(n) + L"/99999";
     ASSERT_TRUE(waitFor([&] { return text(kIdPackageLabel) == marker; }));
@@ -388,7 +387,7 @@ TEST_F(WizardWindow, CancelDuringTheSuccessDelayClosesAtOnce) {
 TEST_F(WizardWindow, FailureWithoutTextSaysUnknownError) {
   open();
   switchToOptions();
-  PostMessageW(window_, WM_WIZ_DONE, 0, 0);
+  PostMessageW(window_, prog::WM_JOB_DONE, 0, 0);
   sync();
   EXPECT_EQ(text(kIdStatus), L"安装失败：未知错误");
   EXPECT_EQ(text(kIdInstall), L"重试安装");
@@ -400,25 +399,25 @@ TEST_F(WizardWindow, ProgressSwitchesBetweenMarqueeAndRange) {
   HWND bar = item(kIdOverallBar);
   auto marquee = [bar] { return (GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE) != 0; };
   EXPECT_TRUE(marquee());
-  post(WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{0, 0}));
-  post(WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{10, 0}));
+  post(prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{0, 0}));
+  post(prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{10, 0}));
   sync();
   EXPECT_TRUE(marquee());
 
-  post(WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{150, 100}));
+  post(prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{150, 100}));
   sync();
   EXPECT_FALSE(marquee());
   EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 100);
   EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 100);
 
   const uint64_t gib = 1ull << 30;
-  post(WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{gib, 3 * gib}));
+  post(prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{gib, 3 * gib}));
   sync();
   const double range = static_cast<double>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
   const double pos = static_cast<double>(SendMessageW(bar, PBM_GETPOS, 0, 0));
   EXPECT_NEAR(pos / range, 1.0 / 3.0, 1e-6) << pos << " of " << range;
 
-  post(WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{0, 0}));
+  post(prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{0, 0}));
   sync();
   EXPECT_TRUE(marquee());
 }
@@ -426,8 +425,8 @@ TEST_F(WizardWindow, ProgressSwitchesBetweenMarqueeAndRange) {
 TEST_F(WizardWindow, PackageMessageSetsLabelAndBar) {
   open();
   switchToOptions();
-  post(WM_WIZ_STATUS, 0, std::make_unique<std::wstring>(L"正在下载主程序… 15%"));
-  post(WM_WIZ_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{2, 5, 455}));
+  post(prog::WM_JOB_STATUS, 0, std::make_unique<std::wstring>(L"正在下载主程序… 15%"));
+  post(prog::WM_JOB_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{2, 5, 455}));
   ASSERT_TRUE(waitFor([this] { return text(kIdPackageLabel) == L"安装包 2/5"; }));
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETRANGE, FALSE, 0), 1000);
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 455);
@@ -619,9 +618,9 @@ TEST_F(WizardWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
   std::thread worker([window] {
     for (int i = 0; i < 40; ++i) {
       if (i == 20) PostMessageW(window, WM_CLOSE, 0, 0);
-      util::postPayload(window, WM_WIZ_STATUS, 0, std::make_unique<std::wstring>(L"正在下载依赖包… 10%"));
-      util::postPayload(window, WM_WIZ_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{1, 2}));
-      util::postPayload(window, WM_WIZ_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{1, 2, 3}));
+      util::postPayload(window, prog::WM_JOB_STATUS, 0, std::make_unique<std::wstring>(L"正在下载依赖包… 10%"));
+      util::postPayload(window, prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{1, 2}));
+      util::postPayload(window, prog::WM_JOB_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{1, 2, 3}));
       auto agreement = std::make_unique<AgreementPayload>();
       agreement->text = std::wstring(300, L'协');
       util::postPayload(window, WM_WIZ_AGREEMENT, 0, std::move(agreement));

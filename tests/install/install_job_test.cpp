@@ -1,0 +1,127 @@
+// The install job on its own, without a window: a real site on the loopback nginx, a recording
+// sink, and the real install folder, registry and temporary folder.
+#include "install/install_job.h"
+
+#include "install/registration.h"
+#include "net/sha256.h"
+#include "support/recording_sink.h"
+#include "support/temp_dir.h"
+#include "support/test_servers.h"
+#include "util/files.h"
+#include "util/handles.h"
+#include "util/paths.h"
+#include "util/text.h"
+
+#include <gtest/gtest.h>
+#include <miniz.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+using testing_support::RecordingSink;
+
+namespace {
+
+std::string zipOf(const std::vector<std::pair<std::string, std::string>>& entries) {
+  mz_zip_archive zip{};
+  mz_zip_writer_init_heap(&zip, 0, 0);
+  for (const auto& [name, data] : entries) {
+    mz_zip_writer_add_mem(&zip, name.c_str(), data.data(), data.size(), MZ_DEFAULT_COMPRESSION);
+  }
+  void* buffer = nullptr;
+  size_t size = 0;
+  mz_zip_writer_finalize_heap_archive(&zip, &buffer, &size);
+  std::string bytes(static_cast<const char*>(buffer), size);
+  mz_free(buffer);
+  mz_zip_writer_end(&zip);
+  return bytes;
+}
+
+// Sets the cancel event when a stage with the given beginning starts.
+class CancellingSink : public RecordingSink {
+ public:
+  CancellingSink(std::wstring prefix, HANDLE event) : prefix_(std::move(prefix)), event_(event) {}
+  void stage(const std::wstring& text) override {
+    RecordingSink::stage(text);
+    if (text.rfind(prefix_, 0) == 0) SetEvent(event_);
+  }
+
+ private:
+  std::wstring prefix_;
+  HANDLE event_;
+};
+
+class InstallJob : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string deps = zipOf({{"runtime/lib.dll", std::string(300000, 'd')}});
+    const std::string main = zipOf({{"OrvaloTrader/Orvalo.exe", "MZ client"}, {"OrvaloTrader/readme.txt", "2.0"}});
+    util::createDirectories(testing_support::serverStatePath(L"www\\" + scenario_.name() + L"\\download"));
+    scenario_.putFile(L"deps.zip", deps);
+    scenario_.putFile(L"main.zip", main);
+    const std::string manifest =
+        "[deps]\r\nurl=" + util::toUtf8(scenario_.nginxUrl(L"deps.zip")) + "\r\nversion=1.0\r\nsha256=" +
+        sha256Hex(deps) + "\r\n[main]\r\nurl=" + util::toUtf8(scenario_.nginxUrl(L"main.zip")) +
+        "\r\nversion=2.0\r\nsha256=" + sha256Hex(main) + "\r\n";
+    scenario_.putFile(L"download\\manifest.ini", manifest);
+    request_.baseUrl = scenario_.nginxUrl(L"");
+    request_.baseUrl.pop_back();
+    request_.createShortcut = false;
+    request_.launch = false;
+    request_.agreementText = L"协议";
+    request_.agreementVersion = L"2026.1";
+  }
+  void TearDown() override {
+    if (util::normalizePathKey(readInstallLocation()).rfind(util::normalizePathKey(dir_.path()), 0) == 0) {
+      RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKeyPath);
+    }
+  }
+
+  testing_support::ServerScenario scenario_;
+  testing_support::TempDir dir_;
+  install::InstallRequest request_;
+};
+
+TEST_F(InstallJob, InstallsWithoutAWindowAndReportsItsStagesInOrder) {
+  request_.installDir = dir_ / L"app";
+  RecordingSink sink;
+  const prog::JobResult result = install::runInstall(request_, sink, nullptr);
+  ASSERT_TRUE(result.ok) << util::toUtf8(result.failure);
+  EXPECT_EQ(result.mainProgram, request_.installDir + L"\\Orvalo.exe");
+  EXPECT_TRUE(util::isExistingFile(request_.installDir + L"\\lib.dll"));  // one top folder is entered
+  EXPECT_TRUE(util::isExistingFile(request_.installDir + L"\\legal\\agreement_install.txt"));
+
+  const std::vector<std::wstring> expected = {
+      L"获取版本信息…", L"正在获取安装包信息…", L"正在下载依赖包…", L"正在校验依赖包…",
+      L"正在解压依赖包…", L"正在覆盖依赖包…", L"正在下载主程序…", L"正在校验主程序…",
+      L"正在解压主程序…", L"正在覆盖主程序…", L"协议文本已就绪"};
+  EXPECT_EQ(sink.stages, expected);
+  ASSERT_FALSE(sink.packages.empty());
+  for (size_t i = 1; i < sink.packages.size(); ++i) {
+    EXPECT_GE(sink.packages[i].permille, sink.packages[i - 1].permille) << "the bar never runs backwards";
+  }
+}
+
+TEST_F(InstallJob, CancelAtEachStageEndsCancelledAndLeavesNoTemporaryFiles) {
+  for (const wchar_t* stage : {L"获取版本信息", L"正在获取安装包信息", L"正在下载主程序", L"正在校验主程序",
+                               L"正在解压主程序", L"正在覆盖依赖包"}) {
+    SCOPED_TRACE(util::toUtf8(stage));
+    util::Handle cancel(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    CancellingSink sink(stage, cancel.get());
+    request_.installDir = dir_ / (L"c" + std::to_wstring(sink.stages.size()) + stage);
+    const prog::JobResult result = install::runInstall(request_, sink, cancel.get());
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(result.failure, L"已取消");
+    bool leftover = false;
+    util::forEachEntry(util::tempDirectory(), [&](const std::wstring&, const WIN32_FIND_DATAW& data) {
+      leftover = leftover || std::wstring(data.cFileName).rfind(L"QVSetup_", 0) == 0;
+      return true;
+    });
+    EXPECT_FALSE(leftover);
+  }
+}
+
+}  // namespace
