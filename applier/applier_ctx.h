@@ -39,6 +39,7 @@ struct Ctx {
   // program while the packages download.
   util::Handle client;
   prog::WindowJob worker;
+  util::GdiObject font;  // the window's controls' font
   // What the window starts; the real job unless a test puts a stand-in here.
   JobFunction job = nullptr;
 };

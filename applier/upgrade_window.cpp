@@ -28,10 +28,6 @@ constexpr size_t kStatusBufferChars = 512;
 constexpr UINT_PTR kCloseTimerId = 1;
 constexpr UINT kMarqueeStepMs = 50;
 
-// The window's state for its whole life: one upgrade window per process.
-Ctx* g_ctx = nullptr;
-util::GdiObject g_font;
-
 HWND control(HWND window, int id) { return GetDlgItem(window, id); }
 
 SIZE outerSize(int dpi) {
@@ -45,14 +41,14 @@ void setCloseEnabled(HWND window, bool enabled) {
   EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
-bool createControl(HWND window, int id, const wchar_t* cls, DWORD style, const wchar_t* text, int dpi,
-                   size_t count) {
+bool createControl(HWND window, const Ctx& ctx, int id, const wchar_t* cls, DWORD style,
+                   const wchar_t* text, int dpi, size_t count) {
   const UpgradeRect r = upgradeControlRect(id, dpi, count);
   HWND child = CreateWindowExW(0, cls, text, WS_CHILD | style, r.x, r.y, r.w, r.h, window,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                GetModuleHandleW(nullptr), nullptr);
   if (!child) return false;
-  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(g_font.get()), FALSE);
+  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(ctx.font.get()), FALSE);
   return true;
 }
 
@@ -69,28 +65,26 @@ void startJob(HWND window, Ctx& ctx) {
   if (!started) showEnd(window, ctx, prog::jobFailed(kThreadStartFailed));
 }
 
-LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
-  g_ctx = static_cast<Ctx*>(create->lpCreateParams);
-  Ctx& ctx = *g_ctx;
+LRESULT onCreate(HWND window, Ctx& ctx) {
   const int dpi = static_cast<int>(GetDpiForWindow(window));
   // The outer size was computed before the window had a monitor; make the client area exact
   // for the DPI the window really has.
-  const SIZE size = outerSize(dpi);
-  SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const UpgradeRect client = upgradeClientRect(dpi);
+  util::fitClientArea(window, client.w, client.h);
 
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-  g_font.reset(CreateFontIndirectW(&metrics.lfMessageFont));
+  ctx.font.reset(CreateFontIndirectW(&metrics.lfMessageFont));
 
   const size_t count = itemCount(ctx);
   const bool ok =
-      createControl(window, kIdStatus, L"STATIC", WS_VISIBLE, kInitialStatus, dpi, count) &&
-      createControl(window, kIdPackageLabel, L"STATIC", 0, L"", dpi, count) &&
-      createControl(window, kIdPackageBar, PROGRESS_CLASSW, 0, nullptr, dpi, count) &&
-      createControl(window, kIdMainBar, PROGRESS_CLASSW, WS_VISIBLE | PBS_SMOOTH | PBS_MARQUEE, nullptr, dpi,
+      createControl(window, ctx, kIdStatus, L"STATIC", WS_VISIBLE, kInitialStatus, dpi, count) &&
+      createControl(window, ctx, kIdPackageLabel, L"STATIC", 0, L"", dpi, count) &&
+      createControl(window, ctx, kIdPackageBar, PROGRESS_CLASSW, 0, nullptr, dpi, count) &&
+      createControl(window, ctx, kIdMainBar, PROGRESS_CLASSW, WS_VISIBLE | PBS_SMOOTH | PBS_MARQUEE, nullptr, dpi,
                     count) &&
-      createControl(window, kIdNotice, L"STATIC", WS_VISIBLE, kNotice, dpi, count);
+      createControl(window, ctx, kIdNotice, L"STATIC", WS_VISIBLE, kNotice, dpi, count);
   if (!ok) return -1;
   SendMessageW(control(window, kIdPackageBar), PBM_SETRANGE32, 0, 1000);
   SendMessageW(control(window, kIdMainBar), PBM_SETMARQUEE, TRUE, kMarqueeStepMs);
@@ -103,8 +97,8 @@ LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
   return 0;
 }
 
-void onClose(HWND window) {
-  if (!g_ctx || g_ctx->finished) {
+void onClose(HWND window, const Ctx& ctx) {
+  if (ctx.finished) {
     DestroyWindow(window);
     return;
   }
@@ -153,20 +147,22 @@ void showEnd(HWND window, Ctx& ctx, const prog::JobResult& result) {
   SetTimer(window, kCloseTimerId, success ? kSuccessCloseMs : kFailureCloseMs, nullptr);
 }
 
-void onDone(HWND window) { showEnd(window, *g_ctx, g_ctx->worker.finish()); }
+void onDone(HWND window, Ctx& ctx) { showEnd(window, ctx, ctx.worker.finish()); }
 
-void onNcDestroy(HWND window) {
+void onNcDestroy(HWND window, Ctx& ctx) {
   prog::freeQueuedJobPayloads(window);
-  g_font.reset();
-  g_ctx = nullptr;
+  ctx.font.reset();
+  util::dropWindowState(window);
   PostQuitMessage(0);
 }
 
 LRESULT CALLBACK upgradeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (!g_ctx && message != WM_CREATE) return DefWindowProcW(window, message, wParam, lParam);
+  Ctx* state = util::windowState<Ctx>(window, message, lParam);
+  if (!state) return DefWindowProcW(window, message, wParam, lParam);
+  Ctx& ctx = *state;
   switch (message) {
-    case WM_CREATE: return onCreate(window, reinterpret_cast<const CREATESTRUCTW*>(lParam));
-    case WM_CLOSE: onClose(window); return 0;
+    case WM_CREATE: return onCreate(window, ctx);
+    case WM_CLOSE: onClose(window, ctx); return 0;
     case WM_TIMER:
       if (wParam == kCloseTimerId) {
         KillTimer(window, kCloseTimerId);
@@ -175,26 +171,13 @@ LRESULT CALLBACK upgradeProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       return 0;
     case prog::WM_JOB_STATUS: onStatus(window, lParam); return 0;
     case prog::WM_JOB_PROGRESS: onProgress(window, lParam); return 0;
-    case prog::WM_JOB_DONE: onDone(window); return 0;
+    case prog::WM_JOB_DONE: onDone(window, ctx); return 0;
     case prog::WM_JOB_PACKAGE: onPackage(window, lParam); return 0;
-    case WM_NCDESTROY: onNcDestroy(window); return 0;
+    case WM_NCDESTROY: onNcDestroy(window, ctx); return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
   }
 }
 
-bool registerClass(HINSTANCE instance) {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  if (GetClassInfoExW(instance, kClassName, &wc)) return true;
-  wc.cbSize = sizeof wc;
-  wc.style = 0;
-  wc.lpfnWndProc = upgradeProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClassName;
-  return RegisterClassExW(&wc) != 0;
-}
 
 }  // namespace
 
@@ -205,8 +188,7 @@ std::wstring failureStatusText(const std::wstring* failure) {
 }
 
 HWND createUpgradeWindow(Ctx* ctx) {
-  const HINSTANCE instance = GetModuleHandleW(nullptr);
-  if (!registerClass(instance)) return nullptr;
+  if (!util::registerFixedWindowClass(kClassName, upgradeProc, nullptr)) return nullptr;
   return util::createFixedWindow(kClassName, kTitle, outerSize(static_cast<int>(GetDpiForSystem())), ctx);
 }
 

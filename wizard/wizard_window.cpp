@@ -40,9 +40,6 @@ constexpr wchar_t kFailurePrefix[] = L"安装失败：";
 constexpr wchar_t kUnknownError[] = L"未知错误";
 constexpr wchar_t kThreadStartFailed[] = L"无法启动安装线程";
 
-// The window procedure reaches the run's record through this pointer, set at WM_CREATE.
-Ctx* g_ctx = nullptr;
-
 HWND control(HWND window, int id) { return GetDlgItem(window, id); }
 
 SIZE outerSize(int dpi) {
@@ -72,15 +69,13 @@ void startRetrievalThreads(HWND window, Ctx& ctx) {
   }
 }
 
-LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
-  g_ctx = static_cast<Ctx*>(create->lpCreateParams);
-  Ctx& ctx = *g_ctx;
+LRESULT onCreate(HWND window, Ctx& ctx) {
   const int dpi = static_cast<int>(GetDpiForWindow(window));
 
   // The outer size was computed before the window had a monitor; make the client area exact
   // for the DPI the window really has.
-  const SIZE size = outerSize(dpi);
-  SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const ControlRect client = clientRect(dpi);
+  util::fitClientArea(window, client.w, client.h);
 
   ctx.cancelEvent = makeManualResetEvent();
   ctx.agreementCancelEvent = makeManualResetEvent();
@@ -112,8 +107,7 @@ void freeQueuedPayloads(HWND window) {
   }
 }
 
-void onNcDestroy(HWND window) {
-  Ctx& ctx = *g_ctx;
+void onNcDestroy(HWND window, Ctx& ctx) {
   SetEvent(ctx.agreementCancelEvent.get());
   if (ctx.agreementThread.joinable()) ctx.agreementThread.join();
   SetEvent(ctx.hintsCancelEvent.get());
@@ -128,7 +122,7 @@ void onNcDestroy(HWND window) {
   ctx.agreementCancelEvent.reset();
   ctx.hintsCancelEvent.reset();
   freeQueuedPayloads(window);
-  g_ctx = nullptr;
+  util::dropWindowState(window);
   PostQuitMessage(0);
 }
 
@@ -225,8 +219,7 @@ void onUninstall(HWND window, Ctx& ctx) {
   EnableWindow(window, TRUE);
 }
 
-void onCommand(HWND window, int id) {
-  Ctx& ctx = *g_ctx;
+void onCommand(HWND window, Ctx& ctx, int id) {
   if (ctx.uninstalling) return;
   const bool busy = ctx.installing;
   switch (id) {
@@ -256,8 +249,8 @@ void onCommand(HWND window, int id) {
   }
 }
 
-void onClose(HWND window) {
-  if (g_ctx->installing || g_ctx->uninstalling) {
+void onClose(HWND window, const Ctx& ctx) {
+  if (ctx.installing || ctx.uninstalling) {
     MessageBeep(MB_ICONEXCLAMATION);
     return;
   }
@@ -290,10 +283,9 @@ void onPackage(HWND window, LPARAM lParam) {
 }
 
 
-void onDone(HWND window) { showInstallEnd(window, *g_ctx, g_ctx->installRun.finish()); }
+void onDone(HWND window, Ctx& ctx) { showInstallEnd(window, ctx, ctx.installRun.finish()); }
 
-void onAgreement(HWND window, LPARAM lParam) {
-  Ctx& ctx = *g_ctx;
+void onAgreement(HWND window, Ctx& ctx, LPARAM lParam) {
   const auto payload = util::takePayload<AgreementPayload>(lParam);
   if (!payload) return;
   appendDebugLog("AGREEMENT arrive: ver='" + util::toUtf8(payload->version) +
@@ -308,9 +300,9 @@ void onAgreement(HWND window, LPARAM lParam) {
   setControlText(window, kIdAgreementEdit, payload->text);
 }
 
-void onHints(HWND window, LPARAM lParam) {
+void onHints(HWND window, Ctx& ctx, LPARAM lParam) {
   const auto document = util::takePayload<HintsDocument>(lParam);
-  if (document) applyHints(window, *g_ctx, *document);
+  if (document) applyHints(window, ctx, *document);
 }
 
 bool onSetCursor(HWND window, LPARAM lParam) {
@@ -333,11 +325,13 @@ LRESULT onCtlColorStatic(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 }
 
 LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (!g_ctx && message != WM_CREATE) return DefWindowProcW(window, message, wParam, lParam);
+  Ctx* state = util::windowState<Ctx>(window, message, lParam);
+  if (!state) return DefWindowProcW(window, message, wParam, lParam);
+  Ctx& ctx = *state;
   switch (message) {
-    case WM_CREATE: return onCreate(window, reinterpret_cast<const CREATESTRUCTW*>(lParam));
-    case WM_COMMAND: onCommand(window, LOWORD(wParam)); return 0;
-    case WM_CLOSE: onClose(window); return 0;
+    case WM_CREATE: return onCreate(window, ctx);
+    case WM_COMMAND: onCommand(window, ctx, LOWORD(wParam)); return 0;
+    case WM_CLOSE: onClose(window, ctx); return 0;
     case WM_TIMER:
       if (wParam == kCloseTimerId) {
         KillTimer(window, kCloseTimerId);
@@ -347,33 +341,19 @@ LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case prog::WM_JOB_STATUS: onStatus(window, lParam); return 0;
     case prog::WM_JOB_PROGRESS: onProgress(window, lParam); return 0;
     case prog::WM_JOB_PACKAGE: onPackage(window, lParam); return 0;
-    case prog::WM_JOB_DONE: onDone(window); return 0;
-    case WM_WIZ_AGREEMENT: onAgreement(window, lParam); return 0;
-    case WM_WIZ_HINTS: onHints(window, lParam); return 0;
+    case prog::WM_JOB_DONE: onDone(window, ctx); return 0;
+    case WM_WIZ_AGREEMENT: onAgreement(window, ctx, lParam); return 0;
+    case WM_WIZ_HINTS: onHints(window, ctx, lParam); return 0;
     case WM_SETCURSOR:
       if (onSetCursor(window, lParam)) return TRUE;
       break;
     case WM_CTLCOLORSTATIC: return onCtlColorStatic(window, message, wParam, lParam);
-    case WM_NCDESTROY: onNcDestroy(window); return 0;
+    case WM_NCDESTROY: onNcDestroy(window, ctx); return 0;
     default: break;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-bool registerClass(HINSTANCE instance) {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  if (GetClassInfoExW(instance, kClassName, &wc)) return true;
-  wc.cbSize = sizeof wc;
-  wc.style = 0;
-  wc.lpfnWndProc = wizardProc;
-  wc.hInstance = instance;
-  wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_ICON));
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClassName;
-  return RegisterClassExW(&wc) != 0;
-}
 
 }  // namespace
 
@@ -391,8 +371,8 @@ std::unique_ptr<Ctx> makeCtx(const std::wstring& baseUrl) {
 }
 
 HWND createWizardWindow(Ctx* ctx) {
-  const HINSTANCE instance = GetModuleHandleW(nullptr);
-  if (!registerClass(instance)) return nullptr;
+  const HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP_ICON));
+  if (!util::registerFixedWindowClass(kClassName, wizardProc, icon)) return nullptr;
   return util::createFixedWindow(kClassName, kTitle, outerSize(static_cast<int>(GetDpiForSystem())), ctx);
 }
 
