@@ -13,6 +13,7 @@ namespace {
 struct CopyState {
   const ByteProgress& progress;
   std::wstring* failureText;
+  const CopyHooks* hooks;
   uint64_t done = 0;
   uint64_t total = 0;
 };
@@ -37,6 +38,13 @@ bool countOneFile(CopyState& state) {
 bool replaceFile(CopyState& state, const std::wstring& source, const std::wstring& target,
                  const std::wstring& rel) {
   CopyOverStep failed = CopyOverStep::kNone;
+  if (state.hooks && state.hooks->placeFile) {
+    if (!state.hooks->placeFile(source, target)) {
+      setFailure(state, L"替换失败：" + rel + L"（" + lastErrorText() + L"）");
+      return false;
+    }
+    return countOneFile(state);
+  }
   if (!copyFileOver(source, target, &failed)) {
     const wchar_t* what = failed == CopyOverStep::kCopy ? L"复制失败：" : L"替换失败：";
     setFailure(state, what + rel + L"（" + lastErrorText() + L"）");
@@ -45,12 +53,16 @@ bool replaceFile(CopyState& state, const std::wstring& source, const std::wstrin
   return countOneFile(state);
 }
 
+bool makeFolder(const CopyState& state, const std::wstring& folder) {
+  return state.hooks && state.hooks->makeFolder ? state.hooks->makeFolder(folder) : createDirectories(folder);
+}
+
 bool copyLevel(CopyState& state, const std::wstring& sourceDir, const std::wstring& destDir) {
   return forEachEntry(sourceDir, [&](const std::wstring& entry, const WIN32_FIND_DATAW& data) {
     const std::wstring rel = relativePath(entry, sourceDir);
     const std::wstring target = joinPath(destDir, rel);
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (!createDirectories(target)) {
+      if (!makeFolder(state, target)) {
         setFailure(state, L"无法创建目录：" + target);
         return false;
       }
@@ -67,16 +79,16 @@ bool copyLevel(CopyState& state, const std::wstring& sourceDir, const std::wstri
 }  // namespace
 
 bool copyDirContents(const std::wstring& sourceDir, const std::wstring& destDir,
-                     const ByteProgress& progress, std::wstring* failureText) {
+                     const ByteProgress& progress, std::wstring* failureText, const CopyHooks* hooks) {
   if (!isExistingFolder(sourceDir)) {
     if (failureText) *failureText = L"源目录不存在：" + sourceDir;
     return false;
   }
-  if (!createDirectories(destDir)) {
+  CopyState state{progress, failureText, hooks};
+  if (!makeFolder(state, destDir)) {
     if (failureText) *failureText = L"无法创建目录：" + destDir;
     return false;
   }
-  CopyState state{progress, failureText};
   state.total = countFiles(sourceDir);
   return copyLevel(state, sourceDir, destDir);
 }

@@ -1,0 +1,273 @@
+#include "install/upgrade_journal.h"
+
+#include "install/markers.h"
+#include "util/files.h"
+#include "util/paths.h"
+#include "util/text.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace install {
+namespace {
+
+constexpr char kFormatLine[] = "ORVALO-UPGRADE-JOURNAL 1";
+constexpr wchar_t kJournalName[] = L"upgrade.journal";
+constexpr wchar_t kStagedSuffix[] = L".upg_tmp";
+constexpr wchar_t kOldSuffix[] = L".upg_old";
+// A journal names the files of one upgrade; anything larger is not one of ours.
+constexpr size_t kMaxJournalBytes = 64u << 20;
+
+enum class Kind { kMakeFolder, kReplace, kCreate };
+
+struct Entry {
+  Kind kind;
+  std::wstring path;
+};
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Keeps the error of the failed call through the clean-up that follows it.
+class KeepLastError {
+ public:
+  KeepLastError() : error_(GetLastError()) {}
+  ~KeepLastError() { SetLastError(error_); }
+
+ private:
+  DWORD error_;
+};
+
+bool flushFile(const std::wstring& path) {
+  util::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && FlushFileBuffers(file.get());
+}
+
+bool isInside(const std::wstring& path, const std::wstring& folder) {
+  const std::wstring key = util::normalizePathKey(path);
+  const std::wstring root = util::normalizePathKey(folder) + L"\\";
+  return key.size() > root.size() && key.compare(0, root.size(), root) == 0 &&
+         key.find(L"\\..\\") == std::wstring::npos && key.find(L"\\.\\") == std::wstring::npos;
+}
+
+// The entries of a journal, in order; false when the journal cannot be trusted.
+bool parseJournal(const std::string& bytes, const std::wstring& installDir, std::vector<Entry>& entries,
+                  bool& committed) {
+  entries.clear();
+  committed = false;
+  size_t start = 0;
+  bool first = true;
+  while (start < bytes.size()) {
+    const size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) break;  // written in part: never acted on
+    const std::string line = bytes.substr(start, end - start);
+    start = end + 1;
+    if (first) {
+      if (line != kFormatLine) return false;
+      first = false;
+      continue;
+    }
+    const size_t space = line.find(' ');
+    const std::string word = line.substr(0, space);
+    if (word == "commit") {
+      committed = true;
+      continue;
+    }
+    if (word == "upgrade") continue;
+    if (space == std::string::npos) return false;
+    Entry entry;
+    if (word == "mkdir") {
+      entry.kind = Kind::kMakeFolder;
+    } else if (word == "replace") {
+      entry.kind = Kind::kReplace;
+    } else if (word == "create") {
+      entry.kind = Kind::kCreate;
+    } else {
+      return false;
+    }
+    entry.path = util::toWide(util::kCodePageUtf8, line.substr(space + 1));
+    // Whatever the file says, nothing outside the installation is ever touched.
+    if (!isInside(entry.path, installDir)) return false;
+    entries.push_back(std::move(entry));
+  }
+  return !first;
+}
+
+// Puts one entry back; false when something could not be restored.
+bool undo(const Entry& entry) {
+  switch (entry.kind) {
+    case Kind::kMakeFolder:
+      // Only an empty folder goes: whatever else is in it was not the upgrade's.
+      RemoveDirectoryW(entry.path.c_str());
+      return true;
+    case Kind::kCreate:
+      return util::deleteFileForce(entry.path + kStagedSuffix) && util::deleteFileForce(entry.path);
+    case Kind::kReplace: {
+      const std::wstring old = entry.path + kOldSuffix;
+      (void)util::deleteFileForce(entry.path + kStagedSuffix);
+      // Without the old copy the rename aside never happened: the file is still the old one.
+      if (!exists(old)) return true;
+      return MoveFileExW(old.c_str(), entry.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+  }
+  return true;
+}
+
+bool undoAll(const std::vector<Entry>& entries) {
+  bool all = true;
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) all = undo(*it) && all;
+  return all;
+}
+
+bool deleteOldCopies(const std::vector<Entry>& entries) {
+  bool all = true;
+  for (const Entry& entry : entries) {
+    if (entry.kind == Kind::kReplace) all = util::deleteFileForce(entry.path + kOldSuffix) && all;
+  }
+  return all;
+}
+
+bool readEntries(const std::wstring& path, const std::wstring& installDir, std::vector<Entry>& entries,
+                 bool& committed) {
+  std::string bytes;
+  return util::readFile(path, bytes, kMaxJournalBytes) && parseJournal(bytes, installDir, entries, committed);
+}
+
+}  // namespace
+
+std::wstring upgradeJournalPath(const std::wstring& installDir) {
+  return markerDirectory(installDir) + L"\\" + kJournalName;
+}
+
+bool UpgradeJournal::begin(const std::wstring& installDir, const std::wstring& upgrade) {
+  installDir_ = installDir;
+  path_ = upgradeJournalPath(installDir);
+  if (!util::createDirectories(markerDirectory(installDir))) return false;
+  file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) return false;
+  const std::string head = std::string(kFormatLine) + "\nupgrade " + util::toUtf8(upgrade) + "\n";
+  DWORD written = 0;
+  if (!WriteFile(file_.get(), head.data(), static_cast<DWORD>(head.size()), &written, nullptr) ||
+      written != head.size() || !FlushFileBuffers(file_.get())) {
+    KeepLastError keep;
+    file_.reset();
+    (void)util::deleteFileForce(path_);
+    return false;
+  }
+  return true;
+}
+
+bool UpgradeJournal::append(const char* kind, const std::wstring& path) {
+  const std::string line = std::string(kind) + " " + util::toUtf8(path) + "\n";
+  DWORD written = 0;
+  // On disk before the step it names: a crash after this line finds it.
+  return WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+         written == line.size() && FlushFileBuffers(file_.get());
+}
+
+bool UpgradeJournal::putInPlace(const std::wstring& staged, const std::wstring& target) {
+  if (!flushFile(staged)) {
+    KeepLastError keep;
+    (void)util::deleteFileForce(staged);
+    return false;
+  }
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    const std::wstring old = target + kOldSuffix;
+    bool ready = true;
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      ready = false;
+    }
+    // A stale old copy of a committed upgrade would be taken for this one's.
+    ready = ready && util::deleteFileForce(old) && append("replace", target) &&
+            MoveFileExW(target.c_str(), old.c_str(), MOVEFILE_WRITE_THROUGH);
+    if (!ready) {
+      KeepLastError keep;
+      (void)util::deleteFileForce(staged);
+      return false;
+    }
+  } else if (!append("create", target)) {
+    KeepLastError keep;
+    (void)util::deleteFileForce(staged);
+    return false;
+  }
+  return MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool UpgradeJournal::replace(const std::wstring& source, const std::wstring& target) {
+  const std::wstring staged = target + kStagedSuffix;
+  (void)util::deleteFileForce(staged);
+  if (!CopyFileExW(source.c_str(), staged.c_str(), nullptr, nullptr, nullptr,
+                   COPY_FILE_ALLOW_DECRYPTED_DESTINATION)) {
+    KeepLastError keep;
+    (void)util::deleteFileForce(staged);
+    return false;
+  }
+  // A copy keeps the source's attributes; what is put in place is a plain file.
+  SetFileAttributesW(staged.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return putInPlace(staged, target);
+}
+
+bool UpgradeJournal::write(const std::wstring& target, const std::string& bytes) {
+  const std::wstring staged = target + kStagedSuffix;
+  if (!util::writeFile(staged, bytes.data(), bytes.size())) {
+    KeepLastError keep;
+    (void)util::deleteFileForce(staged);
+    return false;
+  }
+  return putInPlace(staged, target);
+}
+
+bool UpgradeJournal::makeFolder(const std::wstring& folder) {
+  std::vector<std::wstring> missing;
+  for (std::wstring level = folder; !level.empty() && !util::isExistingFolder(level);) {
+    missing.push_back(level);
+    const size_t cut = level.find_last_of(L"\\/");
+    if (cut == std::wstring::npos) break;
+    level.resize(cut);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!append("mkdir", *it)) return false;
+    if (!CreateDirectoryW(it->c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  }
+  return true;
+}
+
+void UpgradeJournal::commit() {
+  if (!file_ || !append("commit", std::wstring())) {
+    rollback();
+    return;
+  }
+  file_.reset();
+  std::vector<Entry> entries;
+  bool committed = false;
+  if (readEntries(path_, installDir_, entries, committed) && deleteOldCopies(entries)) {
+    (void)util::deleteFileForce(path_);
+  }
+}
+
+void UpgradeJournal::rollback() {
+  file_.reset();
+  (void)recoverUpgrade(installDir_);
+}
+
+Recovery recoverUpgrade(const std::wstring& installDir) {
+  const std::wstring path = upgradeJournalPath(installDir);
+  if (!util::isExistingFile(path)) return Recovery::kNone;
+  std::vector<Entry> entries;
+  bool committed = false;
+  if (!readEntries(path, installDir, entries, committed)) {
+    // Nothing it names is trusted; set aside, it no longer blocks the next upgrade.
+    MoveFileExW(path.c_str(), (path + L".bad").c_str(), MOVEFILE_REPLACE_EXISTING);
+    return Recovery::kUntrusted;
+  }
+  const bool done = committed ? deleteOldCopies(entries) : undoAll(entries);
+  // What could not be put back yet (a file still held open) is tried again at the next start.
+  if (done) (void)util::deleteFileForce(path);
+  return committed ? Recovery::kCommitted : Recovery::kRolledBack;
+}
+
+}  // namespace install

@@ -1,0 +1,76 @@
+// The journal that makes an upgrade all or nothing. Before a file of the installation is
+// replaced or created, a line naming it is appended to update\upgrade.journal and flushed; a
+// replaced file is renamed aside (target + ".upg_old", same folder, so the rename is cheap and
+// atomic) and the new one, flushed, moved into its place. Undoing follows the journal backwards;
+// committing deletes the old copies. Whatever point a crash interrupts, the journal and the files
+// beside the targets tell what was done:
+//
+//   ORVALO-UPGRADE-JOURNAL 1          first line: the format
+//   upgrade <text>                    what the upgrade was (for the log)
+//   mkdir <folder>                    a folder the upgrade is about to create
+//   replace <file>                    an existing file about to be renamed aside
+//   create <file>                     a file that did not exist, about to be moved in
+//   commit                            everything is in place; only old copies remain to delete
+//
+// Paths are full paths inside the install folder, one per line, UTF-8. A last line without its
+// line feed was never acted on and is ignored; a line naming a path outside the install folder,
+// or a file that does not start with the format line, makes the journal untrusted: nothing it
+// names is touched.
+#pragma once
+
+#include "util/handles.h"
+
+#include <string>
+
+namespace install {
+
+class UpgradeJournal {
+ public:
+  UpgradeJournal() = default;
+  UpgradeJournal(const UpgradeJournal&) = delete;
+  UpgradeJournal& operator=(const UpgradeJournal&) = delete;
+  // A journal neither committed nor rolled back is left on disk for the next start.
+  ~UpgradeJournal() = default;
+
+  // Every call below fails with the thread's last error set to the cause.
+
+  // Starts the journal of installDir. Fails when it cannot be written, and when an earlier
+  // journal is still there (recoverUpgrade must run first: ERROR_ALREADY_EXISTS).
+  [[nodiscard]] bool begin(const std::wstring& installDir, const std::wstring& upgrade);
+
+  // Puts a copy of source in place of target, which lies in the install folder. A read-only
+  // target is refused (ERROR_ACCESS_DENIED), as a plain replacement would refuse it.
+  [[nodiscard]] bool replace(const std::wstring& source, const std::wstring& target);
+  // The same with bytes for content (marker files).
+  [[nodiscard]] bool write(const std::wstring& target, const std::string& bytes);
+  // Creates the folder and every missing level, each journaled.
+  [[nodiscard]] bool makeFolder(const std::wstring& folder);
+
+  // Everything is in place: the old copies are deleted and the journal removed. An old copy that
+  // cannot be deleted stays, and with it the journal, for the next start to finish.
+  void commit();
+  // Puts everything back as it was and removes the journal.
+  void rollback();
+
+  bool active() const { return file_.valid(); }
+
+ private:
+  bool append(const char* kind, const std::wstring& path);
+  bool putInPlace(const std::wstring& staged, const std::wstring& target);
+
+  std::wstring installDir_;
+  std::wstring path_;
+  util::FileHandle file_;
+};
+
+// What the next start found in an installation.
+enum class Recovery { kNone, kRolledBack, kCommitted, kUntrusted };
+
+// Finishes what an interrupted upgrade left in installDir: rolls back an upgrade that had not
+// committed, completes one that had. Called before anything else touches the installation.
+Recovery recoverUpgrade(const std::wstring& installDir);
+
+// The journal's path for an install folder.
+std::wstring upgradeJournalPath(const std::wstring& installDir);
+
+}  // namespace install
