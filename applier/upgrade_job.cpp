@@ -4,7 +4,9 @@
 #include "applier/upgrade_rules.h"
 #include "applier/upgrade_steps.h"
 #include "install/markers.h"
+#include "install/upgrade_journal.h"
 #include "net/download.h"
+#include "net/error_text.h"
 #include "net/http_connection.h"
 #include "net/sha256.h"
 #include "packages/zip_extract.h"
@@ -45,6 +47,8 @@ class UpgradeRun {
   // The failure text, or empty when every step succeeded.
   std::wstring run() {
     if (!installFolderOf(request_.exe, installDir_)) return L"参数 --exe 无效";
+    // An upgrade cut short earlier is undone before this one looks at the installation.
+    (void)install::recoverUpgrade(installDir_);
     items_ = request_.items;
     count_ = items_.size();
     targetNames_.assign(count_, std::wstring());
@@ -184,7 +188,8 @@ class UpgradeRun {
     return {};
   }
 
-  // Snapshot, every item's content and markers, then the clean-up.
+  // Snapshot, then every item's content and markers under the journal: all of it lands, or
+  // none of it does. Then the clean-up.
   std::wstring applyAll() {
     reporter_.setStage(L"备份数据库（升级兜底快照）…", prog::kPhaseNone);
     const std::wstring snapshot = createDbSnapshot(installDir_);
@@ -192,10 +197,17 @@ class UpgradeRun {
                                         : L"数据库已备份：" + snapshot,
                        prog::kPhaseNone);
 
+    install::UpgradeJournal journal;
+    if (!journal.begin(installDir_, items_.front().version)) return L"无法写入升级日志（" + lastErrorText() + L"）";
     for (size_t i = 0; i < count_; ++i) {
-      const std::wstring failure = apply(i);
-      if (!failure.empty()) return failure;
+      const std::wstring failure = apply(i, journal);
+      if (!failure.empty()) {
+        reporter_.setStage(L"升级失败，正在恢复原有文件…", prog::kPhaseNone);
+        journal.rollback();
+        return failure;
+      }
     }
+    journal.commit();
 
     for (const UpgradeItem& item : items_) {
       if (mayDeleteCleanFolder(item.clean, installDir_, item.dest)) util::deleteDirRecursive(item.clean);
@@ -203,43 +215,47 @@ class UpgradeRun {
     return {};
   }
 
-  std::wstring apply(size_t i) {
+  std::wstring apply(size_t i, install::UpgradeJournal& journal) {
     const UpgradeItem& item = items_[i];
     const std::wstring kind = normalizedKind(item.kind);
     if (targets_[i].empty()) {
       reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
+      util::CopyHooks hooks;
+      hooks.placeFile = [&journal](const std::wstring& source, const std::wstring& target) {
+        return journal.replace(source, target);
+      };
+      hooks.makeFolder = [&journal](const std::wstring& folder) { return journal.makeFolder(folder); };
       std::wstring failure;
-      if (!util::copyDirContents(item.src, item.dest, counter(false), &failure)) return failure;
+      if (!util::copyDirContents(item.src, item.dest, counter(false), &failure, &hooks)) return failure;
     } else {
-      const std::wstring failure = applyFile(i, kind);
+      const std::wstring failure = applyFile(i, kind, journal);
       if (!failure.empty()) return failure;
     }
 
-    // The versions are the client's business; a marker that cannot be written does not undo
-    // an upgrade whose files are in place.
+    // The versions go under the journal too: a failed upgrade leaves the markers as they were.
+    std::string version;
+    std::wstring marker;
     if (kind == L"main") {
-      writeUpdateMarker(installDir_, item.version);
+      version = updateMarkerBytes(item.version);
+      marker = markerDirectory(installDir_) + L"\\_update.done";
     } else {
-      const std::string version = util::toUtf8(filterUpdateVersion(item.version));
-      if (!version.empty()) {
-        util::writeFile(markerDirectory(installDir_) + L"\\" + componentMarkerName(kind), version.data(),
-                        version.size());
-      }
+      version = util::toUtf8(filterUpdateVersion(item.version));
+      marker = markerDirectory(installDir_) + L"\\" + componentMarkerName(kind);
     }
+    if (!version.empty() && !journal.write(marker, version)) return L"写入版本标记失败（" + lastErrorText() + L"）";
     return {};
   }
 
-  std::wstring applyFile(size_t i, const std::wstring& kind) {
+  std::wstring applyFile(size_t i, const std::wstring& kind, install::UpgradeJournal& journal) {
     const UpgradeItem& item = items_[i];
     if (kind == L"main") {
       reporter_.setStage(stage(L"正在覆盖主程序", i), prog::kPhaseOverwrite);
     } else {
-      if (!util::createDirectories(item.dest)) return L"创建目标目录失败：" + item.dest;
+      if (!journal.makeFolder(item.dest)) return L"创建目标目录失败：" + item.dest;
       reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
     }
     reporter_.setCounts(0, 1, false);
-    std::wstring failure;
-    if (!replaceFile(item.src, targets_[i], &failure)) return failure;
+    if (!journal.replace(item.src, targets_[i])) return L"覆盖升级文件失败（" + lastErrorText() + L"）";
     reporter_.setCounts(1, 1, false);
     util::deleteFileForce(item.src);
     return {};

@@ -30,10 +30,14 @@ std::wstring filterUpdateVersion(const std::wstring& version) {
   return kept;
 }
 
-bool writeUpdateMarker(const std::wstring& installDir, const std::wstring& version) {
+std::string updateMarkerBytes(const std::wstring& version) {
   const std::wstring kept = filterUpdateVersion(version);
-  if (kept.empty()) return true;
-  const std::string bytes = util::fromWide(util::kCodePageAnsi, kept);
+  return kept.empty() ? std::string() : util::fromWide(util::kCodePageAnsi, kept);
+}
+
+bool writeUpdateMarker(const std::wstring& installDir, const std::wstring& version) {
+  const std::string bytes = updateMarkerBytes(version);
+  if (bytes.empty()) return true;
   return util::writeFile(markerDirectory(installDir) + L"\\_update.done", bytes.data(), bytes.size());
 }
 

@@ -13,6 +13,10 @@ void writeMarker(const std::wstring& installDir, const std::wstring& name, const
 // The characters of the version that make a version number (".", digits, "V", "v").
 std::wstring filterUpdateVersion(const std::wstring& version);
 
+// The content of "_update.done" for a version: the filtered version in the ANSI code page (empty
+// when nothing is left).
+std::string updateMarkerBytes(const std::wstring& version);
+
 // Writes the filtered main version in the ANSI code page to "_update.done". True when written, or
 // when nothing was left to write.
 bool writeUpdateMarker(const std::wstring& installDir, const std::wstring& version);
