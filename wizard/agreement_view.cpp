@@ -149,8 +149,10 @@ bool createAgreementBrowser(HWND parent, const RECT& rect, IWebBrowser2** browse
   }
 
   // The site's first reference is ours; the control takes its own and keeps the site alive.
+  // MinGW's ComPtr::Attach adds a reference of its own, so the first one is handed over through
+  // the pointer's address.
   ComPtr<IOleClientSite> site;
-  site.Attach(newAgreementOleSite(parent));
+  *site.ReleaseAndGetAddressOf() = newAgreementOleSite(parent);
 
   ComPtr<IOleObject> object;
   hr = OleCreate(kClsidWebBrowser, kIidOleObject, OLERENDER_DRAW, nullptr, site.Get(), storage.Get(),

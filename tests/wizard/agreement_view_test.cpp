@@ -190,6 +190,17 @@ TEST_F(AgreementView, BrowserIsCreatedInPlaceAndLogsItsSteps) {
   browser->Release();
 }
 
+TEST_F(AgreementView, ReleasingTheBrowserFreesItsSite) {
+  PrivateTempFolder temp;
+  const long before = liveAllocations();
+  IWebBrowser2* browser = nullptr;
+  IOleInPlaceObject* inPlace = nullptr;
+  ASSERT_TRUE(wizard::createAgreementBrowser(host_, RECT{0, 0, 200, 100}, &browser, &inPlace));
+  inPlace->Release();
+  browser->Release();
+  EXPECT_EQ(liveAllocations(), before);
+}
+
 TEST(AgreementFileUrl, TakesThePathWithSlashesAndNoEscaping) {
   EXPECT_EQ(wizard::agreementFileUrl(L"C:\\Users\\张 三\\Temp\\OrvaloSetup_agreement.html"),
             L"file:///C:/Users/张 三/Temp/OrvaloSetup_agreement.html");
