@@ -4,6 +4,7 @@
 #pragma once
 
 #include "util/handles.h"
+#include "wizard/agreement_events.h"
 #include "wizard/gpu.h"
 #include "wizard/hints/hints.h"
 
@@ -57,6 +58,7 @@ struct Ctx {
   std::wstring recommendedTier;
   Microsoft::WRL::ComPtr<IWebBrowser2> browser;
   Microsoft::WRL::ComPtr<IOleInPlaceObject> browserInPlace;
+  AgreementEvents browserEvents;  // declared after the browser, so it is unadvised first
   RECT browserRect{};
   bool browserCreated = false;
 

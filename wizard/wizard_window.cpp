@@ -121,6 +121,7 @@ void onNcDestroy(HWND window) {
   if (ctx.agreementThread.joinable()) ctx.agreementThread.join();
   SetEvent(ctx.hintsCancelEvent.get());
   if (ctx.hintsThread.joinable()) ctx.hintsThread.join();
+  ctx.browserEvents.reset();
   ctx.browserInPlace.Reset();
   ctx.browser.Reset();
   ctx.titleFont.reset();
