@@ -8,6 +8,7 @@
 #include "prog/reporter.h"
 #include "resources/resource_ids.h"
 #include "uninstall/uninstall.h"
+#include "util/files.h"
 #include "util/fixed_window.h"
 #include "util/payload.h"
 #include "util/text.h"
@@ -124,6 +125,7 @@ void onNcDestroy(HWND window) {
   ctx.browserEvents.reset();
   ctx.browserInPlace.Reset();
   ctx.browser.Reset();
+  (void)util::deleteFileForce(agreementHtmlFile());
   ctx.titleFont.reset();
   ctx.bodyFont.reset();
   ctx.linkFont.reset();
