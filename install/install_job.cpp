@@ -157,7 +157,7 @@ bool InstallRun::installPackage(const PackageItem& item) {
   std::wstring error;
   if (!extractZip(downloadPath, extractDir, contentRoot, &error, [this](uint64_t done, uint64_t total) {
         reporter_.setCounts(done, total, false);
-        return true;
+        return !cancelled();
       })) {
     util::deleteFileForce(downloadPath);
     fail(error);
@@ -207,7 +207,8 @@ void InstallRun::run() {
   std::vector<uint64_t> sizes;
   for (const PackageItem& item : plan.items) {
     uint64_t size = 0;
-    sizes.push_back(queryRemoteSize(item.entry->url, size) ? size : 0);
+    sizes.push_back(queryRemoteSize(item.entry->url, size, ctx_.cancelEvent.get()) ? size : 0);
+    if (stopIfCancelled()) return;
   }
   const std::vector<uint64_t> weights = packageWeights(sizes);
   uint64_t totalWeight = 0;

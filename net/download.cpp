@@ -1,5 +1,6 @@
 #include "net/download.h"
 
+#include "net/cancellable_call.h"
 #include "net/error_text.h"
 #include "net/http_connection.h"
 #include "net/multipart.h"
@@ -9,12 +10,21 @@
 
 const wchar_t kCancelledText[] = L"已取消";
 
+DownloadResult cancelledDownload() {
+  DownloadResult result;
+  result.cancelled = true;
+  result.message = kCancelledText;
+  return result;
+}
+
 bool isCancelSignalled(CancelEvent event) {
   return event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
 
-DownloadResult downloadFile(const std::wstring& url, const std::wstring& destPath,
-                            const ByteProgress& progress, CancelEvent cancelEvent) {
+namespace {
+
+DownloadResult downloadNow(const std::wstring& url, const std::wstring& destPath,
+                           const ByteProgress& progress, CancelEvent cancelEvent) {
   HttpConnection connection;
   if (!openHttpConnection(connection, url)) {
     DownloadResult result;
@@ -22,11 +32,26 @@ DownloadResult downloadFile(const std::wstring& url, const std::wstring& destPat
     return result;
   }
   uint64_t total = 0;
+  std::wstring validator;
   // No retries here: whatever fails is resumed by the next call from the files left behind.
   const DownloadResult result =
-      probeRangeSupport(connection, total) && total >= kMultipartThreshold
-          ? downloadMultipart(connection, total, destPath, progress, cancelEvent)
+      probeRangeSupport(connection, total, &validator) && total >= kMultipartThreshold
+          ? downloadMultipart(connection, total, validator, destPath, progress, cancelEvent)
           : downloadSingleStream(connection, destPath, progress, cancelEvent);
   connection.close();
   return result;
+}
+
+}  // namespace
+
+DownloadResult downloadFile(const std::wstring& url, const std::wstring& destPath,
+                            const ByteProgress& progress, CancelEvent cancelEvent) {
+  auto relay = std::make_shared<net::ProgressRelay>(progress);
+  auto result = std::make_shared<DownloadResult>();
+  const bool ended = net::runCancellable(cancelEvent, [url, destPath, relay, result](CancelEvent cancel) {
+    *result = downloadNow(url, destPath, net::relayed(relay), cancel);
+  });
+  if (ended) return *result;
+  relay->close();
+  return cancelledDownload();
 }

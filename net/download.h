@@ -30,11 +30,17 @@ struct DownloadRequest {
 
 extern const wchar_t kCancelledText[];  // "已取消"
 
+// The result of a cancelled call.
+DownloadResult cancelledDownload();
+
 // True when the event is present and signalled.
 bool isCancelSignalled(CancelEvent event);
 
 // Fetches url into destPath (its folder must exist): probes the server, then downloads in
 // parallel parts (ranges honoured, 8 MiB or more) or as one resumable stream. Partial data of a
-// failed call stays beside destPath for the next call to resume; a cancelled call leaves none.
+// failed call stays beside destPath, with the validator that lets the next call resume it only
+// from the same version of the resource; a cancelled call leaves none. A cancel is answered
+// within about half a second even while the server keeps silent; the abandoned transfer then
+// ends on its own with its time-out and removes its partial data itself.
 DownloadResult downloadFile(const std::wstring& url, const std::wstring& destPath,
                             const ByteProgress& progress, CancelEvent cancelEvent);

@@ -1,6 +1,10 @@
 #include "net/http_connection.h"
 
-#include <cwchar>
+#include "net/cancellable_call.h"
+#include "net/resume.h"
+
+#include <memory>
+
 
 namespace {
 
@@ -90,35 +94,33 @@ DWORD responseStatus(HINTERNET request) {
   return status;
 }
 
-bool probeRangeSupport(const HttpConnection& connection, uint64_t& total) {
+bool probeRangeSupport(const HttpConnection& connection, uint64_t& total, std::wstring* validator) {
   total = 0;
+  if (validator) validator->clear();
   InternetHandle request = openGetRequest(connection);
   if (!request) return false;
   if (!sendRequest(request.get(), L"Range: bytes=0-0\r\n")) return false;
   // 200 means the server ignores ranges; the body it started to send is never read.
   if (responseStatus(request.get()) != HTTP_STATUS_PARTIAL_CONTENT) return false;
-
-  wchar_t value[128] = {};
-  DWORD size = sizeof value;
-  if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX,
-                           value, &size, WINHTTP_NO_HEADER_INDEX)) {
+  // "bytes 0-0/*" (size unknown) fails like a missing size.
+  ContentRange range;
+  if (!responseContentRange(request.get(), range) || range.start != 0 || range.total == 0) {
     return false;
   }
-  const wchar_t* slash = std::wcsrchr(value, L'/');
-  if (!slash) return false;
-  // "bytes 0-0/*" (size unknown) parses as 0 and so fails like a missing size.
-  const uint64_t size64 = std::wcstoull(slash + 1, nullptr, 10);
-  if (size64 == 0) return false;
-  total = size64;
+  total = range.total;
+  if (validator) *validator = responseValidator(request.get());
   return true;
 }
 
-bool queryRemoteSize(const std::wstring& url, uint64_t& size) {
+bool queryRemoteSize(const std::wstring& url, uint64_t& size, CancelEvent cancelEvent) {
   size = 0;
-  HttpConnection connection;
-  if (!openHttpConnection(connection, url)) return false;
-  const bool probed = probeRangeSupport(connection, size);
-  connection.close();
-  if (!probed) size = 0;
-  return probed && size > 0;
+  auto found = std::make_shared<uint64_t>(0);
+  const bool ended = net::runCancellable(cancelEvent, [url, found](CancelEvent) {
+    HttpConnection connection;
+    uint64_t total = 0;
+    if (openHttpConnection(connection, url) && probeRangeSupport(connection, total)) *found = total;
+    connection.close();
+  });
+  if (ended) size = *found;
+  return size > 0;
 }

@@ -2,6 +2,7 @@
 // the set-up of GET requests and the range probe that chooses between one stream and parts.
 #pragma once
 
+#include "net/download.h"
 #include "util/handles.h"
 
 #include <windows.h>
@@ -59,8 +60,12 @@ InternetHandle openGetRequest(const HttpConnection& connection);
 DWORD responseStatus(HINTERNET request);
 
 // Asks for the first byte. True, with the resource size in `total`, only for a 206 answer whose
-// Content-Range states a size above 0; `total` is 0 otherwise.
-[[nodiscard]] bool probeRangeSupport(const HttpConnection& connection, uint64_t& total);
+// Content-Range states a size above 0; `total` is 0 otherwise. The answer's validator (see
+// responseValidator) goes to `validator` when given.
+[[nodiscard]] bool probeRangeSupport(const HttpConnection& connection, uint64_t& total,
+                                     std::wstring* validator = nullptr);
 
-// The probe on a connection of its own; true only with a size above 0.
-[[nodiscard]] bool queryRemoteSize(const std::wstring& url, uint64_t& size);
+// The probe on a connection of its own; true only with a size above 0. A cancel ends the wait at
+// once (false, size 0).
+[[nodiscard]] bool queryRemoteSize(const std::wstring& url, uint64_t& size,
+                                   CancelEvent cancelEvent = nullptr);

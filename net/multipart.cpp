@@ -1,6 +1,7 @@
 #include "net/multipart.h"
 
 #include "net/error_text.h"
+#include "net/resume.h"
 #include "net/single_stream.h"
 #include "util/files.h"
 #include "util/handles.h"
@@ -21,13 +22,14 @@ constexpr DWORD kRetryDelayLimitMs = 2000;  // three attempts: 500, 1000, 1500 m
 constexpr DWORD kMergeBufferSize = 1048576;
 
 void deletePartFiles(const std::vector<PartRange>& ranges) {
-  for (const PartRange& range : ranges) util::deleteFileForce(range.path);
+  for (const PartRange& range : ranges) discardPartial(range.path);
 }
 
-// Receives the body of one 206 answer into the part file. Returns true when the server ended the
-// body; false when a failure (message set) or a stop (abort set) ended it first.
-bool receivePart(HINTERNET request, HANDLE file, uint64_t& have, MultipartContext& context,
-                 PartResult& result) {
+// Receives the body of one 206 answer into the part file, never past the end of the range.
+// Returns true when the server ended the body or the range is full; false when a failure
+// (message set) or a stop (abort set) ended it first.
+bool receivePart(HINTERNET request, HANDLE file, uint64_t& have, uint64_t length,
+                 MultipartContext& context, PartResult& result) {
   std::vector<char> buffer;
   for (;;) {
     if (context.abort) {
@@ -51,6 +53,8 @@ bool receivePart(HINTERNET request, HANDLE file, uint64_t& have, MultipartContex
       result.message = L"网络中断（" + lastErrorText() + L"）";
       return false;
     }
+    if (read > length - have) read = static_cast<DWORD>(length - have);
+    if (isCancelSignalled(context.cancelEvent)) continue;  // noticed at the top of the loop
     DWORD written = 0;
     if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written < read) {
       result.message = L"写入磁盘失败（" + lastErrorText() + L"）";
@@ -65,7 +69,15 @@ bool receivePart(HINTERNET request, HANDLE file, uint64_t& have, MultipartContex
       context.abort = true;
       return false;
     }
+    if (have == length) return true;
   }
+}
+
+// A 206 answer must cover exactly the bytes asked for, of the resource size the probe saw.
+bool rangeMatches(HINTERNET request, uint64_t start, uint64_t end, uint64_t total) {
+  ContentRange range;
+  return responseContentRange(request, range) && range.start == start && range.end == end &&
+         range.total == total;
 }
 
 // Copies the part files in order into the merged file; false with the message set when the
@@ -96,7 +108,7 @@ bool copyParts(HANDLE merged, const std::vector<PartRange>& ranges, uint64_t& wr
 }
 
 DownloadResult mergeParts(const std::vector<PartRange>& ranges, uint64_t total,
-                          const std::wstring& destPath) {
+                          const std::wstring& destPath, const std::wstring& validator) {
   DownloadResult result;
   const std::wstring mergedPath = partialPath(destPath);
   util::FileHandle merged(CreateFileW(mergedPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -121,11 +133,13 @@ DownloadResult mergeParts(const std::vector<PartRange>& ranges, uint64_t total,
     return result;
   }
   deletePartFiles(ranges);
+  // The complete merged file is the single stream's partial file: the next call resumes it.
+  storeValidator(mergedPath, validator);
   if (!MoveFileExW(mergedPath.c_str(), destPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    // The complete merged file is the single stream's partial file: the next call resumes it.
     result.message = L"下载文件改名失败（" + lastErrorText() + L"）";
     return result;
   }
+  discardPartial(mergedPath);  // only the validator is left
   result.ok = true;
   return result;
 }
@@ -150,8 +164,10 @@ void downloadPart(uint64_t start, uint64_t end, const std::wstring& path, Multip
                   PartResult& result) {
   const uint64_t length = end - start + 1;
   uint64_t have = existingFileSize(path);
-  if (have > length) {
-    util::deleteFileForce(path);
+  // A part is kept only when it was begun on the version of the resource the probe saw.
+  if (have > length || (have > 0 && (context.validator.empty() ||
+                                     storedValidator(path) != context.validator))) {
+    discardPartial(path);
     have = 0;
   }
   if (have == length) {
@@ -159,6 +175,7 @@ void downloadPart(uint64_t start, uint64_t end, const std::wstring& path, Multip
     return;
   }
 
+  bool restarted = false;
   for (DWORD delay = kFirstRetryDelayMs; delay < kRetryDelayLimitMs; delay += kRetryDelayStepMs) {
     if (context.abort) return;
     InternetHandle request = openGetRequest(context.connection);
@@ -167,22 +184,38 @@ void downloadPart(uint64_t start, uint64_t end, const std::wstring& path, Multip
       context.abort = true;
       return;
     }
-    const std::wstring range = L"Range: bytes=" + std::to_wstring(start + have) + L"-" +
-                               std::to_wstring(end) + L"\r\n";
-    if (!sendRequest(request.get(), range)) {
+    if (!sendRequest(request.get(), rangeHeaders(start + have, end, context.validator))) {
       result.message = L"连接服务器失败（" + lastErrorText() + L"）";
       request.reset();
+      if (isCancelSignalled(context.cancelEvent)) {
+        context.cancelled = true;
+        context.abort = true;
+        return;
+      }
       Sleep(delay);
       continue;
     }
     const DWORD status = responseStatus(request.get());
-    if (status == kStatusRangeNotSatisfiable) {
-      util::deleteFileForce(path);
+    // 416, or a 206 for other bytes than asked: the part file starts over at once (the range was
+    // ours to get wrong, or the server's, not the network's), but only once.
+    const bool wrongRange = status == HTTP_STATUS_PARTIAL_CONTENT &&
+                            !rangeMatches(request.get(), start + have, end, context.total);
+    if (status == kStatusRangeNotSatisfiable || wrongRange) {
+      discardPartial(path);
       have = 0;
-      continue;  // at once: the range was ours to get wrong, not the network's
+      if (restarted) {
+        result.message = wrongRange ? std::wstring(L"服务器返回的数据范围与请求不符")
+                                    : L"分片请求异常状态码：" + std::to_wstring(status);
+        context.abort = true;
+        return;
+      }
+      restarted = true;
+      delay -= kRetryDelayStepMs;  // not an attempt of its own
+      continue;
     }
     if (status == HTTP_STATUS_OK) {
-      // The server sends the whole resource whatever we ask: parts are pointless.
+      // The server sends the whole resource whatever we ask, or the resource changed since the
+      // probe: parts are pointless.
       context.rangeIgnored = true;
       context.abort = true;
       return;
@@ -193,6 +226,7 @@ void downloadPart(uint64_t start, uint64_t end, const std::wstring& path, Multip
       return;
     }
 
+    if (have == 0) storeValidator(path, context.validator);
     util::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -200,10 +234,16 @@ void downloadPart(uint64_t start, uint64_t end, const std::wstring& path, Multip
       context.abort = true;
       return;
     }
+    if (util::fileSize(file.get()) < have) {
+      result.message = L"断点文件已被改动，请重试";
+      context.abort = true;
+      return;
+    }
     LARGE_INTEGER offset = {};
     offset.QuadPart = static_cast<LONGLONG>(have);
     SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN);
-    const bool atEnd = receivePart(request.get(), file.get(), have, context, result);
+    SetEndOfFile(file.get());
+    const bool atEnd = receivePart(request.get(), file.get(), have, length, context, result);
     FlushFileBuffers(file.get());
     file.reset();
     request.reset();
@@ -219,12 +259,12 @@ void downloadPart(uint64_t start, uint64_t end, const std::wstring& path, Multip
 }
 
 DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t total,
-                                 const std::wstring& destPath, const ByteProgress& progress,
-                                 CancelEvent cancelEvent) {
+                                 const std::wstring& validator, const std::wstring& destPath,
+                                 const ByteProgress& progress, CancelEvent cancelEvent) {
   const std::vector<PartRange> ranges = partRanges(total, destPath);
   std::vector<PartResult> results(ranges.size());
   std::atomic<bool> cancelled{false};
-  MultipartContext context(connection, progress, total, cancelEvent, cancelled);
+  MultipartContext context(connection, progress, total, validator, cancelEvent, cancelled);
 
   std::vector<std::thread> threads(ranges.size());
   for (size_t i = 0; i < ranges.size(); ++i) {
@@ -258,5 +298,5 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
                      L"（已保留分片断点，可重试）";
     return result;
   }
-  return mergeParts(ranges, total, destPath);
+  return mergeParts(ranges, total, destPath, validator);
 }

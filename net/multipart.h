@@ -29,9 +29,10 @@ struct PartResult {
 // Shared by the part threads of one call. Flags only ever go from false to true.
 struct MultipartContext {
   MultipartContext(const HttpConnection& connection, const ByteProgress& progress, uint64_t total,
-                   CancelEvent cancelEvent, std::atomic<bool>& cancelled)
-      : connection(connection), progress(progress), total(total), cancelEvent(cancelEvent),
-        cancelled(cancelled) {}
+                   const std::wstring& validator, CancelEvent cancelEvent,
+                   std::atomic<bool>& cancelled)
+      : connection(connection), progress(progress), total(total), validator(validator),
+        cancelEvent(cancelEvent), cancelled(cancelled) {}
 
   const HttpConnection& connection;
   std::atomic<bool> abort{false};         // every part stops at its next test
@@ -40,6 +41,9 @@ struct MultipartContext {
   std::mutex progressLock;                // the callback is never entered twice at once
   const ByteProgress& progress;
   uint64_t total;
+  // The probe's validator: every part belongs to that version of the resource (empty: none
+  // given, and no part of an earlier call is kept).
+  const std::wstring& validator;
   CancelEvent cancelEvent;
   // The coordinating thread's flag; parts only set it, and several may do so at once.
   std::atomic<bool>& cancelled;
@@ -49,11 +53,12 @@ struct MultipartContext {
 // remainder and ends at total - 1.
 std::vector<PartRange> partRanges(uint64_t total, const std::wstring& destPath);
 
-// Blocks until every part has ended and the merge is done.
+// Blocks until every part has ended and the merge is done. total and validator are the probe's.
 DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t total,
-                                 const std::wstring& destPath, const ByteProgress& progress,
-                                 CancelEvent cancelEvent);
+                                 const std::wstring& validator, const std::wstring& destPath,
+                                 const ByteProgress& progress, CancelEvent cancelEvent);
 
-// The body of one part thread: at most three attempts, resuming from the part file.
+// The body of one part thread: at most three attempts, resuming from the part file; a 206 for
+// other bytes than asked starts the part over once.
 void downloadPart(uint64_t start, uint64_t end, const std::wstring& path, MultipartContext& context,
                   PartResult& result);

@@ -3,27 +3,11 @@
 #include "net/error_text.h"
 #include "util/handles.h"
 
-#include <windows.h>
-#include <bcrypt.h>
-
 #include <vector>
 
 namespace {
 
 constexpr DWORD kBlockSize = 1048576;
-
-struct AlgorithmTraits {
-  using Type = BCRYPT_ALG_HANDLE;
-  static Type invalid() noexcept { return nullptr; }
-  static void close(Type h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
-};
-struct HashTraits {
-  using Type = BCRYPT_HASH_HANDLE;
-  static Type invalid() noexcept { return nullptr; }
-  static void close(Type h) noexcept { BCryptDestroyHash(h); }
-};
-using Algorithm = util::UniqueHandle<AlgorithmTraits>;
-using Hash = util::UniqueHandle<HashTraits>;
 
 bool failWith(std::wstring* failure, std::wstring text) {
   if (failure) *failure = std::move(text);
@@ -43,6 +27,44 @@ std::string toHex(const unsigned char* bytes, size_t count) {
 
 }  // namespace
 
+bool Sha256::begin() {
+  hash_.reset();
+  algorithm_.reset();
+  DWORD objectLength = 0;
+  ULONG got = 0;
+  return BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm_.put(), BCRYPT_SHA256_ALGORITHM,
+                                                    nullptr, 0)) &&
+         BCRYPT_SUCCESS(BCryptGetProperty(algorithm_.get(), BCRYPT_OBJECT_LENGTH,
+                                          reinterpret_cast<PUCHAR>(&objectLength),
+                                          sizeof objectLength, &got, 0)) &&
+         BCRYPT_SUCCESS(BCryptCreateHash(algorithm_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0));
+}
+
+void Sha256::add(const void* data, size_t count) {
+  // CNG takes at most 4 GiB per call.
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  while (count > 0) {
+    const ULONG piece = count > 0x40000000 ? 0x40000000 : static_cast<ULONG>(count);
+    BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), piece, 0);
+    bytes += piece;
+    count -= piece;
+  }
+}
+
+std::string Sha256::finish() {
+  unsigned char value[32] = {};
+  if (!hash_ || !BCRYPT_SUCCESS(BCryptFinishHash(hash_.get(), value, sizeof value, 0))) return {};
+  hash_.reset();
+  return toHex(value, sizeof value);
+}
+
+std::string sha256Hex(const std::string& bytes) {
+  Sha256 hash;
+  if (!hash.begin()) return {};
+  hash.add(bytes.data(), bytes.size());
+  return hash.finish();
+}
+
 bool sha256File(const std::wstring& path, std::string& digest, std::wstring* failure,
                 const ByteProgress& progress) {
   util::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -53,20 +75,8 @@ bool sha256File(const std::wstring& path, std::string& digest, std::wstring* fai
                             ? static_cast<uint64_t>(fileSize.QuadPart)
                             : 0;  // only the progress total
 
-  // Declared in this order so that the hash object goes before its provider.
-  Algorithm algorithm;
-  Hash hash;
-  DWORD objectLength = 0;
-  ULONG got = 0;
-  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM,
-                                                  nullptr, 0)) ||
-      !BCRYPT_SUCCESS(BCryptGetProperty(algorithm.get(), BCRYPT_OBJECT_LENGTH,
-                                        reinterpret_cast<PUCHAR>(&objectLength),
-                                        sizeof objectLength, &got, 0)) ||
-      !BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0))) {
-    return failWith(failure, L"SHA256 初始化失败（CNG）");
-  }
-
+  Sha256 hash;
+  if (!hash.begin()) return failWith(failure, L"SHA256 初始化失败（CNG）");
   std::vector<unsigned char> buffer(kBlockSize);
   uint64_t done = 0;
   for (;;) {
@@ -75,14 +85,14 @@ bool sha256File(const std::wstring& path, std::string& digest, std::wstring* fai
       return failWith(failure, L"读取文件失败：" + lastErrorText());
     }
     if (read == 0) break;
-    BCryptHashData(hash.get(), buffer.data(), read, 0);
+    hash.add(buffer.data(), read);
     done += read;
     if (progress && !progress(done, size)) return failWith(failure, kCancelledText);
   }
   file.reset();
 
-  unsigned char value[32] = {};
-  if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), value, sizeof value, 0))) return false;
-  digest = toHex(value, sizeof value);
+  std::string value = hash.finish();
+  if (value.empty()) return false;
+  digest = std::move(value);
   return true;
 }

@@ -2,8 +2,41 @@
 #pragma once
 
 #include "net/download.h"
+#include "util/handles.h"
 
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstddef>
 #include <string>
+
+// A digest computed piece by piece.
+class Sha256 {
+ public:
+  // False when the platform's hashing cannot be set up; nothing else may be called then.
+  [[nodiscard]] bool begin();
+  void add(const void* data, size_t count);
+  // The digest of everything added since begin(); empty when it cannot be finished.
+  std::string finish();
+
+ private:
+  struct AlgorithmTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
+  };
+  struct HashTraits {
+    using Type = BCRYPT_HASH_HANDLE;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type h) noexcept { BCryptDestroyHash(h); }
+  };
+  // Declared in this order so that the hash object goes before its provider.
+  util::UniqueHandle<AlgorithmTraits> algorithm_;
+  util::UniqueHandle<HashTraits> hash_;
+};
+
+// The digest of bytes in memory; empty when the platform's hashing fails.
+std::string sha256Hex(const std::string& bytes);
 
 // Reads the file in 1 MiB blocks, calling progress with (bytes hashed, file size) after each;
 // returning false there stops with the failure text "已取消". The digest is written only on

@@ -1,6 +1,7 @@
 #include "net/single_stream.h"
 
 #include "net/error_text.h"
+#include "net/resume.h"
 #include "util/files.h"
 #include "util/handles.h"
 
@@ -38,7 +39,14 @@ class Transfer {
 
   Outcome run(InternetHandle& request, util::FileHandle& file, std::wstring& message) {
     uint64_t have = existingFileSize(partPath_);
-    bool rangeRetried = false;
+    std::wstring validator = storedValidator(partPath_);
+    // Without the validator of the answer that began it, nothing proves that the partial file
+    // and what the server holds today belong to the same file.
+    if (have > 0 && validator.empty()) {
+      discardPartial(partPath_);
+      have = 0;
+    }
+    bool restarted = false;
     DWORD status = 0;
     for (;;) {
       request = openGetRequest(connection_);
@@ -46,40 +54,56 @@ class Transfer {
         message = L"创建请求失败（" + lastErrorText() + L"）";
         return Outcome::Failed;
       }
-      const std::wstring range =
-          have > 0 ? L"Range: bytes=" + std::to_wstring(have) + L"-\r\n" : std::wstring();
-      if (!sendRequest(request.get(), range)) {
+      const std::wstring headers = have > 0 ? rangeHeaders(have, UINT64_MAX, validator) : std::wstring();
+      if (!sendRequest(request.get(), headers)) {
+        if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
         message = L"连接服务器失败（" + lastErrorText() + L"）";
         return Outcome::Failed;
       }
       status = responseStatus(request.get());
-      // The partial file already held everything (or more): start over once, without a range.
-      if (status != kStatusRangeNotSatisfiable || rangeRetried) break;
-      util::deleteFileForce(partPath_);
+      // 416: the partial file already held everything (or more). A 206 for other bytes than the
+      // ones asked for cannot be appended. Either way the file starts over, once.
+      const bool wrongRange = status == HTTP_STATUS_PARTIAL_CONTENT && !rangeFits(request.get(), have);
+      if (status != kStatusRangeNotSatisfiable && !wrongRange) break;
+      if (restarted) {
+        message = wrongRange ? std::wstring(L"服务器返回的数据范围与请求不符")
+                             : L"服务器返回异常状态码：" + std::to_wstring(status);
+        discardPartial(partPath_);
+        return Outcome::Failed;
+      }
+      discardPartial(partPath_);
       have = 0;
       request.reset();
-      rangeRetried = true;
+      restarted = true;
     }
 
+    if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
+      message = L"服务器返回异常状态码：" + std::to_wstring(status);
+      return Outcome::Failed;
+    }
+    if (status == HTTP_STATUS_OK) {
+      // The whole resource follows whatever was asked for (or it changed since the partial file
+      // began): the file starts over under this answer's validator.
+      discardPartial(partPath_);
+      have = 0;
+      storeValidator(partPath_, responseValidator(request.get()));
+    }
     file.reset(CreateFileW(partPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
       message = L"无法写入文件：" + partPath_ + L"（" + lastErrorText() + L"）";
       return Outcome::Failed;
     }
-    LARGE_INTEGER offset = {};
-    if (status == HTTP_STATUS_OK) {
-      // The whole resource follows whatever was asked for.
-      SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN);
-      SetEndOfFile(file.get());
-      have = 0;
-    } else if (status == HTTP_STATUS_PARTIAL_CONTENT) {
-      offset.QuadPart = static_cast<LONGLONG>(have);
-      SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN);
-    } else {
-      message = L"服务器返回异常状态码：" + std::to_wstring(status);
+    // Held open from here on, the file cannot change under us; before, a transfer abandoned by
+    // a cancel may have removed it.
+    if (util::fileSize(file.get()) < have) {
+      message = L"断点文件已被改动，请重试";
       return Outcome::Failed;
     }
+    LARGE_INTEGER offset = {};
+    offset.QuadPart = static_cast<LONGLONG>(have);
+    SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN);
+    SetEndOfFile(file.get());
 
     const uint64_t length = contentLength(request.get());
     const uint64_t total = length > 0 ? have + length : 0;
@@ -88,6 +112,13 @@ class Transfer {
   }
 
  private:
+  // A resumed answer must start where the file ends and run to the end of a known total.
+  static bool rangeFits(HINTERNET request, uint64_t have) {
+    ContentRange range;
+    return responseContentRange(request, range) && range.start == have && range.total > 0 &&
+           range.end == range.total - 1;
+  }
+
   Outcome receive(HINTERNET request, HANDLE file, uint64_t& have, uint64_t total,
                   std::wstring& message) {
     std::vector<char> buffer;
@@ -95,6 +126,7 @@ class Transfer {
       if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
       DWORD available = 0;
       if (!WinHttpQueryDataAvailable(request, &available)) {
+        if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
         message = interruptedText(lastErrorText());
         return Outcome::Failed;
       }
@@ -112,9 +144,13 @@ class Transfer {
       buffer.assign(available, 0);
       DWORD read = 0;
       if (!WinHttpReadData(request, buffer.data(), available, &read) || read == 0) {
+        if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
         message = interruptedText(lastErrorText());
         return Outcome::Failed;
       }
+      // Nothing beyond the stated length reaches the file, and nothing after a cancel.
+      if (total > 0 && read > total - have) read = static_cast<DWORD>(total - have);
+      if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
       DWORD written = 0;
       if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written < read) {
         message = L"写入磁盘失败（" + lastErrorText() + L"）";
@@ -122,6 +158,7 @@ class Transfer {
       }
       have += written;
       if (progress_ && !progress_(have, total)) return Outcome::Cancelled;
+      if (total > 0 && have == total) return Outcome::Complete;
     }
   }
 
@@ -160,13 +197,14 @@ DownloadResult downloadSingleStream(const HttpConnection& connection, const std:
   switch (outcome) {
     case Outcome::Complete:
       if (MoveFileExW(partPath.c_str(), destPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        discardPartial(partPath);  // only the validator is left
         result.ok = true;
       } else {
         result.message = L"下载文件改名失败（" + lastErrorText() + L"）";
       }
       break;
     case Outcome::Cancelled:
-      util::deleteFileForce(partPath);
+      discardPartial(partPath);
       result.cancelled = true;
       result.message = kCancelledText;
       break;

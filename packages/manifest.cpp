@@ -1,12 +1,14 @@
 #include "packages/manifest.h"
 
 #include "app/client_contract.h"
+#include "net/document.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/text.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <cwctype>
 
 namespace {
@@ -107,18 +109,25 @@ void parseManifestFile(const std::wstring& path, ServerManifest& manifest) {
 bool fetchServerManifest(const std::wstring& base, ServerManifest& manifest, std::wstring* error,
                          CancelEvent cancelEvent) {
   const std::wstring url = (base.empty() ? defaultServerBase() : base) + L"/download/manifest.ini";
-  // One file per thread: the wizard's retrievals and the install job may fetch at the same time.
-  const std::wstring temp = util::tempDirectory() + L"\\OrvaloSetup_manifest_" +
-                            std::to_wstring(GetCurrentThreadId()) + L".ini";
-  util::deleteFileForce(temp);
-
-  const DownloadResult download = downloadFile(url, temp, ByteProgress(), cancelEvent);
+  std::string bytes;
+  const DownloadResult download = fetchDocument(url, kMaxManifestBytes, bytes, cancelEvent);
   if (!download.ok) {
     if (error) *error = download.cancelled ? std::wstring(L"已取消") : L"获取版本清单失败：" + download.message;
     return false;
   }
-  parseManifestFile(temp, manifest);
-  util::deleteFileForce(temp);
+  // The profile reader wants a file. Its name is this call's own, so that the wizard's
+  // retrievals and the install job never share one, and it is gone again before the check.
+  static std::atomic<unsigned> calls{0};
+  const std::wstring temp = util::tempDirectory() + L"\\OrvaloSetup_manifest_" +
+                            std::to_wstring(GetCurrentProcessId()) + L"_" +
+                            std::to_wstring(++calls) + L".ini";
+  const bool written = util::writeFile(temp, bytes.data(), bytes.size());
+  if (written) parseManifestFile(temp, manifest);
+  (void)util::deleteFileForce(temp);
+  if (!written) {
+    if (error) *error = L"获取版本清单失败：无法写入临时文件：" + temp;
+    return false;
+  }
 
   if (!manifest.main.present || !manifest.deps.present) {
     if (error) *error = L"服务器清单缺少主程序或依赖包配置（manifest.ini）";

@@ -39,6 +39,9 @@ struct ServerManifest {
 // The server used when no --base is given: the vendor's web site, without a trailing '/'.
 std::wstring defaultServerBase();
 
+// A manifest larger than this is refused while it streams.
+constexpr size_t kMaxManifestBytes = 1048576;
+
 // Downloads base + "/download/manifest.ini" and parses it. On failure returns false with the
 // failure text in *error (when given): "已取消", "获取版本清单失败：…" or the text for a manifest
 // without its main or dependency package.

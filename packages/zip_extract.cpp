@@ -231,7 +231,13 @@ bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
   mz_zip_archive* zip = reader.get();
 
   const mz_uint count = mz_zip_reader_get_num_files(zip);
-  if (progress) progress(0, count);
+  // A false answer stops the extraction between two entries.
+  const auto carryOn = [&](uint64_t done) {
+    if (!progress || progress(done, count)) return true;
+    setFailure(failureText, L"已取消");
+    return false;
+  };
+  if (!carryOn(0)) return false;
 
   std::vector<char> buffer(kWriteBufferBytes);
   // Declared sizes are counted against the free space up front, so that a package too large
@@ -260,7 +266,7 @@ bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
         setFailure(failureText, L"无法创建目录：" + out);
         return false;
       }
-      if (progress) progress(i + 1, count);
+      if (!carryOn(i + 1)) return false;
       continue;
     }
 
@@ -287,7 +293,7 @@ bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
       setFailure(failureText, L"解压失败：" + name);
       return false;
     }
-    if (progress) progress(i + 1, count);
+    if (!carryOn(i + 1)) return false;
   }
   return true;
 }

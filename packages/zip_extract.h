@@ -10,8 +10,8 @@
 // streaming from the archive file to each output file (memory use does not grow with the
 // package). Archive and output files are opened through wide paths, and an entry name is
 // decoded as UTF-8 when its UTF-8 flag is set, with the ANSI code page otherwise. progress
-// receives (entries done, entry count); its answer is ignored, an extraction is not cancelled
-// half-way. An entry is refused before it is written when its declared size exceeds the free
+// receives (entries done, entry count); a false answer stops the extraction before the next
+// entry, as a failure with the text "已取消". An entry is refused before it is written when its declared size exceeds the free
 // space left on the volume, and stopped when it inflates to more than it declares. On success
 // contentRoot is findContentRoot(targetDir); on failure it stays empty, failureText (when given)
 // says why, and targetDir is removed with whatever was extracted into it.

@@ -114,6 +114,12 @@ bool readFile(const std::wstring& path, std::string& bytes, size_t maxBytes) {
   return true;
 }
 
+uint64_t fileSize(HANDLE file) {
+  LARGE_INTEGER size = {};
+  if (!GetFileSizeEx(file, &size) || size.QuadPart < 0) return 0;
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
 bool deleteFileForce(const std::wstring& path) {
   const DWORD attrs = GetFileAttributesW(path.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES) return true;

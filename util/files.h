@@ -33,6 +33,9 @@ bool writeFile(const std::wstring& path, const void* data, size_t count);
 // than maxBytes (ERROR_FILE_TOO_LARGE then); bytes is empty after a failure.
 bool readFile(const std::wstring& path, std::string& bytes, size_t maxBytes = SIZE_MAX);
 
+// The size of an open file; 0 when it cannot be read.
+uint64_t fileSize(HANDLE file);
+
 // Deletes a file even when it is read-only. True when nothing is there; a folder is left alone.
 bool deleteFileForce(const std::wstring& path);
 

@@ -1,5 +1,6 @@
 #include "wizard/agreement_retrieval.h"
 
+#include "net/document.h"
 #include "net/download.h"
 #include "net/error_text.h"
 #include "net/sha256.h"
@@ -109,22 +110,9 @@ void retrieveAgreement(Ctx* ctx, HWND window) {
   ServerManifest manifest;
   if (!fetchServerManifest(ctx->baseUrl, manifest, nullptr, cancel) || !manifest.hasAgreement) return;
 
-  const std::wstring txt = util::tempDirectory() + L"\\OrvaloSetup_agreement.txt";
-  (void)util::deleteFileForce(txt);
-  if (!downloadFile(manifest.agreementUrl, txt, ByteProgress(), cancel).ok) {
-    (void)util::deleteFileForce(txt);
-    return;
-  }
-  if (!manifest.agreementSha256.empty()) {
-    std::string digest;
-    if (!sha256File(txt, digest, nullptr, ByteProgress()) || digest != manifest.agreementSha256) {
-      (void)util::deleteFileForce(txt);
-      return;
-    }
-  }
-  const std::string text = readBounded(txt);
-  (void)util::deleteFileForce(txt);
-  if (text.empty()) return;
+  std::string text;
+  if (!fetchDocument(manifest.agreementUrl, kMaxAgreementBytes, text, cancel).ok || text.empty()) return;
+  if (!manifest.agreementSha256.empty() && sha256Hex(text) != manifest.agreementSha256) return;
 
   auto payload = std::make_unique<AgreementPayload>();
   payload->version = manifest.agreementVersion;

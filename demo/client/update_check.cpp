@@ -1,5 +1,6 @@
 #include "update_check.h"
 
+#include "net/document.h"
 #include "net/download.h"
 #include "util/files.h"
 #include "util/handles.h"
@@ -38,6 +39,9 @@ std::wstring updateAddress(const std::wstring& dir) {
   return url;
 }
 
+// An update description is a few lines of JSON; a larger answer is not one.
+constexpr size_t kMaxDescriptionBytes = 1048576;
+
 UpdateCheck failed(const std::wstring& text) { return {false, L"检查更新失败：" + text}; }
 
 }  // namespace
@@ -49,15 +53,9 @@ bool isNewerVersion(const std::wstring& offered, const std::wstring& installed) 
 UpdateCheck checkForUpdate(const std::wstring& dir, const std::wstring& exe, const std::wstring& installedVersion) {
   const std::wstring url = updateAddress(dir);
   if (url.empty()) return failed(L"安装目录中没有 update.ini");
-  const std::wstring temp = util::tempDirectory();
-  const std::wstring description = temp + L"\\Orvalo_update_latest.json";
-  util::deleteFileForce(description);
-  const DownloadResult download = downloadFile(url, description, nullptr, nullptr);
-  if (!download.ok) return failed(download.message);
   std::string bytes;
-  const bool read = util::readFile(description, bytes, 1 << 20);
-  util::deleteFileForce(description);
-  if (!read) return failed(L"无法读取更新说明");
+  const DownloadResult download = fetchDocument(url, kMaxDescriptionBytes, bytes, nullptr);
+  if (!download.ok) return failed(download.message);
 
   nlohmann::json plan;
   std::wstring offered;
@@ -77,7 +75,7 @@ UpdateCheck checkForUpdate(const std::wstring& dir, const std::wstring& exe, con
   plan["exe"] = util::toUtf8(exe);
   plan["pid"] = util::toUtf8(pid);
   plan["launch"] = true;
-  const std::wstring planPath = temp + L"\\Orvalo_upgrade_plan.json";
+  const std::wstring planPath = util::tempDirectory() + L"\\Orvalo_upgrade_plan.json";
   const std::string text = plan.dump();
   if (!util::writeFile(planPath, text.data(), text.size())) return failed(L"无法写入升级计划");
 

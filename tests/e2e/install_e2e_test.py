@@ -1,6 +1,7 @@
 """The online install end to end: the real OrvaloSetup.exe under Wine, driven through its wizard
 by ui_driver.exe against the loopback servers, checked on disk and in the registry."""
 import os
+import time
 import unittest
 
 from e2e import (BIN, HOME, TEMP_UNIX, Setup, Site, close_client, delete_registration, driver, end_programs,
@@ -187,6 +188,22 @@ class InstallEndToEnd(unittest.TestCase):
         self.assertEqual(setup.wait_end(), "安装失败：已取消", self.site.fault_log())
         leftovers = [n for n in os.listdir(TEMP_UNIX) if n.startswith("QVSetup_主程序")]
         self.assertEqual(leftovers, [])
+
+    def test_cancel_while_the_server_keeps_silent_is_prompt(self):
+        folder, unix = install_folder("silent")
+        self.site.build(base=self.site.fault)
+        # The size probe of the main package gets a connection and never an answer.
+        self.site.set_fault_rules('{"rules": [{"silent": 60, "when": {"path_suffix": "main.zip"}}]}')
+        setup = self.start(self.site.fault)
+        driver("settext", "OrvaloSetupWizardWnd", "2004", folder)
+        driver("click", "OrvaloSetupWizardWnd", "2011")
+        self.assertEqual(driver("waittext", "OrvaloSetupWizardWnd", "2008", "正在获取安装包信息", "60000")[0], 0)
+        time.sleep(0.5)
+        driver("click", "OrvaloSetupWizardWnd", "2010")
+        driver("answer", "OrvaloTrader 安装", "yes", "10000")
+        asked = time.monotonic()
+        self.assertEqual(setup.wait_end(), "安装失败：已取消")
+        self.assertLess(time.monotonic() - asked, 5)  # not the network time-out of a minute
 
     def test_manifest_without_deps(self):
         self.site.edit_manifest(lambda text: text.replace("[deps]", "[old_deps]"))

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <windows.h>
 
 using namespace net_tests;
@@ -98,6 +100,27 @@ TEST_F(DownloadFile, CancelledThroughTheEventOnBothPaths) {
     EXPECT_EQ(result.message, L"已取消");
     EXPECT_TRUE(filesIn(dir_.path()).empty());
   }
+}
+
+// A server that accepts the connection and never answers holds a WinHTTP call for its whole
+// time-out; the cancel must not wait for it.
+TEST_F(DownloadFile, CancelIsAnsweredAtOnceWhileTheServerKeepsSilent) {
+  scenario_.putFile(L"main.zip", patternBytes(1000));
+  scenario_.setFaultRules(R"({"rules": [{"silent": 30}]})");
+  util::Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread canceller([&] {
+    Sleep(300);
+    SetEvent(event.get());
+  });
+  const ULONGLONG start = GetTickCount64();
+  const DownloadResult result = downloadFile(scenario_.faultUrl(L"main.zip"), dest_, {}, event.get());
+  const ULONGLONG elapsed = GetTickCount64() - start;
+  canceller.join();
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_EQ(result.message, L"已取消");
+  EXPECT_LT(elapsed, 5000u);  // the receive time-out is a minute
+  uint64_t size = 0;
+  EXPECT_FALSE(queryRemoteSize(scenario_.faultUrl(L"main.zip"), size, event.get()));
 }
 
 TEST_F(DownloadFile, CancelledThroughTheCallbackOnBothPaths) {

@@ -58,7 +58,10 @@ class Multipart : public ::testing::Test {
                        CancelEvent cancel = nullptr) {
     HttpConnection connection;
     connect(connection, url);
-    return downloadMultipart(connection, body_.size(), dest_, progress, cancel);
+    uint64_t total = 0;
+    std::wstring validator;
+    (void)probeRangeSupport(connection, total, &validator);
+    return downloadMultipart(connection, body_.size(), validator, dest_, progress, cancel);
   }
 
   ServerScenario scenario_;
@@ -77,7 +80,9 @@ TEST_F(Multipart, FetchesEveryRangeInParallelAndMergesThem) {
   EXPECT_TRUE(readFileBytes(dest_) == body_);
   EXPECT_EQ(filesIn(dir_.path()), std::vector<std::wstring>{L"main.zip"});
   std::vector<std::string> asked;
-  for (const auto& request : scenario_.nginxRequests()) asked.push_back(request.range);
+  for (const auto& request : scenario_.nginxRequests()) {
+    if (request.range != "bytes=0-0") asked.push_back(request.range);  // the probe
+  }
   std::sort(asked.begin(), asked.end());
   std::vector<std::string> expected;
   for (const auto& range : ranges_) expected.push_back(rangeHeader(range));
@@ -94,8 +99,9 @@ TEST_F(Multipart, CompleteAndOverlongPartFilesFromAnEarlierCall) {
   scenario_.putFile(L"main.zip", body_);
   const PartRange& first = ranges_[0];
   const PartRange& second = ranges_[1];
-  net_tests::writeBytes(first.path, body_.substr(first.start, first.end - first.start + 1));
-  net_tests::writeBytes(second.path, std::string(second.end - second.start + 2, 'x'));
+  const std::wstring validator = validatorOf(scenario_.nginxUrl(L"main.zip"));
+  writePartial(first.path, body_.substr(first.start, first.end - first.start + 1), validator);
+  writePartial(second.path, std::string(second.end - second.start + 2, 'x'), validator);
   ProgressLog progress;
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), progress.recorder());
   ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
@@ -103,7 +109,7 @@ TEST_F(Multipart, CompleteAndOverlongPartFilesFromAnEarlierCall) {
   for (const auto& request : scenario_.nginxRequests()) {
     EXPECT_NE(request.range, rangeHeader(first));  // the complete part asks for nothing
   }
-  EXPECT_EQ(scenario_.nginxRequests().size(), 3u);
+  EXPECT_EQ(scenario_.nginxRequests().size(), 5u);  // two probes and three parts
   // Only this call's bytes count: the first part's are not reported again.
   EXPECT_EQ(progress.calls.back().first, body_.size() - (first.end - first.start + 1));
 }
@@ -119,6 +125,30 @@ TEST_F(Multipart, PartAnsweredWithTheWholeResourceFallsBackToOneStream) {
   const auto requests = scenario_.faultRequests();
   ASSERT_FALSE(requests.empty());
   EXPECT_EQ(requests.back().range, "-");  // the single stream starts from the first byte
+}
+
+TEST_F(Multipart, RangeAnswerForOtherBytesRestartsThePartOnceThenFails) {
+  scenario_.putFile(L"main.zip", body_);
+  const std::string rule = "{\"when\": {\"range_end\": " + std::to_string(ranges_[2].end) +
+                           "}, \"shift_range\": 7";
+  scenario_.setFaultRules("{\"rules\": [" + rule + ", \"times\": 1}]}");
+  const DownloadResult once = fetch(scenario_.faultUrl(L"main.zip"));
+  ASSERT_TRUE(once.ok) << testing::PrintToString(once.message);
+  EXPECT_TRUE(readFileBytes(dest_) == body_);
+
+  scenario_.setFaultRules("{\"rules\": [" + rule + "}]}");
+  const DownloadResult always = fetch(scenario_.faultUrl(L"main.zip"));
+  EXPECT_FALSE(always.ok);
+  EXPECT_EQ(always.message, L"分片下载失败：服务器返回的数据范围与请求不符" + kKeptSuffix);
+  EXPECT_FALSE(fileExists(ranges_[2].path));
+}
+
+TEST_F(Multipart, BodyRunningPastItsRangeIsCutAtTheRangeEnd) {
+  scenario_.putFile(L"main.zip", body_);
+  scenario_.setFaultRules(R"({"rules": [{"when": {"range_start": 0, "range_end": 2097151}, "extra_bytes": 4096}]})");
+  const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
+  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  EXPECT_TRUE(readFileBytes(dest_) == body_);
 }
 
 TEST_F(Multipart, PartFailingThreeTimesKeepsEveryPartFileAndTheNextCallFetchesTheRest) {
@@ -139,7 +169,7 @@ TEST_F(Multipart, PartFailingThreeTimesKeepsEveryPartFileAndTheNextCallFetchesTh
   ASSERT_TRUE(second.ok) << testing::PrintToString(second.message);
   EXPECT_TRUE(readFileBytes(dest_) == body_);
   const auto requests = scenario_.faultRequests();
-  ASSERT_EQ(requests.size(), before + 1);
+  ASSERT_EQ(requests.size(), before + 2);  // the probe and the rest of the broken part
   EXPECT_EQ(requests.back().range,
             "bytes=" + std::to_string(broken.start + 3000) + "-" + std::to_string(broken.end));
 }
@@ -167,7 +197,7 @@ TEST_F(Multipart, EarlierPartStoppedByAnotherPartsAbortReportsAnUnknownError) {
 TEST_F(Multipart, RefusedConnectionsAreRetriedThenReported) {
   HttpConnection connection;
   connect(connection, net_tests::refusedUrl(L"/main.zip"));
-  const DownloadResult result = downloadMultipart(connection, 8 * kMiB, dest_, {}, nullptr);
+  const DownloadResult result = downloadMultipart(connection, 8 * kMiB, L"", dest_, {}, nullptr);
   EXPECT_FALSE(result.ok);
   EXPECT_TRUE(startsWith(result.message, L"分片下载失败：连接服务器失败（"))
       << testing::PrintToString(result.message);
@@ -175,7 +205,7 @@ TEST_F(Multipart, RefusedConnectionsAreRetriedThenReported) {
 
 TEST_F(Multipart, RequestHandleFailureIsReported) {
   HttpConnection unopened;
-  const DownloadResult result = downloadMultipart(unopened, 8 * kMiB, dest_, {}, nullptr);
+  const DownloadResult result = downloadMultipart(unopened, 8 * kMiB, L"", dest_, {}, nullptr);
   EXPECT_FALSE(result.ok);
   // Whichever part was first to fail, the first in order has either the message or nothing.
   EXPECT_TRUE(startsWith(result.message, L"分片下载失败：创建请求失败（") ||
@@ -197,7 +227,7 @@ TEST_F(Multipart, FailedWriteOfAPartAbortsTheDownload) {
   HttpConnection connection;
   connect(connection, scenario_.nginxUrl(L"main.zip"));
   const std::wstring dest = testing_support::fullDiskDestination();
-  const DownloadResult result = downloadMultipart(connection, body_.size(), dest, {}, nullptr);
+  const DownloadResult result = downloadMultipart(connection, body_.size(), L"", dest, {}, nullptr);
   for (const auto& range : partRanges(body_.size(), dest)) {
     if (range.start > 0) util::deleteFileForce(range.path);  // the others, kept for a resume
   }
@@ -208,8 +238,10 @@ TEST_F(Multipart, FailedWriteOfAPartAbortsTheDownload) {
 
 TEST_F(Multipart, MergeTargetThatCannotBeCreatedKeepsTheParts) {
   // Every part is complete already, so the call goes straight to the merge.
+  scenario_.putFile(L"main.zip", body_);
+  const std::wstring validator = validatorOf(scenario_.nginxUrl(L"main.zip"));
   for (const auto& range : ranges_) {
-    net_tests::writeBytes(range.path, body_.substr(range.start, range.end - range.start + 1));
+    writePartial(range.path, body_.substr(range.start, range.end - range.start + 1), validator);
   }
   ASSERT_TRUE(util::createDirectories(dest_ + L".part"));
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"));
@@ -217,7 +249,7 @@ TEST_F(Multipart, MergeTargetThatCannotBeCreatedKeepsTheParts) {
   EXPECT_TRUE(startsWith(result.message, L"无法创建合并文件：" + dest_ + L".part（"))
       << testing::PrintToString(result.message);
   for (const auto& range : ranges_) EXPECT_TRUE(fileExists(range.path));
-  EXPECT_TRUE(scenario_.nginxRequests().empty());
+  for (const auto& request : scenario_.nginxRequests()) EXPECT_EQ(request.range, "bytes=0-0");
 }
 
 TEST_F(Multipart, MergedSizeOtherThanTheTotalIsRefused) {

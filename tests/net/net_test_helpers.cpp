@@ -1,5 +1,6 @@
 #include "net_test_helpers.h"
 
+#include "net/resume.h"
 #include "util/files.h"
 
 #include <winsock2.h>
@@ -38,6 +39,21 @@ void writeBytes(const std::wstring& path, const std::string& bytes) {
   if (!util::writeFile(path, bytes.data(), bytes.size())) {
     throw std::runtime_error("cannot write a test file");
   }
+}
+
+std::wstring validatorOf(const std::wstring& url) {
+  HttpConnection connection;
+  uint64_t total = 0;
+  std::wstring validator;
+  if (!openHttpConnection(connection, url) || !probeRangeSupport(connection, total, &validator)) {
+    throw std::runtime_error("cannot probe the test server");
+  }
+  return validator;
+}
+
+void writePartial(const std::wstring& path, const std::string& bytes, const std::wstring& validator) {
+  writeBytes(path, bytes);
+  storeValidator(path, validator);
 }
 
 }  // namespace net_tests

@@ -50,4 +50,10 @@ std::vector<std::wstring> filesIn(const std::wstring& folder);
 // Writes bytes to a file in the test's folder.
 void writeBytes(const std::wstring& path, const std::string& bytes);
 
+// The validator the server gives the resource today (one range probe).
+std::wstring validatorOf(const std::wstring& url);
+
+// A partial file as an earlier call leaves it: the bytes and, beside them, the validator.
+void writePartial(const std::wstring& path, const std::string& bytes, const std::wstring& validator);
+
 }  // namespace net_tests

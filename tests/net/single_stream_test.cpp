@@ -53,13 +53,14 @@ TEST_F(SingleStream, FetchesIntoThePartialFileAndRenamesItOverAnExistingDestinat
 
 TEST_F(SingleStream, ResumesFromThePartialFileWithAnOpenRange) {
   scenario_.putFile(L"main.zip", body_);
-  net_tests::writeBytes(part_, body_.substr(0, 123456));
+  writePartial(part_, body_.substr(0, 123456), validatorOf(scenario_.nginxUrl(L"main.zip")));
   ProgressLog progress;
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), progress.recorder());
   ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
   EXPECT_EQ(readFileBytes(dest_), body_);
-  ASSERT_EQ(scenario_.nginxRequests().size(), 1u);
-  EXPECT_EQ(scenario_.nginxRequests()[0].range, "bytes=123456-");
+  ASSERT_EQ(scenario_.nginxRequests().size(), 2u);  // after the probe of the test
+  EXPECT_EQ(scenario_.nginxRequests()[1].range, "bytes=123456-");
+  EXPECT_EQ(filesIn(dir_.path()), std::vector<std::wstring>{L"main.zip"});  // no validator left
   ASSERT_FALSE(progress.calls.empty());
   EXPECT_EQ(progress.calls.front(), std::make_pair(uint64_t{123456}, uint64_t{body_.size()}));
 }
@@ -67,7 +68,7 @@ TEST_F(SingleStream, ResumesFromThePartialFileWithAnOpenRange) {
 TEST_F(SingleStream, StartsOverWhenTheServerIgnoresTheRange) {
   scenario_.putFile(L"main.zip", body_);
   scenario_.setFaultRules(R"({"rules": [{"ignore_range": true}]})");
-  net_tests::writeBytes(part_, std::string(200000, 'x'));  // longer than what a 206 would leave
+  writePartial(part_, std::string(200000, 'x'), L"\"v1\"");
   ProgressLog progress;
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"), progress.recorder());
   ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
@@ -78,35 +79,33 @@ TEST_F(SingleStream, StartsOverWhenTheServerIgnoresTheRange) {
 
 TEST_F(SingleStream, CompletePartialFileGets416AndIsFetchedOnceMore) {
   scenario_.putFile(L"main.zip", body_);
-  net_tests::writeBytes(part_, body_);
+  writePartial(part_, body_, validatorOf(scenario_.nginxUrl(L"main.zip")));
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"));
   ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
   EXPECT_EQ(readFileBytes(dest_), body_);
   const auto requests = scenario_.nginxRequests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].range, "bytes=300000-");
-  EXPECT_EQ(requests[1].range, "-");
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[1].range, "bytes=300000-");
+  EXPECT_EQ(requests[2].range, "-");
 }
 
 TEST_F(SingleStream, SecondRangeNotSatisfiableIsAnUnexpectedStatus) {
   scenario_.putFile(L"main.zip", body_);
   scenario_.setFaultRules(R"({"rules": [{"status": 416}]})");
-  net_tests::writeBytes(part_, "abc");
+  writePartial(part_, "abc", L"\"v1\"");
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
   EXPECT_FALSE(result.ok);
   EXPECT_FALSE(result.cancelled);
   EXPECT_EQ(result.message, L"服务器返回异常状态码：416");
   EXPECT_EQ(scenario_.faultRequests().size(), 2u);
-  EXPECT_TRUE(fileExists(part_));  // created empty after the first 416 removed it
+  EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 
-TEST_F(SingleStream, NotFoundLeavesAnEmptyPartialFile) {
+TEST_F(SingleStream, NotFoundLeavesNothing) {
   const DownloadResult result = fetch(scenario_.nginxUrl(L"absent.zip"));
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.message, L"服务器返回异常状态码：404");
-  EXPECT_TRUE(fileExists(part_));
-  EXPECT_EQ(readFileBytes(part_), "");
-  EXPECT_FALSE(fileExists(dest_));
+  EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 
 TEST_F(SingleStream, BodyWithoutLengthEndsWhenTheServerClosesIt) {
@@ -140,6 +139,30 @@ TEST_F(SingleStream, ConnectionClosedBeforeTheStatedLengthIsAnInterruptionThatRe
   EXPECT_EQ(requests[1].range, "bytes=100000-");
 }
 
+// The vendor published a new release at the same address after the first attempt broke off: the
+// old head must not be spliced onto the new tail.
+TEST_F(SingleStream, ChangedResourceUnderAStalePartialFileGivesTheNewFileByteForByte) {
+  scenario_.putFile(L"old.zip", patternBytes(body_.size(), 9));
+  scenario_.putFile(L"main.zip", body_);
+  scenario_.setFaultRules(R"({"rules": [{"when": {"request": 1}, "serve_file": "old.zip", "drop_after": 100000}]})");
+  EXPECT_FALSE(fetch(scenario_.faultUrl(L"main.zip")).ok);
+  ASSERT_EQ(readFileBytes(part_).size(), 100000u);
+  const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
+  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  EXPECT_TRUE(readFileBytes(dest_) == body_);
+  EXPECT_EQ(scenario_.faultRequests()[1].range, "bytes=100000-");  // answered 200: If-Range
+}
+
+TEST_F(SingleStream, AnswerForOtherBytesThanAskedStartsTheFileOverOnce) {
+  scenario_.putFile(L"main.zip", body_);
+  writePartial(part_, body_.substr(0, 5000), validatorOf(scenario_.faultUrl(L"main.zip")));
+  scenario_.setFaultRules(R"({"rules": [{"when": {"range_start": 5000}, "shift_range": 1000}]})");
+  const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
+  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  EXPECT_TRUE(readFileBytes(dest_) == body_);
+  EXPECT_EQ(scenario_.faultRequests().back().range, "-");
+}
+
 TEST_F(SingleStream, ConnectionResetMidBodyKeepsWhatArrived) {
   scenario_.putFile(L"main.zip", body_);
   scenario_.setFaultRules(R"({"rules": [{"times": 1, "reset_after": 65536, "stall": 0.2}]})");
@@ -153,7 +176,7 @@ TEST_F(SingleStream, ConnectionResetMidBodyKeepsWhatArrived) {
 }
 
 TEST_F(SingleStream, RequestHandleFailureLeavesThePartialFileAsItWas) {
-  net_tests::writeBytes(part_, "kept");
+  writePartial(part_, "kept", L"\"v1\"");
   HttpConnection unopened;  // no connect handle: the request cannot be created
   const DownloadResult result = downloadSingleStream(unopened, dest_, {}, nullptr);
   EXPECT_FALSE(result.ok);
@@ -163,7 +186,7 @@ TEST_F(SingleStream, RequestHandleFailureLeavesThePartialFileAsItWas) {
 }
 
 TEST_F(SingleStream, RefusedConnectionIsAConnectFailure) {
-  net_tests::writeBytes(part_, "kept");
+  writePartial(part_, "kept", L"\"v1\"");
   const DownloadResult result = fetch(net_tests::refusedUrl(L"/main.zip"));
   EXPECT_FALSE(result.ok);
   EXPECT_TRUE(startsWith(result.message, L"连接服务器失败（")) << testing::PrintToString(result.message);
@@ -227,7 +250,7 @@ TEST_F(SingleStream, CancelEventStopsTheTransferAndRemovesThePartialFile) {
 
 TEST_F(SingleStream, ProgressReturningFalseCancelsBeforeTheBody) {
   scenario_.putFile(L"main.zip", body_);
-  net_tests::writeBytes(part_, body_.substr(0, 5000));
+  writePartial(part_, body_.substr(0, 5000), validatorOf(scenario_.nginxUrl(L"main.zip")));
   const DownloadResult result =
       fetch(scenario_.nginxUrl(L"main.zip"), [](uint64_t, uint64_t) { return false; });
   EXPECT_TRUE(result.cancelled);

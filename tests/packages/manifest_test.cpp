@@ -32,10 +32,13 @@ class Manifest : public ::testing::Test {
   }
   bool fetch(const std::wstring& baseUrl, ServerManifest& m, std::wstring& error, HANDLE cancel = nullptr) {
     const bool ok = fetchServerManifest(baseUrl, m, &error, cancel);
-    // Whatever happened, the thread's temporary manifest is gone.
-    const std::wstring temp = util::tempDirectory() + L"\\OrvaloSetup_manifest_" +
-                              std::to_wstring(GetCurrentThreadId()) + L".ini";
-    EXPECT_EQ(GetFileAttributesW(temp.c_str()), INVALID_FILE_ATTRIBUTES);
+    // Whatever happened, the call's temporary manifest is gone.
+    const std::wstring pattern = util::tempDirectory() + L"\\OrvaloSetup_manifest_" +
+                                 std::to_wstring(GetCurrentProcessId()) + L"_*";
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
     return ok;
   }
 
@@ -138,6 +141,14 @@ TEST_F(Manifest, DownloadFailureAndCancellationHaveTheirTexts) {
   util::Handle cancel(CreateEventW(nullptr, TRUE, TRUE, nullptr));
   EXPECT_FALSE(fetch(serve(kFull), m, error, cancel.get()));
   EXPECT_EQ(error, L"已取消");
+
+  // An endless manifest stops at its bound.
+  std::string endless(kFull);
+  endless.append(kMaxManifestBytes, ';');
+  serve(endless);
+  scenario_.setFaultRules(R"({"rules": [{"no_length": true}]})");
+  EXPECT_FALSE(fetch(url, m, error));
+  EXPECT_EQ(error, L"获取版本清单失败：文件过大（超过 1048576 字节）");
 }
 
 TEST(DefaultServer, IsAnHttpsAddressWithoutTrailingSlash) {

@@ -38,7 +38,7 @@ Extraction extract(const std::wstring& zip, const std::wstring& target) {
   result.ok = extractZip(zip, target, result.contentRoot, &result.failure,
                          [&result](uint64_t done, uint64_t total) {
                            result.progress.emplace_back(done, total);
-                           return false;  // ignored: extraction cannot be cancelled
+                           return true;
                          });
   return result;
 }
@@ -249,6 +249,16 @@ TEST(ExtractZip, WithoutProgressOrFailureTextStillReportsTheResult) {
   EXPECT_FALSE(extractZip(testZip(L"crc.zip"), tmp / L"a", root, nullptr, nullptr));
   EXPECT_TRUE(extractZip(testZip(L"one_folder.zip"), tmp / L"b", root, nullptr, nullptr));
   EXPECT_EQ(root, tmp / L"b\\pkg");
+}
+
+TEST(ExtractZip, ProgressAnsweringFalseStopsBetweenEntriesAndRemovesTheTarget) {
+  TempDir tmp;
+  std::wstring root;
+  std::wstring failure;
+  const ByteProgress stopAfterTwo = [](uint64_t done, uint64_t) { return done < 2; };
+  EXPECT_FALSE(extractZip(testZip(L"one_folder.zip"), tmp / L"out", root, &failure, stopAfterTwo));
+  EXPECT_EQ(failure, L"已取消");
+  EXPECT_FALSE(util::isExistingFolder(tmp / L"out"));
 }
 
 // Also run on an English system (see CMakeLists.txt), whose ANSI code page cannot spell the

@@ -1,5 +1,6 @@
 #include "wizard/hints/hints_retrieval.h"
 
+#include "net/document.h"
 #include "net/sha256.h"
 #include "packages/manifest.h"
 #include "prog/debug_log.h"
@@ -16,23 +17,9 @@ bool loadHints(const std::wstring& url, const std::string& expectedDigest, Hints
                CancelEvent cancelEvent) {
   // The document decides which links the wizard offers: it is taken from the vendor alone.
   if (!isAllowedLink(url, kLinkKindVendor)) return false;
-  const std::wstring path = util::tempDirectory() + L"\\OrvaloSetup_hints.json";
-  (void)util::deleteFileForce(path);
-  if (!downloadFile(url, path, ByteProgress(), cancelEvent).ok) {
-    (void)util::deleteFileForce(path);
-    return false;
-  }
-  if (!expectedDigest.empty()) {
-    std::string digest;
-    if (!sha256File(path, digest, nullptr, ByteProgress()) || digest != expectedDigest) {
-      (void)util::deleteFileForce(path);
-      return false;
-    }
-  }
   std::string bytes;
-  if (!util::readFile(path, bytes, kMaxHintsDocumentBytes)) bytes.clear();
-  (void)util::deleteFileForce(path);
-  if (bytes.empty()) return false;
+  if (!fetchDocument(url, kMaxHintsDocumentBytes, bytes, cancelEvent).ok || bytes.empty()) return false;
+  if (!expectedDigest.empty() && sha256Hex(bytes) != expectedDigest) return false;
   return parseHints(bytes, doc);
 }
 

@@ -21,12 +21,23 @@ rule with uses left applies its actions:
     "reset_after": n       the same, ending with a connection reset (RST)
     "stall": seconds       wait after the headers before the body
     "chunk": [bytes, seconds]  send the body in pieces with a pause after each
+    "serve_file": name     answer with that file of the scenario's folder instead: the resource
+                           changes between requests (and so do its ETag and Last-Modified)
+    "shift_range": n       a 206 for the asked range moved n bytes on (Content-Range and body)
+    "extra_bytes": n       a 206 whose body (and Content-Length) runs n bytes past its range
+    "no_validator": true   neither ETag nor Last-Modified
+    "silent": seconds      accept the request and say nothing at all for that long
+
+Every file is served with a strong ETag (a hash of its bytes) and its Last-Modified date, and
+If-Range is honoured: a Range whose If-Range names another version gets the whole file (200).
 
 Every request is appended to --logs/<scenario>.log before it is answered, one line of
 method, request target and Range header ("-" when absent), tab-separated, the same format as
 the nginx access log of servers.sh. Standard library only.
 """
 import argparse
+import email.utils
+import hashlib
 import json
 import os
 import re
@@ -113,32 +124,49 @@ class Handler(BaseHTTPRequestHandler):
         n = scenarios.record(scenario, "GET", target, range_header)
         rule = scenarios.rule_for(scenario, n, range_header, path)
 
+        if "silent" in rule:
+            time.sleep(rule["silent"])
+            self.close_connection = True
+            return
         if "status" in rule:
             self.answer(rule["status"], {}, b"status %d\n" % rule["status"], rule)
             return
-        file_path = os.path.normpath(os.path.join(self.server.root, path.lstrip("/")))
+        name = path.lstrip("/")
+        if "serve_file" in rule:
+            name = scenario + "/" + rule["serve_file"]
+        file_path = os.path.normpath(os.path.join(self.server.root, name))
         if not file_path.startswith(self.server.root + os.sep) or not os.path.isfile(file_path):
             self.answer(404, {}, b"not found\n", rule)
             return
         with open(file_path, "rb") as f:
             body = f.read()
         size = len(body)
+        validators = {}
+        if not rule.get("no_validator"):
+            validators["ETag"] = '"%s"' % hashlib.sha1(body).hexdigest()[:16]
+            validators["Last-Modified"] = email.utils.formatdate(
+                os.path.getmtime(file_path), usegmt=True)
 
         match = RANGE_RE.match(range_header or "")
-        if match and not rule.get("ignore_range"):
+        if_range = self.headers.get("If-Range")
+        current = if_range is None or if_range in validators.values()
+        if match and current and not rule.get("ignore_range"):
             start = int(match.group(1))
             end = int(match.group(2)) if match.group(2) else size - 1
             if start >= size:
                 self.answer(416, {"Content-Range": f"bytes */{size}"}, b"", rule)
                 return
             end = min(end, size - 1)
-            headers = {}
+            shift = int(rule.get("shift_range", 0))
+            start, end = min(start + shift, size - 1), min(end + shift, size - 1)
+            headers = dict(validators)
             if not rule.get("no_content_range"):
                 total = "*" if rule.get("total_star") else str(size)
                 headers["Content-Range"] = f"bytes {start}-{end}/{total}"
-            self.answer(206, headers, body[start:end + 1], rule)
+            extra = int(rule.get("extra_bytes", 0))
+            self.answer(206, headers, body[start:end + 1 + extra], rule)
             return
-        self.answer(200, {}, body, rule)
+        self.answer(200, validators, body, rule)
 
     def answer(self, status, headers, body, rule):
         self.send_response(status)

@@ -1,0 +1,67 @@
+#include "net/cancellable_call.h"
+
+#include "util/handles.h"
+
+#include <windows.h>
+
+#include <thread>
+
+namespace net {
+namespace {
+
+// Long enough for work that is moving (between two reads of the body) to notice the cancel and
+// clean up after itself; short enough that the user does not wait.
+constexpr DWORD kGracePeriodMs = 500;
+
+struct CallState {
+  util::Handle cancel;  // the work's own event
+  util::Handle done;
+  std::function<void(CancelEvent)> work;
+};
+
+}  // namespace
+
+bool runCancellable(CancelEvent callerCancel, std::function<void(CancelEvent)> work) {
+  if (!callerCancel) {
+    work(nullptr);
+    return true;
+  }
+  auto state = std::make_shared<CallState>();
+  state->cancel.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  state->done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  state->work = std::move(work);
+  if (!state->cancel || !state->done) {
+    state->work(callerCancel);
+    return true;
+  }
+  try {
+    std::thread([state] {
+      state->work(state->cancel.get());
+      SetEvent(state->done.get());
+    }).detach();
+  } catch (...) {
+    state->work(callerCancel);
+    return true;
+  }
+  const HANDLE waits[] = {state->done.get(), callerCancel};
+  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) return true;
+  SetEvent(state->cancel.get());
+  return WaitForSingleObject(state->done.get(), kGracePeriodMs) == WAIT_OBJECT_0;
+}
+
+bool ProgressRelay::call(uint64_t done, uint64_t total) {
+  std::lock_guard<std::mutex> guard(lock_);
+  return open_ && progress_(done, total);
+}
+
+void ProgressRelay::close() {
+  std::lock_guard<std::mutex> guard(lock_);
+  open_ = false;
+}
+
+ByteProgress relayed(const std::shared_ptr<ProgressRelay>& relay) {
+  if (relay->empty()) return {};
+  return [relay](uint64_t done, uint64_t total) { return relay->call(done, total); };
+}
+
+}  // namespace net

@@ -1,0 +1,102 @@
+#include "net/document.h"
+
+#include "net/cancellable_call.h"
+#include "net/error_text.h"
+#include "net/http_connection.h"
+
+#include <cwchar>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// The body's stated length; false when there is none. Read as text: WinHTTP's numeric form is
+// 32 bits wide.
+bool statedLength(HINTERNET request, uint64_t& length) {
+  wchar_t value[32] = {};
+  DWORD size = sizeof value - sizeof(wchar_t);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                           value, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return false;
+  }
+  length = std::wcstoull(value, nullptr, 10);
+  return true;
+}
+
+DownloadResult failure(std::wstring message) {
+  DownloadResult result;
+  result.message = std::move(message);
+  return result;
+}
+
+DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& bytes,
+                        CancelEvent cancel) {
+  HttpConnection connection;
+  if (!openHttpConnection(connection, url)) {
+    return failure(L"网络初始化失败（" + lastErrorText() + L"）");
+  }
+  InternetHandle request = openGetRequest(connection);
+  if (!request) return failure(L"创建请求失败（" + lastErrorText() + L"）");
+  if (!sendRequest(request.get(), std::wstring())) {
+    return failure(L"连接服务器失败（" + lastErrorText() + L"）");
+  }
+  const DWORD status = responseStatus(request.get());
+  if (status != HTTP_STATUS_OK) return failure(L"服务器返回异常状态码：" + std::to_wstring(status));
+  uint64_t length = 0;
+  if (statedLength(request.get(), length) && length > maxBytes) {
+    return failure(documentTooLargeText(maxBytes));
+  }
+
+  std::vector<char> buffer;
+  for (;;) {
+    if (isCancelSignalled(cancel)) return failure(kCancelledText);
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request.get(), &available)) {
+      return failure(L"网络中断（" + lastErrorText() + L"）");
+    }
+    if (available == 0) break;
+    // One byte past the bound is enough to know the document is too large.
+    const size_t room = maxBytes - bytes.size() + 1;
+    buffer.resize(available < room ? available : room);
+    DWORD read = 0;
+    if (!WinHttpReadData(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read) ||
+        read == 0) {
+      return failure(L"网络中断（" + lastErrorText() + L"）");
+    }
+    bytes.append(buffer.data(), read);
+    if (bytes.size() > maxBytes) return failure(documentTooLargeText(maxBytes));
+  }
+  if (length > 0 && bytes.size() < length) {
+    SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
+    return failure(L"网络中断（" + lastErrorText() + L"）");
+  }
+  DownloadResult result;
+  result.ok = true;
+  return result;
+}
+
+}  // namespace
+
+std::wstring documentTooLargeText(size_t maxBytes) {
+  return L"文件过大（超过 " + std::to_wstring(maxBytes) + L" 字节）";
+}
+
+DownloadResult fetchDocument(const std::wstring& url, size_t maxBytes, std::string& bytes,
+                             CancelEvent cancelEvent) {
+  bytes.clear();
+  auto result = std::make_shared<DownloadResult>();
+  auto body = std::make_shared<std::string>();
+  const bool ended = net::runCancellable(cancelEvent, [url, maxBytes, result, body](CancelEvent cancel) {
+    *result = fetchNow(url, maxBytes, *body, cancel);
+    if (!result->ok) {
+      body->clear();
+      if (isCancelSignalled(cancel)) {
+        result->cancelled = true;
+        result->message = kCancelledText;
+      }
+    }
+  });
+  if (!ended) return cancelledDownload();
+  if (result->ok) bytes = std::move(*body);
+  return *result;
+}
