@@ -99,6 +99,7 @@ void parseManifestFile(const std::wstring& path, ServerManifest& manifest) {
   manifest.agreementUrl = readValue(path, L"agreement", L"url");
   manifest.agreementVersion = readValue(path, L"agreement", L"version");
   manifest.agreementSha256 = digestValue(readValue(path, L"agreement", L"sha256"));
+  manifest.agreementHtmlSha256 = digestValue(readValue(path, L"agreement", L"html_sha256"));
   manifest.hintsUrl = readValue(path, L"hints", L"url");
   manifest.hintsSha256 = digestValue(readValue(path, L"hints", L"sha256"));
   manifest.hasAgreement = !manifest.agreementUrl.empty();

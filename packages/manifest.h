@@ -28,6 +28,7 @@ struct ServerManifest {
   std::wstring agreementUrl;
   std::wstring agreementVersion;
   std::string agreementSha256;
+  std::string agreementHtmlSha256;  // of the HTML edition; empty: not verified
   bool hasAgreement = false;
   std::wstring hintsUrl;
   std::string hintsSha256;

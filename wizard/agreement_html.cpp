@@ -10,6 +10,9 @@ const char kAgreementStyleBlock[] =
     "h2 span{font-size:12.5pt !important;font-weight:700;}h3,h3 span,h4,h4 span{font-size:"
     "11.5pt !important;font-weight:700;}</style>";
 
+// 14 is the length of "about:internet".
+const char kInternetZoneMark[] = "<!-- saved from url=(0014)about:internet -->\r\n";
+
 namespace {
 
 // The order matters: "font-size:x-large" is replaced before "font-size:large" can match its
@@ -25,6 +28,8 @@ constexpr struct {
 };
 
 constexpr char kHeadEnd[] = "</head>";
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+constexpr wchar_t kHttpsScheme[] = L"https://";
 
 void replaceAll(std::string& text, const std::string& found, const std::string& replacement) {
   size_t at = 0;
@@ -45,6 +50,23 @@ void styleAgreementHtml(std::string& html) {
     return;
   }
   html.insert(headEnd, kAgreementStyleBlock);
+}
+
+void insertInternetZoneMark(std::string& html) {
+  const size_t at = html.compare(0, 3, kUtf8Bom) == 0 ? 3 : 0;
+  html.insert(at, kInternetZoneMark);
+}
+
+bool isHttpsAddress(const std::wstring& address) {
+  const size_t n = sizeof kHttpsScheme / sizeof kHttpsScheme[0] - 1;
+  if (address.size() <= n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    // Only ASCII letters are folded: no other character may pass as a letter of the scheme.
+    const wchar_t c = address[i];
+    const wchar_t lower = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+    if (lower != kHttpsScheme[i]) return false;
+  }
+  return true;
 }
 
 }  // namespace wizard

@@ -19,39 +19,39 @@ namespace {
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
-// The whole file, or empty when it is empty, larger than the bound or unreadable.
-std::string readBounded(const std::wstring& path) {
-  std::string bytes;
-  if (!util::readFile(path, bytes, kMaxAgreementBytes)) bytes.clear();
-  return bytes;
-}
-
 bool endsWithTxt(const std::wstring& url) {
   if (url.size() <= 4) return false;
   return CompareStringOrdinal(url.c_str() + url.size() - 4, 4, L".txt", 4, TRUE) == CSTR_EQUAL;
 }
 
-// The HTML edition beside a ".txt" agreement, styled and with the byte-order mark the control
-// needs to take it as UTF-8; empty when there is none. It has no digest of its own.
-std::wstring fetchHtmlEdition(const std::wstring& agreementUrl, CancelEvent cancel) {
+// The HTML edition beside a ".txt" agreement, written to agreementHtmlFile() styled, with the
+// byte-order mark the control needs to take it as UTF-8 and the Internet-zone mark; empty when
+// there is none, when it would come over plain http or when it does not match its digest.
+std::wstring fetchHtmlEdition(const ServerManifest& manifest, CancelEvent cancel) {
+  const std::wstring& agreementUrl = manifest.agreementUrl;
   if (!endsWithTxt(agreementUrl)) return {};
   const std::wstring htmlUrl = agreementUrl.substr(0, agreementUrl.size() - 4) + L".html";
-  const std::wstring path = util::tempDirectory() + L"\\OrvaloSetup_agreement.html";
-  (void)util::deleteFileForce(path);
-  if (!downloadFile(htmlUrl, path, ByteProgress(), cancel).ok) return {};
-  std::string html = readBounded(path);
-  if (html.empty()) {
-    (void)util::deleteFileForce(path);
-    return {};
-  }
+  if (!isHttpsAddress(htmlUrl)) return {};
+  std::string html;
+  if (!fetchDocument(htmlUrl, kMaxAgreementBytes, html, cancel).ok || html.empty()) return {};
+  if (!manifest.agreementHtmlSha256.empty() && sha256Hex(html) != manifest.agreementHtmlSha256) return {};
+
   styleAgreementHtml(html);
   if (html.compare(0, 3, kUtf8Bom) != 0) html.insert(0, kUtf8Bom);
-  // A file that cannot be written back is still named: the view shows what is on disk.
-  (void)util::writeFile(path, html.data(), html.size());
+  insertInternetZoneMark(html);
+  const std::wstring path = agreementHtmlFile();
+  if (!util::writeFile(path, html.data(), html.size())) {
+    (void)util::deleteFileForce(path);  // a half-written page is not shown
+    return {};
+  }
   return path;
 }
 
 }  // namespace
+
+std::wstring agreementHtmlFile() {
+  return util::tempDirectory() + L"\\OrvaloSetup_agreement_" + std::to_wstring(GetCurrentProcessId()) + L".html";
+}
 
 void retrieveAgreement(Ctx* ctx, HWND window) {
   const CancelEvent cancel = ctx->agreementCancelEvent.get();
@@ -65,7 +65,7 @@ void retrieveAgreement(Ctx* ctx, HWND window) {
   auto payload = std::make_unique<AgreementPayload>();
   payload->version = manifest.agreementVersion;
   payload->text = util::toWide(util::kCodePageUtf8, text);
-  payload->htmlPath = fetchHtmlEdition(manifest.agreementUrl, cancel);
+  payload->htmlPath = fetchHtmlEdition(manifest, cancel);
   // A window on its way out has stopped the HTML download; it wants nothing posted any more.
   if (isCancelSignalled(cancel)) return;
   util::postPayload(window, WM_WIZ_AGREEMENT, 0, std::move(payload));

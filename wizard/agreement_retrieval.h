@@ -8,11 +8,17 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 namespace wizard {
 
 // Largest agreement file (text or HTML) that is used, in bytes; larger ones count as empty.
 constexpr size_t kMaxAgreementBytes = 0x3FFFFF;
+
+// The file the styled HTML edition is written to for the view, in the temporary folder. It is
+// named for this process so that setups running side by side never show, replace or remove each
+// other's page; the window removes it when it goes away.
+std::wstring agreementHtmlFile();
 
 // Body of the agreement thread: reads baseUrl and agreementCancelEvent of ctx, writes nothing in
 // it, and posts at most one WM_WIZ_AGREEMENT with an AgreementPayload to window.

@@ -1,8 +1,10 @@
 #include "wizard/agreement_view.h"
 
 #include "prog/debug_log.h"
+#include "wizard/agreement_com_ids.h"
 #include "wizard/wizard_ids.h"
 
+#include <mshtmdid.h>
 #include <ole2.h>
 #include <wrl/client.h>
 
@@ -14,16 +16,12 @@ using Microsoft::WRL::ComPtr;
 namespace wizard {
 namespace {
 
-// The published identifiers, spelled out so that nothing depends on which of them an import
-// library happens to carry.
-constexpr CLSID kClsidWebBrowser = {0x8856F961, 0x340A, 0x11D0, {0xA9, 0x6B, 0x00, 0xC0, 0x4F, 0xD7, 0x05, 0xA2}};
-constexpr IID kIidWebBrowser2 = {0xD30C1661, 0xCDAF, 0x11D0, {0x8A, 0x3E, 0x00, 0xC0, 0x4F, 0xC9, 0xE2, 0x6E}};
-constexpr IID kIidOleObject = {0x00000112, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID kIidOleInPlaceObject = {0x00000113, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID kIidOleClientSite = {0x00000118, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID kIidOleInPlaceSite = {0x00000119, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID kIidOleInPlaceFrame = {0x00000116, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// What the page may do, as the control asks its site (the ambient download control): run no
+// script, Java or ActiveX control, fetch no control, frame, behaviour or image (DLCTL_DLIMAGES
+// is left out), follow no refresh and show no message box of its own. The agreement is text.
+constexpr long kDownloadControl = DLCTL_NO_SCRIPTS | DLCTL_NO_JAVA | DLCTL_NO_RUNACTIVEXCTLS |
+                                  DLCTL_NO_DLACTIVEXCTLS | DLCTL_NO_FRAMEDOWNLOAD | DLCTL_NO_BEHAVIORS |
+                                  DLCTL_NO_CLIENTPULL | DLCTL_SILENT;
 
 // "...hr=0x%08lX": eight upper-case hexadecimal digits.
 void logHr(const char* format, HRESULT hr) {
@@ -33,14 +31,18 @@ void logHr(const char* format, HRESULT hr) {
 }
 
 // The container side of the in-place control: the wizard window is client site, in-place site
-// and frame at once. No document window, no menus, no border space, no accelerators.
-class AgreementOleSite final : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame {
+// and frame at once, and answers the control's ambient properties. No document window, no
+// menus, no border space, no accelerators.
+class AgreementOleSite final : public IOleClientSite,
+                               public IOleInPlaceSite,
+                               public IOleInPlaceFrame,
+                               public IDispatch {
  public:
   explicit AgreementOleSite(HWND host) : host_(host) {}
   AgreementOleSite(const AgreementOleSite&) = delete;
   AgreementOleSite& operator=(const AgreementOleSite&) = delete;
 
-  // IUnknown, shared by the three faces.
+  // IUnknown, shared by the four faces.
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     if (IsEqualIID(iid, kIidUnknown) || IsEqualIID(iid, kIidOleClientSite)) {
@@ -49,6 +51,8 @@ class AgreementOleSite final : public IOleClientSite, public IOleInPlaceSite, pu
       *out = static_cast<IOleInPlaceSite*>(this);
     } else if (IsEqualIID(iid, kIidOleInPlaceFrame)) {
       *out = static_cast<IOleInPlaceFrame*>(this);
+    } else if (IsEqualIID(iid, kIidDispatch)) {
+      *out = static_cast<IDispatch*>(this);
     } else {
       *out = nullptr;
       return E_NOINTERFACE;
@@ -123,6 +127,25 @@ class AgreementOleSite final : public IOleClientSite, public IOleInPlaceSite, pu
   HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG*, WORD) override { return E_NOTIMPL; }
 
+  // IDispatch: the ambient properties. Every one but the download control is left to the
+  // control's default.
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                   UINT*) override {
+    if (id != DISPID_AMBIENT_DLCONTROL) return DISP_E_MEMBERNOTFOUND;
+    if (!result) return E_POINTER;
+    VariantInit(result);
+    result->vt = VT_I4;
+    result->lVal = kDownloadControl;
+    return S_OK;
+  }
+
  private:
   ~AgreementOleSite() = default;  // only Release deletes
 
@@ -149,8 +172,10 @@ bool createAgreementBrowser(HWND parent, const RECT& rect, IWebBrowser2** browse
   }
 
   // The site's first reference is ours; the control takes its own and keeps the site alive.
+  // MinGW's ComPtr::Attach adds a reference of its own, so the first one is handed over through
+  // the pointer's address.
   ComPtr<IOleClientSite> site;
-  site.Attach(newAgreementOleSite(parent));
+  *site.ReleaseAndGetAddressOf() = newAgreementOleSite(parent);
 
   ComPtr<IOleObject> object;
   hr = OleCreate(kClsidWebBrowser, kIidOleObject, OLERENDER_DRAW, nullptr, site.Get(), storage.Get(),
@@ -209,8 +234,15 @@ bool showAgreementHtml(HWND window, Ctx& ctx, const std::wstring& htmlPath) {
     if (!ctx.browserCreated) return false;
   }
   if (ctx.browser) {
+    // A fresh subscription for each page: its first navigation is this one. Without it nothing
+    // would keep the page's links inside the control, so the page is not shown at all.
+    if (!ctx.browserEvents.connect(ctx.browser.Get())) {
+      RECT empty{0, 0, 0, 0};
+      if (ctx.browserInPlace) ctx.browserInPlace->SetObjectRects(&empty, &empty);
+      return false;
+    }
     const std::wstring url = agreementFileUrl(htmlPath);
-    // No events are followed: a page that does not load shows whatever the control shows.
+    // Only navigations are followed: a page that does not load shows whatever the control shows.
     if (BSTR address = SysAllocStringLen(url.data(), static_cast<UINT>(url.size()))) {
       VARIANT empty;
       VariantInit(&empty);

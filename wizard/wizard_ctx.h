@@ -6,6 +6,7 @@
 #include "install/install_job.h"
 #include "prog/window_job.h"
 #include "util/handles.h"
+#include "wizard/agreement_events.h"
 #include "wizard/gpu.h"
 #include "wizard/hints/hints.h"
 
@@ -59,6 +60,7 @@ struct Ctx {
   std::wstring recommendedTier;
   Microsoft::WRL::ComPtr<IWebBrowser2> browser;
   Microsoft::WRL::ComPtr<IOleInPlaceObject> browserInPlace;
+  AgreementEvents browserEvents;  // declared after the browser, so it is unadvised first
   RECT browserRect{};
   bool browserCreated = false;
 

@@ -8,6 +8,7 @@
 #include "prog/reporter.h"
 #include "resources/resource_ids.h"
 #include "uninstall/uninstall.h"
+#include "util/files.h"
 #include "util/fixed_window.h"
 #include "util/payload.h"
 #include "util/text.h"
@@ -112,8 +113,10 @@ void onNcDestroy(HWND window, Ctx& ctx) {
   if (ctx.agreementThread.joinable()) ctx.agreementThread.join();
   SetEvent(ctx.hintsCancelEvent.get());
   if (ctx.hintsThread.joinable()) ctx.hintsThread.join();
+  ctx.browserEvents.reset();
   ctx.browserInPlace.Reset();
   ctx.browser.Reset();
+  (void)util::deleteFileForce(agreementHtmlFile());
   ctx.titleFont.reset();
   ctx.bodyFont.reset();
   ctx.linkFont.reset();

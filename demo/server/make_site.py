@@ -15,7 +15,7 @@ Everything is generated with fixed file times, so two runs give the same bytes.
 
 The server's agreement is AGREEMENT_TXT under a first line that names its edition, so that it
 can be told from the built-in text at a glance. The wizard looks for an HTML edition only beside
-an agreement address ending in ".txt"; --text-only-agreement names a copy without extension
+an https agreement address ending in ".txt"; --text-only-agreement names a copy without extension
 instead (legal/agreement), for systems whose WebBrowser control cannot render (Wine without its
 HTML engine), where the text then shows in the plain edit.
 
@@ -207,6 +207,7 @@ sha256={digests['llm_deps.zip']}
 url={base}/legal/{agreement_file}
 version=demo-{version}
 sha256={agreement_digest}
+html_sha256={sha256(os.path.join(legal, "agreement.html"))}
 
 [hints]
 url={hints_base}/hints.json

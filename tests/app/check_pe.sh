@@ -10,7 +10,9 @@ headers=$(x86_64-w64-mingw32-objdump -p "$exe")
 grep -q 'Magic.*020b' <<<"$headers" || { echo "not PE32+"; exit 1; }
 grep -q 'Subsystem.*(Windows GUI)' <<<"$headers" || { echo "not a GUI program"; exit 1; }
 x86_64-w64-mingw32-objdump -f "$exe" | grep -q 'architecture: i386:x86-64' || { echo "not x86-64"; exit 1; }
-x86_64-w64-mingw32-nm "$exe" | grep -qw 'wWinMain' || { echo "no wWinMain"; exit 1; }
+# grep reads to the end: with -q it would stop at the match, and nm, still writing, would die of
+# SIGPIPE and fail the pipeline whenever the match is not in nm's last block of output.
+x86_64-w64-mingw32-nm "$exe" | grep -w 'wWinMain' >/dev/null || { echo "no wWinMain"; exit 1; }
 bad=$(grep 'DLL Name:' <<<"$headers" | grep -Ei 'libstdc|libgcc|winpthread|libwinpthread' || true)
 if [ -n "$bad" ]; then echo "runtime DLL imported: $bad"; exit 1; fi
 allowed='^(advapi32|comctl32|gdi32|kernel32|msvcrt|ole32|oleaut32|shell32|user32)\.dll$'

@@ -5,7 +5,10 @@
 
 #include <cstring>
 
+using wizard::insertInternetZoneMark;
+using wizard::isHttpsAddress;
 using wizard::kAgreementStyleBlock;
+using wizard::kInternetZoneMark;
 using wizard::styleAgreementHtml;
 
 namespace {
@@ -76,4 +79,24 @@ TEST(StyleAgreementHtml, TextsShorterThanSevenBytesAreFramed) {
   EXPECT_EQ(styled(""), framed(""));
   EXPECT_EQ(styled("</head"), framed("</head"));
   EXPECT_EQ(styled("</head>"), std::string(kAgreementStyleBlock) + "</head>");
+}
+
+TEST(InternetZoneMark, ComesFirstOrRightAfterTheByteOrderMark) {
+  const std::string mark = "<!-- saved from url=(0014)about:internet -->\r\n";
+  EXPECT_EQ(kInternetZoneMark, mark);
+  std::string html = "<!DOCTYPE html><html></html>";
+  insertInternetZoneMark(html);
+  EXPECT_EQ(html, mark + "<!DOCTYPE html><html></html>");
+  // A mark of the page's own, for a more trusted zone, comes after ours and so counts for nothing.
+  html = "\xEF\xBB\xBF<!-- saved from url=(0016)http://localhost -->";
+  insertInternetZoneMark(html);
+  EXPECT_EQ(html, "\xEF\xBB\xBF" + mark + "<!-- saved from url=(0016)http://localhost -->");
+}
+
+TEST(HttpsAddress, OnlyTheHttpsSchemeInAnyLetterCase) {
+  EXPECT_TRUE(isHttpsAddress(L"https://x.example/a.html"));
+  EXPECT_TRUE(isHttpsAddress(L"HTtpS://x"));
+  for (const wchar_t* no : {L"https://", L"http://x/a.html", L" https://x", L"file:///C:/a.html", L"http\u017F://x"}) {
+    EXPECT_FALSE(isHttpsAddress(no)) << no;
+  }
 }

@@ -45,6 +45,7 @@ std::string zipOf(const std::string& name, const std::string& content) {
 class AgreementRetrieval : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(trustTestAuthority());
     util::createDirectories(serverStatePath(L"www\\" + scenario_.name() + L"\\download"));
     util::createDirectories(serverStatePath(L"www\\" + scenario_.name() + L"\\legal"));
     base_ = scenario_.nginxUrl(L"");
@@ -61,9 +62,17 @@ class AgreementRetrieval : public ::testing::Test {
     scenario_.putFile(L"download\\manifest.ini", manifest);
   }
 
+  std::string section(const std::wstring& url, const std::string& version, const std::string& sha,
+                      const std::string& more = "") {
+    return "[agreement]\r\nurl=" + util::toUtf8(url) + "\r\nversion=" + version + "\r\nsha256=" + sha + "\r\n" + more;
+  }
   std::string agreementSection(const std::string& file, const std::string& version, const std::string& sha) {
-    return "[agreement]\r\nurl=" + util::toUtf8(base_) + "/legal/" + file + "\r\nversion=" + version +
-           "\r\nsha256=" + sha + "\r\n";
+    return section(base_ + L"/legal/" + util::toWide(util::kCodePageUtf8, file), version, sha);
+  }
+  // Over https, the only way an HTML edition is taken.
+  std::string tlsSection(const std::string& file, const std::string& version, const std::string& htmlSha = "") {
+    return section(scenario_.tlsUrl(L"legal/" + util::toWide(util::kCodePageUtf8, file)), version, "",
+                   htmlSha.empty() ? "" : "html_sha256=" + htmlSha + "\r\n");
   }
 
   std::string digestOf(const std::wstring& path) {
@@ -108,6 +117,9 @@ class AgreementRetrieval : public ::testing::Test {
   }
 
   PrivateTempFolder temp_;
+  // Named for the process, so that two setups never share one.
+  const std::wstring htmlFile_ =
+      temp_ / (L"OrvaloSetup_agreement_" + std::to_wstring(GetCurrentProcessId()) + L".html");
   ServerScenario scenario_;
   std::wstring base_;
   WizardHarness ui_;
@@ -159,17 +171,17 @@ TEST_F(AgreementRetrieval, WrongDigestPostsNothingAndRemovesTheText) {
 }
 
 TEST_F(AgreementRetrieval, CapitalTxtAddressBringsTheStyledHtmlEditionIntoTheView) {
-  const std::wstring path = scenario_.putFile(L"legal\\Agreement.TXT", kServerText);
+  scenario_.putFile(L"legal\\Agreement.TXT", kServerText);
   const std::string html = "<html><head><title>协议</title></head><body><h1 style=\"font-size:large\">协议</h1></body></html>";
   scenario_.putFile(L"legal\\Agreement.html", html);
-  publish(agreementSection("Agreement.TXT", "2026.12-html", digestOf(path)));
+  publish(tlsSection("Agreement.TXT", "2026.12-html"));
   ASSERT_TRUE(open());
   ASSERT_TRUE(ui_.runWorker(retrieveAgreement));
 
   EXPECT_TRUE(requested("/legal/Agreement.html"));
   std::string expected = html;
   styleAgreementHtml(expected);
-  EXPECT_EQ(readFileBytes(temp_ / L"OrvaloSetup_agreement.html"), kBom + expected);
+  EXPECT_EQ(readFileBytes(htmlFile_), kBom + (kInternetZoneMark + expected));
   const std::wstring textLen = std::to_wstring(util::toWide(util::kCodePageUtf8, kServerText).size());
   EXPECT_EQ(arrivals(), std::vector<std::string>{"AGREEMENT arrive: ver='2026.12-html' textLen=" +
                                                  util::toUtf8(textLen) + " html=yes"});
@@ -178,6 +190,7 @@ TEST_F(AgreementRetrieval, CapitalTxtAddressBringsTheStyledHtmlEditionIntoTheVie
   // The view covers the hidden edit; it logged its creation.
   ASSERT_TRUE(ui_.ctx().browserCreated);
   EXPECT_NE(ui_.ctx().browser, nullptr);
+  EXPECT_TRUE(ui_.ctx().browserEvents.connected());
   EXPECT_FALSE(ui_.visible(kIdAgreementEdit));
   const RECT editArea = clientRectOf(ui_.item(kIdAgreementEdit));
   EXPECT_TRUE(EqualRect(&ui_.ctx().browserRect, &editArea));
@@ -196,27 +209,29 @@ TEST_F(AgreementRetrieval, CapitalTxtAddressBringsTheStyledHtmlEditionIntoTheVie
   placed = clientRectOf(view);
   EXPECT_TRUE(IsRectEmpty(&placed));
   EXPECT_TRUE(IsWindow(view));
+  ui_.close();
+  EXPECT_FALSE(fileExists(htmlFile_));
 }
 
 TEST_F(AgreementRetrieval, HtmlEditionWithItsOwnByteOrderMarkGetsNoSecond) {
   scenario_.putFile(L"legal\\agreement.txt", kServerText);
   scenario_.putFile(L"legal\\agreement.html", std::string(kBom) + "<p>第一条</p>");
-  publish(agreementSection("agreement.txt", "bom", ""));  // no digest: no check
+  publish(tlsSection("agreement.txt", "bom"));  // no digest: no check
   ASSERT_TRUE(open());
   ASSERT_TRUE(ui_.runWorker(retrieveAgreement));
   std::string expected = std::string(kBom) + "<p>第一条</p>";
   styleAgreementHtml(expected);  // a fragment: framed, so the mark ends up inside the body
-  EXPECT_EQ(readFileBytes(temp_ / L"OrvaloSetup_agreement.html"), kBom + expected);
+  EXPECT_EQ(readFileBytes(htmlFile_), kBom + (kInternetZoneMark + expected));
 
   scenario_.putFile(L"legal\\agreement.html", std::string(kBom) + "<html><head></head><body>x</body></html>");
   ASSERT_TRUE(ui_.runWorker(retrieveAgreement));
-  const std::string written = readFileBytes(temp_ / L"OrvaloSetup_agreement.html");
-  EXPECT_EQ(written, std::string(kBom) + "<html><head>" + kAgreementStyleBlock + "</head><body>x</body></html>");
+  EXPECT_EQ(readFileBytes(htmlFile_),
+            std::string(kBom) + kInternetZoneMark + "<html><head>" + kAgreementStyleBlock + "</head><body>x</body></html>");
 }
 
 TEST_F(AgreementRetrieval, MissingOrEmptyHtmlEditionLeavesThePlainText) {
   scenario_.putFile(L"legal\\agreement.txt", kServerText);
-  publish(agreementSection("agreement.txt", "plain", ""));
+  publish(tlsSection("agreement.txt", "plain"));
   ASSERT_TRUE(open());
   ASSERT_TRUE(ui_.runWorker(retrieveAgreement));  // agreement.html: 404
   EXPECT_TRUE(requested("/legal/agreement.html"));
@@ -225,10 +240,27 @@ TEST_F(AgreementRetrieval, MissingOrEmptyHtmlEditionLeavesThePlainText) {
 
   scenario_.putFile(L"legal\\agreement.html", "");
   ASSERT_TRUE(ui_.runWorker(retrieveAgreement));
-  EXPECT_FALSE(fileExists(temp_ / L"OrvaloSetup_agreement.html"));
+  EXPECT_FALSE(fileExists(htmlFile_));
   EXPECT_FALSE(ui_.ctx().browserCreated);
   EXPECT_EQ(arrivals().size(), 2u);
   EXPECT_EQ(arrivals().back().substr(arrivals().back().size() - 10), " html=none");
+}
+
+TEST_F(AgreementRetrieval, HtmlEditionOverHttpOrWithAnotherDigestIsNotShown) {
+  scenario_.putFile(L"legal\\agreement.txt", kServerText);
+  scenario_.putFile(L"legal\\agreement.html", "<p>第一条</p>");
+  publish(agreementSection("agreement.txt", "http", ""));
+  ASSERT_TRUE(open());
+  ASSERT_TRUE(ui_.runWorker(retrieveAgreement));
+  EXPECT_FALSE(requested(".html"));
+
+  publish(tlsSection("agreement.txt", "other", std::string(64, 'A')));
+  ASSERT_TRUE(ui_.runWorker(retrieveAgreement));
+  EXPECT_TRUE(requested("/legal/agreement.html"));
+  EXPECT_FALSE(fileExists(htmlFile_));
+  EXPECT_FALSE(ui_.ctx().browserCreated);
+  EXPECT_EQ(ui_.text(kIdAgreementEdit), util::toWide(util::kCodePageUtf8, kServerText));
+  EXPECT_EQ(arrivals().size(), 2u);
 }
 
 TEST_F(AgreementRetrieval, TextOfTheLargestSizeIsUsedAndOneByteMoreIsNot) {

@@ -1,11 +1,16 @@
 // The agreement view's OLE site and the in-place WebBrowser control. Wine has no HTML engine
 // here, so everything up to the navigation is checked, not what the control draws.
 #include "support/live_allocations.h"
+#include "util/files.h"
+#include "wizard/agreement_events.h"
 #include "wizard/agreement_view.h"
 #include "wizard_harness.h"
 
 #include <gtest/gtest.h>
 
+#include <exdispid.h>
+#include <idispids.h>
+#include <mshtmdid.h>
 #include <ole2.h>
 
 using namespace testing_support;
@@ -28,7 +33,7 @@ class AgreementView : public ::testing::Test {
   HWND host_ = nullptr;
 };
 
-TEST_F(AgreementView, SiteHandsOutItsThreeFacesAndNothingElse) {
+TEST_F(AgreementView, SiteHandsOutItsFourFacesAndNothingElse) {
   IOleClientSite* site = newAgreementOleSite(host_);
   void* out = nullptr;
   EXPECT_EQ(site->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
@@ -53,7 +58,7 @@ TEST_F(AgreementView, SiteHandsOutItsThreeFacesAndNothingElse) {
   EXPECT_EQ(unknown, site);
   static_cast<IUnknown*>(unknown)->Release();
 
-  for (const IID* iid : {&IID_IOleWindow, &IID_IOleInPlaceUIWindow, &IID_IDispatch, &IID_IOleObject}) {
+  for (const IID* iid : {&IID_IOleWindow, &IID_IOleInPlaceUIWindow, &IID_IOleObject}) {
     out = reinterpret_cast<void*>(1);
     EXPECT_EQ(site->QueryInterface(*iid, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
@@ -188,6 +193,96 @@ TEST_F(AgreementView, BrowserIsCreatedInPlaceAndLogsItsSteps) {
 
   inPlace->Release();
   browser->Release();
+}
+
+TEST_F(AgreementView, ReleasingTheBrowserFreesItsSite) {
+  PrivateTempFolder temp;
+  const long before = liveAllocations();
+  IWebBrowser2* browser = nullptr;
+  IOleInPlaceObject* inPlace = nullptr;
+  ASSERT_TRUE(wizard::createAgreementBrowser(host_, RECT{0, 0, 200, 100}, &browser, &inPlace));
+  inPlace->Release();
+  browser->Release();
+  EXPECT_EQ(liveAllocations(), before);
+}
+
+// The control asks its site (the IDispatch face) for the download control before it loads a page.
+TEST_F(AgreementView, SiteForbidsScriptsControlsFramesAndImagesAndAnswersNothingElse) {
+  IOleClientSite* site = newAgreementOleSite(host_);
+  IDispatch* ambient = nullptr;
+  ASSERT_EQ(site->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&ambient)), S_OK);
+  DISPPARAMS none{};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(ambient->Invoke(DISPID_AMBIENT_DLCONTROL, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                            nullptr), S_OK);
+  EXPECT_EQ(result.vt, VT_I4);
+  EXPECT_EQ(result.lVal, DLCTL_NO_SCRIPTS | DLCTL_NO_JAVA | DLCTL_NO_RUNACTIVEXCTLS | DLCTL_NO_DLACTIVEXCTLS |
+                             DLCTL_NO_FRAMEDOWNLOAD | DLCTL_NO_BEHAVIORS | DLCTL_NO_CLIENTPULL | DLCTL_SILENT);
+  EXPECT_EQ(ambient->Invoke(DISPID_AMBIENT_SILENT, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+            DISP_E_MEMBERNOTFOUND);
+  ambient->Release();
+  EXPECT_EQ(site->Release(), 0u);
+}
+
+// Through the real control, which reports a cancelled navigation by staying where it was.
+TEST_F(AgreementView, EventsLetOnlyTheFirstNavigationOfEachSubscriptionThrough) {
+  PrivateTempFolder temp;
+  ASSERT_TRUE(util::writeFile(temp / L"a.html", "a", 1));
+  IWebBrowser2* browser = nullptr;
+  IOleInPlaceObject* inPlace = nullptr;
+  ASSERT_TRUE(wizard::createAgreementBrowser(host_, RECT{0, 0, 200, 100}, &browser, &inPlace));
+  const auto go = [&](const std::wstring& url) {  // where the control is afterwards
+    BSTR address = SysAllocString(url.c_str());
+    VARIANT empty;
+    VariantInit(&empty);
+    browser->Navigate(address, &empty, &empty, &empty, &empty);
+    SysFreeString(address);
+    MSG msg;  // the control ends a navigation in messages it posts to itself
+    for (int i = 0; i < 30; ++i, Sleep(10)) {
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    BSTR location = nullptr;
+    browser->get_LocationURL(&location);
+    const std::wstring where = location ? location : L"";
+    SysFreeString(location);
+    return where;
+  };
+  const std::wstring link = L"http://127.0.0.1:1/elsewhere.html";  // no vendor link: nothing opens
+  wizard::AgreementEvents events;
+  ASSERT_TRUE(events.connect(browser));
+  const std::wstring page = go(wizard::agreementFileUrl(temp / L"a.html"));
+  EXPECT_NE(page.find(L"a.html"), std::wstring::npos) << page;
+  EXPECT_EQ(go(link), page);
+
+  ASSERT_TRUE(events.connect(browser));  // as for the next page the wizard opens
+  EXPECT_EQ(go(link), link);
+  EXPECT_EQ(go(wizard::agreementFileUrl(temp / L"a.html")), link);
+
+  const long subscribed = liveAllocations();
+  events.reset();
+  EXPECT_EQ(liveAllocations(), subscribed - 1);
+  EXPECT_EQ(go(wizard::agreementFileUrl(temp / L"a.html")), page);
+  inPlace->Release();
+  browser->Release();
+}
+
+// Popups (links with a target) come as new windows, NewWindow3 with its address, then NewWindow2.
+TEST(AgreementEventSink, CancelsEveryNewWindow) {
+  IDispatch* sink = wizard::newAgreementEventSink();
+  VARIANT_BOOL cancel = VARIANT_FALSE;
+  VARIANT args[5];  // last first: bstrUrl, bstrUrlContext, dwFlags, Cancel, ppDisp
+  for (VARIANT& v : args) VariantInit(&v);
+  args[3].vt = VT_BYREF | VT_BOOL;
+  args[3].pboolVal = &cancel;
+  DISPPARAMS params{args, nullptr, 5, 0};
+  EXPECT_EQ(sink->Invoke(DISPID_NEWWINDOW3, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(cancel, VARIANT_TRUE);
+  cancel = VARIANT_FALSE;
+  params = DISPPARAMS{&args[3], nullptr, 2, 0};  // Cancel, ppDisp
+  EXPECT_EQ(sink->Invoke(DISPID_NEWWINDOW2, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(cancel, VARIANT_TRUE);
+  EXPECT_EQ(sink->Release(), 0u);
 }
 
 TEST(AgreementFileUrl, TakesThePathWithSlashesAndNoEscaping) {
