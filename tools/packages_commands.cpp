@@ -51,6 +51,7 @@ int runManifest(const Args& args) {
             "],\"agreementUrl\":" + jsonString(m.agreementUrl) +
             ",\"agreementVersion\":" + jsonString(m.agreementVersion) +
             ",\"agreementSha256\":" + jsonString(util::toWide(util::kCodePageUtf8, m.agreementSha256)) +
+            ",\"agreementHtmlSha256\":" + jsonString(util::toWide(util::kCodePageUtf8, m.agreementHtmlSha256)) +
             ",\"hasAgreement\":" + jsonBool(m.hasAgreement) + ",\"hintsUrl\":" + jsonString(m.hintsUrl) +
             ",\"hintsSha256\":" + jsonString(util::toWide(util::kCodePageUtf8, m.hintsSha256)) +
             ",\"hasHints\":" + jsonBool(m.hasHints) + "}");
