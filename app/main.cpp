@@ -2,6 +2,8 @@
 // the main thread; the mode's result is the exit code.
 #include "app/command_line.h"
 #include "applier/applier.h"
+#include "install/registration.h"
+#include "install/upgrade_journal.h"
 #include "uninstall/uninstall.h"
 #include "util/handles.h"
 #include "util/paths.h"
@@ -53,6 +55,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // OLE for the whole run on this thread: the wizard hosts an OLE control and the folder dialog
   // here. Worker threads that need COM initialise it themselves.
   const bool oleReady = SUCCEEDED(OleInitialize(nullptr));
+  // Started from the installation (the copy Windows and the client start) whose last upgrade was
+  // cut short: it is undone before this run looks at anything. Only the registered installation
+  // counts: a journal planted beside a downloaded setup names nothing of ours.
+  const std::wstring home = util::moduleDirectory();
+  if (util::normalizePathKey(home) == util::normalizePathKey(readInstallLocation())) {
+    (void)install::recoverUpgrade(home);
+  }
   const int exitCode = runFromSystemCommandLine();
   if (oleReady) OleUninitialize();
   return exitCode;

@@ -33,6 +33,7 @@ struct Ctx {
   RunOptions options;              // exe, pid and launch replaced by a loaded plan
   std::vector<UpgradeItem> items;  // empty without a plan
   std::atomic<bool> finished{false};  // the window received the job's end message
+  std::atomic<bool> applying{false};  // the job is replacing the installation's files
   bool succeeded = false;          // the job's result, once finished
   // The running client, opened by the helper before the job starts and only when its image is
   // options.exe; empty when the client is gone. Holding it keeps its id from passing to another

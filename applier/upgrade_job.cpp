@@ -38,11 +38,35 @@ std::wstring fileNameOf(const std::wstring& path) {
   return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
 
-// One run of the job: the window it reports to, its reporter and its work list.
+// Raised while the installation's files are replaced, so that the window can ask Windows to wait.
+class ApplyingFlag {
+ public:
+  explicit ApplyingFlag(std::atomic<bool>* flag) : flag_(flag) {
+    if (flag_) *flag_ = true;
+  }
+  ~ApplyingFlag() {
+    if (flag_) *flag_ = false;
+  }
+  ApplyingFlag(const ApplyingFlag&) = delete;
+  ApplyingFlag& operator=(const ApplyingFlag&) = delete;
+
+ private:
+  std::atomic<bool>* flag_;
+};
+
+// One run of the job: its request, its reporter and its work list.
 class UpgradeRun {
  public:
   UpgradeRun(const UpgradeRequest& request, prog::JobSink& sink)
       : request_(request), reporter_(sink) {}
+
+  // Whatever this run downloaded or unpacked into the temporary folder, however it ended.
+  void discardTemporaries() {
+    for (const std::wstring& path : temporaries_) {
+      util::deleteDirRecursive(path);
+      util::deleteFileForce(path);
+    }
+  }
 
   // The failure text, or empty when every step succeeded.
   std::wstring run() {
@@ -153,12 +177,14 @@ class UpgradeRun {
       }
     }
 
+    temporaries_.push_back(local);
     if (!endsWithZip(local)) {
       item.src = local;
       return {};
     }
     reporter_.setStage(stage(L"正在解压升级包", i), prog::kPhaseExtract);
     const std::wstring folder = util::tempDirectory() + L"\\" + extractionFolderName(i, count_);
+    temporaries_.push_back(folder);
     std::wstring contentRoot;
     std::wstring failure;
     const bool extracted = extractZip(local, folder, contentRoot, &failure, counter(false));
@@ -199,6 +225,7 @@ class UpgradeRun {
 
     install::UpgradeJournal journal;
     if (!journal.begin(installDir_, items_.front().version)) return L"无法写入升级日志（" + lastErrorText() + L"）";
+    ApplyingFlag flag(request_.applying);
     for (size_t i = 0; i < count_; ++i) {
       const std::wstring failure = apply(i, journal);
       if (!failure.empty()) {
@@ -262,6 +289,7 @@ class UpgradeRun {
   }
 
   const UpgradeRequest& request_;
+  std::vector<std::wstring> temporaries_;  // downloads and unpacked folders of this run
   prog::Reporter reporter_;
   std::wstring installDir_;
   std::vector<UpgradeItem> items_;
@@ -275,19 +303,21 @@ class UpgradeRun {
 
 }  // namespace
 
-UpgradeRequest upgradeRequestOf(const Ctx& ctx) {
+UpgradeRequest upgradeRequestOf(Ctx& ctx) {
   UpgradeRequest request;
   request.items = ctx.items;
   if (request.items.empty()) request.items.push_back(ctx.options);
   request.exe = ctx.options.exe;
   request.launch = ctx.options.launch;
   request.client = ctx.client.get();
+  request.applying = &ctx.applying;
   return request;
 }
 
 prog::JobResult runUpgradeJob(const UpgradeRequest& request, prog::JobSink& sink) {
   UpgradeRun run(request, sink);
   const std::wstring failure = run.run();
+  run.discardTemporaries();
   if (!failure.empty()) return prog::jobFailed(failure);
   prog::JobResult result;
   result.ok = true;

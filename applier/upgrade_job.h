@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -20,10 +21,12 @@ struct UpgradeRequest {
   bool launch = true;              // start the client again at the end
   // The running client, when the helper found it (not owned): waited for, then ended.
   HANDLE client = nullptr;
+  // Set while the files of the installation are being replaced (may be null).
+  std::atomic<bool>* applying = nullptr;
 };
 
 // The request of a helper run: the plan's items, or the command line's single item.
-UpgradeRequest upgradeRequestOf(const Ctx& ctx);
+UpgradeRequest upgradeRequestOf(Ctx& ctx);
 
 // Runs the whole upgrade on the calling thread.
 prog::JobResult runUpgradeJob(const UpgradeRequest& request, prog::JobSink& sink);

@@ -24,6 +24,7 @@ constexpr wchar_t kSuccessStatus[] = L"升级完成";
 constexpr wchar_t kFailurePrefix[] = L"升级失败：";
 constexpr wchar_t kUnknownError[] = L"未知错误";
 constexpr wchar_t kThreadStartFailed[] = L"无法启动升级线程";
+constexpr wchar_t kShutdownReason[] = L"正在完成升级，请稍候。";
 constexpr size_t kStatusBufferChars = 512;
 constexpr UINT_PTR kCloseTimerId = 1;
 constexpr UINT kMarqueeStepMs = 50;
@@ -147,7 +148,19 @@ void showEnd(HWND window, Ctx& ctx, const prog::JobResult& result) {
   SetTimer(window, kCloseTimerId, success ? kSuccessCloseMs : kFailureCloseMs, nullptr);
 }
 
-void onDone(HWND window, Ctx& ctx) { showEnd(window, ctx, ctx.worker.finish()); }
+void onDone(HWND window, Ctx& ctx) {
+  ShutdownBlockReasonDestroy(window);
+  showEnd(window, ctx, ctx.worker.finish());
+}
+
+// Logoff or shutdown while the installation's files are being replaced: Windows is asked to wait
+// and tells the user why. The journal makes any end recoverable, but a finished upgrade is better
+// than one that the next start has to undo.
+LRESULT onQueryEndSession(HWND window, const Ctx& ctx) {
+  if (!ctx.applying) return TRUE;
+  ShutdownBlockReasonCreate(window, kShutdownReason);
+  return FALSE;
+}
 
 void onNcDestroy(HWND window, Ctx& ctx) {
   prog::freeQueuedJobPayloads(window);
@@ -163,6 +176,7 @@ LRESULT CALLBACK upgradeProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   switch (message) {
     case WM_CREATE: return onCreate(window, ctx);
     case WM_CLOSE: onClose(window, ctx); return 0;
+    case WM_QUERYENDSESSION: return onQueryEndSession(window, ctx);
     case WM_TIMER:
       if (wParam == kCloseTimerId) {
         KillTimer(window, kCloseTimerId);

@@ -3,6 +3,7 @@
 #include "install/finish_install.h"
 #include "install/markers.h"
 #include "install/package_list.h"
+#include "install/upgrade_journal.h"
 #include "net/download.h"
 #include "net/error_text.h"
 #include "net/http_connection.h"
@@ -145,6 +146,8 @@ prog::JobResult InstallRun::run() {
 }
 
 void InstallRun::runSteps() {
+  // A repair over an installation whose upgrade was cut short starts from the old version.
+  (void)recoverUpgrade(request_.installDir);
   reporter_.setStage(L"获取版本信息…", prog::kPhaseNone);
   ServerManifest manifest;
   std::wstring error;

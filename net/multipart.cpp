@@ -292,9 +292,13 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
     deletePartFiles(ranges);
     return downloadSingleStream(connection, destPath, progress, cancelEvent);
   }
+  // The part that failed says why; parts it stopped on the way have nothing to say.
+  const PartResult* failed = nullptr;
   for (const PartResult& part : results) {
-    if (part.ok) continue;
-    result.message = L"分片下载失败：" + (part.message.empty() ? L"未知错误" : part.message) +
+    if (!part.ok && (!failed || (failed->message.empty() && !part.message.empty()))) failed = &part;
+  }
+  if (failed) {
+    result.message = L"分片下载失败：" + (failed->message.empty() ? L"未知错误" : failed->message) +
                      L"（已保留分片断点，可重试）";
     return result;
   }

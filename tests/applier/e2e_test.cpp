@@ -3,6 +3,7 @@
 // shows its window, waits for the running client, applies the packages and restarts the client.
 #include "applier/upgrade_layout.h"
 #include "net/sha256.h"
+#include "support/file_holder.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
 #include "support/test_servers.h"
@@ -14,6 +15,9 @@
 #include "util/text.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
 
 using namespace testing_support;
 using namespace upgrade_testing;
@@ -127,6 +131,43 @@ class ApplyEndToEnd : public ::testing::Test {
     return pi.dwProcessId;
   }
 
+  // The three-item plan of version 2.0.0 for the running client.
+  std::wstring writeThreeItemPlan() {
+    const std::wstring mainZip = scenario_.putFile(L"main_2.0.0.zip", packageBytes(L"main.zip"));
+    const std::wstring component = scenario_.putFile(L"quotes_2.1.zip", packageBytes(L"component.zip"));
+    const std::wstring notes = scenario_.putFile(L"notes_2.0.txt", "release notes 2.0");
+    const std::string plan = "{\"exe\": \"" + jsonPath(install_ + L"\\Orvalo.exe") + "\", \"pid\": \"" +
+                             std::to_string(clientPid_) + "\", \"items\": [" +
+                             "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"main_2.0.0.zip")) + "\", \"sha256\": \"" +
+                             digestOf(mainZip) + "\", \"version\": \"2.0.0\", \"kind\": \"main\"}," +
+                             "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"quotes_2.1.zip")) + "\", \"sha256\": \"" +
+                             digestOf(component) + "\", \"version\": \"2.1\", \"kind\": \"quotes\", \"dest\": \"plugins/quotes\"}," +
+                             "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"notes_2.0.txt")) + "\", \"sha256\": \"" +
+                             digestOf(notes) + "\", \"version\": \"2.0\", \"kind\": \"docs\", \"dest\": \"docs\\\\说明\"}]}";
+    const std::wstring planPath = dir_ / L"升级 计划.json";
+    EXPECT_TRUE(util::writeFile(planPath, plan.data(), plan.size()));
+    return planPath;
+  }
+
+  // The installation's files (path and digest of the content) apart from the database
+  // snapshots, which every run adds.
+  std::map<std::string, std::string> installedFiles() const {
+    std::map<std::string, std::string> files;
+    for (const auto& [path, bytes] : treeOf(install_)) {
+      if (path.rfind(L"\\backup\\", 0) != 0) files[util::toUtf8(path)] = sha256Hex(bytes);
+    }
+    return files;
+  }
+
+  // The status line of the helper's window while it shows one.
+  std::wstring helperStatus() const {
+    wchar_t text[512] = {};
+    if (HWND window = findWindow(kUpgradeClass, helperPid_)) {
+      GetWindowTextW(GetDlgItem(window, applier::kIdStatus), text, 512);
+    }
+    return text;
+  }
+
   ServerScenario scenario_;
   TempDir dir_;
   util::Handle otherProgram_;
@@ -137,20 +178,8 @@ class ApplyEndToEnd : public ::testing::Test {
 };
 
 TEST_F(ApplyEndToEnd, APlanOfThreeItemsUpgradesTheRunningClient) {
-  const std::wstring mainZip = scenario_.putFile(L"main_2.0.0.zip", packageBytes(L"main.zip"));
-  const std::wstring component = scenario_.putFile(L"quotes_2.1.zip", packageBytes(L"component.zip"));
-  const std::wstring notes = scenario_.putFile(L"notes_2.0.txt", "release notes 2.0");
   startClient();
-  const std::string plan = "{\"exe\": \"" + jsonPath(install_ + L"\\Orvalo.exe") + "\", \"pid\": \"" +
-                           std::to_string(clientPid_) + "\", \"items\": [" +
-                           "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"main_2.0.0.zip")) + "\", \"sha256\": \"" +
-                           digestOf(mainZip) + "\", \"version\": \"2.0.0\", \"kind\": \"main\"}," +
-                           "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"quotes_2.1.zip")) + "\", \"sha256\": \"" +
-                           digestOf(component) + "\", \"version\": \"2.1\", \"kind\": \"quotes\", \"dest\": \"plugins/quotes\"}," +
-                           "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"notes_2.0.txt")) + "\", \"sha256\": \"" +
-                           digestOf(notes) + "\", \"version\": \"2.0\", \"kind\": \"docs\", \"dest\": \"docs\\\\说明\"}]}";
-  const std::wstring planPath = dir_ / L"升级 计划.json";
-  ASSERT_TRUE(util::writeFile(planPath, plan.data(), plan.size()));
+  const std::wstring planPath = writeThreeItemPlan();
 
   // The command-line values are replaced by the plan's.
   ASSERT_EQ(startApplier({L"--apply", L"--plan", planPath, L"--exe", L"D:\\Apps\\", L"--pid", L"1"}), 0);
@@ -171,6 +200,11 @@ TEST_F(ApplyEndToEnd, APlanOfThreeItemsUpgradesTheRunningClient) {
   EXPECT_EQ(readFileBytes(snapshots[0] + L"\\orvalo.db"), "the user's trades");
   EXPECT_TRUE(jobLeftoversInTemp().empty());
   EXPECT_NE(restartedClient(), 0u);
+  // Committed: no journal and no old copies are left.
+  for (const auto& [path, digest] : installedFiles()) {
+    EXPECT_EQ(path.find(".upg_"), std::string::npos) << path;
+    EXPECT_EQ(path.find("upgrade.journal"), std::string::npos) << path;
+  }
 }
 
 // The single package of the command line, with an install folder that ends in a backslash in
@@ -275,6 +309,73 @@ TEST_F(ApplyEndToEnd, AnInvalidDestinationFailsWhileTheClientRunsOn) {
 }
 
 // A plan that cannot be loaded: the helper says so in a message box and ends with 1.
+// The second item's target cannot be replaced (held open by another program without delete
+// sharing, or read-only): every file already replaced goes back, byte for byte.
+TEST_F(ApplyEndToEnd, AFileThatCannotBeReplacedRollsTheWholeUpgradeBack) {
+  const std::wstring blocked = install_ + L"\\plugins\\quotes\\quotes.cfg";
+  for (const bool readOnly : {false, true}) {
+    SCOPED_TRACE(readOnly ? "read-only" : "held open");
+    startClient();  // the client keeps its own databases up to date as it starts
+    const auto before = installedFiles();
+    std::unique_ptr<FileHolder> holder;
+    if (readOnly) {
+      SetFileAttributesW(blocked.c_str(), FILE_ATTRIBUTE_READONLY);
+    } else {
+      holder = std::make_unique<FileHolder>(blocked);
+      ASSERT_TRUE(holder->holding());
+    }
+    ASSERT_EQ(startApplier({L"--apply", L"--plan", writeThreeItemPlan()}), 0);
+    util::Handle helper(openHelperProcess(10000, helperPid_));
+    ASSERT_TRUE(helper);
+    if (HWND client = findWindow(kClientClass, clientPid_)) PostMessageW(client, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(waitUntil(60000, [&] { return helperStatus().rfind(L"升级失败：替换失败：quotes.cfg（", 0) == 0; }))
+        << util::toUtf8(helperStatus());
+    ASSERT_EQ(WaitForSingleObject(helper.get(), 30000), WAIT_OBJECT_0);
+    holder.reset();
+    SetFileAttributesW(blocked.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(installedFiles(), before);  // no old copies, no temporary files, no journal
+    EXPECT_NE(restartedClient(), 0u);
+    TearDown();
+    restartedPid_ = 0;
+  }
+}
+
+// The helper is killed while it replaces the files of a large release: the next --apply puts the
+// old version back before it does anything else.
+TEST_F(ApplyEndToEnd, AHelperKilledWhileApplyingIsUndoneByTheNextApply) {
+  const std::wstring many = scenario_.putFile(L"many_3.0.zip", packageBytes(L"many.zip"));
+  const auto before = installedFiles();
+  const std::string plan = "{\"exe\": \"" + jsonPath(install_ + L"\\Orvalo.exe") + "\", \"items\": [" +
+                           "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"many_3.0.zip")) + "\", \"sha256\": \"" +
+                           digestOf(many) + "\", \"version\": \"3.0\", \"kind\": \"main\"}], \"launch\": false}";
+  const std::wstring planPath = dir_ / L"plan.json";
+  ASSERT_TRUE(util::writeFile(planPath, plan.data(), plan.size()));
+  ASSERT_EQ(startApplier({L"--apply", L"--plan", planPath}), 0);
+  util::Handle helper(openHelperProcess(10000, helperPid_));
+  ASSERT_TRUE(helper);
+  const std::wstring journal = install_ + L"\\update\\upgrade.journal";
+  // Cut soon after the first files went in, well before the last.
+  const ULONGLONG deadline = GetTickCount64() + 60000;
+  while (!dirExists(install_ + L"\\lib") && GetTickCount64() < deadline) Sleep(1);
+  ASSERT_TRUE(TerminateProcess(helper.get(), 1));
+  ASSERT_EQ(WaitForSingleObject(helper.get(), 10000), WAIT_OBJECT_0);
+  ASSERT_TRUE(fileExists(journal));
+  ASSERT_NE(installedFiles(), before);
+
+  // The next run fails before the wait (its package is missing), after the undo.
+  const std::string next = "{\"exe\": \"" + jsonPath(install_ + L"\\Orvalo.exe") + "\", \"items\": [" +
+                           "{\"url\": \"" + util::toUtf8(scenario_.nginxUrl(L"absent.zip")) + "\"}], \"launch\": false}";
+  ASSERT_TRUE(util::writeFile(planPath, next.data(), next.size()));
+  ASSERT_EQ(startApplier({L"--apply", L"--plan", planPath}), 0);
+  EXPECT_EQ(observeHelper(), 1);
+  EXPECT_EQ(installedFiles(), before);
+  // What the killed helper had unpacked in the temporary folder is nobody's to remove.
+  for (const std::wstring& leftover : jobLeftoversInTemp()) {
+    util::deleteDirRecursive(leftover);
+    util::deleteFileForce(leftover);
+  }
+}
+
 TEST_F(ApplyEndToEnd, AnUnloadablePlanEndsTheHelperWithAMessage) {
   const std::wstring planPath = dir_ / L"plan.json";
   ASSERT_TRUE(util::writeFile(planPath, "{}", 2));

@@ -5,6 +5,7 @@
                    wrapped in one top-level folder, and a data/orvalo.db that must never land
     component.zip  a component's files, unwrapped
     broken.zip     a zip whose only entry fails its CRC-32 check
+    many.zip       a release of 2000 small files, whose apply phase takes long enough to be cut
 
 Made fresh for every test run, so that no binary archive lives in the repository."""
 import os
@@ -37,6 +38,8 @@ def main():
         ("quotes.cfg", b"quotes 2.1"),
         ("行情.txt", "行情插件 2.1\n".encode()),
     ])
+    write(os.path.join(out, "many.zip"),
+          [("OrvaloTrader/lib/part%04d.dat" % i, ("part %d of 3.0" % i).encode()) for i in range(2000)])
     broken = os.path.join(out, "broken.zip")
     write(broken, [("payload.bin", b"A" * 4096)])
     with open(broken, "r+b") as f:

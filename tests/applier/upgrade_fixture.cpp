@@ -133,7 +133,7 @@ HANDLE openHelperProcess(int ms, DWORD& pid) {
   HANDLE helper = nullptr;
   testing_support::waitUntil(ms, [&] {
     for (DWORD id : processIdsNamed(L"OrvaloSetup_helper.exe")) {
-      helper = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+      helper = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
       if (helper) {
         pid = id;
         return true;
