@@ -5,7 +5,7 @@
 #include "install/markers.h"
 #include "install/registration.h"
 #include "install/shortcut.h"
-#include "net/error_text.h"
+#include "util/error_text.h"
 #include "prog/debug_log.h"
 #include "util/files.h"
 #include "util/handles.h"

@@ -4,7 +4,7 @@
 #include "install/markers.h"
 #include "install/package_list.h"
 #include "net/download.h"
-#include "net/error_text.h"
+#include "util/error_text.h"
 #include "net/http_connection.h"
 #include "net/sha256.h"
 #include "packages/manifest.h"

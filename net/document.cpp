@@ -1,7 +1,7 @@
 #include "net/document.h"
 
 #include "net/cancellable_call.h"
-#include "net/error_text.h"
+#include "util/error_text.h"
 #include "net/http_connection.h"
 
 #include <cwchar>

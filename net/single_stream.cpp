@@ -1,6 +1,6 @@
 #include "net/single_stream.h"
 
-#include "net/error_text.h"
+#include "util/error_text.h"
 #include "net/resume.h"
 #include "util/files.h"
 #include "util/handles.h"

@@ -1,4 +1,4 @@
-#include "net/error_text.h"
+#include "util/error_text.h"
 
 #include "util/handles.h"
 
