@@ -1,6 +1,6 @@
-#include "app/client_contract.h"
 #include "applier/applier_ctx.h"
 #include "applier/upgrade_rules.h"
+#include "util/client_contract.h"
 #include "util/files.h"
 #include "util/text.h"
 

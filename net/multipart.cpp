@@ -1,8 +1,8 @@
 #include "net/multipart.h"
 
-#include "util/error_text.h"
 #include "net/resume.h"
 #include "net/single_stream.h"
+#include "util/error_text.h"
 #include "util/files.h"
 #include "util/handles.h"
 

@@ -1,7 +1,7 @@
 #include "packages/manifest.h"
 
-#include "app/client_contract.h"
 #include "net/document.h"
+#include "util/client_contract.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/text.h"

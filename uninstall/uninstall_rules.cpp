@@ -1,6 +1,6 @@
 #include "uninstall/uninstall_rules.h"
 
-#include "app/client_contract.h"
+#include "util/client_contract.h"
 #include "util/database_files.h"
 #include "util/paths.h"
 #include "util/quote.h"

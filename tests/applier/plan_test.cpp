@@ -1,9 +1,9 @@
 // Reading upgrade plans: the size limits, the shapes of the root and the items, JSON types,
 // the root values replacing the command line's, and non-ASCII values.
-#include "app/client_contract.h"
 #include "applier/applier_ctx.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
+#include "util/client_contract.h"
 #include "util/files.h"
 
 #include <gtest/gtest.h>
