@@ -59,7 +59,7 @@ class UpgradeRun {
   std::wstring run() {
     if (!installFolderOf(ctx_.options.exe, installDir_)) return L"参数 --exe 无效";
     items_ = std::move(ctx_.items);
-    if (items_.empty()) items_.push_back(ctx_.options);
+    if (items_.empty()) items_.push_back(commandLineItem(ctx_.options));
     count_ = items_.size();
     targetNames_.assign(count_, std::wstring());
     targets_.assign(count_, std::wstring());
