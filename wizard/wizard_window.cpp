@@ -14,7 +14,7 @@
 #include "wizard/agreement_retrieval.h"
 #include "wizard/agreement_view.h"
 #include "wizard/hints/hints.h"
-#include "wizard/hints/hints_retrieval.h"
+#include "wizard/hints_retrieval_window.h"
 #include "wizard/install_dir.h"
 #include "wizard/layout.h"
 #include "wizard/pages.h"

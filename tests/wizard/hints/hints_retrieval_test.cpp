@@ -5,6 +5,7 @@
 #include "util/files.h"
 #include "util/text.h"
 #include "wizard/hints/hints_retrieval.h"
+#include "wizard/hints_retrieval_window.h"
 #include "wizard/wizard_ids.h"
 #include "wizard/wizard_harness.h"
 
