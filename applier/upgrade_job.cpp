@@ -17,7 +17,6 @@
 #include "util/paths.h"
 #include "util/text.h"
 
-#include <cwctype>
 #include <memory>
 #include <vector>
 
@@ -26,13 +25,6 @@ namespace {
 
 // A package whose size the server does not tell weighs as much as the average of the others.
 constexpr uint64_t kDefaultPackageWeight = 100ull << 20;
-
-bool endsWithZip(const std::wstring& path) {
-  if (path.size() < 4) return false;
-  std::wstring tail = path.substr(path.size() - 4);
-  for (wchar_t& c : tail) c = static_cast<wchar_t>(std::towlower(c));
-  return tail == L".zip";
-}
 
 std::wstring fileNameOf(const std::wstring& path) {
   const size_t cut = path.find_last_of(L"\\/");
@@ -163,7 +155,7 @@ class UpgradeRun {
       }
     }
 
-    if (!endsWithZip(local)) {
+    if (!util::endsWithIgnoringCase(local, L".zip")) {
       item.src = local;
       return {};
     }

@@ -26,10 +26,7 @@ std::string readBounded(const std::wstring& path) {
   return bytes;
 }
 
-bool endsWithTxt(const std::wstring& url) {
-  if (url.size() <= 4) return false;
-  return CompareStringOrdinal(url.c_str() + url.size() - 4, 4, L".txt", 4, TRUE) == CSTR_EQUAL;
-}
+bool endsWithTxt(const std::wstring& url) { return url.size() > 4 && util::endsWithIgnoringCase(url, L".txt"); }
 
 // The HTML edition beside a ".txt" agreement, styled and with the byte-order mark the control
 // needs to take it as UTF-8; empty when there is none. It has no digest of its own.
