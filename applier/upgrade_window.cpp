@@ -4,9 +4,12 @@
 #include "applier/upgrade_layout.h"
 #include "applier/upgrade_messages.h"
 #include "prog/bar_control.h"
+#include "prog/debug_log.h"
 #include "prog/reporter.h"
-#include "util/handles.h"
+#include "util/error_text.h"
 #include "util/fixed_window.h"
+#include "util/guard.h"
+#include "util/handles.h"
 #include "util/payload.h"
 
 #include <commctrl.h>
@@ -56,10 +59,19 @@ bool createControl(HWND window, int id, const wchar_t* cls, DWORD style, const w
   return true;
 }
 
+// A job that throws ends through the job's own end message, with the exception's text.
+void runJob(JobFunction job, Ctx* ctx, HWND window) {
+  util::guarded([&] { job(ctx, window); },
+                [&](const char* what) {
+                  appendDebugLog(std::string("[upgrade] internal error: ") + what);
+                  util::postPayload(window, WM_UPG_DONE, 0, std::make_unique<std::wstring>(internalErrorText(what)));
+                });
+}
+
 void startJob(HWND window, Ctx& ctx) {
   const JobFunction job = ctx.job ? ctx.job : doUpgrade;
   try {
-    ctx.worker = std::thread(job, &ctx, window);
+    ctx.worker = std::thread(runJob, job, &ctx, window);
   } catch (const std::system_error&) {
     // No job runs, so none will report its end: report it in its place, so that the window
     // shows the failure and closes, and the process ends with a failure code.
@@ -172,7 +184,7 @@ void onNcDestroy(HWND window) {
   PostQuitMessage(0);
 }
 
-LRESULT CALLBACK upgradeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!g_ctx && message != WM_CREATE) return DefWindowProcW(window, message, wParam, lParam);
   switch (message) {
     case WM_CREATE: return onCreate(window, reinterpret_cast<const CREATESTRUCTW*>(lParam));
@@ -190,6 +202,14 @@ LRESULT CALLBACK upgradeProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_NCDESTROY: onNcDestroy(window); return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
   }
+}
+
+LRESULT CALLBACK upgradeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return util::guarded([&] { return dispatch(window, message, wParam, lParam); },
+                       [&](const char* what) {
+                         appendDebugLog("[upgrade] message " + std::to_string(message) + " failed: " + what);
+                         return DefWindowProcW(window, message, wParam, lParam);
+                       });
 }
 
 bool registerClass(HINSTANCE instance) {

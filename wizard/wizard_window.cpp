@@ -8,7 +8,9 @@
 #include "prog/reporter.h"
 #include "resources/resource_ids.h"
 #include "uninstall/uninstall.h"
+#include "util/error_text.h"
 #include "util/fixed_window.h"
+#include "util/guard.h"
 #include "util/payload.h"
 #include "util/text.h"
 #include "wizard/agreement_retrieval.h"
@@ -56,6 +58,24 @@ void setInstallControls(HWND window, bool show) {
   for (int id : {kIdOverallBar, kIdStatus, kIdPackageBar, kIdPackageLabel}) showControl(window, id, show);
 }
 
+// ---- worker threads ------------------------------------------------------------------------
+
+// A retrieval that throws ends like one that fails: a line in the debug log, and the built-in
+// text stays.
+void runRetrieval(void (*retrieve)(Ctx*, HWND), const char* logTag, Ctx* ctx, HWND window) {
+  util::guarded([&] { retrieve(ctx, window); },
+                [&](const char* what) { appendDebugLog(std::string(logTag) + " internal error: " + what); });
+}
+
+// An install job that throws ends through the job's own end message, with the exception's text.
+void runInstallJob(InstallJob job, Ctx* ctx, HWND window) {
+  util::guarded([&] { job(ctx, window); },
+                [&](const char* what) {
+                  appendDebugLog(std::string("[install] internal error: ") + what);
+                  util::postPayload(window, WM_WIZ_DONE, 0, std::make_unique<std::wstring>(internalErrorText(what)));
+                });
+}
+
 // ---- creation and destruction ------------------------------------------------------------
 
 // The agreement first, so that the server's text replaces the built-in one as early as possible.
@@ -63,11 +83,11 @@ void setInstallControls(HWND window, bool show) {
 // would.
 void startRetrievalThreads(HWND window, Ctx& ctx) {
   try {
-    ctx.agreementThread = std::thread(retrieveAgreement, &ctx, window);
+    ctx.agreementThread = std::thread(runRetrieval, retrieveAgreement, "[agreement]", &ctx, window);
   } catch (const std::system_error&) {
   }
   try {
-    ctx.hintsThread = std::thread(retrieveHints, &ctx, window);
+    ctx.hintsThread = std::thread(runRetrieval, retrieveHints, "[hints]", &ctx, window);
   } catch (const std::system_error&) {
   }
 }
@@ -157,7 +177,7 @@ void startInstall(HWND window, Ctx& ctx) {
   InvalidateRect(window, nullptr, TRUE);
 
   try {
-    ctx.installThread = std::thread(ctx.installJob ? ctx.installJob : doInstall, &ctx, window);
+    ctx.installThread = std::thread(runInstallJob, ctx.installJob ? ctx.installJob : doInstall, &ctx, window);
   } catch (const std::system_error&) {
     // No job runs, so none will report its end: report it in its place.
     util::postPayload(window, WM_WIZ_DONE, 0, std::make_unique<std::wstring>(kThreadStartFailed));
@@ -325,7 +345,7 @@ LRESULT onCtlColorStatic(HWND window, UINT message, WPARAM wParam, LPARAM lParam
   return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
 }
 
-LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!g_ctx && message != WM_CREATE) return DefWindowProcW(window, message, wParam, lParam);
   switch (message) {
     case WM_CREATE: return onCreate(window, reinterpret_cast<const CREATESTRUCTW*>(lParam));
@@ -351,6 +371,14 @@ LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     default: break;
   }
   return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return util::guarded([&] { return dispatch(window, message, wParam, lParam); },
+                       [&](const char* what) {
+                         appendDebugLog("[wizard] message " + std::to_string(message) + " failed: " + what);
+                         return DefWindowProcW(window, message, wParam, lParam);
+                       });
 }
 
 bool registerClass(HINSTANCE instance) {

@@ -9,6 +9,7 @@
 #include "support/wait_until.h"
 #include "util/fixed_window.h"
 #include "util/payload.h"
+#include "util/text.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <thread>
 
 using namespace applier;
@@ -30,6 +32,8 @@ namespace {
 HANDLE g_releaseJob = nullptr;
 
 void heldJob(Ctx*, HWND) { WaitForSingleObject(g_releaseJob, 60000); }
+
+void throwingJob(Ctx*, HWND) { throw std::system_error(std::make_error_code(std::errc::not_enough_memory)); }
 
 bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
   return testing_support::waitUntil(ms, condition);
@@ -46,10 +50,10 @@ class UpgradeWindow : public ::testing::Test {
   static void SetUpTestSuite() { g_releaseJob = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
   static void TearDownTestSuite() { CloseHandle(g_releaseJob); }
 
-  void open(size_t items) {
+  void open(size_t items, JobFunction job = heldJob) {
     ResetEvent(g_releaseJob);
     ctx_ = std::make_unique<Ctx>();
-    ctx_->job = heldJob;
+    ctx_->job = job;
     ctx_->items.resize(items == 1 ? 0 : items);  // one item: the command line's, no plan
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ui_ = std::thread([this, ready] {
@@ -210,6 +214,14 @@ TEST_F(UpgradeWindow, SuccessFillsTheBarsAndClosesSoon) {
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 1000);
   ASSERT_TRUE(waitFor([&] { return !IsWindow(window_); }, 5000));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(850));
+}
+
+TEST_F(UpgradeWindow, AJobThatThrowsEndsAsAFailureInsteadOfEndingTheProcess) {
+  open(1, throwingJob);
+  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  EXPECT_EQ(text(kIdStatus).rfind(L"升级失败：内部错误：", 0), 0u) << util::toUtf8(text(kIdStatus));
+  EXPECT_FALSE(ctx_->succeeded);
+  EXPECT_FALSE(closeGrayed());
 }
 
 TEST_F(UpgradeWindow, FailureStaysForFourSecondsAndLongTextsAreCut) {

@@ -5,6 +5,7 @@
 #include "util/files.h"
 #include "util/payload.h"
 #include "util/paths.h"
+#include "util/text.h"
 #include "wizard/layout.h"
 #include "wizard/wizard_ctx.h"
 #include "wizard/wizard_ids.h"
@@ -19,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <new>
 #include <set>
 #include <thread>
 
@@ -40,6 +42,8 @@ void heldJob(Ctx* ctx, HWND window) {
     PostMessageW(window, WM_WIZ_DONE, 1, 0);
   }
 }
+
+void throwingJob(Ctx*, HWND) { throw std::bad_alloc(); }
 
 // A machine with an 8 GiB graphics adapter: the CUDA option is offered, tier "mid".
 GpuInfo eightGigabyteGpu() { return GpuInfo{true, L"Test Adapter", 8ull << 30}; }
@@ -391,6 +395,16 @@ TEST_F(WizardWindow, FailureWithoutTextSaysUnknownError) {
   PostMessageW(window_, WM_WIZ_DONE, 0, 0);
   sync();
   EXPECT_EQ(text(kIdStatus), L"安装失败：未知错误");
+  EXPECT_EQ(text(kIdInstall), L"重试安装");
+}
+
+TEST_F(WizardWindow, AJobThatThrowsEndsAsAFailureInsteadOfEndingTheProcess) {
+  open([](Ctx& ctx) { ctx.installJob = throwingJob; });
+  switchToOptions();
+  setText(kIdFolderEdit, util::tempDirectory() + L"\\OrvaloSetup_test_install");
+  click(kIdInstall);
+  ASSERT_TRUE(waitFor([this] { return text(kIdStatus) == L"安装失败：内部错误：std::bad_alloc"; }))
+      << util::toUtf8(text(kIdStatus));
   EXPECT_EQ(text(kIdInstall), L"重试安装");
 }
 
