@@ -150,7 +150,7 @@ std::vector<std::wstring> snapshotFolders(const std::wstring& installDir) {
 
 HANDLE openHelperProcess(int ms, DWORD& pid) {
   HANDLE helper = nullptr;
-  testing_support::waitUntil(ms, [&] {
+  testing_support::waitUntil([&] {
     for (DWORD id : processIdsNamed(L"OrvaloSetup_helper.exe")) {
       helper = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
       if (helper) {
@@ -159,7 +159,7 @@ HANDLE openHelperProcess(int ms, DWORD& pid) {
       }
     }
     return false;
-  });
+  }, ms);
   return helper;
 }
 

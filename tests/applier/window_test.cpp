@@ -25,6 +25,7 @@
 #include <thread>
 
 using namespace applier;
+using testing_support::waitUntil;
 
 namespace {
 
@@ -34,10 +35,6 @@ HANDLE g_releaseJob = nullptr;
 void heldJob(Ctx*, HWND) { WaitForSingleObject(g_releaseJob, 60000); }
 
 void throwingJob(Ctx*, HWND) { throw std::system_error(std::make_error_code(std::errc::not_enough_memory)); }
-
-bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
-  return testing_support::waitUntil(ms, condition);
-}
 
 std::wstring textOf(HWND control) {
   wchar_t buffer[2048] = {};
@@ -73,7 +70,7 @@ class UpgradeWindow : public ::testing::Test {
   void TearDown() override {
     if (window_ && IsWindow(window_)) {
       if (!ctx_->finished) PostMessageW(window_, WM_UPG_DONE, 1, 0);
-      waitFor([this] { return ctx_->finished.load(); });
+      waitUntil([this] { return ctx_->finished.load(); });
       PostMessageW(window_, WM_CLOSE, 0, 0);
     }
     if (ui_.joinable()) ui_.join();
@@ -91,7 +88,7 @@ class UpgradeWindow : public ::testing::Test {
     const unsigned n = ++syncs_;
     post(WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{n, 99999, 0}));
     const std::wstring marker = L"升级包 " + std::to_wstring(n) + L"/99999";
-    ASSERT_TRUE(waitFor([&] { return text(kIdPackageLabel) == marker; }));
+    ASSERT_TRUE(waitUntil([&] { return text(kIdPackageLabel) == marker; }));
   }
 
   UpgradeRect rectOf(int id) const {
@@ -166,7 +163,7 @@ TEST_F(UpgradeWindow, ShowsStatusAndPackageMessages) {
   open(3);
   post(WM_UPG_STATUS, 0, std::make_unique<std::wstring>(L"正在下载升级包（1/3）…"));
   post(WM_UPG_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{1, 3, 250}));
-  ASSERT_TRUE(waitFor([&] { return text(kIdPackageLabel) == L"升级包 1/3"; }));
+  ASSERT_TRUE(waitUntil([&] { return text(kIdPackageLabel) == L"升级包 1/3"; }));
   EXPECT_EQ(text(kIdStatus), L"正在下载升级包（1/3）…");
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 250);
 }
@@ -196,11 +193,11 @@ TEST_F(UpgradeWindow, CloseIsRefusedWhileTheJobRunsAndAllowedAfterItsEnd) {
   EXPECT_TRUE(IsWindow(window_));
   EXPECT_TRUE(closeGrayed());
   post(WM_UPG_DONE, 0, std::make_unique<std::wstring>(L"下载升级包失败：测试"));
-  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
   EXPECT_FALSE(closeGrayed());
   EXPECT_EQ(text(kIdStatus), L"升级失败：下载升级包失败：测试");
   PostMessageW(window_, WM_CLOSE, 0, 0);
-  EXPECT_TRUE(waitFor([&] { return !IsWindow(window_); }, 1000));  // at once, not after the timer
+  EXPECT_TRUE(waitUntil([&] { return !IsWindow(window_); }, 1000));  // at once, not after the timer
 }
 
 TEST_F(UpgradeWindow, SuccessFillsTheBarsAndClosesSoon) {
@@ -209,16 +206,16 @@ TEST_F(UpgradeWindow, SuccessFillsTheBarsAndClosesSoon) {
   post(WM_UPG_PROGRESS, 0, std::make_unique<BarProgress>(BarProgress{10, 40}));
   const auto start = std::chrono::steady_clock::now();
   PostMessageW(window_, WM_UPG_DONE, 1, 0);
-  ASSERT_TRUE(waitFor([&] { return text(kIdStatus) == L"升级完成"; }));
+  ASSERT_TRUE(waitUntil([&] { return text(kIdStatus) == L"升级完成"; }));
   EXPECT_EQ(SendMessageW(item(kIdMainBar), PBM_GETPOS, 0, 0), 40);
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 1000);
-  ASSERT_TRUE(waitFor([&] { return !IsWindow(window_); }, 5000));
+  ASSERT_TRUE(waitUntil([&] { return !IsWindow(window_); }, 5000));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(850));
 }
 
 TEST_F(UpgradeWindow, AJobThatThrowsEndsAsAFailureInsteadOfEndingTheProcess) {
   open(1, throwingJob);
-  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
   EXPECT_EQ(text(kIdStatus).rfind(L"升级失败：内部错误：", 0), 0u) << util::toUtf8(text(kIdStatus));
   EXPECT_FALSE(ctx_->succeeded);
   EXPECT_FALSE(closeGrayed());
@@ -229,13 +226,13 @@ TEST_F(UpgradeWindow, FailureStaysForFourSecondsAndLongTextsAreCut) {
   const std::wstring longText(600, L'长');
   const auto start = std::chrono::steady_clock::now();
   post(WM_UPG_DONE, 0, std::make_unique<std::wstring>(longText));
-  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
   const std::wstring shown = text(kIdStatus);
   EXPECT_EQ(shown.size(), 511u);
   EXPECT_EQ(shown, (L"升级失败：" + longText).substr(0, 511));
   Sleep(2500);
   EXPECT_TRUE(IsWindow(window_));
-  ASSERT_TRUE(waitFor([&] { return !IsWindow(window_); }, 5000));
+  ASSERT_TRUE(waitUntil([&] { return !IsWindow(window_); }, 5000));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3900));
 }
 
@@ -243,7 +240,7 @@ TEST_F(UpgradeWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
   // A first window warms up whatever the system keeps for good.
   open(3);
   PostMessageW(window_, WM_UPG_DONE, 1, 0);
-  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
   SendMessageW(window_, WM_CLOSE, 0, 0);
   ui_.join();
   ctx_.reset();
@@ -251,7 +248,7 @@ TEST_F(UpgradeWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
 
   open(3);
   PostMessageW(window_, WM_UPG_DONE, 0, 0);  // ended: the window may close
-  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
   HWND window = window_;
   std::thread worker([window] {
     for (int i = 0; i < 40; ++i) {

@@ -9,7 +9,6 @@
 #include <commctrl.h>
 #include <ole2.h>
 
-#include <chrono>
 #include <sstream>
 
 namespace testing_support {
@@ -28,15 +27,6 @@ void restore(const wchar_t* name, const std::wstring& value) {
 GpuInfo eightGigabyteGpu() { return GpuInfo{true, L"Test Adapter", 8ull << 30}; }
 
 }  // namespace
-
-bool waitFor(const std::function<bool()>& condition, int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    Sleep(10);
-  }
-  return condition();
-}
 
 std::wstring windowText(HWND window) {
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
@@ -102,7 +92,7 @@ bool WizardHarness::sync() {
   const unsigned n = ++syncs_;
   PostMessageW(window_, wizard::WM_WIZ_PACKAGE, 0, reinterpret_cast<LPARAM>(new prog::TotalInfo{n, 99999, 0}));
   const std::wstring marker = L"安装包 " + std::to_wstring(n) + L"/99999";
-  return waitFor([&] { return text(wizard::kIdPackageLabel) == marker; });
+  return waitUntil([&] { return text(wizard::kIdPackageLabel) == marker; });
 }
 
 bool WizardHarness::runWorker(void (*body)(wizard::Ctx*, HWND)) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
 #include "wizard/wizard_ctx.h"
 
 #include <windows.h>
@@ -15,9 +16,6 @@
 #include <vector>
 
 namespace testing_support {
-
-// Polls condition every 10 ms until it holds or ms have passed; its last answer.
-bool waitFor(const std::function<bool()>& condition, int ms = 5000);
 
 std::wstring windowText(HWND window);
 

@@ -2,6 +2,7 @@
 // test thread with ordinary Win32 calls, as a user or the worker threads would.
 #include "prog/reporter.h"
 #include "support/live_allocations.h"
+#include "support/wait_until.h"
 #include "util/files.h"
 #include "util/payload.h"
 #include "util/paths.h"
@@ -25,6 +26,7 @@
 #include <thread>
 
 using namespace wizard;
+using testing_support::waitUntil;
 
 namespace {
 
@@ -53,15 +55,6 @@ std::wstring textOf(HWND control) {
   wchar_t buffer[2048] = {};
   GetWindowTextW(control, buffer, 2048);
   return buffer;
-}
-
-bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    Sleep(10);
-  }
-  return condition();
 }
 
 struct FoundBox {
@@ -121,7 +114,7 @@ class WizardWindow : public ::testing::Test {
     if (window_ && IsWindow(window_)) {
       if (ctx_->installing) {
         SetEvent(g_releaseJob);
-        waitFor([this] { return !ctx_->installing; });
+        waitUntil([this] { return !ctx_->installing; });
       }
       PostMessageW(window_, WM_CLOSE, 0, 0);
     }
@@ -144,20 +137,20 @@ class WizardWindow : public ::testing::Test {
     PostMessageW(window_, WM_WIZ_PACKAGE, 0,
                  reinterpret_cast<LPARAM>(new prog::TotalInfo{n, 99999, 0}));
     const std::wstring marker = L"安装包 " + std::to_wstring(n) + L"/99999";
-    ASSERT_TRUE(waitFor([&] { return text(kIdPackageLabel) == marker; }));
+    ASSERT_TRUE(waitUntil([&] { return text(kIdPackageLabel) == marker; }));
   }
   unsigned syncs_ = 0;
 
   // Waits for a message box of the window's thread, answers it with the button, returns its text.
   std::wstring answerBox(int button) {
     FoundBox found;
-    waitFor([&] {
+    waitUntil([&] {
       found = findMessageBox(uiThreadId_);
       return found.box != nullptr;
     });
     if (!found.box) return L"<no message box>";
     PostMessageW(found.box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-    waitFor([&] { return !IsWindow(found.box); });
+    waitUntil([&] { return !IsWindow(found.box); });
     return found.text;
   }
 
@@ -176,7 +169,7 @@ class WizardWindow : public ::testing::Test {
     const int before = g_jobsStarted;
     setText(kIdFolderEdit, util::tempDirectory() + L"\\OrvaloSetup_test_install");
     click(kIdInstall);
-    ASSERT_TRUE(waitFor([this, before] { return g_jobsStarted > before && ctx_->installing; }));
+    ASSERT_TRUE(waitUntil([this, before] { return g_jobsStarted > before && ctx_->installing; }));
   }
 
   std::set<int> visibleControls() const {
@@ -250,7 +243,7 @@ TEST_F(WizardWindow, AcceptSwitchesToTheOptionsPage) {
 TEST_F(WizardWindow, DeclineClosesTheWindow) {
   open();
   click(kIdDecline);
-  EXPECT_TRUE(waitFor([this] { return !IsWindow(window_); }));
+  EXPECT_TRUE(waitUntil([this] { return !IsWindow(window_); }));
 }
 
 TEST_F(WizardWindow, AlreadyInstalledVariantStartsOnOptionsWithUninstall) {
@@ -304,7 +297,7 @@ TEST_F(WizardWindow, WizardIsDisabledWhileItsUninstallRuns) {
     const int jobsBefore = g_jobsStarted;
     clickLater(kIdUninstall);
     FoundBox box;
-    ASSERT_TRUE(waitFor([&] { return (box = findMessageBox(uiThreadId_)).box != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return (box = findMessageBox(uiThreadId_)).box != nullptr; }));
     EXPECT_FALSE(IsWindowEnabled(window_));
     EXPECT_EQ(GetWindow(box.box, GW_OWNER), window_);
     PostMessageW(window_, WM_COMMAND, MAKEWPARAM(kIdInstall, BN_CLICKED), 0);
@@ -312,7 +305,7 @@ TEST_F(WizardWindow, WizardIsDisabledWhileItsUninstallRuns) {
     const std::wstring question = answerBox(isInstallation ? IDNO : IDOK);
     if (isInstallation) {
       EXPECT_EQ(question.rfind(L"将卸载 Orvalo量化", 0), 0u);
-      EXPECT_TRUE(waitFor([this] { return !IsWindow(window_); }));
+      EXPECT_TRUE(waitUntil([this] { return !IsWindow(window_); }));
     } else {
       EXPECT_EQ(question.rfind(L"未找到 Orvalo量化 的安装", 0), 0u);
       sync();
@@ -349,7 +342,7 @@ TEST_F(WizardWindow, InstallingStateRefusesCloseAndAsksBeforeCancelling) {
 
   clickLater(kIdCancel);
   answerBox(IDYES);
-  ASSERT_TRUE(waitFor([this] { return !ctx_->installing; }));
+  ASSERT_TRUE(waitUntil([this] { return !ctx_->installing; }));
   sync();
   EXPECT_EQ(text(kIdStatus), L"安装失败：已取消");
   EXPECT_EQ(text(kIdInstall), L"重试安装");
@@ -368,13 +361,13 @@ TEST_F(WizardWindow, SuccessShowsTheTextAndClosesAfterTheDelay) {
   switchToOptions();
   startInstall();
   SetEvent(g_releaseJob);
-  ASSERT_TRUE(waitFor([this] { return text(kIdStatus) == L"安装完成，主程序已启动。"; }));
+  ASSERT_TRUE(waitUntil([this] { return text(kIdStatus) == L"安装完成，主程序已启动。"; }));
   const auto shown = std::chrono::steady_clock::now();
   EXPECT_FALSE(enabled(kIdInstall));
   EXPECT_EQ(text(kIdInstall), L"安装中…");
   EXPECT_FALSE(visible(kIdOverallBar));
   EXPECT_FALSE(visible(kIdPackageLabel));
-  ASSERT_TRUE(waitFor([this] { return !IsWindow(window_); }, 5000));
+  ASSERT_TRUE(waitUntil([this] { return !IsWindow(window_); }, 5000));
   EXPECT_GE(std::chrono::steady_clock::now() - shown, std::chrono::milliseconds(1000));
 }
 
@@ -383,7 +376,7 @@ TEST_F(WizardWindow, CancelDuringTheSuccessDelayClosesAtOnce) {
   switchToOptions();
   startInstall();
   SetEvent(g_releaseJob);
-  ASSERT_TRUE(waitFor([this] { return !ctx_->installing; }));
+  ASSERT_TRUE(waitUntil([this] { return !ctx_->installing; }));
   sync();
   click(kIdCancel);
   EXPECT_FALSE(IsWindow(window_));
@@ -403,7 +396,7 @@ TEST_F(WizardWindow, AJobThatThrowsEndsAsAFailureInsteadOfEndingTheProcess) {
   switchToOptions();
   setText(kIdFolderEdit, util::tempDirectory() + L"\\OrvaloSetup_test_install");
   click(kIdInstall);
-  ASSERT_TRUE(waitFor([this] { return text(kIdStatus) == L"安装失败：内部错误：std::bad_alloc"; }))
+  ASSERT_TRUE(waitUntil([this] { return text(kIdStatus) == L"安装失败：内部错误：std::bad_alloc"; }))
       << util::toUtf8(text(kIdStatus));
   EXPECT_EQ(text(kIdInstall), L"重试安装");
 }
@@ -442,7 +435,7 @@ TEST_F(WizardWindow, PackageMessageSetsLabelAndBar) {
   switchToOptions();
   post(WM_WIZ_STATUS, 0, std::make_unique<std::wstring>(L"正在下载主程序… 15%"));
   post(WM_WIZ_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{2, 5, 455}));
-  ASSERT_TRUE(waitFor([this] { return text(kIdPackageLabel) == L"安装包 2/5"; }));
+  ASSERT_TRUE(waitUntil([this] { return text(kIdPackageLabel) == L"安装包 2/5"; }));
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETRANGE, FALSE, 0), 1000);
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 455);
   EXPECT_EQ(text(kIdStatus), L"正在下载主程序… 15%");
