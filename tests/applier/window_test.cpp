@@ -7,6 +7,7 @@
 #include "prog/reporter.h"
 #include "support/live_allocations.h"
 #include "support/wait_until.h"
+#include "support/window_harness.h"
 #include "util/fixed_window.h"
 #include "util/payload.h"
 #include "util/text.h"
@@ -26,6 +27,7 @@
 
 using namespace applier;
 using testing_support::waitUntil;
+using testing_support::windowText;
 
 namespace {
 
@@ -35,12 +37,6 @@ HANDLE g_releaseJob = nullptr;
 void heldJob(Ctx*, HWND) { WaitForSingleObject(g_releaseJob, 60000); }
 
 void throwingJob(Ctx*, HWND) { throw std::system_error(std::make_error_code(std::errc::not_enough_memory)); }
-
-std::wstring textOf(HWND control) {
-  wchar_t buffer[2048] = {};
-  GetWindowTextW(control, buffer, 2048);
-  return buffer;
-}
 
 class UpgradeWindow : public ::testing::Test {
  protected:
@@ -52,18 +48,17 @@ class UpgradeWindow : public ::testing::Test {
     ctx_ = std::make_unique<Ctx>();
     ctx_->job = job;
     ctx_->items.resize(items == 1 ? 0 : items);  // one item: the command line's, no plan
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ui_ = std::thread([this, ready] {
+    const auto create = [this] {
       INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
       InitCommonControlsEx(&icc);
-      window_ = createUpgradeWindow(ctx_.get());
-      SetEvent(ready);
-      if (window_) util::runMessageLoop();
+      return createUpgradeWindow(ctx_.get());
+    };
+    const auto finish = [this] {
       SetEvent(g_releaseJob);
       if (ctx_->worker.joinable()) ctx_->worker.join();
-    });
-    WaitForSingleObject(ready, 20000);
-    CloseHandle(ready);
+    };
+    ui_.start(create, util::runMessageLoop, finish);
+    window_ = ui_.window();
     ASSERT_NE(window_, nullptr);
   }
 
@@ -71,13 +66,12 @@ class UpgradeWindow : public ::testing::Test {
     if (window_ && IsWindow(window_)) {
       if (!ctx_->finished) PostMessageW(window_, WM_UPG_DONE, 1, 0);
       waitUntil([this] { return ctx_->finished.load(); });
-      PostMessageW(window_, WM_CLOSE, 0, 0);
     }
-    if (ui_.joinable()) ui_.join();
+    ui_.close();
   }
 
   HWND item(int id) const { return GetDlgItem(window_, id); }
-  std::wstring text(int id) const { return textOf(item(id)); }
+  std::wstring text(int id) const { return windowText(item(id)); }
 
   template <typename T>
   void post(UINT message, WPARAM wParam, std::unique_ptr<T> payload) {
@@ -123,7 +117,7 @@ class UpgradeWindow : public ::testing::Test {
     EXPECT_TRUE(IsWindowVisible(item(kIdMainBar)));
     EXPECT_EQ(text(kIdStatus), L"正在完成升级…");
     EXPECT_EQ(text(kIdNotice), L"升级过程中请勿关闭此窗口。完成后主程序将自动启动。");
-    EXPECT_EQ(textOf(window_), L"OrvaloTrader 升级");
+    EXPECT_EQ(windowText(window_), L"OrvaloTrader 升级");
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)) & 0x00CF0000u, 0x00CA0000u);
     EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_APPWINDOW);
     const LONG_PTR barStyle = GetWindowLongPtrW(item(kIdMainBar), GWL_STYLE);
@@ -133,7 +127,7 @@ class UpgradeWindow : public ::testing::Test {
   }
 
   std::unique_ptr<Ctx> ctx_;
-  std::thread ui_;
+  testing_support::WindowThread ui_;
   HWND window_ = nullptr;
   unsigned syncs_ = 0;
 };

@@ -11,12 +11,12 @@
 #include "wizard/wizard_ctx.h"
 #include "wizard/wizard_ids.h"
 #include "wizard/wizard_messages.h"
+#include "wizard/wizard_harness.h"
 #include "wizard/wizard_window.h"
 
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
-#include <ole2.h>
 
 #include <atomic>
 #include <chrono>
@@ -27,6 +27,7 @@
 
 using namespace wizard;
 using testing_support::waitUntil;
+using testing_support::windowText;
 
 namespace {
 
@@ -47,15 +48,7 @@ void heldJob(Ctx* ctx, HWND window) {
 
 void throwingJob(Ctx*, HWND) { throw std::bad_alloc(); }
 
-// A machine with an 8 GiB graphics adapter: the CUDA option is offered, tier "mid".
-GpuInfo eightGigabyteGpu() { return GpuInfo{true, L"Test Adapter", 8ull << 30}; }
 GpuInfo noGpu() { return GpuInfo{}; }
-
-std::wstring textOf(HWND control) {
-  wchar_t buffer[2048] = {};
-  GetWindowTextW(control, buffer, 2048);
-  return buffer;
-}
 
 struct FoundBox {
   HWND box = nullptr;
@@ -73,7 +66,7 @@ FoundBox findMessageBox(DWORD threadId) {
         if (std::wstring(cls) != L"#32770" || !IsWindowVisible(w)) return TRUE;
         auto* out = reinterpret_cast<FoundBox*>(param);
         out->box = w;
-        out->text = textOf(GetDlgItem(w, 0xFFFF));
+        out->text = windowText(GetDlgItem(w, 0xFFFF));
         return FALSE;
       },
       reinterpret_cast<LPARAM>(&found));
@@ -87,65 +80,42 @@ class WizardWindow : public ::testing::Test {
 
   void open(const std::function<void(Ctx&)>& prepare = {}) {
     ResetEvent(g_releaseJob);
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ui_ = std::thread([this, prepare, ready] {
-      OleInitialize(nullptr);
-      INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-      InitCommonControlsEx(&icc);
-      ctx_ = makeCtx(L"http://127.0.0.1:9");
-      ctx_->existingInstallDir.clear();  // whatever the prefix's registry holds
-      ctx_->installJob = heldJob;
-      ctx_->gpuDetector = eightGigabyteGpu;
-      ctx_->startRetrievals = false;  // these tests post the workers' messages themselves
-      if (prepare) prepare(*ctx_);
-      window_ = createWizardWindow(ctx_.get());
-      uiThreadId_ = GetCurrentThreadId();
-      SetEvent(ready);
-      if (window_) runMessageLoop();
-      finishRun(*ctx_);
-      OleUninitialize();
+    ui_ = std::make_unique<testing_support::WizardHarness>();
+    const bool up = ui_->open(L"http://127.0.0.1:9", [prepare](Ctx& ctx) {
+      ctx.installJob = heldJob;
+      ctx.startRetrievals = false;  // these tests post the workers' messages themselves
+      if (prepare) prepare(ctx);
     });
-    WaitForSingleObject(ready, 20000);
-    CloseHandle(ready);
-    ASSERT_NE(window_, nullptr);
+    window_ = ui_->window();
+    ctx_ = &ui_->ctx();
+    ASSERT_TRUE(up);
   }
 
   void TearDown() override {
-    if (window_ && IsWindow(window_)) {
-      if (ctx_->installing) {
-        SetEvent(g_releaseJob);
-        waitUntil([this] { return !ctx_->installing; });
-      }
-      PostMessageW(window_, WM_CLOSE, 0, 0);
+    if (!ui_) return;
+    if (window_ && IsWindow(window_) && ctx_->installing) {
+      SetEvent(g_releaseJob);
+      waitUntil([this] { return !ctx_->installing; });
     }
-    if (ui_.joinable()) ui_.join();
+    ui_->close();
   }
 
-  HWND item(int id) const { return GetDlgItem(window_, id); }
-  bool visible(int id) const { return IsWindowVisible(item(id)) != FALSE; }
+  HWND item(int id) const { return ui_->item(id); }
+  bool visible(int id) const { return ui_->visible(id); }
   bool enabled(int id) const { return IsWindowEnabled(item(id)) != FALSE; }
-  std::wstring text(int id) const { return textOf(item(id)); }
-  void click(int id) { SendMessageW(item(id), BM_CLICK, 0, 0); }
+  std::wstring text(int id) const { return ui_->text(id); }
+  void click(int id) { ui_->click(id); }
   // For buttons that open a modal box: the click must not block the test thread.
   void clickLater(int id) { PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
   void setText(int id, const std::wstring& t) { SendMessageW(item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t.c_str())); }
-  // Everything posted before has been handled: a package message posted last has arrived. (A
-  // sent message would not do: the window thread takes sent messages before posted ones.) It
-  // leaves its mark on the package label and bar only.
-  void sync() {
-    const unsigned n = ++syncs_;
-    PostMessageW(window_, WM_WIZ_PACKAGE, 0,
-                 reinterpret_cast<LPARAM>(new prog::TotalInfo{n, 99999, 0}));
-    const std::wstring marker = L"安装包 " + std::to_wstring(n) + L"/99999";
-    ASSERT_TRUE(waitUntil([&] { return text(kIdPackageLabel) == marker; }));
-  }
-  unsigned syncs_ = 0;
+  // Everything posted before has been handled; marks the package label and bar only.
+  void sync() { ASSERT_TRUE(ui_->sync()); }
 
   // Waits for a message box of the window's thread, answers it with the button, returns its text.
   std::wstring answerBox(int button) {
     FoundBox found;
     waitUntil([&] {
-      found = findMessageBox(uiThreadId_);
+      found = findMessageBox(ui_->threadId());
       return found.box != nullptr;
     });
     if (!found.box) return L"<no message box>";
@@ -160,10 +130,7 @@ class WizardWindow : public ::testing::Test {
     worker.join();
   }
 
-  void switchToOptions() {
-    click(kIdAgreementCheck);
-    click(kIdAccept);
-  }
+  void switchToOptions() { ui_->switchToOptions(); }
 
   void startInstall() {
     const int before = g_jobsStarted;
@@ -180,10 +147,9 @@ class WizardWindow : public ::testing::Test {
     return ids;
   }
 
-  std::thread ui_;
-  std::unique_ptr<Ctx> ctx_;
+  std::unique_ptr<testing_support::WizardHarness> ui_;
+  Ctx* ctx_ = nullptr;  // the harness's
   HWND window_ = nullptr;
-  DWORD uiThreadId_ = 0;
 };
 
 const std::set<int> kAgreementPage = {kIdTitle,          kIdAgreementTitle, kIdFullAgreementLink,
@@ -197,7 +163,7 @@ TEST_F(WizardWindow, OpensOnTheAgreementPageWithTheBuiltInText) {
   wchar_t cls[64] = {};
   GetClassNameW(window_, cls, 64);
   EXPECT_STREQ(cls, L"OrvaloSetupWizardWnd");
-  EXPECT_EQ(textOf(window_), L"OrvaloTrader 安装向导");
+  EXPECT_EQ(windowText(window_), L"OrvaloTrader 安装向导");
   const LONG style = GetWindowLongW(window_, GWL_STYLE);
   EXPECT_FALSE(style & WS_MAXIMIZEBOX);
   EXPECT_FALSE(style & WS_THICKFRAME);
@@ -297,7 +263,7 @@ TEST_F(WizardWindow, WizardIsDisabledWhileItsUninstallRuns) {
     const int jobsBefore = g_jobsStarted;
     clickLater(kIdUninstall);
     FoundBox box;
-    ASSERT_TRUE(waitUntil([&] { return (box = findMessageBox(uiThreadId_)).box != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return (box = findMessageBox(ui_->threadId())).box != nullptr; }));
     EXPECT_FALSE(IsWindowEnabled(window_));
     EXPECT_EQ(GetWindow(box.box, GW_OWNER), window_);
     PostMessageW(window_, WM_COMMAND, MAKEWPARAM(kIdInstall, BN_CLICKED), 0);
@@ -617,8 +583,8 @@ TEST_F(WizardWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
   // A first window warms up whatever the system keeps for good.
   open();
   SendMessageW(window_, WM_CLOSE, 0, 0);
-  ui_.join();
-  ctx_.reset();
+  ui_->join();
+  ui_.reset();
   const long baseline = testing_support::liveAllocations();
 
   open();
@@ -638,7 +604,7 @@ TEST_F(WizardWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
     }
   });
   worker.join();
-  ui_.join();
-  ctx_.reset();
+  ui_->join();
+  ui_.reset();
   EXPECT_EQ(testing_support::liveAllocations(), baseline);
 }
