@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-// The upgrade parameters; also the type of one item of an upgrade plan.
+// The upgrade parameters.
 struct RunOptions {
   std::wstring plan;
   std::wstring url;

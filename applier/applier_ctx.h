@@ -11,9 +11,21 @@
 #include <string>
 #include <vector>
 
-// One package to apply: the upgrade fields of the command line, so that the single package of
-// the command line is a plain copy of the run options.
-using UpgradeItem = RunOptions;
+// One package to apply. url, sha256, version, kind and dest come from a plan item or the command
+// line; src and clean name the downloaded content and its extraction folder, filled in by the
+// job (or given on the command line, which names content already in place).
+struct UpgradeItem {
+  std::wstring url;
+  std::wstring sha256;
+  std::wstring version;
+  std::wstring kind;
+  std::wstring dest;
+  std::wstring src;
+  std::wstring clean;
+};
+
+// The single package of a run without a plan.
+UpgradeItem commandLineItem(const RunOptions& options);
 
 // A parsed plan file: the root's values and the items, in plan order.
 struct UpgradePlan {

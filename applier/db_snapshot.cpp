@@ -1,6 +1,6 @@
 #include "applier/db_snapshot.h"
 
-#include "app/client_contract.h"
+#include "util/client_contract.h"
 #include "util/files.h"
 #include "util/handles.h"
 #include "util/paths.h"

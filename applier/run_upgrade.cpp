@@ -7,7 +7,7 @@
 #include "applier/self_copy.h"
 #include "applier/upgrade_steps.h"
 #include "applier/upgrade_window.h"
-#include "net/error_text.h"
+#include "util/error_text.h"
 #include "util/fixed_window.h"
 #include "util/handles.h"
 #include "util/quote.h"

@@ -6,7 +6,7 @@
 #include "install/markers.h"
 #include "install/upgrade_journal.h"
 #include "net/download.h"
-#include "net/error_text.h"
+#include "util/error_text.h"
 #include "net/http_connection.h"
 #include "net/sha256.h"
 #include "packages/zip_extract.h"
@@ -17,7 +17,6 @@
 #include "util/paths.h"
 #include "util/text.h"
 
-#include <cwctype>
 #include <vector>
 
 namespace applier {
@@ -25,13 +24,6 @@ namespace {
 
 // A package whose size the server does not tell weighs as much as the average of the others.
 constexpr uint64_t kDefaultPackageWeight = 100ull << 20;
-
-bool endsWithZip(const std::wstring& path) {
-  if (path.size() < 4) return false;
-  std::wstring tail = path.substr(path.size() - 4);
-  for (wchar_t& c : tail) c = static_cast<wchar_t>(std::towlower(c));
-  return tail == L".zip";
-}
 
 std::wstring fileNameOf(const std::wstring& path) {
   const size_t cut = path.find_last_of(L"\\/");
@@ -178,7 +170,7 @@ class UpgradeRun {
     }
 
     temporaries_.push_back(local);
-    if (!endsWithZip(local)) {
+    if (!util::endsWithIgnoringCase(local, L".zip")) {
       item.src = local;
       return {};
     }
@@ -306,7 +298,7 @@ class UpgradeRun {
 UpgradeRequest upgradeRequestOf(Ctx& ctx) {
   UpgradeRequest request;
   request.items = ctx.items;
-  if (request.items.empty()) request.items.push_back(ctx.options);
+  if (request.items.empty()) request.items.push_back(commandLineItem(ctx.options));
   request.exe = ctx.options.exe;
   request.launch = ctx.options.launch;
   request.client = ctx.client.get();

@@ -1,6 +1,6 @@
-#include "app/client_contract.h"
 #include "applier/applier_ctx.h"
 #include "applier/upgrade_rules.h"
+#include "util/client_contract.h"
 #include "util/files.h"
 #include "util/text.h"
 
@@ -44,9 +44,6 @@ bool parseUpgradePlan(const std::string& bytes, UpgradePlan& plan, std::wstring*
     parsed.launch = root.value("launch", true);
     for (const nlohmann::json& element : *items) {
       UpgradeItem item;
-      item.exe = parsed.exe;
-      item.pid = parsed.pid;
-      item.launch = parsed.launch;
       item.kind = stringValue(element, "kind");
       item.url = stringValue(element, "url");
       item.sha256 = stringValue(element, "sha256");
@@ -63,6 +60,18 @@ bool parseUpgradePlan(const std::string& bytes, UpgradePlan& plan, std::wstring*
   }
   plan = std::move(parsed);
   return true;
+}
+
+UpgradeItem commandLineItem(const RunOptions& options) {
+  UpgradeItem item;
+  item.url = options.url;
+  item.sha256 = options.sha256;
+  item.version = options.version;
+  item.kind = options.kind;
+  item.dest = options.dest;
+  item.src = options.src;
+  item.clean = options.clean;
+  return item;
 }
 
 bool loadUpgradePlan(const std::wstring& path, applier::Ctx& ctx, std::wstring* errorText) {

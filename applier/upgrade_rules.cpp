@@ -2,6 +2,7 @@
 
 #include "util/file_names.h"
 #include "util/paths.h"
+#include "util/text.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -12,15 +13,9 @@ namespace {
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+// ASCII folding on purpose: a kind becomes a marker file name in this form, and
+// util::isReservedMarkerName folds the same way, so the two agree on every name.
 wchar_t asciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
-  }
-  return true;
-}
 
 // A name the temporary folder can take as it is: a plain file name with a short extension.
 bool isUsableName(const std::wstring& name) {
@@ -136,7 +131,7 @@ bool isSameProgramPath(const std::wstring& image, const std::wstring& exe) {
 
 bool mayDeleteCleanFolder(const std::wstring& clean, const std::wstring& installDir,
                           const std::wstring& dest) {
-  return clean.size() > 3 && !equalsIgnoringCase(clean, installDir) && !equalsIgnoringCase(clean, dest);
+  return clean.size() > 3 && !util::equalsIgnoringCase(clean, installDir) && !util::equalsIgnoringCase(clean, dest);
 }
 
 std::wstring appendToFolder(const std::wstring& dir, const std::wstring& name) {

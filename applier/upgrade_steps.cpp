@@ -1,7 +1,7 @@
 #include "applier/upgrade_steps.h"
 
 #include "applier/upgrade_rules.h"
-#include "net/error_text.h"
+#include "util/error_text.h"
 #include "util/files.h"
 #include "util/handles.h"
 

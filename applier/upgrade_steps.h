@@ -2,6 +2,7 @@
 // client, the wait for it to exit, and the replacement of one file.
 #pragma once
 
+#include "util/client_contract.h"
 #include "util/handles.h"
 
 #include <windows.h>
@@ -12,7 +13,7 @@
 namespace applier {
 
 // How long the job waits for the client, and after ending it, for it to be gone.
-constexpr DWORD kClientExitWaitMs = 300000;
+constexpr DWORD kClientExitWaitMs = client::kExitWaitMs;
 constexpr DWORD kClientKillWaitMs = 10000;
 
 // Waits up to exitWaitMs for the process to end; when it does not, calls onForce, ends it and

@@ -4,9 +4,12 @@
 #include "applier/upgrade_layout.h"
 #include "prog/job_messages.h"
 #include "prog/bar_control.h"
+#include "prog/debug_log.h"
 #include "prog/reporter.h"
-#include "util/handles.h"
+#include "util/error_text.h"
 #include "util/fixed_window.h"
+#include "util/guard.h"
+#include "util/handles.h"
 #include "util/payload.h"
 
 #include <commctrl.h>
@@ -169,7 +172,7 @@ void onNcDestroy(HWND window, Ctx& ctx) {
   PostQuitMessage(0);
 }
 
-LRESULT CALLBACK upgradeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   Ctx* state = util::windowState<Ctx>(window, message, lParam);
   if (!state) return DefWindowProcW(window, message, wParam, lParam);
   Ctx& ctx = *state;
@@ -192,6 +195,13 @@ LRESULT CALLBACK upgradeProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   }
 }
 
+LRESULT CALLBACK upgradeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return util::guarded([&] { return dispatch(window, message, wParam, lParam); },
+                       [&](const char* what) {
+                         appendDebugLog("[upgrade] message " + std::to_string(message) + " failed: " + what);
+                         return DefWindowProcW(window, message, wParam, lParam);
+                       });
+}
 
 }  // namespace
 

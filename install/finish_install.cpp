@@ -1,15 +1,16 @@
 #include "install/finish_install.h"
 
-#include "app/client_contract.h"
 #include "install/channel_stamp.h"
 #include "install/markers.h"
 #include "install/registration.h"
 #include "install/shortcut.h"
-#include "net/error_text.h"
 #include "prog/debug_log.h"
+#include "util/client_contract.h"
+#include "util/error_text.h"
 #include "util/files.h"
 #include "util/handles.h"
 #include "util/paths.h"
+#include "util/payload.h"
 #include "util/text.h"
 
 #include <cwctype>
@@ -36,11 +37,11 @@ std::wstring findMainProgram(const std::wstring& installDir, const std::wstring&
   util::FindHandle find(FindFirstFileW((installDir + L"\\*.exe").c_str(), &data));
   if (!find) return {};
   do {
-    std::wstring lower = data.cFileName;
-    for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
     // The setup copy carries the name too, and starting it instead of the client would open the
     // installer again after every install.
-    if (lower == L"orvalosetup.exe") continue;
+    if (util::equalsIgnoringCase(data.cFileName, client::kSetupExeName)) continue;
+    std::wstring lower = data.cFileName;
+    for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
     if (lower.size() >= 6 && lower.find(L"orvalo") != std::wstring::npos) {
       const std::wstring found = installDir + L"\\" + data.cFileName;
       return util::isExistingFile(found) ? found : std::wstring();

@@ -1,6 +1,6 @@
 #include "install/markers.h"
 
-#include "app/client_contract.h"
+#include "util/client_contract.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/text.h"

@@ -2,23 +2,16 @@
 
 #include "util/database_files.h"
 #include "util/file_names.h"
-
-#include <cwctype>
+#include "util/text.h"
 
 namespace {
 
 constexpr uint64_t kDefaultWeight = 104857600;  // 100 MiB
 
-std::wstring lowered(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
-}
-
 }  // namespace
 
 bool isZipPackage(const std::wstring& filename) {
-  const std::wstring name = lowered(filename);
-  return name.size() >= 5 && name.compare(name.size() - 4, 4, L".zip") == 0;
+  return filename.size() >= 5 && util::endsWithIgnoringCase(filename, L".zip");
 }
 
 bool checkServerNames(const ServerManifest& manifest, const PackagePlan& plan, std::wstring& badName) {

@@ -1,5 +1,6 @@
 #include "install/registration.h"
 
+#include "util/client_contract.h"
 #include "util/handles.h"
 
 #include <windows.h>
@@ -35,7 +36,7 @@ bool registerUninstall(const std::wstring& installDir, const std::wstring& clien
   setString(key.get(), L"Publisher", L"OrvaloTrader");
   setString(key.get(), L"DisplayIcon", clientExe);
   setString(key.get(), L"InstallLocation", installDir);
-  setString(key.get(), L"UninstallString", L"\"" + installDir + L"\\OrvaloSetup.exe\" --uninstall");
+  setString(key.get(), L"UninstallString", L"\"" + installDir + L"\\" + client::kSetupExeName + L"\" --uninstall");
   setDword(key.get(), L"NoModify", 1);
   setDword(key.get(), L"NoRepair", 1);
   return true;

@@ -1,9 +1,11 @@
 #include "net/cancellable_call.h"
 
+#include "util/guard.h"
 #include "util/handles.h"
 
 #include <windows.h>
 
+#include <exception>
 #include <thread>
 
 namespace net {
@@ -17,6 +19,7 @@ struct CallState {
   util::Handle cancel;  // the work's own event
   util::Handle done;
   std::function<void(CancelEvent)> work;
+  std::exception_ptr failure;  // what the work threw, for the caller
 };
 
 }  // namespace
@@ -36,7 +39,10 @@ bool runCancellable(CancelEvent callerCancel, std::function<void(CancelEvent)> w
   }
   try {
     std::thread([state] {
-      state->work(state->cancel.get());
+      // The exception may not end this thread; it reaches the caller instead, as it would from
+      // work run on the caller's own thread.
+      util::guarded([&] { state->work(state->cancel.get()); },
+                    [&](const char*) { state->failure = std::current_exception(); });
       SetEvent(state->done.get());
     }).detach();
   } catch (...) {
@@ -44,9 +50,13 @@ bool runCancellable(CancelEvent callerCancel, std::function<void(CancelEvent)> w
     return true;
   }
   const HANDLE waits[] = {state->done.get(), callerCancel};
-  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) return true;
-  SetEvent(state->cancel.get());
-  return WaitForSingleObject(state->done.get(), kGracePeriodMs) == WAIT_OBJECT_0;
+  bool ended = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
+  if (!ended) {
+    SetEvent(state->cancel.get());
+    ended = WaitForSingleObject(state->done.get(), kGracePeriodMs) == WAIT_OBJECT_0;
+  }
+  if (ended && state->failure) std::rethrow_exception(state->failure);
+  return ended;
 }
 
 bool ProgressRelay::call(uint64_t done, uint64_t total) {

@@ -16,7 +16,8 @@ namespace net {
 // event the work runs on the calling thread. Returns true when the work ended; false when the
 // caller's event was set and the work did not end within a short grace period: the work then
 // goes on alone until its blocked call returns, and must own everything it touches (capture
-// shared state by value, never the caller's locals).
+// shared state by value, never the caller's locals). What the work throws reaches the caller,
+// on whichever thread the work ran, unless the caller stopped waiting first.
 bool runCancellable(CancelEvent callerCancel, std::function<void(CancelEvent)> work);
 
 // A progress callback that a caller who stopped waiting can disconnect: after close() the

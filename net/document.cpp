@@ -1,8 +1,8 @@
 #include "net/document.h"
 
 #include "net/cancellable_call.h"
-#include "net/error_text.h"
 #include "net/http_connection.h"
+#include "util/error_text.h"
 
 #include <cwchar>
 #include <memory>

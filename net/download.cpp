@@ -1,10 +1,10 @@
 #include "net/download.h"
 
 #include "net/cancellable_call.h"
-#include "net/error_text.h"
 #include "net/http_connection.h"
 #include "net/multipart.h"
 #include "net/single_stream.h"
+#include "util/error_text.h"
 
 #include <windows.h>
 

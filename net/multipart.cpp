@@ -1,9 +1,10 @@
 #include "net/multipart.h"
 
-#include "net/error_text.h"
 #include "net/resume.h"
 #include "net/single_stream.h"
+#include "util/error_text.h"
 #include "util/files.h"
+#include "util/guard.h"
 #include "util/handles.h"
 
 #include <windows.h>
@@ -258,6 +259,20 @@ void downloadPart(uint64_t start, uint64_t end, const std::wstring& path, Multip
   }
 }
 
+namespace {
+
+// A part that throws fails with the exception's text and stops the others, as a failed part does.
+void runPart(const PartRange& range, MultipartContext& context, PartResult& result) {
+  util::guarded([&] { downloadPart(range.start, range.end, range.path, context, result); },
+                [&](const char* what) {
+                  result.ok = false;
+                  result.message = internalErrorText(what);
+                  context.abort = true;
+                });
+}
+
+}  // namespace
+
 DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t total,
                                  const std::wstring& validator, const std::wstring& destPath,
                                  const ByteProgress& progress, CancelEvent cancelEvent) {
@@ -269,8 +284,7 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
   std::vector<std::thread> threads(ranges.size());
   for (size_t i = 0; i < ranges.size(); ++i) {
     try {
-      threads[i] = std::thread(downloadPart, ranges[i].start, ranges[i].end,
-                               std::cref(ranges[i].path), std::ref(context), std::ref(results[i]));
+      threads[i] = std::thread(runPart, std::cref(ranges[i]), std::ref(context), std::ref(results[i]));
     } catch (...) {
       // The parts already running see the abort and stop; the rest start and end at once.
       results[i].message = L"分片线程创建失败";

@@ -1,6 +1,6 @@
 #include "net/sha256.h"
 
-#include "net/error_text.h"
+#include "util/error_text.h"
 #include "util/handles.h"
 
 #include <vector>

@@ -1,7 +1,7 @@
 #include "packages/manifest.h"
 
-#include "app/client_contract.h"
 #include "net/document.h"
+#include "util/client_contract.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cwctype>
 
 namespace {
 
@@ -33,20 +32,9 @@ std::string digestValue(const std::wstring& value) {
   return utf8;
 }
 
-bool equalsAsciiIgnoringCase(const std::wstring& a, const wchar_t* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    wchar_t x = a[i], y = b[i];
-    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
-    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == L'\0';
-}
-
 bool isReservedSection(const std::wstring& name) {
   for (const wchar_t* reserved : kReservedSections) {
-    if (equalsAsciiIgnoringCase(name, reserved)) return true;
+    if (util::equalsIgnoringCase(name, reserved)) return true;
   }
   return false;
 }

@@ -1,6 +1,8 @@
 #include "prog/window_job.h"
 
 #include "prog/job_messages.h"
+#include "prog/debug_log.h"
+#include "util/error_text.h"
 #include "util/payload.h"
 #include "util/text.h"
 
@@ -61,7 +63,8 @@ bool WindowJob::start(HWND window, JobBody body) {
       try {
         *result = body(sink);
       } catch (const std::exception& e) {
-        *result = jobFailed(L"内部错误：" + util::toWide(util::kCodePageUtf8, e.what()));
+        appendDebugLog(std::string("[job] internal error: ") + e.what());
+        *result = jobFailed(internalErrorText(e.what()));
       } catch (...) {
         *result = jobFailed(L"内部错误");
       }

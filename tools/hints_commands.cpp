@@ -2,7 +2,7 @@
 // would see them.
 #include "tools/tool.h"
 
-#include "net/error_text.h"
+#include "util/error_text.h"
 #include "util/files.h"
 #include "util/text.h"
 #include "wizard/gpu.h"

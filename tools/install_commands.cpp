@@ -2,7 +2,7 @@
 #include "tools/tool.h"
 
 #include "install/channel_stamp.h"
-#include "net/error_text.h"
+#include "util/error_text.h"
 #include "util/files.h"
 
 #include <cstdint>

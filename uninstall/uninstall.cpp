@@ -1,9 +1,9 @@
 #include "uninstall/uninstall.h"
 
-#include "app/client_contract.h"
 #include "applier/self_copy.h"
 #include "install/registration.h"
 #include "install/shortcut.h"
+#include "util/client_contract.h"
 #include "util/files.h"
 #include "util/handles.h"
 #include "util/paths.h"

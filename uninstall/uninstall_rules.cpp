@@ -1,11 +1,10 @@
 #include "uninstall/uninstall_rules.h"
 
-#include "app/client_contract.h"
+#include "util/client_contract.h"
 #include "util/database_files.h"
 #include "util/paths.h"
 #include "util/quote.h"
-
-#include <cwchar>
+#include "util/text.h"
 
 namespace uninstall {
 namespace {
@@ -54,7 +53,7 @@ bool isKeptUserEntry(const std::wstring& relativePath, bool isFolder) {
   if (!isFolder) return isDatabaseFile(relativePath);
   // Only the folder the upgrade writes its snapshots to; a "backup" deeper down goes like any
   // other folder, except for the databases in it.
-  return _wcsicmp(relativePath.c_str(), client::kBackupDirName) == 0;
+  return util::equalsIgnoringCase(relativePath, client::kBackupDirName);
 }
 
 std::wstring removalReport(const RemovalResult& result, const std::wstring& installDir,

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "net/error_text.h"
 #include "util/database_files.h"
+#include "util/error_text.h"
 #include "util/files.h"
 #include "util/paths.h"
 

@@ -5,6 +5,9 @@
 namespace util {
 namespace {
 
+// ASCII folding on purpose, not util::equalsIgnoringCase: marker kinds are folded the same way
+// before they become file names, so a reserved name is refused in exactly the spellings that
+// would be written.
 wchar_t asciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
 std::wstring asciiLowered(std::wstring text) {

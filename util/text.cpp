@@ -27,6 +27,19 @@ std::string fromWide(unsigned codePage, const std::wstring& text) {
   return out;
 }
 
+bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size() || a.size() > INT_MAX) return false;
+  const int length = static_cast<int>(a.size());
+  return CompareStringOrdinal(a.data(), length, b.data(), length, TRUE) == CSTR_EQUAL;
+}
+
+bool endsWithIgnoringCase(const std::wstring& text, const std::wstring& suffix) {
+  if (text.size() < suffix.size() || suffix.size() > INT_MAX) return false;
+  const int length = static_cast<int>(suffix.size());
+  return CompareStringOrdinal(text.data() + (text.size() - suffix.size()), length, suffix.data(), length,
+                              TRUE) == CSTR_EQUAL;
+}
+
 std::string toUtf8(const std::wstring& text) { return fromWide(kCodePageUtf8, text); }
 
 }  // namespace util

@@ -19,10 +19,7 @@ namespace {
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
-bool endsWithTxt(const std::wstring& url) {
-  if (url.size() <= 4) return false;
-  return CompareStringOrdinal(url.c_str() + url.size() - 4, 4, L".txt", 4, TRUE) == CSTR_EQUAL;
-}
+bool endsWithTxt(const std::wstring& url) { return url.size() > 4 && util::endsWithIgnoringCase(url, L".txt"); }
 
 // The HTML edition beside a ".txt" agreement, written to agreementHtmlFile() styled, with the
 // byte-order mark the control needs to take it as UTF-8 and the Internet-zone mark; empty when

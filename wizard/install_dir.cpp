@@ -1,8 +1,8 @@
 #include "wizard/install_dir.h"
 
-#include "app/client_contract.h"
 #include "install/registration.h"
 #include "uninstall/uninstall_rules.h"
+#include "util/client_contract.h"
 #include "util/files.h"
 #include "util/paths.h"
 

@@ -8,14 +8,16 @@
 #include "prog/reporter.h"
 #include "resources/resource_ids.h"
 #include "uninstall/uninstall.h"
+#include "util/error_text.h"
 #include "util/files.h"
 #include "util/fixed_window.h"
+#include "util/guard.h"
 #include "util/payload.h"
 #include "util/text.h"
 #include "wizard/agreement_retrieval.h"
 #include "wizard/agreement_view.h"
 #include "wizard/hints/hints.h"
-#include "wizard/hints/hints_retrieval.h"
+#include "wizard/hints_retrieval_window.h"
 #include "wizard/install_dir.h"
 #include "wizard/layout.h"
 #include "wizard/pages.h"
@@ -54,6 +56,15 @@ void setInstallControls(HWND window, bool show) {
   for (int id : {kIdOverallBar, kIdStatus, kIdPackageBar, kIdPackageLabel}) showControl(window, id, show);
 }
 
+// ---- worker threads ------------------------------------------------------------------------
+
+// A retrieval that throws ends like one that fails: a line in the debug log, and the built-in
+// text stays.
+void runRetrieval(void (*retrieve)(Ctx*, HWND), const char* logTag, Ctx* ctx, HWND window) {
+  util::guarded([&] { retrieve(ctx, window); },
+                [&](const char* what) { appendDebugLog(std::string(logTag) + " internal error: " + what); });
+}
+
 // ---- creation and destruction ------------------------------------------------------------
 
 // The agreement first, so that the server's text replaces the built-in one as early as possible.
@@ -61,11 +72,11 @@ void setInstallControls(HWND window, bool show) {
 // would.
 void startRetrievalThreads(HWND window, Ctx& ctx) {
   try {
-    ctx.agreementThread = std::thread(retrieveAgreement, &ctx, window);
+    ctx.agreementThread = std::thread(runRetrieval, retrieveAgreement, "[agreement]", &ctx, window);
   } catch (const std::system_error&) {
   }
   try {
-    ctx.hintsThread = std::thread(retrieveHints, &ctx, window);
+    ctx.hintsThread = std::thread(runRetrieval, retrieveHints, "[hints]", &ctx, window);
   } catch (const std::system_error&) {
   }
 }
@@ -327,7 +338,7 @@ LRESULT onCtlColorStatic(HWND window, UINT message, WPARAM wParam, LPARAM lParam
   return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
 }
 
-LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   Ctx* state = util::windowState<Ctx>(window, message, lParam);
   if (!state) return DefWindowProcW(window, message, wParam, lParam);
   Ctx& ctx = *state;
@@ -357,6 +368,13 @@ LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
+LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return util::guarded([&] { return dispatch(window, message, wParam, lParam); },
+                       [&](const char* what) {
+                         appendDebugLog("[wizard] message " + std::to_string(message) + " failed: " + what);
+                         return DefWindowProcW(window, message, wParam, lParam);
+                       });
+}
 
 }  // namespace
 

@@ -70,7 +70,7 @@ class ApplyEndToEnd : public ::testing::Test {
     util::Handle process(pi.hProcess), thread(pi.hThread);
     clientPid_ = pi.dwProcessId;
     if (switches.empty()) {
-      ASSERT_TRUE(waitUntil(20000, [&] { return findWindow(kClientClass, clientPid_) != nullptr; }));
+      ASSERT_TRUE(waitUntil([&] { return findWindow(kClientClass, clientPid_) != nullptr; }, 20000));
     }
   }
 
@@ -97,7 +97,7 @@ class ApplyEndToEnd : public ::testing::Test {
   int observeHelper() {
     util::Handle helper(openHelperProcess(10000, helperPid_));
     if (!helper) return -1;
-    EXPECT_TRUE(waitUntil(20000, [&] { return findWindow(kUpgradeClass, helperPid_) != nullptr; }));
+    EXPECT_TRUE(waitUntil([&] { return findWindow(kUpgradeClass, helperPid_) != nullptr; }, 20000));
     // The client ends by itself after starting the applier.
     if (HWND client = findWindow(kClientClass, clientPid_)) PostMessageW(client, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(helper.get(), 90000) != WAIT_OBJECT_0) return -2;
@@ -107,7 +107,7 @@ class ApplyEndToEnd : public ::testing::Test {
   }
 
   DWORD restartedClient() {
-    waitUntil(20000, [&] {
+    waitUntil([&] {
       for (DWORD pid : processIdsNamed(L"Orvalo.exe")) {
         if (pid != clientPid_ && findWindow(kClientClass, pid)) {
           restartedPid_ = pid;
@@ -115,7 +115,7 @@ class ApplyEndToEnd : public ::testing::Test {
         }
       }
       return false;
-    });
+    }, 20000);
     return restartedPid_;
   }
 
@@ -289,13 +289,13 @@ TEST_F(ApplyEndToEnd, AnInvalidDestinationFailsWhileTheClientRunsOn) {
   util::Handle helper(openHelperProcess(10000, helperPid_));
   ASSERT_TRUE(helper);
   HWND window = nullptr;
-  ASSERT_TRUE(waitUntil(20000, [&] { return (window = findWindow(kUpgradeClass, helperPid_)) != nullptr; }));
+  ASSERT_TRUE(waitUntil([&] { return (window = findWindow(kUpgradeClass, helperPid_)) != nullptr; }, 20000));
   const std::wstring shown = L"升级失败：参数 --dest 非法（相对目录不得包含 .. 段）";
-  EXPECT_TRUE(waitUntil(20000, [&] {
+  EXPECT_TRUE(waitUntil([&] {
     wchar_t text[128] = {};
     GetWindowTextW(GetDlgItem(window, applier::kIdStatus), text, 128);
     return shown == text;
-  }));
+  }, 20000));
   ASSERT_EQ(WaitForSingleObject(helper.get(), 30000), WAIT_OBJECT_0);
   DWORD code = 0;
   GetExitCodeProcess(helper.get(), &code);
@@ -328,7 +328,7 @@ TEST_F(ApplyEndToEnd, AFileThatCannotBeReplacedRollsTheWholeUpgradeBack) {
     util::Handle helper(openHelperProcess(10000, helperPid_));
     ASSERT_TRUE(helper);
     if (HWND client = findWindow(kClientClass, clientPid_)) PostMessageW(client, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(waitUntil(60000, [&] { return helperStatus().rfind(L"升级失败：替换失败：quotes.cfg（", 0) == 0; }))
+    EXPECT_TRUE(waitUntil([&] { return helperStatus().rfind(L"升级失败：替换失败：quotes.cfg（", 0) == 0; }, 60000))
         << util::toUtf8(helperStatus());
     ASSERT_EQ(WaitForSingleObject(helper.get(), 30000), WAIT_OBJECT_0);
     holder.reset();
@@ -383,7 +383,7 @@ TEST_F(ApplyEndToEnd, AnUnloadablePlanEndsTheHelperWithAMessage) {
   util::Handle helper(openHelperProcess(10000, helperPid_));
   ASSERT_TRUE(helper);
   HWND box = nullptr;
-  ASSERT_TRUE(waitUntil(20000, [&] { return (box = findWindow(L"#32770", helperPid_)) != nullptr; }));
+  ASSERT_TRUE(waitUntil([&] { return (box = findWindow(L"#32770", helperPid_)) != nullptr; }, 20000));
   wchar_t caption[64] = {};
   GetWindowTextW(box, caption, 64);
   EXPECT_STREQ(caption, L"OrvaloTrader 升级");

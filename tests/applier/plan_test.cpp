@@ -1,9 +1,9 @@
 // Reading upgrade plans: the size limits, the shapes of the root and the items, JSON types,
 // the root values replacing the command line's, and non-ASCII values.
-#include "app/client_contract.h"
 #include "applier/applier_ctx.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
+#include "util/client_contract.h"
 #include "util/files.h"
 
 #include <gtest/gtest.h>
@@ -50,10 +50,6 @@ TEST_F(UpgradePlanFile, LoadsRootValuesAndItemsInOrder) {
   EXPECT_EQ(ctx_.items[0].version, L"2.0");
   EXPECT_EQ(ctx_.items[1].kind, L"quotes");
   EXPECT_EQ(ctx_.items[1].dest, L"plugins\\q");
-  // Every item carries the root's values, as the command line's single item carries its own.
-  EXPECT_EQ(ctx_.items[1].exe, L"C:\\Orvalo\\Orvalo.exe");
-  EXPECT_EQ(ctx_.items[1].pid, L"4242");
-  EXPECT_FALSE(ctx_.items[1].launch);
   EXPECT_TRUE(ctx_.items[1].src.empty());
 }
 
@@ -158,6 +154,27 @@ TEST_F(UpgradePlanFile, ToolPrintsThePlanAsTheApplierReadsIt) {
       testing_support::quoteArg(testing_support::binPath(L"orvalo-tool.exe")) + L" plan " + testing_support::quoteArg(path));
   EXPECT_EQ(failed.exitCode, 1);
   EXPECT_EQ(failed.output, "error: 升级计划包含缺少 url 的升级项\n");
+}
+
+// Without a plan the run has one item, made of the command line's package fields.
+TEST(UpgradeCommandLineItem, TakesThePackageFieldsOfTheRunOptions) {
+  RunOptions options;
+  options.url = L"http://h/quotes.zip";
+  options.sha256 = L"ab";
+  options.version = L"2.1";
+  options.kind = L"quotes";
+  options.dest = L"plugins\\q";
+  options.src = L"C:\\new";
+  options.clean = L"C:\\tmp\\x";
+  options.exe = L"C:\\Orvalo\\Orvalo.exe";
+  const UpgradeItem item = commandLineItem(options);
+  EXPECT_EQ(item.url, options.url);
+  EXPECT_EQ(item.sha256, options.sha256);
+  EXPECT_EQ(item.version, options.version);
+  EXPECT_EQ(item.kind, options.kind);
+  EXPECT_EQ(item.dest, options.dest);
+  EXPECT_EQ(item.src, options.src);
+  EXPECT_EQ(item.clean, options.clean);
 }
 
 }  // namespace

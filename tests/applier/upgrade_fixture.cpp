@@ -131,7 +131,7 @@ std::vector<std::wstring> snapshotFolders(const std::wstring& installDir) {
 
 HANDLE openHelperProcess(int ms, DWORD& pid) {
   HANDLE helper = nullptr;
-  testing_support::waitUntil(ms, [&] {
+  testing_support::waitUntil([&] {
     for (DWORD id : processIdsNamed(L"OrvaloSetup_helper.exe")) {
       helper = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
       if (helper) {
@@ -140,7 +140,7 @@ HANDLE openHelperProcess(int ms, DWORD& pid) {
       }
     }
     return false;
-  });
+  }, ms);
   return helper;
 }
 

@@ -8,8 +8,10 @@
 #include "prog/reporter.h"
 #include "support/live_allocations.h"
 #include "support/wait_until.h"
+#include "support/window_harness.h"
 #include "util/fixed_window.h"
 #include "util/payload.h"
+#include "util/text.h"
 
 #include <gtest/gtest.h>
 
@@ -21,9 +23,12 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <thread>
 
 using namespace applier;
+using testing_support::waitUntil;
+using testing_support::windowText;
 
 namespace {
 
@@ -43,14 +48,8 @@ void endJob(bool ok, const std::wstring& failure = {}) {
   SetEvent(g_releaseJob);
 }
 
-bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
-  return testing_support::waitUntil(ms, condition);
-}
-
-std::wstring textOf(HWND control) {
-  wchar_t buffer[2048] = {};
-  GetWindowTextW(control, buffer, 2048);
-  return buffer;
+prog::JobResult throwingJob(const UpgradeRequest&, prog::JobSink&) {
+  throw std::system_error(std::make_error_code(std::errc::not_enough_memory));
 }
 
 class UpgradeWindow : public ::testing::Test {
@@ -58,38 +57,36 @@ class UpgradeWindow : public ::testing::Test {
   static void SetUpTestSuite() { g_releaseJob = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
   static void TearDownTestSuite() { CloseHandle(g_releaseJob); }
 
-  void open(size_t items) {
+  void open(size_t items, JobFunction job = heldJob) {
     ResetEvent(g_releaseJob);
     g_result = prog::JobResult();
     ctx_ = std::make_unique<Ctx>();
-    ctx_->job = heldJob;
+    ctx_->job = job;
     ctx_->items.resize(items == 1 ? 0 : items);  // one item: the command line's, no plan
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ui_ = std::thread([this, ready] {
+    const auto create = [this] {
       INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
       InitCommonControlsEx(&icc);
-      window_ = createUpgradeWindow(ctx_.get());
-      SetEvent(ready);
-      if (window_) util::runMessageLoop();
+      return createUpgradeWindow(ctx_.get());
+    };
+    const auto finish = [this] {
       SetEvent(g_releaseJob);
       (void)ctx_->worker.finish();
-    });
-    WaitForSingleObject(ready, 20000);
-    CloseHandle(ready);
+    };
+    ui_.start(create, util::runMessageLoop, finish);
+    window_ = ui_.window();
     ASSERT_NE(window_, nullptr);
   }
 
   void TearDown() override {
     if (window_ && IsWindow(window_)) {
       if (!ctx_->finished) endJob(true);
-      waitFor([this] { return ctx_->finished.load(); });
-      PostMessageW(window_, WM_CLOSE, 0, 0);
+      waitUntil([this] { return ctx_->finished.load(); });
     }
-    if (ui_.joinable()) ui_.join();
+    ui_.close();
   }
 
   HWND item(int id) const { return GetDlgItem(window_, id); }
-  std::wstring text(int id) const { return textOf(item(id)); }
+  std::wstring text(int id) const { return windowText(item(id)); }
 
   template <typename T>
   void post(UINT message, WPARAM wParam, std::unique_ptr<T> payload) {
@@ -100,7 +97,7 @@ class UpgradeWindow : public ::testing::Test {
     const unsigned n = ++syncs_;
     post(prog::WM_JOB_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{n, 99999, 0}));
     const std::wstring marker = L"升级包 " + std::to_wstring(n) + L"/99999";
-    ASSERT_TRUE(waitFor([&] { return text(kIdPackageLabel) == marker; }));
+    ASSERT_TRUE(waitUntil([&] { return text(kIdPackageLabel) == marker; }));
   }
 
   UpgradeRect rectOf(int id) const {
@@ -135,7 +132,7 @@ class UpgradeWindow : public ::testing::Test {
     EXPECT_TRUE(IsWindowVisible(item(kIdMainBar)));
     EXPECT_EQ(text(kIdStatus), L"正在完成升级…");
     EXPECT_EQ(text(kIdNotice), L"升级过程中请勿关闭此窗口。完成后主程序将自动启动。");
-    EXPECT_EQ(textOf(window_), L"OrvaloTrader 升级");
+    EXPECT_EQ(windowText(window_), L"OrvaloTrader 升级");
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)) & 0x00CF0000u, 0x00CA0000u);
     EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_APPWINDOW);
     const LONG_PTR barStyle = GetWindowLongPtrW(item(kIdMainBar), GWL_STYLE);
@@ -145,7 +142,7 @@ class UpgradeWindow : public ::testing::Test {
   }
 
   std::unique_ptr<Ctx> ctx_;
-  std::thread ui_;
+  testing_support::WindowThread ui_;
   HWND window_ = nullptr;
   unsigned syncs_ = 0;
 };
@@ -175,7 +172,7 @@ TEST_F(UpgradeWindow, ShowsStatusAndPackageMessages) {
   open(3);
   post(prog::WM_JOB_STATUS, 0, std::make_unique<std::wstring>(L"正在下载升级包（1/3）…"));
   post(prog::WM_JOB_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{1, 3, 250}));
-  ASSERT_TRUE(waitFor([&] { return text(kIdPackageLabel) == L"升级包 1/3"; }));
+  ASSERT_TRUE(waitUntil([&] { return text(kIdPackageLabel) == L"升级包 1/3"; }));
   EXPECT_EQ(text(kIdStatus), L"正在下载升级包（1/3）…");
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 250);
 }
@@ -205,11 +202,11 @@ TEST_F(UpgradeWindow, CloseIsRefusedWhileTheJobRunsAndAllowedAfterItsEnd) {
   EXPECT_TRUE(IsWindow(window_));
   EXPECT_TRUE(closeGrayed());
   endJob(false, L"下载升级包失败：测试");
-  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
   EXPECT_FALSE(closeGrayed());
   EXPECT_EQ(text(kIdStatus), L"升级失败：下载升级包失败：测试");
   PostMessageW(window_, WM_CLOSE, 0, 0);
-  EXPECT_TRUE(waitFor([&] { return !IsWindow(window_); }, 1000));  // at once, not after the timer
+  EXPECT_TRUE(waitUntil([&] { return !IsWindow(window_); }, 1000));  // at once, not after the timer
 }
 
 TEST_F(UpgradeWindow, SuccessFillsTheBarsAndClosesSoon) {
@@ -218,11 +215,19 @@ TEST_F(UpgradeWindow, SuccessFillsTheBarsAndClosesSoon) {
   post(prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{10, 40}));
   const auto start = std::chrono::steady_clock::now();
   endJob(true);
-  ASSERT_TRUE(waitFor([&] { return text(kIdStatus) == L"升级完成"; }));
+  ASSERT_TRUE(waitUntil([&] { return text(kIdStatus) == L"升级完成"; }));
   EXPECT_EQ(SendMessageW(item(kIdMainBar), PBM_GETPOS, 0, 0), 40);
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 1000);
-  ASSERT_TRUE(waitFor([&] { return !IsWindow(window_); }, 5000));
+  ASSERT_TRUE(waitUntil([&] { return !IsWindow(window_); }, 5000));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(850));
+}
+
+TEST_F(UpgradeWindow, AJobThatThrowsEndsAsAFailureInsteadOfEndingTheProcess) {
+  open(1, throwingJob);
+  ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
+  EXPECT_EQ(text(kIdStatus).rfind(L"升级失败：内部错误：", 0), 0u) << util::toUtf8(text(kIdStatus));
+  EXPECT_FALSE(ctx_->succeeded);
+  EXPECT_FALSE(closeGrayed());
 }
 
 TEST_F(UpgradeWindow, FailureStaysForFourSecondsAndLongTextsAreCut) {
@@ -230,13 +235,13 @@ TEST_F(UpgradeWindow, FailureStaysForFourSecondsAndLongTextsAreCut) {
   const std::wstring longText(600, L'长');
   const auto start = std::chrono::steady_clock::now();
   endJob(false, longText);
-  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
   const std::wstring shown = text(kIdStatus);
   EXPECT_EQ(shown.size(), 511u);
   EXPECT_EQ(shown, (L"升级失败：" + longText).substr(0, 511));
   Sleep(2500);
   EXPECT_TRUE(IsWindow(window_));
-  ASSERT_TRUE(waitFor([&] { return !IsWindow(window_); }, 5000));
+  ASSERT_TRUE(waitUntil([&] { return !IsWindow(window_); }, 5000));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3900));
 }
 
@@ -244,7 +249,7 @@ TEST_F(UpgradeWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
   // A first window warms up whatever the system keeps for good.
   open(3);
   endJob(true);
-  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
   SendMessageW(window_, WM_CLOSE, 0, 0);
   ui_.join();
   ctx_.reset();
@@ -252,7 +257,7 @@ TEST_F(UpgradeWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
 
   open(3);
   endJob(false);  // ended: the window may close
-  ASSERT_TRUE(waitFor([&] { return ctx_->finished.load(); }));
+  ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
   HWND window = window_;
   std::thread worker([window] {
     for (int i = 0; i < 40; ++i) {

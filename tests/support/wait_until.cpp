@@ -6,7 +6,7 @@
 
 namespace testing_support {
 
-bool waitUntil(int ms, const std::function<bool()>& condition) {
+bool waitUntil(const std::function<bool()>& condition, int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < end) {
     if (condition()) return true;

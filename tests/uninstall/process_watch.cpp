@@ -1,25 +1,16 @@
 #include "process_watch.h"
 
+#include "support/wait_until.h"
 #include "util/paths.h"
 
 #include <tlhelp32.h>
 #include <winternl.h>
 
-#include <chrono>
 #include <functional>
 #include <vector>
 
 namespace testing_support {
 namespace {
-
-bool waitUntil(DWORD ms, const std::function<bool()>& condition) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    Sleep(50);
-  }
-}
 
 std::wstring textOf(HWND w) {
   wchar_t buffer[2048] = {};
@@ -96,7 +87,7 @@ Child startWithTemp(const std::wstring& commandLine, const std::wstring& tempDir
 DWORD waitForProcessImage(const std::wstring& imagePath, DWORD ms) {
   const std::wstring wanted = util::normalizePathKey(imagePath);
   DWORD found = 0;
-  waitUntil(ms, [&] {
+  waitUntil([&] {
     util::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
@@ -112,7 +103,7 @@ DWORD waitForProcessImage(const std::wstring& imagePath, DWORD ms) {
       }
     }
     return false;
-  });
+  }, ms);
   return found;
 }
 
@@ -145,18 +136,18 @@ HWND findMessageBox(DWORD pid, const std::wstring& caption) {
 
 std::wstring answerMessageBox(DWORD pid, const std::wstring& caption, int button, DWORD ms) {
   HWND box = nullptr;
-  if (!waitUntil(ms, [&] { return (box = findMessageBox(pid, caption)) != nullptr; })) {
+  if (!waitUntil([&] { return (box = findMessageBox(pid, caption)) != nullptr; }, ms)) {
     return L"<no message box>";
   }
   const std::wstring text = textOf(GetDlgItem(box, 0xFFFF));
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-  waitUntil(5000, [&] { return !IsWindow(box); });
+  waitUntil([&] { return !IsWindow(box); }, 5000);
   return text;
 }
 
 HWND waitForWindow(DWORD pid, const std::wstring& className, DWORD ms) {
   HWND window = nullptr;
-  waitUntil(ms, [&] { return (window = findWindowOf(pid, className, L"")) != nullptr; });
+  waitUntil([&] { return (window = findWindowOf(pid, className, L"")) != nullptr; }, ms);
   return window;
 }
 

@@ -27,3 +27,19 @@ TEST(TextConversion, EmbeddedNulBytesAreConverted) {
   const std::string bytes("a\0b", 3);
   EXPECT_EQ(util::toWide(util::kCodePageUtf8, bytes), std::wstring(L"a\0b", 3));
 }
+
+TEST(TextComparison, LetterCaseIsIgnoredBeyondAscii) {
+  EXPECT_TRUE(util::equalsIgnoringCase(L"OrvaloSetup.EXE", L"orvalosetup.exe"));
+  EXPECT_TRUE(util::equalsIgnoringCase(L"ÄRGER.txt", L"ärger.TXT"));
+  EXPECT_TRUE(util::equalsIgnoringCase(L"", L""));
+  EXPECT_FALSE(util::equalsIgnoringCase(L"setup.exe", L"setup.ex"));
+  EXPECT_FALSE(util::equalsIgnoringCase(L"安装.exe", L"卸载.exe"));
+}
+
+TEST(TextComparison, SuffixMustFitInsideTheText) {
+  EXPECT_TRUE(util::endsWithIgnoringCase(L"C:\\data\\Quotes.DuckDB.WAL", L".duckdb.wal"));
+  EXPECT_TRUE(util::endsWithIgnoringCase(L".zip", L".ZIP"));
+  EXPECT_TRUE(util::endsWithIgnoringCase(L"x", L""));
+  EXPECT_FALSE(util::endsWithIgnoringCase(L"zip", L".zip"));
+  EXPECT_FALSE(util::endsWithIgnoringCase(L"a.zip.txt", L".zip"));
+}

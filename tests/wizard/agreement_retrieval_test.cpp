@@ -132,7 +132,7 @@ TEST_F(AgreementRetrieval, ServerTextReplacesTheBuiltInOneThroughTheWindowsOwnTh
   publish(agreementSection("agreement.htm", "2026.12-server", digestOf(path)));
   ASSERT_TRUE(open(true));
   const std::wstring expected = util::toWide(util::kCodePageUtf8, kServerText);
-  ASSERT_TRUE(waitFor([&] { return ui_.text(kIdAgreementEdit) == expected; }, 15000));
+  ASSERT_TRUE(waitUntil([&] { return ui_.text(kIdAgreementEdit) == expected; }, 15000));
   ASSERT_TRUE(ui_.sync());
   EXPECT_EQ(ui_.ctx().agreementVersion, L"2026.12-server");
   EXPECT_TRUE(ui_.visible(kIdAgreementEdit));
@@ -316,7 +316,7 @@ TEST_F(AgreementRetrieval, InstallKeepsTheAgreementShownAndItsVersion) {
   ASSERT_TRUE(util::writeFile(dir / L"legal\\agreement_install.txt", "accepted long ago", 17));
   SendMessageW(ui_.item(kIdFolderEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(dir.path().c_str()));
   ui_.click(kIdInstall);
-  ASSERT_TRUE(waitFor([&] { return ui_.text(kIdInstall) == L"重试安装"; }, 60000)) << util::toUtf8(ui_.text(kIdStatus));
+  ASSERT_TRUE(waitUntil([&] { return ui_.text(kIdInstall) == L"重试安装"; }, 60000)) << util::toUtf8(ui_.text(kIdStatus));
   EXPECT_EQ(ui_.text(kIdStatus), L"安装失败：安装完成，但未在安装目录找到主程序（Orvalo.exe）");
   EXPECT_EQ(readFileBytes(markerDirectory(dir.path()) + L"\\_agreement.done"), "2026.12-installed");
   EXPECT_EQ(readFileBytes(dir / L"legal\\agreement_install.txt"), kServerText);
@@ -330,7 +330,7 @@ TEST_F(AgreementRetrieval, ClosingTheWindowWhileTheServerKeepsSilentIsPrompt) {
                               "\r\nversion=slow\r\nsha256=" + digestOf(path) + "\r\n";
   publish(section);
   ASSERT_TRUE(open(true));
-  ASSERT_TRUE(waitFor([&] { return scenario_.faultRequests().size() >= 1; }, 15000));
+  ASSERT_TRUE(waitUntil([&] { return scenario_.faultRequests().size() >= 1; }, 15000));
   Sleep(300);
   const auto start = std::chrono::steady_clock::now();
   ui_.close();  // returns when the window is gone

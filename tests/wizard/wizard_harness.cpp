@@ -9,7 +9,6 @@
 #include <commctrl.h>
 #include <ole2.h>
 
-#include <chrono>
 #include <sstream>
 
 namespace testing_support {
@@ -28,21 +27,6 @@ void restore(const wchar_t* name, const std::wstring& value) {
 GpuInfo eightGigabyteGpu() { return GpuInfo{true, L"Test Adapter", 8ull << 30}; }
 
 }  // namespace
-
-bool waitFor(const std::function<bool()>& condition, int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    Sleep(10);
-  }
-  return condition();
-}
-
-std::wstring windowText(HWND window) {
-  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
 
 PrivateTempFolder::PrivateTempFolder() : oldTmp_(environment(L"TMP")), oldTemp_(environment(L"TEMP")) {
   SetEnvironmentVariableW(L"TMP", dir_.path().c_str());
@@ -66,8 +50,8 @@ std::vector<std::string> PrivateTempFolder::debugLines() const {
 }
 
 bool WizardHarness::open(const std::wstring& baseUrl, const std::function<void(wizard::Ctx&)>& prepare) {
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ui_ = std::thread([this, baseUrl, prepare, ready] {
+  ui_.join();
+  const auto create = [this, baseUrl, prepare] {
     OleInitialize(nullptr);
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
@@ -75,20 +59,13 @@ bool WizardHarness::open(const std::wstring& baseUrl, const std::function<void(w
     ctx_->existingInstallDir.clear();  // whatever the prefix's registry holds
     ctx_->gpuDetector = eightGigabyteGpu;
     if (prepare) prepare(*ctx_);
-    window_ = wizard::createWizardWindow(ctx_.get());
-    SetEvent(ready);
-    if (window_) wizard::runMessageLoop();
+    return wizard::createWizardWindow(ctx_.get());
+  };
+  const auto finish = [this] {
     wizard::finishRun(*ctx_);
     OleUninitialize();
-  });
-  WaitForSingleObject(ready, 20000);
-  CloseHandle(ready);
-  return window_ != nullptr;
-}
-
-void WizardHarness::close() {
-  if (window_ && IsWindow(window_)) PostMessageW(window_, WM_CLOSE, 0, 0);
-  if (ui_.joinable()) ui_.join();
+  };
+  return ui_.start(create, wizard::runMessageLoop, finish);
 }
 
 void WizardHarness::switchToOptions() const {
@@ -100,13 +77,13 @@ void WizardHarness::switchToOptions() const {
 // message would not do: the window thread takes sent messages before posted ones.)
 bool WizardHarness::sync() {
   const unsigned n = ++syncs_;
-  PostMessageW(window_, prog::WM_JOB_PACKAGE, 0, reinterpret_cast<LPARAM>(new prog::TotalInfo{n, 99999, 0}));
+  PostMessageW(window(), prog::WM_JOB_PACKAGE, 0, reinterpret_cast<LPARAM>(new prog::TotalInfo{n, 99999, 0}));
   const std::wstring marker = L"安装包 " + std::to_wstring(n) + L"/99999";
-  return waitFor([&] { return text(wizard::kIdPackageLabel) == marker; });
+  return waitUntil([&] { return text(wizard::kIdPackageLabel) == marker; });
 }
 
 bool WizardHarness::runWorker(void (*body)(wizard::Ctx*, HWND)) {
-  std::thread worker(body, ctx_.get(), window_);
+  std::thread worker(body, ctx_.get(), window());
   worker.join();
   return sync();
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
+#include "support/window_harness.h"
 #include "wizard/wizard_ctx.h"
 
 #include <windows.h>
@@ -15,11 +17,6 @@
 #include <vector>
 
 namespace testing_support {
-
-// Polls condition every 10 ms until it holds or ms have passed; its last answer.
-bool waitFor(const std::function<bool()>& condition, int ms = 5000);
-
-std::wstring windowText(HWND window);
 
 // While it lives, the process's temporary folder (TMP, TEMP) is a fresh folder of its own, so
 // that parallel test programs do not share the wizard's temporary files and debug log.
@@ -51,11 +48,14 @@ class WizardHarness {
   // prepare may change the record before the window exists. True when the window is up.
   bool open(const std::wstring& baseUrl, const std::function<void(wizard::Ctx&)>& prepare = {});
   // Closes the window (as its close box does) and waits until its thread has ended.
-  void close();
+  void close() { ui_.close(); }
+  // Waits until the window's thread has ended, for a window closed otherwise.
+  void join() { ui_.join(); }
 
-  HWND window() const { return window_; }
+  HWND window() const { return ui_.window(); }
+  DWORD threadId() const { return ui_.threadId(); }
   wizard::Ctx& ctx() { return *ctx_; }
-  HWND item(int id) const { return GetDlgItem(window_, id); }
+  HWND item(int id) const { return GetDlgItem(window(), id); }
   std::wstring text(int id) const { return windowText(item(id)); }
   bool visible(int id) const { return IsWindowVisible(item(id)) != FALSE; }
   void click(int id) const { SendMessageW(item(id), BM_CLICK, 0, 0); }
@@ -67,9 +67,8 @@ class WizardHarness {
   bool runWorker(void (*body)(wizard::Ctx*, HWND));
 
  private:
-  std::thread ui_;
   std::unique_ptr<wizard::Ctx> ctx_;
-  HWND window_ = nullptr;
+  WindowThread ui_;  // after the record: its thread uses the record until it ends
   unsigned syncs_ = 0;
 };
 

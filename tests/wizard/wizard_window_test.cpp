@@ -2,27 +2,32 @@
 // test thread with ordinary Win32 calls, as a user or the worker threads would.
 #include "prog/reporter.h"
 #include "support/live_allocations.h"
+#include "support/wait_until.h"
 #include "util/files.h"
 #include "util/payload.h"
 #include "util/paths.h"
+#include "util/text.h"
 #include "wizard/layout.h"
 #include "wizard/wizard_ctx.h"
 #include "wizard/wizard_ids.h"
 #include "wizard/wizard_messages.h"
+#include "wizard/wizard_harness.h"
 #include "wizard/wizard_window.h"
 
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
-#include <ole2.h>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <new>
 #include <set>
 #include <thread>
 
 using namespace wizard;
+using testing_support::waitUntil;
+using testing_support::windowText;
 
 namespace {
 
@@ -40,24 +45,9 @@ prog::JobResult heldJob(const install::InstallRequest&, prog::JobSink&, CancelEv
   return result;
 }
 
-// A machine with an 8 GiB graphics adapter: the CUDA option is offered, tier "mid".
-GpuInfo eightGigabyteGpu() { return GpuInfo{true, L"Test Adapter", 8ull << 30}; }
+prog::JobResult throwingJob(const install::InstallRequest&, prog::JobSink&, CancelEvent) { throw std::bad_alloc(); }
+
 GpuInfo noGpu() { return GpuInfo{}; }
-
-std::wstring textOf(HWND control) {
-  wchar_t buffer[2048] = {};
-  GetWindowTextW(control, buffer, 2048);
-  return buffer;
-}
-
-bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    Sleep(10);
-  }
-  return condition();
-}
 
 struct FoundBox {
   HWND box = nullptr;
@@ -75,7 +65,7 @@ FoundBox findMessageBox(DWORD threadId) {
         if (std::wstring(cls) != L"#32770" || !IsWindowVisible(w)) return TRUE;
         auto* out = reinterpret_cast<FoundBox*>(param);
         out->box = w;
-        out->text = textOf(GetDlgItem(w, 0xFFFF));
+        out->text = windowText(GetDlgItem(w, 0xFFFF));
         return FALSE;
       },
       reinterpret_cast<LPARAM>(&found));
@@ -89,70 +79,47 @@ class WizardWindow : public ::testing::Test {
 
   void open(const std::function<void(Ctx&)>& prepare = {}) {
     ResetEvent(g_releaseJob);
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ui_ = std::thread([this, prepare, ready] {
-      OleInitialize(nullptr);
-      INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-      InitCommonControlsEx(&icc);
-      ctx_ = makeCtx(L"http://127.0.0.1:9");
-      ctx_->existingInstallDir.clear();  // whatever the prefix's registry holds
-      ctx_->installJob = heldJob;
-      ctx_->gpuDetector = eightGigabyteGpu;
-      ctx_->startRetrievals = false;  // these tests post the workers' messages themselves
-      if (prepare) prepare(*ctx_);
-      window_ = createWizardWindow(ctx_.get());
-      uiThreadId_ = GetCurrentThreadId();
-      SetEvent(ready);
-      if (window_) runMessageLoop();
-      finishRun(*ctx_);
-      OleUninitialize();
+    ui_ = std::make_unique<testing_support::WizardHarness>();
+    const bool up = ui_->open(L"http://127.0.0.1:9", [prepare](Ctx& ctx) {
+      ctx.installJob = heldJob;
+      ctx.startRetrievals = false;  // these tests post the workers' messages themselves
+      if (prepare) prepare(ctx);
     });
-    WaitForSingleObject(ready, 20000);
-    CloseHandle(ready);
-    ASSERT_NE(window_, nullptr);
+    window_ = ui_->window();
+    ctx_ = &ui_->ctx();
+    ASSERT_TRUE(up);
   }
 
   void TearDown() override {
-    if (window_ && IsWindow(window_)) {
-      if (ctx_->installing) {
-        SetEvent(g_releaseJob);
-        waitFor([this] { return !ctx_->installing; });
-      }
-      PostMessageW(window_, WM_CLOSE, 0, 0);
+    if (!ui_) return;
+    if (window_ && IsWindow(window_) && ctx_->installing) {
+      SetEvent(g_releaseJob);
+      waitUntil([this] { return !ctx_->installing; });
     }
-    if (ui_.joinable()) ui_.join();
+    ui_->close();
   }
 
-  HWND item(int id) const { return GetDlgItem(window_, id); }
-  bool visible(int id) const { return IsWindowVisible(item(id)) != FALSE; }
+  HWND item(int id) const { return ui_->item(id); }
+  bool visible(int id) const { return ui_->visible(id); }
   bool enabled(int id) const { return IsWindowEnabled(item(id)) != FALSE; }
-  std::wstring text(int id) const { return textOf(item(id)); }
-  void click(int id) { SendMessageW(item(id), BM_CLICK, 0, 0); }
+  std::wstring text(int id) const { return ui_->text(id); }
+  void click(int id) { ui_->click(id); }
   // For buttons that open a modal box: the click must not block the test thread.
   void clickLater(int id) { PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
   void setText(int id, const std::wstring& t) { SendMessageW(item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t.c_str())); }
-  // Everything posted before has been handled: a package message posted last has arrived. (A
-  // sent message would not do: the window thread takes sent messages before posted ones.) It
-  // leaves its mark on the package label and bar only.
-  void sync() {
-    const unsigned n = ++syncs_;
-    PostMessageW(window_, prog::WM_JOB_PACKAGE, 0,
-                 reinterpret_cast<LPARAM>(new prog::TotalInfo{n, 99999, 0}));
-    const std::wstring marker = L"安装包 " + std::to_wstring(n) + L"/99999";
-    ASSERT_TRUE(waitFor([&] { return text(kIdPackageLabel) == marker; }));
-  }
-  unsigned syncs_ = 0;
+  // Everything posted before has been handled; marks the package label and bar only.
+  void sync() { ASSERT_TRUE(ui_->sync()); }
 
   // Waits for a message box of the window's thread, answers it with the button, returns its text.
   std::wstring answerBox(int button) {
     FoundBox found;
-    waitFor([&] {
-      found = findMessageBox(uiThreadId_);
+    waitUntil([&] {
+      found = findMessageBox(ui_->threadId());
       return found.box != nullptr;
     });
     if (!found.box) return L"<no message box>";
     PostMessageW(found.box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-    waitFor([&] { return !IsWindow(found.box); });
+    waitUntil([&] { return !IsWindow(found.box); });
     return found.text;
   }
 
@@ -162,16 +129,13 @@ class WizardWindow : public ::testing::Test {
     worker.join();
   }
 
-  void switchToOptions() {
-    click(kIdAgreementCheck);
-    click(kIdAccept);
-  }
+  void switchToOptions() { ui_->switchToOptions(); }
 
   void startInstall() {
     const int before = g_jobsStarted;
     setText(kIdFolderEdit, util::tempDirectory() + L"\\OrvaloSetup_test_install");
     click(kIdInstall);
-    ASSERT_TRUE(waitFor([this, before] { return g_jobsStarted > before && ctx_->installing; }));
+    ASSERT_TRUE(waitUntil([this, before] { return g_jobsStarted > before && ctx_->installing; }));
   }
 
   std::set<int> visibleControls() const {
@@ -182,10 +146,9 @@ class WizardWindow : public ::testing::Test {
     return ids;
   }
 
-  std::thread ui_;
-  std::unique_ptr<Ctx> ctx_;
+  std::unique_ptr<testing_support::WizardHarness> ui_;
+  Ctx* ctx_ = nullptr;  // the harness's
   HWND window_ = nullptr;
-  DWORD uiThreadId_ = 0;
 };
 
 const std::set<int> kAgreementPage = {kIdTitle,          kIdAgreementTitle, kIdFullAgreementLink,
@@ -199,7 +162,7 @@ TEST_F(WizardWindow, OpensOnTheAgreementPageWithTheBuiltInText) {
   wchar_t cls[64] = {};
   GetClassNameW(window_, cls, 64);
   EXPECT_STREQ(cls, L"OrvaloSetupWizardWnd");
-  EXPECT_EQ(textOf(window_), L"OrvaloTrader 安装向导");
+  EXPECT_EQ(windowText(window_), L"OrvaloTrader 安装向导");
   const LONG style = GetWindowLongW(window_, GWL_STYLE);
   EXPECT_FALSE(style & WS_MAXIMIZEBOX);
   EXPECT_FALSE(style & WS_THICKFRAME);
@@ -245,7 +208,7 @@ TEST_F(WizardWindow, AcceptSwitchesToTheOptionsPage) {
 TEST_F(WizardWindow, DeclineClosesTheWindow) {
   open();
   click(kIdDecline);
-  EXPECT_TRUE(waitFor([this] { return !IsWindow(window_); }));
+  EXPECT_TRUE(waitUntil([this] { return !IsWindow(window_); }));
 }
 
 TEST_F(WizardWindow, AlreadyInstalledVariantStartsOnOptionsWithUninstall) {
@@ -299,7 +262,7 @@ TEST_F(WizardWindow, WizardIsDisabledWhileItsUninstallRuns) {
     const int jobsBefore = g_jobsStarted;
     clickLater(kIdUninstall);
     FoundBox box;
-    ASSERT_TRUE(waitFor([&] { return (box = findMessageBox(uiThreadId_)).box != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return (box = findMessageBox(ui_->threadId())).box != nullptr; }));
     EXPECT_FALSE(IsWindowEnabled(window_));
     EXPECT_EQ(GetWindow(box.box, GW_OWNER), window_);
     PostMessageW(window_, WM_COMMAND, MAKEWPARAM(kIdInstall, BN_CLICKED), 0);
@@ -307,7 +270,7 @@ TEST_F(WizardWindow, WizardIsDisabledWhileItsUninstallRuns) {
     const std::wstring question = answerBox(isInstallation ? IDNO : IDOK);
     if (isInstallation) {
       EXPECT_EQ(question.rfind(L"将卸载 Orvalo量化", 0), 0u);
-      EXPECT_TRUE(waitFor([this] { return !IsWindow(window_); }));
+      EXPECT_TRUE(waitUntil([this] { return !IsWindow(window_); }));
     } else {
       EXPECT_EQ(question.rfind(L"未找到 Orvalo量化 的安装", 0), 0u);
       sync();
@@ -344,7 +307,7 @@ TEST_F(WizardWindow, InstallingStateRefusesCloseAndAsksBeforeCancelling) {
 
   clickLater(kIdCancel);
   answerBox(IDYES);
-  ASSERT_TRUE(waitFor([this] { return !ctx_->installing; }));
+  ASSERT_TRUE(waitUntil([this] { return !ctx_->installing; }));
   sync();
   EXPECT_EQ(text(kIdStatus), L"安装失败：已取消");
   EXPECT_EQ(text(kIdInstall), L"重试安装");
@@ -363,13 +326,13 @@ TEST_F(WizardWindow, SuccessShowsTheTextAndClosesAfterTheDelay) {
   switchToOptions();
   startInstall();
   SetEvent(g_releaseJob);
-  ASSERT_TRUE(waitFor([this] { return text(kIdStatus) == L"安装完成，主程序已启动。"; }));
+  ASSERT_TRUE(waitUntil([this] { return text(kIdStatus) == L"安装完成，主程序已启动。"; }));
   const auto shown = std::chrono::steady_clock::now();
   EXPECT_FALSE(enabled(kIdInstall));
   EXPECT_EQ(text(kIdInstall), L"安装中…");
   EXPECT_FALSE(visible(kIdOverallBar));
   EXPECT_FALSE(visible(kIdPackageLabel));
-  ASSERT_TRUE(waitFor([this] { return !IsWindow(window_); }, 5000));
+  ASSERT_TRUE(waitUntil([this] { return !IsWindow(window_); }, 5000));
   EXPECT_GE(std::chrono::steady_clock::now() - shown, std::chrono::milliseconds(1000));
 }
 
@@ -378,7 +341,7 @@ TEST_F(WizardWindow, CancelDuringTheSuccessDelayClosesAtOnce) {
   switchToOptions();
   startInstall();
   SetEvent(g_releaseJob);
-  ASSERT_TRUE(waitFor([this] { return !ctx_->installing; }));
+  ASSERT_TRUE(waitUntil([this] { return !ctx_->installing; }));
   sync();
   click(kIdCancel);
   EXPECT_FALSE(IsWindow(window_));
@@ -390,6 +353,16 @@ TEST_F(WizardWindow, FailureWithoutTextSaysUnknownError) {
   PostMessageW(window_, prog::WM_JOB_DONE, 0, 0);
   sync();
   EXPECT_EQ(text(kIdStatus), L"安装失败：未知错误");
+  EXPECT_EQ(text(kIdInstall), L"重试安装");
+}
+
+TEST_F(WizardWindow, AJobThatThrowsEndsAsAFailureInsteadOfEndingTheProcess) {
+  open([](Ctx& ctx) { ctx.installJob = throwingJob; });
+  switchToOptions();
+  setText(kIdFolderEdit, util::tempDirectory() + L"\\OrvaloSetup_test_install");
+  click(kIdInstall);
+  ASSERT_TRUE(waitUntil([this] { return text(kIdStatus) == L"安装失败：内部错误：std::bad_alloc"; }))
+      << util::toUtf8(text(kIdStatus));
   EXPECT_EQ(text(kIdInstall), L"重试安装");
 }
 
@@ -427,7 +400,7 @@ TEST_F(WizardWindow, PackageMessageSetsLabelAndBar) {
   switchToOptions();
   post(prog::WM_JOB_STATUS, 0, std::make_unique<std::wstring>(L"正在下载主程序… 15%"));
   post(prog::WM_JOB_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{2, 5, 455}));
-  ASSERT_TRUE(waitFor([this] { return text(kIdPackageLabel) == L"安装包 2/5"; }));
+  ASSERT_TRUE(waitUntil([this] { return text(kIdPackageLabel) == L"安装包 2/5"; }));
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETRANGE, FALSE, 0), 1000);
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 455);
   EXPECT_EQ(text(kIdStatus), L"正在下载主程序… 15%");
@@ -609,8 +582,8 @@ TEST_F(WizardWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
   // A first window warms up whatever the system keeps for good.
   open();
   SendMessageW(window_, WM_CLOSE, 0, 0);
-  ui_.join();
-  ctx_.reset();
+  ui_->join();
+  ui_.reset();
   const long baseline = testing_support::liveAllocations();
 
   open();
@@ -630,7 +603,7 @@ TEST_F(WizardWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
     }
   });
   worker.join();
-  ui_.join();
-  ctx_.reset();
+  ui_->join();
+  ui_.reset();
   EXPECT_EQ(testing_support::liveAllocations(), baseline);
 }

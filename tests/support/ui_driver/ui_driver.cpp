@@ -18,14 +18,17 @@
 //   run COMMANDLINE                starts the command line as Windows starts a registered
 //                                  command (no application name), waits for it to end, prints
 //                                  its exit code and ends with it
+#include "support/wait_until.h"
+
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <wrl/client.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
+
+using testing_support::waitUntil;
 
 namespace {
 
@@ -54,16 +57,6 @@ std::wstring textOf(HWND w) {
   }
   text.resize(static_cast<size_t>(copied));
   return text;
-}
-
-template <typename Condition>
-bool waitUntil(int ms, Condition condition) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    Sleep(50);
-  }
 }
 
 HWND findTop(const std::wstring& cls) { return FindWindowW(cls.c_str(), nullptr); }
@@ -107,14 +100,14 @@ int run(const std::vector<std::wstring>& a) {
   const size_t n = a.size();
   const std::wstring& cmd = n > 0 ? a[0] : std::wstring();
   if (cmd == L"wait" && n == 3) {
-    return waitUntil(std::stoi(a[2]), [&] {
+    return waitUntil([&] {
              HWND w = findTop(a[1]);
              return w && IsWindowVisible(w);
-           })
+           }, std::stoi(a[2]))
                ? 0
                : 1;
   }
-  if (cmd == L"gone" && n == 3) return waitUntil(std::stoi(a[2]), [&] { return !findTop(a[1]); }) ? 0 : 1;
+  if (cmd == L"gone" && n == 3) return waitUntil([&] { return !findTop(a[1]); }, std::stoi(a[2])) ? 0 : 1;
   if (cmd == L"click" && n == 3) {
     HWND c = control(a[1], std::stoi(a[2]));
     return c && PostMessageW(c, BM_CLICK, 0, 0) ? 0 : 1;
@@ -131,11 +124,11 @@ int run(const std::vector<std::wstring>& a) {
   }
   if (cmd == L"waittext" && n == 5) {
     std::wstring last;
-    const bool met = waitUntil(std::stoi(a[4]), [&] {
+    const bool met = waitUntil([&] {
       HWND c = control(a[1], std::stoi(a[2]));
       last = c ? textOf(c) : std::wstring();
       return last.find(a[3]) != std::wstring::npos;
-    });
+    }, std::stoi(a[4]));
     print(last);
     return met ? 0 : 1;
   }
@@ -149,14 +142,14 @@ int run(const std::vector<std::wstring>& a) {
   }
   if (cmd == L"answer" && n == 4) {
     HWND box = nullptr;
-    if (!waitUntil(std::stoi(a[3]), [&] { return (box = findBox(a[1])) != nullptr; })) return 1;
+    if (!waitUntil([&] { return (box = findBox(a[1])) != nullptr; }, std::stoi(a[3]))) return 1;
     print(textOf(GetDlgItem(box, 0xFFFF)));
     const int id = buttonId(a[2]);
     return id && PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0) ? 0 : 1;
   }
   if (cmd == L"waitbox" && n == 3) {
     HWND box = nullptr;
-    if (!waitUntil(std::stoi(a[2]), [&] { return (box = findBox(a[1])) != nullptr; })) return 1;
+    if (!waitUntil([&] { return (box = findBox(a[1])) != nullptr; }, std::stoi(a[2]))) return 1;
     print(textOf(GetDlgItem(box, 0xFFFF)));
     return 0;
   }

@@ -5,6 +5,7 @@
 #include "util/files.h"
 #include "util/text.h"
 #include "wizard/hints/hints_retrieval.h"
+#include "wizard/hints_retrieval_window.h"
 #include "wizard/wizard_ids.h"
 #include "wizard/wizard_harness.h"
 
@@ -188,7 +189,7 @@ TEST_F(HintsRetrieval, DocumentArrivingOnTheOptionsPageChangesItAtOnce) {
   publishHints(scenario_.vendorUrl(L"hints.json"), "");
   ASSERT_TRUE(open(true));  // the window's own threads
   ui_.switchToOptions();
-  ASSERT_TRUE(waitFor([&] { return ui_.text(kIdModelFileNote) == L"服务器的模型说明"; }, 15000));
+  ASSERT_TRUE(waitUntil([&] { return ui_.text(kIdModelFileNote) == L"服务器的模型说明"; }, 15000));
   ASSERT_TRUE(ui_.sync());
   EXPECT_TRUE(ui_.visible(kIdDataSourceLink1));
   EXPECT_EQ(ui_.text(kIdDataSourceLink1), L"通达信（服务器）");
@@ -202,7 +203,7 @@ TEST_F(HintsRetrieval, ClosingTheWindowStopsTheDownloadAndPostsNothing) {
   publishHints(scenario_.vendorUrl(L"hints.json?rate=1k"), "");
   ASSERT_TRUE(open(true));
   // nginx logs a request when it ends: both threads have their manifest, the hints are on the way.
-  ASSERT_TRUE(waitFor([&] { return scenario_.nginxRequests().size() >= 2; }, 15000));
+  ASSERT_TRUE(waitUntil([&] { return scenario_.nginxRequests().size() >= 2; }, 15000));
   Sleep(1500);
   ui_.close();
   EXPECT_EQ(hintsLines(), std::vector<std::string>{"[hints] fetch/sha/parse failed: " +

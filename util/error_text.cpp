@@ -1,6 +1,7 @@
-#include "net/error_text.h"
+#include "util/error_text.h"
 
 #include "util/handles.h"
+#include "util/text.h"
 
 #include <windows.h>
 
@@ -36,6 +37,10 @@ std::wstring lastErrorText() {
 
   trimTrailingBreaks(text);
   return text;
+}
+
+std::wstring internalErrorText(const char* what) {
+  return L"内部错误：" + util::toWide(util::kCodePageUtf8, what ? what : "");
 }
 
 void trimTrailingBreaks(std::wstring& text) {

@@ -24,10 +24,12 @@ inline constexpr unsigned kSha256HexLength = 64;
 // The one --launch value that keeps the client from being started again.
 inline constexpr wchar_t kLaunchNever[] = L"0";
 
-// Databases of the client: never overwritten by an upgrade; "*.db" files are snapshotted.
+// Databases of the client and the files their engines keep beside them: never overwritten by
+// an upgrade; "*.db" files are snapshotted with their companions.
 inline constexpr wchar_t kDbSuffix[] = L".db";
-inline constexpr wchar_t kDuckDbSuffix[] = L".duckdb";
 inline constexpr const wchar_t* kDbCompanionSuffixes[] = {L"-wal", L"-shm", L"-journal"};
+inline constexpr wchar_t kDuckDbSuffix[] = L".duckdb";
+inline constexpr const wchar_t* kDuckDbCompanionSuffixes[] = {L".wal"};
 inline constexpr wchar_t kBackupDirName[] = L"backup";
 
 // Files and folders the system leaves in the install folder.
