@@ -22,6 +22,7 @@
 #include <memory>
 #include <new>
 #include <thread>
+#include <vector>
 
 using namespace applier;
 
@@ -163,12 +164,33 @@ TEST_F(UpgradeWindow, ControlsSitWhereTheLayoutSaysForThreeItems) {
   checkLayout(3);
 }
 
-TEST(UpgradeLayout, ThePackageRowMovesTheBarAndTheNoticeDown) {
-  EXPECT_TRUE(upgradeControlRect(kIdMainBar, 96, 1) == (UpgradeRect{28, 70, 444, 18}));
-  EXPECT_TRUE(upgradeControlRect(kIdMainBar, 96, 3) == (UpgradeRect{28, 90, 444, 18}));
-  EXPECT_TRUE(upgradeControlRect(kIdNotice, 96, 2) == (UpgradeRect{28, 112, 444, 40}));
-  EXPECT_TRUE(upgradeControlRect(kIdPackageBar, 144, 3) == (UpgradeRect{42 + 177, 66 + 41, 666 - 177, 21}));
-  EXPECT_TRUE(upgradeClientRect(120) == (UpgradeRect{0, 0, 625, 213}));
+// At every DPI the shown controls lie inside the client area without overlapping; from two items
+// on, the package row sits between the status line and the main bar.
+TEST(UpgradeLayout, ControlsFitAndKeepApartAtEveryDpi) {
+  auto inside = [](const UpgradeRect& r, const UpgradeRect& client) {
+    return r.w > 0 && r.h > 0 && r.x >= 0 && r.y >= 0 && r.x + r.w <= client.w && r.y + r.h <= client.h;
+  };
+  auto overlap = [](const UpgradeRect& a, const UpgradeRect& b) {
+    return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
+  };
+  for (int dpi : {96, 120, 144, 192}) {
+    const UpgradeRect client = upgradeClientRect(dpi);
+    for (size_t items : {size_t{1}, size_t{3}}) {
+      std::vector<int> shown = {kIdStatus, kIdMainBar, kIdNotice};
+      if (items > 1) shown.insert(shown.begin() + 1, {kIdPackageLabel, kIdPackageBar});
+      for (size_t i = 0; i < shown.size(); ++i) {
+        const UpgradeRect a = upgradeControlRect(shown[i], dpi, items);
+        EXPECT_TRUE(inside(a, client)) << shown[i] << " at " << dpi;
+        for (size_t j = i + 1; j < shown.size(); ++j) {
+          EXPECT_FALSE(overlap(a, upgradeControlRect(shown[j], dpi, items)))
+              << shown[i] << " and " << shown[j] << " at " << dpi << " for " << items;
+        }
+      }
+    }
+    const UpgradeRect bar = upgradeControlRect(kIdPackageBar, dpi, 3);
+    EXPECT_GE(bar.y, upgradeControlRect(kIdStatus, dpi, 3).y + upgradeControlRect(kIdStatus, dpi, 3).h);
+    EXPECT_LE(bar.y + bar.h, upgradeControlRect(kIdMainBar, dpi, 3).y);
+  }
 }
 
 TEST_F(UpgradeWindow, ShowsStatusAndPackageMessages) {
