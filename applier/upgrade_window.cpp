@@ -125,7 +125,13 @@ void onPackage(HWND window, LPARAM lParam) {
   SetWindowTextW(control(window, kIdPackageLabel), label);
 }
 
+// A bar still running the marquee of the last stage would not show the end: it stops first.
 void fillBar(HWND bar) {
+  const LONG_PTR style = GetWindowLongPtrW(bar, GWL_STYLE);
+  if (style & PBS_MARQUEE) {
+    SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+    SetWindowLongPtrW(bar, GWL_STYLE, style & ~static_cast<LONG_PTR>(PBS_MARQUEE));
+  }
   const LRESULT high = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
   SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(high), 0);
 }

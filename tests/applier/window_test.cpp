@@ -247,6 +247,23 @@ TEST_F(UpgradeWindow, SuccessFillsTheBarsAndClosesSoon) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(850));
 }
 
+// The last stage may have had no measure: the bar runs its marquee until the end, which must
+// stop it to show the bar full.
+TEST_F(UpgradeWindow, SuccessAfterAMarqueeStageShowsBothBarsFull) {
+  open(3);
+  post(prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{0, 0}));
+  sync();
+  HWND bar = item(kIdMainBar);
+  ASSERT_TRUE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE);
+  endJob(true);
+  ASSERT_TRUE(waitFor([&] { return text(kIdStatus) == L"升级完成"; }));
+  EXPECT_FALSE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE);
+  const LRESULT high = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+  EXPECT_GT(high, 0);
+  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), high);
+  EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 1000);
+}
+
 TEST_F(UpgradeWindow, FailureStaysForFourSecondsAndLongTextsAreCut) {
   open(1);
   const std::wstring longText(600, L'长');
