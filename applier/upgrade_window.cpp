@@ -41,6 +41,16 @@ void setCloseEnabled(HWND window, bool enabled) {
   EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
+const int kControlIds[] = {kIdStatus, kIdPackageLabel, kIdPackageBar, kIdMainBar, kIdNotice};
+
+// The message font of the window's DPI, which need not be the system's.
+util::GdiObject messageFont(int dpi) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, static_cast<UINT>(dpi));
+  return util::GdiObject(CreateFontIndirectW(&metrics.lfMessageFont));
+}
+
 bool createControl(HWND window, const Ctx& ctx, int id, const wchar_t* cls, DWORD style,
                    const wchar_t* text, int dpi, size_t count) {
   const UpgradeRect r = upgradeControlRect(id, dpi, count);
@@ -72,10 +82,7 @@ LRESULT onCreate(HWND window, Ctx& ctx) {
   const UpgradeRect client = upgradeClientRect(dpi);
   util::fitClientArea(window, client.w, client.h);
 
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-  ctx.font.reset(CreateFontIndirectW(&metrics.lfMessageFont));
+  ctx.font = messageFont(dpi);
 
   const size_t count = itemCount(ctx);
   const bool ok =
@@ -155,6 +162,24 @@ void showEnd(HWND window, Ctx& ctx, const prog::JobResult& result) {
 
 void onDone(HWND window, Ctx& ctx) { showEnd(window, ctx, ctx.worker.finish()); }
 
+void onDpiChanged(HWND window, Ctx& ctx, WPARAM wParam, LPARAM lParam) {
+  const int dpi = LOWORD(wParam);
+  // The controls use the old font until they have the new one; only then may it go.
+  util::GdiObject oldFont = std::move(ctx.font);
+  ctx.font = messageFont(dpi);
+  const size_t count = itemCount(ctx);
+  for (int id : kControlIds) {
+    HWND child = control(window, id);
+    const UpgradeRect r = upgradeControlRect(id, dpi, count);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(ctx.font.get()), TRUE);
+    SetWindowPos(child, nullptr, r.x, r.y, r.w, r.h, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+  SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(window, nullptr, TRUE);
+}
+
 void onNcDestroy(HWND window, Ctx& ctx) {
   prog::freeQueuedJobPayloads(window);
   ctx.font.reset();
@@ -179,6 +204,7 @@ LRESULT CALLBACK upgradeProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case prog::WM_JOB_PROGRESS: onProgress(window, lParam); return 0;
     case prog::WM_JOB_DONE: onDone(window, ctx); return 0;
     case prog::WM_JOB_PACKAGE: onPackage(window, lParam); return 0;
+    case WM_DPICHANGED: onDpiChanged(window, ctx, wParam, lParam); return 0;
     case WM_NCDESTROY: onNcDestroy(window, ctx); return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
   }

@@ -96,39 +96,37 @@ constexpr wchar_t kRecommendedMark[] = L"  ← 推荐";
 
 HWND control(HWND window, int id) { return GetDlgItem(window, id); }
 
-void createFonts(Ctx& ctx) {
+// The message font of the given DPI, not the system's: the window may sit on a monitor of
+// another DPI than the primary one.
+void createFonts(Ctx& ctx, int dpi) {
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, static_cast<UINT>(dpi));
 
   LOGFONTW title = metrics.lfMessageFont;
   title.lfWeight = 600;
   ctx.titleFont.reset(CreateFontIndirectW(&title));
   ctx.bodyFont.reset(CreateFontIndirectW(&metrics.lfMessageFont));
 
-  LOGFONTW link{};
-  if (ctx.bodyFont && GetObjectW(ctx.bodyFont.get(), sizeof link, &link) != 0) {
-    link.lfUnderline = TRUE;
-    ctx.linkFont.reset(CreateFontIndirectW(&link));
-  }
+  LOGFONTW link = metrics.lfMessageFont;
+  link.lfUnderline = TRUE;
+  ctx.linkFont.reset(CreateFontIndirectW(&link));
 }
 
-void setFont(HWND window, int id, const util::GdiObject& font) {
-  SendMessageW(control(window, id), WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+const util::GdiObject* fontOf(const Ctx& ctx, FontKind kind) {
+  switch (kind) {
+    case FontKind::Title: return &ctx.titleFont;
+    case FontKind::Body: return &ctx.bodyFont;
+    case FontKind::Link: return &ctx.linkFont;
+    default: return nullptr;
+  }
 }
 
 void setFonts(HWND window, const Ctx& ctx) {
   for (const ControlDef& def : kControls) {
-    if (def.id != kIdFullAgreementLink && def.id != kIdOverallBar && def.id != kIdPackageBar) {
-      setFont(window, def.id, ctx.bodyFont);
+    if (const util::GdiObject* font = fontOf(ctx, def.font)) {
+      SendMessageW(control(window, def.id), WM_SETFONT, reinterpret_cast<WPARAM>(font->get()), TRUE);
     }
-  }
-  for (int id : {kIdTitle, kIdAgreementTitle, kIdDataSourceTitle, kIdModelTitle}) {
-    setFont(window, id, ctx.titleFont);
-  }
-  for (int id : {kIdFullAgreementLink, kIdDataSourceLink1, kIdDataSourceLink2, kIdModelHelpLink,
-                 kIdExtraLink, kIdModelRow0, kIdModelRow1, kIdModelRow2}) {
-    setFont(window, id, ctx.linkFont);
   }
 }
 
@@ -255,7 +253,7 @@ bool isColouredLink(int id) {
 }
 
 bool createControls(HWND window, Ctx& ctx, int dpi) {
-  createFonts(ctx);
+  createFonts(ctx, dpi);
 
   const GpuInfo gpu = ctx.gpuDetector ? ctx.gpuDetector() : detectGpu();
   ctx.gpuCapable = gpu.gpuCapable;
@@ -282,6 +280,23 @@ bool createControls(HWND window, Ctx& ctx, int dpi) {
   }
   setFonts(window, ctx);
   return true;
+}
+
+void applyDpi(HWND window, Ctx& ctx, int dpi) {
+  // The controls use the old fonts until they have the new ones; only then may those go.
+  const util::GdiObject oldFonts[] = {std::move(ctx.titleFont), std::move(ctx.bodyFont),
+                                      std::move(ctx.linkFont)};
+  createFonts(ctx, dpi);
+  setFonts(window, ctx);
+  for (const ControlDef& def : kControls) {
+    const ControlRect r = controlRect(def.id, dpi);
+    SetWindowPos(control(window, def.id), nullptr, r.x, r.y, r.w, r.h, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (ctx.browserInPlace && !ctx.optionsShown) {
+    const ControlRect r = controlRect(kIdAgreementEdit, dpi);
+    ctx.browserRect = RECT{r.x, r.y, r.x + r.w, r.y + r.h};
+    ctx.browserInPlace->SetObjectRects(&ctx.browserRect, &ctx.browserRect);
+  }
 }
 
 void focusFirstControl(HWND window) {

@@ -14,6 +14,9 @@ namespace wizard {
 // options page, and sets the fonts. Returns false when a control could not be created.
 bool createControls(HWND window, Ctx& ctx, int dpi);
 
+// After a change of DPI: new fonts for it, and every control where the layout puts it.
+void applyDpi(HWND window, Ctx& ctx, int dpi);
+
 // The focus to the first visible, enabled control that Tab reaches.
 void focusFirstControl(HWND window);
 

@@ -339,7 +339,7 @@ LRESULT onCtlColorStatic(HWND window, UINT message, WPARAM wParam, LPARAM lParam
   return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
 }
 
-// ---- keyboard --------------------------------------------------------------------------------
+// ---- keyboard and DPI --------------------------------------------------------------------------
 
 // The window is no dialog box, so it keeps the default button itself: the dialog manager asks
 // for it with DM_GETDEFID when Enter is pressed, and the button shows it with its frame.
@@ -380,6 +380,14 @@ void onActivate(HWND window, Ctx& ctx, WPARAM wParam) {
   }
 }
 
+void onDpiChanged(HWND window, Ctx& ctx, WPARAM wParam, LPARAM lParam) {
+  applyDpi(window, ctx, LOWORD(wParam));
+  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+  SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(window, nullptr, TRUE);
+}
+
 LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   Ctx* state = util::windowState<Ctx>(window, message, lParam);
   if (!state) return DefWindowProcW(window, message, wParam, lParam);
@@ -391,6 +399,7 @@ LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case DM_SETDEFID: onSetDefId(window, ctx, static_cast<int>(wParam)); return TRUE;
     case WM_NEXTDLGCTL: onNextDlgCtl(window, wParam, lParam); return 0;
     case WM_ACTIVATE: onActivate(window, ctx, wParam); return 0;
+    case WM_DPICHANGED: onDpiChanged(window, ctx, wParam, lParam); return 0;
     case WM_CLOSE: onClose(window, ctx); return 0;
     case WM_TIMER:
       if (wParam == kCloseTimerId) {

@@ -8,6 +8,7 @@
 #include "prog/reporter.h"
 #include "support/live_allocations.h"
 #include "support/wait_until.h"
+#include "support/window_checks.h"
 #include "util/fixed_window.h"
 #include "util/payload.h"
 
@@ -262,6 +263,31 @@ TEST_F(UpgradeWindow, SuccessAfterAMarqueeStageShowsBothBarsFull) {
   EXPECT_GT(high, 0);
   EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), high);
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 1000);
+}
+
+// Moving to a monitor of another DPI (with the rectangle Windows suggests): every control where
+// the layout puts it, inside the client area, with the message font of that DPI and its whole
+// text.
+TEST_F(UpgradeWindow, DpiChangeLaysOutAgainWithTheFontOfTheNewDpi) {
+  open(3);
+  for (int dpi : {144, 192, 96}) {
+    testing_support::sendDpiChanged(window_, dpi, upgradeClientRect(dpi).w, upgradeClientRect(dpi).h);
+    RECT client;
+    GetClientRect(window_, &client);
+    for (int id : {kIdStatus, kIdPackageLabel, kIdPackageBar, kIdMainBar, kIdNotice}) {
+      const UpgradeRect r = rectOf(id);
+      EXPECT_TRUE(r == upgradeControlRect(id, dpi, 3)) << id << " at " << dpi;
+      EXPECT_TRUE(r.x >= 0 && r.y >= 0 && r.x + r.w <= client.right && r.y + r.h <= client.bottom)
+          << id << " at " << dpi;
+      const std::wstring cut = testing_support::textDoesNotFit(item(id), dpi);
+      EXPECT_TRUE(cut.empty()) << id << " at " << dpi << ": " << util::toUtf8(cut);
+      EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(item(id), WM_GETFONT, 0, 0)), ctx_->font.get());
+    }
+    LOGFONTW font{};
+    ASSERT_NE(GetObjectW(ctx_->font.get(), sizeof font, &font), 0);
+    EXPECT_EQ(font.lfHeight, testing_support::messageFontHeight(dpi)) << dpi;
+    testing_support::saveScreenshot(window_, "upgrade-dpichanged-" + std::to_string(dpi));
+  }
 }
 
 TEST_F(UpgradeWindow, FailureStaysForFourSecondsAndLongTextsAreCut) {

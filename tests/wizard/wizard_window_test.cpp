@@ -2,6 +2,7 @@
 // test thread with ordinary Win32 calls, as a user or the worker threads would.
 #include "prog/reporter.h"
 #include "support/live_allocations.h"
+#include "support/window_checks.h"
 #include "util/files.h"
 #include "util/payload.h"
 #include "util/paths.h"
@@ -226,6 +227,10 @@ class WizardWindow : public ::testing::Test {
       ids.push_back(focusedId());
     }
     return ids;
+  }
+
+  void changeDpi(int dpi) {
+    testing_support::sendDpiChanged(window_, dpi, clientRect(dpi).w, clientRect(dpi).h);
   }
 
   std::set<int> visibleControls() const {
@@ -806,4 +811,50 @@ TEST_F(WizardWindow, HandCursorShowsOverVisibleLinksOnly) {
   EXPECT_EQ(cursorOver(kIdModelRow0), hand);
   EXPECT_EQ(cursorOver(kIdDataSourceLink1), hand);
   EXPECT_NE(cursorOver(kIdMirrorNote), hand);
+}
+
+// ---- DPI -------------------------------------------------------------------------------------
+
+// Moving to a monitor of another DPI: every control where the layout puts it, inside the client
+// area, with the fonts of that DPI and its whole text. Screenshots of each DPI go to
+// ORVALO_SCREENSHOT_DIR when it is set.
+TEST_F(WizardWindow, DpiChangeLaysOutAgainWithFontsOfTheNewDpi) {
+  open();
+  auto check = [this](int dpi, const char* page) {
+    RECT client;
+    GetClientRect(window_, &client);
+    // The system cuts a window taller than the screen (1200 pixels here) to the screen; at such a
+    // DPI only the layout test can check that the controls lie inside the client area.
+    const bool fitsOnScreen = clientRect(dpi).h < GetSystemMetrics(SM_CYSCREEN);
+    if (fitsOnScreen) {
+      EXPECT_GE(client.bottom, clientRect(dpi).h) << dpi;
+    }
+    for (int id = kIdTitle; id <= kIdPackageBar; ++id) {
+      if (!visible(id)) continue;
+      RECT r;
+      GetWindowRect(item(id), &r);
+      MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
+      EXPECT_EQ((ControlRect{r.left, r.top, r.right - r.left, r.bottom - r.top}), controlRect(id, dpi))
+          << id << " at " << dpi;
+      EXPECT_TRUE(!fitsOnScreen || (r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom))
+          << id << " at " << dpi;
+      const std::wstring cut = testing_support::textDoesNotFit(item(id), dpi);
+      EXPECT_TRUE(cut.empty()) << id << " at " << dpi << ": " << util::toUtf8(cut);
+    }
+    LOGFONTW body{};
+    ASSERT_NE(GetObjectW(ctx_->bodyFont.get(), sizeof body, &body), 0);
+    EXPECT_EQ(body.lfHeight, testing_support::messageFontHeight(dpi)) << dpi;
+    EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(item(kIdTitle), WM_GETFONT, 0, 0)), ctx_->titleFont.get());
+    testing_support::saveScreenshot(window_, std::string("wizard-dpichanged-") + std::to_string(dpi) + "-" + page);
+  };
+  for (int dpi : {144, 120, 192, 96}) {
+    changeDpi(dpi);
+    check(dpi, "agreement");
+  }
+  switchToOptions();
+  startInstall();  // the progress controls show too
+  for (int dpi : {144, 120, 192, 96}) {
+    changeDpi(dpi);
+    check(dpi, "options");
+  }
 }
