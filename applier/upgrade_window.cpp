@@ -45,6 +45,16 @@ void setCloseEnabled(HWND window, bool enabled) {
   EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
+const int kControlIds[] = {kIdStatus, kIdPackageLabel, kIdPackageBar, kIdMainBar, kIdNotice};
+
+// The message font of the window's DPI, which need not be the system's.
+util::GdiObject messageFont(int dpi) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, static_cast<UINT>(dpi));
+  return util::GdiObject(CreateFontIndirectW(&metrics.lfMessageFont));
+}
+
 bool createControl(HWND window, const Ctx& ctx, int id, const wchar_t* cls, DWORD style,
                    const wchar_t* text, int dpi, size_t count) {
   const UpgradeRect r = upgradeControlRect(id, dpi, count);
@@ -76,10 +86,7 @@ LRESULT onCreate(HWND window, Ctx& ctx) {
   const UpgradeRect client = upgradeClientRect(dpi);
   util::fitClientArea(window, client.w, client.h);
 
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-  ctx.font.reset(CreateFontIndirectW(&metrics.lfMessageFont));
+  ctx.font = messageFont(dpi);
 
   const size_t count = itemCount(ctx);
   const bool ok =
@@ -129,7 +136,13 @@ void onPackage(HWND window, LPARAM lParam) {
   SetWindowTextW(control(window, kIdPackageLabel), label);
 }
 
+// A bar still running the marquee of the last stage would not show the end: it stops first.
 void fillBar(HWND bar) {
+  const LONG_PTR style = GetWindowLongPtrW(bar, GWL_STYLE);
+  if (style & PBS_MARQUEE) {
+    SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+    SetWindowLongPtrW(bar, GWL_STYLE, style & ~static_cast<LONG_PTR>(PBS_MARQUEE));
+  }
   const LRESULT high = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
   SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(high), 0);
 }
@@ -165,6 +178,24 @@ LRESULT onQueryEndSession(HWND window, const Ctx& ctx) {
   return FALSE;
 }
 
+void onDpiChanged(HWND window, Ctx& ctx, WPARAM wParam, LPARAM lParam) {
+  const int dpi = LOWORD(wParam);
+  // The controls use the old font until they have the new one; only then may it go.
+  util::GdiObject oldFont = std::move(ctx.font);
+  ctx.font = messageFont(dpi);
+  const size_t count = itemCount(ctx);
+  for (int id : kControlIds) {
+    HWND child = control(window, id);
+    const UpgradeRect r = upgradeControlRect(id, dpi, count);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(ctx.font.get()), TRUE);
+    SetWindowPos(child, nullptr, r.x, r.y, r.w, r.h, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+  SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(window, nullptr, TRUE);
+}
+
 void onNcDestroy(HWND window, Ctx& ctx) {
   prog::freeQueuedJobPayloads(window);
   ctx.font.reset();
@@ -190,6 +221,7 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case prog::WM_JOB_PROGRESS: onProgress(window, lParam); return 0;
     case prog::WM_JOB_DONE: onDone(window, ctx); return 0;
     case prog::WM_JOB_PACKAGE: onPackage(window, lParam); return 0;
+    case WM_DPICHANGED: onDpiChanged(window, ctx, wParam, lParam); return 0;
     case WM_NCDESTROY: onNcDestroy(window, ctx); return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
   }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots of the wizard at 96 and 144 DPI under a private virtual display: the agreement
-# page, the options page and the failed state (the server address leads nowhere). They land in
+# page, the options page and the failed state (the server address leads nowhere); then both
+# windows after a change of DPI while open (the window tests' bitmaps). They land in
 # out/screenshots. Uses a Wine prefix of its own, so the display setting touches nothing else.
 set -euo pipefail
 ORVALO_ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,4 +38,14 @@ for dpi in 96 144; do
   driver click OrvaloSetupWizardWnd 2010
   wait "$setup" || true
 done
+
+# Started at 96 DPI, the windows receive WM_DPICHANGED for each DPI in turn.
+"$BUILD/wine-run" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+bitmaps=$(mktemp -d)
+trap 'rm -rf "$bitmaps"; stop_session' EXIT
+ORVALO_SCREENSHOT_DIR="Z:$bitmaps" "$BUILD/wine-run" "$BUILD/bin/wizard_window_tests.exe" \
+  --gtest_filter='WizardWindow.DpiChange*' >/dev/null
+ORVALO_SCREENSHOT_DIR="Z:$bitmaps" "$BUILD/wine-run" "$BUILD/bin/upgrade_window_tests.exe" \
+  --gtest_filter='UpgradeWindow.DpiChange*' >/dev/null
+for bmp in "$bitmaps"/*.bmp; do convert "$bmp" "$OUT/$(basename "$bmp" .bmp).png"; done
 echo "screenshots: $OUT"

@@ -41,6 +41,10 @@ HWND createFixedWindow(const wchar_t* className, const wchar_t* title, SIZE oute
 void runMessageLoop() {
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    // The dialog manager gives the windows' controls the keyboard of a dialog box: Tab, Enter,
+    // Esc and Space. It translates and dispatches whatever it takes itself.
+    const HWND top = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (top && IsDialogMessageW(top, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

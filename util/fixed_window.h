@@ -1,6 +1,6 @@
 // The product's top-level windows (the wizard and the upgrade window): fixed size, with a
 // caption, the window menu and a minimise box, no maximise box and no sizing border, shown on
-// the taskbar; and the plain message loop of the thread that owns them.
+// the taskbar; and the message loop of the thread that owns them.
 #pragma once
 
 #include <windows.h>
@@ -39,7 +39,9 @@ SIZE fixedWindowSize(int clientWidth, int clientHeight, int dpi);
 // it for its own DPI at WM_CREATE); param reaches WM_CREATE. Null on failure.
 HWND createFixedWindow(const wchar_t* className, const wchar_t* title, SIZE outerSize, void* param);
 
-// GetMessageW loop of the calling thread until WM_QUIT.
+// GetMessageW loop of the calling thread until WM_QUIT. Every message goes through
+// IsDialogMessageW for its top-level window, so that the keys move between and press controls as
+// in a dialog box; a window that uses Enter or Esc answers DM_GETDEFID and IDOK / IDCANCEL.
 void runMessageLoop();
 
 }  // namespace util

@@ -50,8 +50,10 @@ ControlRect controlRect(int id, int dpi) {
     case kIdModelRow0:
     case kIdModelRow1:
     case kIdModelRow2: {
+      // One pitch, scaled once, for all rows: rows scaled one by one would overlap by a pixel
+      // where the rounding of the top and of the height add up. Tall enough for CJK glyphs.
       const int row = id - kIdModelRow0;
-      return {M + D(10), D(382 + 17 * row), CW - D(10), D(17)};
+      return {M + D(10), D(382) + row * D(18), CW - D(10), D(18)};
     }
     case kIdModelFileNote: return {M, D(438), CW, D(18)};
     case kIdMirrorNote: return {M, D(458), CW, D(30)};

@@ -12,6 +12,7 @@
 #include <shellapi.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace wizard {
@@ -31,49 +32,52 @@ struct ControlDef {
 };
 
 constexpr DWORD kShown = WS_VISIBLE;
+constexpr DWORD kTab = WS_TABSTOP;
 
-// Every control, in creation order. Only the controls of the agreement page start visible.
+// Every control, in creation order, which is also the order of Tab: the reading order of each
+// page. Only the controls of the agreement page start visible.
 const ControlDef kControls[] = {
     {kIdTitle, L"STATIC", L"OrvaloTrader", kShown, 0, FontKind::Title},
     {kIdAgreementTitle, L"STATIC", L"用户安装协议", kShown, 0, FontKind::Title},
-    {kIdFullAgreementLink, L"STATIC", L"完整协议（网页版）↗", kShown | SS_NOTIFY | SS_RIGHT, 0,
+    {kIdFullAgreementLink, L"STATIC", L"完整协议（网页版）↗", kShown | kTab | SS_NOTIFY | SS_RIGHT, 0,
      FontKind::Link},
     {kIdAgreementEdit, L"EDIT", L"正在获取用户安装协议…",
-     kShown | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 0, FontKind::Body},
-    {kIdAgreementCheck, L"BUTTON", L"我已阅读并同意《用户安装协议》", kShown | BS_AUTOCHECKBOX, 0,
+     kShown | kTab | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 0, FontKind::Body},
+    {kIdAgreementCheck, L"BUTTON", L"我已阅读并同意《用户安装协议》", kShown | kTab | BS_AUTOCHECKBOX, 0,
      FontKind::Body},
-    {kIdDecline, L"BUTTON", L"拒绝并退出", kShown, 0, FontKind::Body},
-    {kIdAccept, L"BUTTON", L"同意并继续", kShown | WS_DISABLED | WS_TABSTOP | BS_DEFPUSHBUTTON, 0,
+    {kIdDecline, L"BUTTON", L"拒绝并退出", kShown | kTab, 0, FontKind::Body},
+    {kIdAccept, L"BUTTON", L"同意并继续", kShown | WS_DISABLED | kTab | BS_DEFPUSHBUTTON, 0,
      FontKind::Body},
     {kIdSubtitle, L"STATIC", L"在线安装 · 下载依赖与最新主程序并完成配置", 0, 0, FontKind::Body},
     {kIdFolderLabel, L"STATIC", L"安装位置", 0, 0, FontKind::Body},
-    {kIdFolderEdit, L"EDIT", nullptr, ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, FontKind::Body},
-    {kIdBrowse, L"BUTTON", L"浏览…", 0, 0, FontKind::Body},
-    {kIdSubfolder, L"BUTTON", L"在所选位置下新建 OrvaloTrader 文件夹", BS_AUTOCHECKBOX, 0,
+    {kIdFolderEdit, L"EDIT", nullptr, kTab | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, FontKind::Body},
+    {kIdBrowse, L"BUTTON", L"浏览…", kTab, 0, FontKind::Body},
+    {kIdSubfolder, L"BUTTON", L"在所选位置下新建 OrvaloTrader 文件夹", kTab | BS_AUTOCHECKBOX, 0,
      FontKind::Body},
     {kIdDataSourceTitle, L"STATIC", L"行情数据源（必需）", 0, 0, FontKind::Title},
     {kIdDataSourceIntro, L"STATIC", nullptr, 0, 0, FontKind::Body},
-    {kIdDataSourceLink1, L"STATIC", nullptr, SS_NOTIFY, 0, FontKind::Link},
-    {kIdDataSourceLink2, L"STATIC", nullptr, SS_NOTIFY, 0, FontKind::Link},
+    {kIdDataSourceLink1, L"STATIC", nullptr, kTab | SS_NOTIFY, 0, FontKind::Link},
+    {kIdDataSourceLink2, L"STATIC", nullptr, kTab | SS_NOTIFY, 0, FontKind::Link},
     {kIdModelTitle, L"STATIC", L"本地大模型（可选）", 0, 0, FontKind::Title},
     {kIdGpuText, L"STATIC", nullptr, 0, 0, FontKind::Body},
     {kIdCuda, L"BUTTON", L"下载NVIDIA显卡加速组件（CUDA，本地大模型GPU推理用，约数百MB）",
-     BS_AUTOCHECKBOX, 0, FontKind::Body},
+     kTab | BS_AUTOCHECKBOX, 0, FontKind::Body},
     {kIdModelListLabel, L"STATIC", L"推荐模型（按显存匹配，点击打开下载页）：", 0, 0, FontKind::Body},
-    {kIdModelRow0, L"STATIC", L"", SS_NOTIFY, 0, FontKind::Link},
-    {kIdModelRow1, L"STATIC", L"", SS_NOTIFY, 0, FontKind::Link},
-    {kIdModelRow2, L"STATIC", L"", SS_NOTIFY, 0, FontKind::Link},
+    {kIdModelRow0, L"STATIC", L"", kTab | SS_NOTIFY, 0, FontKind::Link},
+    {kIdModelRow1, L"STATIC", L"", kTab | SS_NOTIFY, 0, FontKind::Link},
+    {kIdModelRow2, L"STATIC", L"", kTab | SS_NOTIFY, 0, FontKind::Link},
     {kIdModelFileNote, L"STATIC", nullptr, 0, 0, FontKind::Body},
     {kIdMirrorNote, L"STATIC", nullptr, 0, 0, FontKind::Body},
-    {kIdModelHelpLink, L"STATIC", nullptr, SS_NOTIFY, 0, FontKind::Link},
-    {kIdExtraLink, L"STATIC", L"", SS_NOTIFY, 0, FontKind::Link},
+    {kIdModelHelpLink, L"STATIC", nullptr, kTab | SS_NOTIFY, 0, FontKind::Link},
+    {kIdExtraLink, L"STATIC", L"", kTab | SS_NOTIFY, 0, FontKind::Link},
     {kIdStatus, L"STATIC", L"", 0, 0, FontKind::Body},
     {kIdPackageLabel, L"STATIC", L"", 0, 0, FontKind::Body},
     {kIdPackageBar, PROGRESS_CLASSW, nullptr, PBS_SMOOTH, 0, FontKind::None},
     {kIdOverallBar, PROGRESS_CLASSW, nullptr, PBS_SMOOTH | PBS_MARQUEE, 0, FontKind::None},
-    {kIdInstall, L"BUTTON", L"开始安装", WS_TABSTOP | BS_DEFPUSHBUTTON, 0, FontKind::Body},
-    {kIdCancel, L"BUTTON", L"取消", 0, 0, FontKind::Body},
-    {kIdUninstall, L"BUTTON", L"卸载", 0, 0, FontKind::Body},
+    // The bottom row from left to right; the page switch makes "开始安装" the default button.
+    {kIdUninstall, L"BUTTON", L"卸载", kTab, 0, FontKind::Body},
+    {kIdCancel, L"BUTTON", L"取消", kTab, 0, FontKind::Body},
+    {kIdInstall, L"BUTTON", L"开始安装", kTab, 0, FontKind::Body},
 };
 
 // The options page's controls shown by the page switch (the links and the CUDA box follow their
@@ -92,40 +96,105 @@ constexpr wchar_t kRecommendedMark[] = L"  ← 推荐";
 
 HWND control(HWND window, int id) { return GetDlgItem(window, id); }
 
-void createFonts(Ctx& ctx) {
+// The message font of the given DPI, not the system's: the window may sit on a monitor of
+// another DPI than the primary one.
+void createFonts(Ctx& ctx, int dpi) {
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, static_cast<UINT>(dpi));
 
   LOGFONTW title = metrics.lfMessageFont;
   title.lfWeight = 600;
   ctx.titleFont.reset(CreateFontIndirectW(&title));
   ctx.bodyFont.reset(CreateFontIndirectW(&metrics.lfMessageFont));
 
-  LOGFONTW link{};
-  if (ctx.bodyFont && GetObjectW(ctx.bodyFont.get(), sizeof link, &link) != 0) {
-    link.lfUnderline = TRUE;
-    ctx.linkFont.reset(CreateFontIndirectW(&link));
-  }
+  LOGFONTW link = metrics.lfMessageFont;
+  link.lfUnderline = TRUE;
+  ctx.linkFont.reset(CreateFontIndirectW(&link));
 }
 
-void setFont(HWND window, int id, const util::GdiObject& font) {
-  SendMessageW(control(window, id), WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+const util::GdiObject* fontOf(const Ctx& ctx, FontKind kind) {
+  switch (kind) {
+    case FontKind::Title: return &ctx.titleFont;
+    case FontKind::Body: return &ctx.bodyFont;
+    case FontKind::Link: return &ctx.linkFont;
+    default: return nullptr;
+  }
 }
 
 void setFonts(HWND window, const Ctx& ctx) {
   for (const ControlDef& def : kControls) {
-    if (def.id != kIdFullAgreementLink && def.id != kIdOverallBar && def.id != kIdPackageBar) {
-      setFont(window, def.id, ctx.bodyFont);
+    if (const util::GdiObject* font = fontOf(ctx, def.font)) {
+      SendMessageW(control(window, def.id), WM_SETFONT, reinterpret_cast<WPARAM>(font->get()), TRUE);
     }
   }
-  for (int id : {kIdTitle, kIdAgreementTitle, kIdDataSourceTitle, kIdModelTitle}) {
-    setFont(window, id, ctx.titleFont);
+}
+
+// ---- links ---------------------------------------------------------------------------------
+
+bool isLink(int id) { return id == kIdFullAgreementLink || isColouredLink(id); }
+
+// Where the text of a link is, for its focus rectangle: the text's own width, not the control's.
+RECT linkTextRect(HWND link, HDC dc) {
+  RECT client;
+  GetClientRect(link, &client);
+  wchar_t text[512] = {};
+  GetWindowTextW(link, text, 512);
+  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(link, WM_GETFONT, 0, 0)));
+  RECT r = client;
+  DrawTextW(dc, text, -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, old);
+  const int width = std::min(r.right - r.left, static_cast<LONG>(client.right));
+  const bool right = (GetWindowLongW(link, GWL_STYLE) & SS_TYPEMASK) == SS_RIGHT;
+  r.left = right ? client.right - width : 0;
+  r.right = r.left + width;
+  r.bottom = std::min(r.bottom, client.bottom);
+  return r;
+}
+
+// The static paints itself into the paint DC, and the focus rectangle goes on top within the
+// same clipping, so that a partial repaint never leaves half a rectangle behind.
+void paintLink(HWND link) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(link, &ps);
+  if (!dc) return;
+  DefSubclassProc(link, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  const bool cuesHidden = (SendMessageW(link, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS) != 0;
+  if (GetFocus() == link && !cuesHidden) {
+    const RECT r = linkTextRect(link, dc);
+    DrawFocusRect(dc, &r);
   }
-  for (int id : {kIdFullAgreementLink, kIdDataSourceLink1, kIdDataSourceLink2, kIdModelHelpLink,
-                 kIdExtraLink, kIdModelRow0, kIdModelRow1, kIdModelRow2}) {
-    setFont(window, id, ctx.linkFont);
+  EndPaint(link, &ps);
+}
+
+// A link is a static control: it takes the focus from Tab, opens with Enter or Space as a click
+// does, and shows the focus.
+LRESULT CALLBACK linkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  switch (message) {
+    case WM_GETDLGCODE: {
+      // Enter must reach the link instead of the default button. Only Enter: Tab and Esc keep
+      // their meaning for the dialog manager.
+      const auto* msg = reinterpret_cast<const MSG*>(lParam);
+      if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN) {
+        return DefSubclassProc(link, message, wParam, lParam) | DLGC_WANTMESSAGE;
+      }
+      break;
+    }
+    case WM_KEYDOWN:
+      if (wParam == VK_RETURN || wParam == VK_SPACE) {
+        SendMessageW(GetParent(link), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(link), STN_CLICKED),
+                     reinterpret_cast<LPARAM>(link));
+        return 0;
+      }
+      break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_UPDATEUISTATE: InvalidateRect(link, nullptr, TRUE); break;
+    case WM_PAINT: paintLink(link); return 0;
+    case WM_NCDESTROY: RemoveWindowSubclass(link, linkProc, 0); break;
+    default: break;
   }
+  return DefSubclassProc(link, message, wParam, lParam);
 }
 
 // Texts that depend on the machine or on the built-in hints.
@@ -149,9 +218,17 @@ std::wstring vendorAgreementPageUrl() {
   return std::wstring(L"https://www.") + vendorDomain() + L"/legal/agreement.html";
 }
 
-void openIfAllowed(HWND window, const std::wstring& address, int kind) {
-  if (address.empty() || !isAllowedLink(address, kind)) return;
+void openAddress(HWND window, const Ctx& ctx, const std::wstring& address) {
+  if (ctx.openAddress) {
+    ctx.openAddress(window, address);
+    return;
+  }
   ShellExecuteW(window, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void openIfAllowed(HWND window, const Ctx& ctx, const std::wstring& address, int kind) {
+  if (address.empty() || !isAllowedLink(address, kind)) return;
+  openAddress(window, ctx, address);
 }
 
 }  // namespace
@@ -176,7 +253,7 @@ bool isColouredLink(int id) {
 }
 
 bool createControls(HWND window, Ctx& ctx, int dpi) {
-  createFonts(ctx);
+  createFonts(ctx, dpi);
 
   const GpuInfo gpu = ctx.gpuDetector ? ctx.gpuDetector() : detectGpu();
   ctx.gpuCapable = gpu.gpuCapable;
@@ -189,11 +266,13 @@ bool createControls(HWND window, Ctx& ctx, int dpi) {
     const ControlRect r = controlRect(def.id, dpi);
     const std::wstring text = initialText(def, ctx, builtin, gpuLine);
     const bool isBar = def.font == FontKind::None;
+    // Each control a group of its own: the arrow keys never move the focus onto a label.
     HWND child = CreateWindowExW(def.exStyle, def.cls, isBar ? nullptr : text.c_str(),
-                                 WS_CHILD | def.style, r.x, r.y, r.w, r.h, window,
+                                 WS_CHILD | WS_GROUP | def.style, r.x, r.y, r.w, r.h, window,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(def.id)), instance,
                                  nullptr);
     if (!child) return false;
+    if (isLink(def.id)) SetWindowSubclass(child, linkProc, 0, 0);
     if (def.id == kIdOverallBar) {
       // Running from the start, so it moves whenever it is shown before a total is known.
       SendMessageW(child, PBM_SETMARQUEE, TRUE, 50);
@@ -201,6 +280,33 @@ bool createControls(HWND window, Ctx& ctx, int dpi) {
   }
   setFonts(window, ctx);
   return true;
+}
+
+void applyDpi(HWND window, Ctx& ctx, int dpi) {
+  // The controls use the old fonts until they have the new ones; only then may those go.
+  const util::GdiObject oldFonts[] = {std::move(ctx.titleFont), std::move(ctx.bodyFont),
+                                      std::move(ctx.linkFont)};
+  createFonts(ctx, dpi);
+  setFonts(window, ctx);
+  for (const ControlDef& def : kControls) {
+    const ControlRect r = controlRect(def.id, dpi);
+    SetWindowPos(control(window, def.id), nullptr, r.x, r.y, r.w, r.h, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (ctx.browserInPlace && !ctx.optionsShown) {
+    const ControlRect r = controlRect(kIdAgreementEdit, dpi);
+    ctx.browserRect = RECT{r.x, r.y, r.x + r.w, r.y + r.h};
+    ctx.browserInPlace->SetObjectRects(&ctx.browserRect, &ctx.browserRect);
+  }
+}
+
+void focusFirstControl(HWND window) {
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    const LONG style = GetWindowLongW(child, GWL_STYLE);
+    if ((style & (WS_TABSTOP | WS_VISIBLE | WS_DISABLED)) == (WS_TABSTOP | WS_VISIBLE)) {
+      SetFocus(child);
+      return;
+    }
+  }
 }
 
 void prepareInstalledVariant(HWND window, Ctx& ctx) {
@@ -230,6 +336,10 @@ void showOptionsPage(HWND window, Ctx& ctx) {
   showControl(window, kIdDataSourceLink1, !ctx.dataSourceUrls[0].empty());
   showControl(window, kIdDataSourceLink2, !ctx.dataSourceUrls[1].empty());
   showControl(window, kIdExtraLink, !ctx.extraLinkUrl.empty());
+  SendMessageW(window, DM_SETDEFID, kIdInstall, 0);
+  // Before the window is shown, its activation gives the focus to the first control.
+  ctx.focusedControl = 0;
+  if (IsWindowVisible(window)) focusFirstControl(window);
 }
 
 void refreshModelRows(HWND window, Ctx& ctx) {
@@ -318,18 +428,17 @@ void browseForFolder(HWND window, Ctx& ctx) {
 bool openLinkControl(HWND window, Ctx& ctx, int id) {
   switch (id) {
     case kIdFullAgreementLink:
-      ShellExecuteW(window, L"open", vendorAgreementPageUrl().c_str(), nullptr, nullptr,
-                    SW_SHOWNORMAL);
+      openAddress(window, ctx, vendorAgreementPageUrl());
       return true;
-    case kIdDataSourceLink1: openIfAllowed(window, ctx.dataSourceUrls[0], kLinkKindMarketData); return true;
-    case kIdDataSourceLink2: openIfAllowed(window, ctx.dataSourceUrls[1], kLinkKindMarketData); return true;
-    case kIdModelHelpLink: openIfAllowed(window, ctx.localModelHelpUrl, kLinkKindVendor); return true;
-    case kIdExtraLink: openIfAllowed(window, ctx.extraLinkUrl, kLinkKindModelHub); return true;
+    case kIdDataSourceLink1: openIfAllowed(window, ctx, ctx.dataSourceUrls[0], kLinkKindMarketData); return true;
+    case kIdDataSourceLink2: openIfAllowed(window, ctx, ctx.dataSourceUrls[1], kLinkKindMarketData); return true;
+    case kIdModelHelpLink: openIfAllowed(window, ctx, ctx.localModelHelpUrl, kLinkKindVendor); return true;
+    case kIdExtraLink: openIfAllowed(window, ctx, ctx.extraLinkUrl, kLinkKindModelHub); return true;
     case kIdModelRow0:
     case kIdModelRow1:
     case kIdModelRow2: {
       const size_t row = static_cast<size_t>(id - kIdModelRow0);
-      if (row < ctx.models.size()) openIfAllowed(window, ctx.models[row].url, kLinkKindModelHub);
+      if (row < ctx.models.size()) openIfAllowed(window, ctx, ctx.models[row].url, kLinkKindModelHub);
       return true;
     }
     default: return false;

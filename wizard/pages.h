@@ -14,10 +14,18 @@ namespace wizard {
 // options page, and sets the fonts. Returns false when a control could not be created.
 bool createControls(HWND window, Ctx& ctx, int dpi);
 
+// After a change of DPI: new fonts for it, and every control where the layout puts it.
+void applyDpi(HWND window, Ctx& ctx, int dpi);
+
+// The focus to the first visible, enabled control that Tab reaches.
+void focusFirstControl(HWND window);
+
 // The already-installed variant: the found folder, other texts, the uninstall button, and the
 // options page straight away.
 void prepareInstalledVariant(HWND window, Ctx& ctx);
 
+// Shows the options page, makes "开始安装" the default button and gives the focus to the first
+// control.
 void showOptionsPage(HWND window, Ctx& ctx);
 void refreshModelRows(HWND window, Ctx& ctx);
 void applyHints(HWND window, Ctx& ctx, const HintsDocument& document);
@@ -29,8 +37,8 @@ std::wstring readInstallDir(HWND window);
 // box.
 void browseForFolder(HWND window, Ctx& ctx);
 
-// Opens the link behind a link control when its address passes the allowlist; true when the id
-// belongs to a link.
+// Opens the link behind a link control when its address passes the allowlist (through
+// ctx.openAddress when set); true when the id belongs to a link.
 bool openLinkControl(HWND window, Ctx& ctx, int id);
 
 // Ids of the controls drawn as links (colour and hand cursor).

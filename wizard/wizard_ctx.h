@@ -64,7 +64,14 @@ struct Ctx {
   RECT browserRect{};
   bool browserCreated = false;
 
+  // The button that Enter presses (DM_SETDEFID, DM_GETDEFID), and the control that had the focus
+  // when the window was deactivated, which gets it back on activation (0: the first control).
+  int defaultButton = 0;
+  int focusedControl = 0;
+
   InstallJob installJob = install::runInstall;
+  // Opens an address that passed the link rules; null: the shell opens it. Tests record it.
+  void (*openAddress)(HWND window, const std::wstring& address) = nullptr;
   // Looks at the graphics adapters when the window is created; tests give a fixed machine.
   GpuInfo (*gpuDetector)() = detectGpu;
   // Whether the window starts the agreement and hints retrievals when it is created.

@@ -95,6 +95,7 @@ LRESULT onCreate(HWND window, Ctx& ctx) {
   if (!ctx.cancelEvent || !ctx.agreementCancelEvent || !ctx.hintsCancelEvent) return -1;
 
   if (!createControls(window, ctx, dpi)) return -1;
+  SendMessageW(window, DM_SETDEFID, kIdAccept, 0);
   std::string agreement;
   if (loadRcData(IDR_AGREEMENT_BUILTIN, agreement).empty() && !agreement.empty()) {
     ctx.agreementText = util::toWide(util::kCodePageUtf8, agreement);
@@ -150,11 +151,15 @@ void showInstallEnd(HWND window, Ctx& ctx, const prog::JobResult& result) {
     ctx.mainExePath = result.mainProgram;
     setControlText(window, kIdStatus, kSuccessStatus);
     SetTimer(window, kCloseTimerId, kCloseDelayMs, nullptr);
+    // The install button stays off until the window closes; "取消" now only closes it.
+    SendMessageW(window, DM_SETDEFID, kIdCancel, 0);
   } else {
     setControlText(window, kIdStatus,
                    std::wstring(kFailurePrefix) + (result.failure.empty() ? kUnknownError : result.failure));
     enableControl(window, kIdInstall, true);
     setControlText(window, kIdInstall, kRetryButton);
+    // The install moved the focus to "取消"; a retry is the likelier next key.
+    if (GetFocus() == control(window, kIdCancel)) SetFocus(control(window, kIdInstall));
   }
   for (int id : {kIdOverallBar, kIdPackageBar, kIdPackageLabel}) showControl(window, id, !success);
   enableControl(window, kIdFolderEdit, true);
@@ -179,6 +184,10 @@ void startInstall(HWND window, Ctx& ctx) {
   enableControl(window, kIdInstall, false);
   setControlText(window, kIdInstall, kInstallingButton);
   setInstallControls(window, true);
+  // A disabled control loses the focus, and keys without a focus reach no control: Esc must
+  // still find "取消".
+  const HWND focus = GetFocus();
+  if (!focus || focus == window || !IsWindowEnabled(focus)) SetFocus(control(window, kIdCancel));
   InvalidateRect(window, nullptr, TRUE);
 
   install::InstallRequest request;
@@ -233,13 +242,17 @@ void onUninstall(HWND window, Ctx& ctx) {
   EnableWindow(window, TRUE);
 }
 
-void onCommand(HWND window, Ctx& ctx, int id) {
+void onCommand(HWND window, Ctx& ctx, int id, int code) {
   if (ctx.uninstalling) return;
+  // Only clicks act (BN_CLICKED and STN_CLICKED are both 0): a double-click on a link sends
+  // STN_DBLCLK after the click of its first press, and must not open the page twice.
+  if (code != BN_CLICKED) return;
   const bool busy = ctx.installing;
   switch (id) {
     case kIdInstall:
       if (!busy) startInstall(window, ctx);
       return;
+    case IDCANCEL:  // Esc, from the dialog manager
     case kIdCancel: onCancel(window, ctx); return;
     case kIdBrowse:
       if (!busy) browseForFolder(window, ctx);
@@ -323,7 +336,9 @@ bool onSetCursor(HWND window, LPARAM lParam) {
   if (LOWORD(lParam) != HTCLIENT) return false;
   POINT pt;
   if (!GetCursorPos(&pt) || !ScreenToClient(window, &pt)) return false;
-  HWND child = ChildWindowFromPoint(window, pt);
+  // Hidden controls of the other page lie over the links (the agreement edit covers most of the
+  // options page): they must not hide them.
+  HWND child = ChildWindowFromPointEx(window, pt, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
   if (!child || child == window || !isColouredLink(GetDlgCtrlID(child))) return false;
   SetCursor(LoadCursorW(nullptr, IDC_HAND));
   return true;
@@ -338,13 +353,67 @@ LRESULT onCtlColorStatic(HWND window, UINT message, WPARAM wParam, LPARAM lParam
   return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
 }
 
+// ---- keyboard and DPI --------------------------------------------------------------------------
+
+// The window is no dialog box, so it keeps the default button itself: the dialog manager asks
+// for it with DM_GETDEFID when Enter is pressed, and the button shows it with its frame.
+void onSetDefId(HWND window, Ctx& ctx, int id) {
+  if (ctx.defaultButton != 0 && ctx.defaultButton != id) {
+    SendMessageW(control(window, ctx.defaultButton), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+  }
+  ctx.defaultButton = id;
+  SendMessageW(control(window, id), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+}
+
+// Sent by a multi-line edit for Tab and by the dialog manager for the arrow keys.
+void onNextDlgCtl(HWND window, WPARAM wParam, LPARAM lParam) {
+  HWND next = nullptr;
+  if (LOWORD(lParam)) {
+    next = reinterpret_cast<HWND>(wParam);
+  } else {
+    HWND focus = GetFocus();
+    next = GetNextDlgTabItem(window, focus == window ? nullptr : focus, wParam != 0);
+  }
+  if (next && IsChild(window, next) && IsWindowVisible(next) && IsWindowEnabled(next)) SetFocus(next);
+}
+
+// As a dialog box does: the focus goes back to the control that had it before another window
+// (a message box, the folder dialog) took the activation.
+void onActivate(HWND window, Ctx& ctx, WPARAM wParam) {
+  if (LOWORD(wParam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    ctx.focusedControl = focus && IsChild(window, focus) ? GetDlgCtrlID(focus) : 0;
+    return;
+  }
+  if (HIWORD(wParam)) return;  // minimised
+  HWND saved = ctx.focusedControl ? control(window, ctx.focusedControl) : nullptr;
+  if (saved && IsWindowVisible(saved) && IsWindowEnabled(saved)) {
+    SetFocus(saved);
+  } else {
+    focusFirstControl(window);
+  }
+}
+
+void onDpiChanged(HWND window, Ctx& ctx, WPARAM wParam, LPARAM lParam) {
+  applyDpi(window, ctx, LOWORD(wParam));
+  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+  SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(window, nullptr, TRUE);
+}
+
 LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   Ctx* state = util::windowState<Ctx>(window, message, lParam);
   if (!state) return DefWindowProcW(window, message, wParam, lParam);
   Ctx& ctx = *state;
   switch (message) {
     case WM_CREATE: return onCreate(window, ctx);
-    case WM_COMMAND: onCommand(window, ctx, LOWORD(wParam)); return 0;
+    case WM_COMMAND: onCommand(window, ctx, LOWORD(wParam), HIWORD(wParam)); return 0;
+    case DM_GETDEFID: return ctx.defaultButton ? MAKELRESULT(ctx.defaultButton, DC_HASDEFID) : 0;
+    case DM_SETDEFID: onSetDefId(window, ctx, static_cast<int>(wParam)); return TRUE;
+    case WM_NEXTDLGCTL: onNextDlgCtl(window, wParam, lParam); return 0;
+    case WM_ACTIVATE: onActivate(window, ctx, wParam); return 0;
+    case WM_DPICHANGED: onDpiChanged(window, ctx, wParam, lParam); return 0;
     case WM_CLOSE: onClose(window, ctx); return 0;
     case WM_TIMER:
       if (wParam == kCloseTimerId) {

@@ -9,6 +9,7 @@
 #include "support/live_allocations.h"
 #include "support/wait_until.h"
 #include "support/window_harness.h"
+#include "support/window_checks.h"
 #include "util/fixed_window.h"
 #include "util/payload.h"
 #include "util/text.h"
@@ -25,6 +26,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 using namespace applier;
 using testing_support::waitUntil;
@@ -160,12 +162,33 @@ TEST_F(UpgradeWindow, ControlsSitWhereTheLayoutSaysForThreeItems) {
   checkLayout(3);
 }
 
-TEST(UpgradeLayout, ThePackageRowMovesTheBarAndTheNoticeDown) {
-  EXPECT_TRUE(upgradeControlRect(kIdMainBar, 96, 1) == (UpgradeRect{28, 70, 444, 18}));
-  EXPECT_TRUE(upgradeControlRect(kIdMainBar, 96, 3) == (UpgradeRect{28, 90, 444, 18}));
-  EXPECT_TRUE(upgradeControlRect(kIdNotice, 96, 2) == (UpgradeRect{28, 112, 444, 40}));
-  EXPECT_TRUE(upgradeControlRect(kIdPackageBar, 144, 3) == (UpgradeRect{42 + 177, 66 + 41, 666 - 177, 21}));
-  EXPECT_TRUE(upgradeClientRect(120) == (UpgradeRect{0, 0, 625, 213}));
+// At every DPI the shown controls lie inside the client area without overlapping; from two items
+// on, the package row sits between the status line and the main bar.
+TEST(UpgradeLayout, ControlsFitAndKeepApartAtEveryDpi) {
+  auto inside = [](const UpgradeRect& r, const UpgradeRect& client) {
+    return r.w > 0 && r.h > 0 && r.x >= 0 && r.y >= 0 && r.x + r.w <= client.w && r.y + r.h <= client.h;
+  };
+  auto overlap = [](const UpgradeRect& a, const UpgradeRect& b) {
+    return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
+  };
+  for (int dpi : {96, 120, 144, 192}) {
+    const UpgradeRect client = upgradeClientRect(dpi);
+    for (size_t items : {size_t{1}, size_t{3}}) {
+      std::vector<int> shown = {kIdStatus, kIdMainBar, kIdNotice};
+      if (items > 1) shown.insert(shown.begin() + 1, {kIdPackageLabel, kIdPackageBar});
+      for (size_t i = 0; i < shown.size(); ++i) {
+        const UpgradeRect a = upgradeControlRect(shown[i], dpi, items);
+        EXPECT_TRUE(inside(a, client)) << shown[i] << " at " << dpi;
+        for (size_t j = i + 1; j < shown.size(); ++j) {
+          EXPECT_FALSE(overlap(a, upgradeControlRect(shown[j], dpi, items)))
+              << shown[i] << " and " << shown[j] << " at " << dpi << " for " << items;
+        }
+      }
+    }
+    const UpgradeRect bar = upgradeControlRect(kIdPackageBar, dpi, 3);
+    EXPECT_GE(bar.y, upgradeControlRect(kIdStatus, dpi, 3).y + upgradeControlRect(kIdStatus, dpi, 3).h);
+    EXPECT_LE(bar.y + bar.h, upgradeControlRect(kIdMainBar, dpi, 3).y);
+  }
 }
 
 TEST_F(UpgradeWindow, ShowsStatusAndPackageMessages) {
@@ -228,6 +251,48 @@ TEST_F(UpgradeWindow, AJobThatThrowsEndsAsAFailureInsteadOfEndingTheProcess) {
   EXPECT_EQ(text(kIdStatus).rfind(L"升级失败：内部错误：", 0), 0u) << util::toUtf8(text(kIdStatus));
   EXPECT_FALSE(ctx_->succeeded);
   EXPECT_FALSE(closeGrayed());
+}
+
+// The last stage may have had no measure: the bar runs its marquee until the end, which must
+// stop it to show the bar full.
+TEST_F(UpgradeWindow, SuccessAfterAMarqueeStageShowsBothBarsFull) {
+  open(3);
+  post(prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{0, 0}));
+  sync();
+  HWND bar = item(kIdMainBar);
+  ASSERT_TRUE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE);
+  endJob(true);
+  ASSERT_TRUE(waitUntil([&] { return text(kIdStatus) == L"升级完成"; }));
+  EXPECT_FALSE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE);
+  const LRESULT high = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+  EXPECT_GT(high, 0);
+  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), high);
+  EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 1000);
+}
+
+// Moving to a monitor of another DPI (with the rectangle Windows suggests): every control where
+// the layout puts it, inside the client area, with the message font of that DPI and its whole
+// text.
+TEST_F(UpgradeWindow, DpiChangeLaysOutAgainWithTheFontOfTheNewDpi) {
+  open(3);
+  for (int dpi : {144, 192, 96}) {
+    testing_support::sendDpiChanged(window_, dpi, upgradeClientRect(dpi).w, upgradeClientRect(dpi).h);
+    RECT client;
+    GetClientRect(window_, &client);
+    for (int id : {kIdStatus, kIdPackageLabel, kIdPackageBar, kIdMainBar, kIdNotice}) {
+      const UpgradeRect r = rectOf(id);
+      EXPECT_TRUE(r == upgradeControlRect(id, dpi, 3)) << id << " at " << dpi;
+      EXPECT_TRUE(r.x >= 0 && r.y >= 0 && r.x + r.w <= client.right && r.y + r.h <= client.bottom)
+          << id << " at " << dpi;
+      const std::wstring cut = testing_support::textDoesNotFit(item(id), dpi);
+      EXPECT_TRUE(cut.empty()) << id << " at " << dpi << ": " << util::toUtf8(cut);
+      EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(item(id), WM_GETFONT, 0, 0)), ctx_->font.get());
+    }
+    LOGFONTW font{};
+    ASSERT_NE(GetObjectW(ctx_->font.get(), sizeof font, &font), 0);
+    EXPECT_EQ(font.lfHeight, testing_support::messageFontHeight(dpi)) << dpi;
+    testing_support::saveScreenshot(window_, "upgrade-dpichanged-" + std::to_string(dpi));
+  }
 }
 
 TEST_F(UpgradeWindow, FailureStaysForFourSecondsAndLongTextsAreCut) {

@@ -4,36 +4,58 @@
 
 #include <gtest/gtest.h>
 
-using wizard::controlRect;
-using wizard::ControlRect;
+#include <vector>
 
-TEST(WizardLayout, ValuesAt96DpiAreTheDesignValues) {
-  EXPECT_EQ(controlRect(wizard::kIdFullAgreementLink, 96), (ControlRect{372, 60, 220, 18}));
-  EXPECT_EQ(controlRect(wizard::kIdFolderEdit, 96), (ControlRect{92, 84, 384, 26}));
-  EXPECT_EQ(controlRect(wizard::kIdBrowse, 96), (ControlRect{486, 82, 106, 30}));
-  EXPECT_EQ(controlRect(wizard::kIdDataSourceLink2, 96), (ControlRect{278, 236, 270, 22}));
-  EXPECT_EQ(controlRect(wizard::kIdModelRow2, 96), (ControlRect{38, 416, 554, 17}));
-  EXPECT_EQ(controlRect(wizard::kIdPackageBar, 96), (ControlRect{146, 549, 446, 14}));
-  EXPECT_EQ(controlRect(wizard::kIdCancel, 96), (ControlRect{352, 586, 110, 34}));
-  EXPECT_EQ(controlRect(wizard::kIdDecline, 96), (ControlRect{356, 564, 110, 34}));
+using namespace wizard;
+
+namespace {
+
+const int kDpis[] = {96, 120, 144, 192};
+
+// The controls each page can show at once (the options page with its install progress).
+const std::vector<int> kAgreementPage = {kIdTitle,         kIdAgreementTitle, kIdFullAgreementLink,
+                                         kIdAgreementEdit, kIdAgreementCheck, kIdDecline,
+                                         kIdAccept};
+const std::vector<int> kOptionsPage = {
+    kIdTitle,          kIdSubtitle,        kIdFolderLabel,     kIdFolderEdit,  kIdBrowse,
+    kIdSubfolder,      kIdDataSourceTitle, kIdDataSourceIntro, kIdDataSourceLink1, kIdDataSourceLink2,
+    kIdModelTitle,     kIdGpuText,         kIdCuda,            kIdModelListLabel, kIdModelRow0,
+    kIdModelRow1,      kIdModelRow2,       kIdModelFileNote,   kIdMirrorNote,  kIdModelHelpLink,
+    kIdExtraLink,      kIdStatus,          kIdPackageLabel,    kIdPackageBar,  kIdOverallBar,
+    kIdUninstall,      kIdCancel,          kIdInstall};
+
+bool overlap(const ControlRect& a, const ControlRect& b) {
+  return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
 }
 
-TEST(WizardLayout, ScalesEachTermSeparately) {
-  // At 120 DPI the terms round on their own: W = 775, M = 35, so R - D(220) = 740 - 275.
-  EXPECT_EQ(controlRect(wizard::kIdFullAgreementLink, 120), (ControlRect{465, 75, 275, 23}));
-  EXPECT_EQ(controlRect(wizard::kIdModelRow1, 144), (ControlRect{57, 599, 831, 26}));
-  EXPECT_EQ(wizard::clientRect(144), (ControlRect{0, 0, 930, 951}));
-}
+}  // namespace
 
 TEST(WizardLayout, EveryControlLiesInsideTheClientArea) {
-  for (int dpi : {96, 120, 144, 192}) {
-    const ControlRect client = wizard::clientRect(dpi);
-    for (int id = wizard::kIdTitle; id <= wizard::kIdPackageBar; ++id) {
+  for (int dpi : kDpis) {
+    const ControlRect client = clientRect(dpi);
+    for (int id = kIdTitle; id <= kIdPackageBar; ++id) {
       const ControlRect r = controlRect(id, dpi);
       ASSERT_GT(r.w, 0) << id;
+      ASSERT_GT(r.h, 0) << id;
       EXPECT_GE(r.x, 0) << id << " at " << dpi;
+      EXPECT_GE(r.y, 0) << id << " at " << dpi;
       EXPECT_LE(r.x + r.w, client.w) << id << " at " << dpi;
       EXPECT_LE(r.y + r.h, client.h) << id << " at " << dpi;
+    }
+  }
+}
+
+// Each term is rounded on its own, so neighbours that touch at 96 DPI could overlap by a pixel
+// elsewhere.
+TEST(WizardLayout, NoTwoControlsOfAPageOverlapAtAnyDpi) {
+  for (const std::vector<int>* page : {&kAgreementPage, &kOptionsPage}) {
+    for (int dpi : kDpis) {
+      for (size_t i = 0; i < page->size(); ++i) {
+        for (size_t j = i + 1; j < page->size(); ++j) {
+          const int a = (*page)[i], b = (*page)[j];
+          EXPECT_FALSE(overlap(controlRect(a, dpi), controlRect(b, dpi))) << a << " and " << b << " at " << dpi;
+        }
+      }
     }
   }
 }

@@ -3,6 +3,7 @@
 #include "prog/reporter.h"
 #include "support/live_allocations.h"
 #include "support/wait_until.h"
+#include "support/window_checks.h"
 #include "util/files.h"
 #include "util/payload.h"
 #include "util/paths.h"
@@ -24,6 +25,7 @@
 #include <new>
 #include <set>
 #include <thread>
+#include <vector>
 
 using namespace wizard;
 using testing_support::waitUntil;
@@ -46,6 +48,10 @@ prog::JobResult heldJob(const install::InstallRequest&, prog::JobSink&, CancelEv
 }
 
 prog::JobResult throwingJob(const install::InstallRequest&, prog::JobSink&, CancelEvent) { throw std::bad_alloc(); }
+
+// The addresses the window decided to open, in place of a browser.
+std::vector<std::wstring> g_opened;
+void recordAddress(HWND, const std::wstring& address) { g_opened.push_back(address); }
 
 GpuInfo noGpu() { return GpuInfo{}; }
 
@@ -84,6 +90,7 @@ class WizardWindow : public ::testing::Test {
       ctx.installJob = heldJob;
       ctx.startRetrievals = false;  // these tests post the workers' messages themselves
       if (prepare) prepare(ctx);
+      ctx.openAddress = recordAddress;
     });
     window_ = ui_->window();
     ctx_ = &ui_->ctx();
@@ -136,6 +143,60 @@ class WizardWindow : public ::testing::Test {
     setText(kIdFolderEdit, util::tempDirectory() + L"\\OrvaloSetup_test_install");
     click(kIdInstall);
     ASSERT_TRUE(waitUntil([this, before] { return g_jobsStarted > before && ctx_->installing; }));
+  }
+
+  // The control with the keyboard focus on the window's thread.
+  int focusedId() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(ui_->threadId(), &info) || !info.hwndFocus) return 0;
+    return GetDlgCtrlID(info.hwndFocus);
+  }
+
+  // A key as the keyboard delivers it: down and up posted to the focused control, so that they
+  // pass the window's message loop and its dialog manager in order with the sync message. Shift
+  // is held in the key state the window's thread reads (the threads share it while attached).
+  void press(WORD vk, bool shift = false) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(GetGUIThreadInfo(ui_->threadId(), &info));
+    HWND target = info.hwndFocus ? info.hwndFocus : window_;
+    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)) << 16;
+    AttachThreadInput(GetCurrentThreadId(), ui_->threadId(), TRUE);
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(keys);
+    PostMessageW(target, WM_KEYDOWN, vk, scan | 1);
+    PostMessageW(target, WM_KEYUP, vk, scan | 1 | (1 << 30) | (1u << 31));
+    settle();
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+    AttachThreadInput(GetCurrentThreadId(), ui_->threadId(), FALSE);
+  }
+
+  // Like sync(), but a window that a key closed counts as settled too.
+  void settle() {
+    const unsigned n = ++settles_;
+    util::postPayload(window_, prog::WM_JOB_PACKAGE, 0, std::make_unique<prog::TotalInfo>(prog::TotalInfo{n, 99999, 0}));
+    const std::wstring marker = L"安装包 " + std::to_wstring(n) + L"/99999";
+    ASSERT_TRUE(waitUntil([&] { return !IsWindow(window_) || text(kIdPackageLabel) == marker; }));
+  }
+
+  unsigned settles_ = 50000;  // apart from the harness's own sync numbers
+
+  // The ids that Tab (or Shift+Tab) reaches from the focused control, one per press.
+  std::vector<int> tabWalk(size_t presses, bool backwards = false) {
+    std::vector<int> ids;
+    for (size_t i = 0; i < presses; ++i) {
+      press(VK_TAB, backwards);
+      ids.push_back(focusedId());
+    }
+    return ids;
+  }
+
+  void changeDpi(int dpi) {
+    testing_support::sendDpiChanged(window_, dpi, clientRect(dpi).w, clientRect(dpi).h);
   }
 
   std::set<int> visibleControls() const {
@@ -328,6 +389,7 @@ TEST_F(WizardWindow, SuccessShowsTheTextAndClosesAfterTheDelay) {
   SetEvent(g_releaseJob);
   ASSERT_TRUE(waitUntil([this] { return text(kIdStatus) == L"安装完成，主程序已启动。"; }));
   const auto shown = std::chrono::steady_clock::now();
+  EXPECT_EQ(LOWORD(SendMessageW(window_, DM_GETDEFID, 0, 0)), kIdCancel) << "Enter now closes";
   EXPECT_FALSE(enabled(kIdInstall));
   EXPECT_EQ(text(kIdInstall), L"安装中…");
   EXPECT_FALSE(visible(kIdOverallBar));
@@ -606,4 +668,168 @@ TEST_F(WizardWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
   ui_->join();
   ui_.reset();
   EXPECT_EQ(testing_support::liveAllocations(), baseline);
+}
+
+// ---- keyboard --------------------------------------------------------------------------------
+
+TEST_F(WizardWindow, KeysWalkTheAgreementPageCheckTheBoxAndEnterAccepts) {
+  open();
+  EXPECT_EQ(focusedId(), kIdFullAgreementLink) << "the first control has the focus";
+  // "同意并继续" is disabled, so Tab passes it by until the box is checked.
+  EXPECT_EQ(tabWalk(4), (std::vector<int>{kIdAgreementEdit, kIdAgreementCheck, kIdDecline, kIdFullAgreementLink}));
+  EXPECT_EQ(tabWalk(2, true), (std::vector<int>{kIdDecline, kIdAgreementCheck}));
+  press(VK_SPACE);
+  EXPECT_EQ(IsDlgButtonChecked(window_, kIdAgreementCheck), static_cast<UINT>(BST_CHECKED));
+  EXPECT_TRUE(enabled(kIdAccept));
+  EXPECT_EQ(tabWalk(2), (std::vector<int>{kIdDecline, kIdAccept}));
+  EXPECT_EQ(tabWalk(3, true), (std::vector<int>{kIdDecline, kIdAgreementCheck, kIdAgreementEdit}));
+
+  // Enter in the agreement text presses the default button, not a line break.
+  press(VK_RETURN);
+  sync();
+  EXPECT_TRUE(ctx_->optionsShown);
+  EXPECT_EQ(focusedId(), kIdFolderEdit) << "the first control of the options page has the focus";
+}
+
+TEST_F(WizardWindow, TabWalksTheOptionsPageInReadingOrderBothWays) {
+  open();
+  switchToOptions();
+  ASSERT_EQ(focusedId(), kIdFolderEdit);
+  const std::vector<int> forward = {kIdBrowse,    kIdSubfolder, kIdDataSourceLink1, kIdDataSourceLink2,
+                                    kIdCuda,      kIdModelRow0, kIdModelRow1,       kIdModelRow2,
+                                    kIdModelHelpLink, kIdCancel, kIdInstall,        kIdFolderEdit};
+  EXPECT_EQ(tabWalk(forward.size()), forward);
+  std::vector<int> backward(forward.rbegin() + 1, forward.rend());
+  backward.push_back(kIdFolderEdit);
+  EXPECT_EQ(tabWalk(backward.size(), true), backward);
+
+  // Space on the focused check box checks it, and the wizard takes note.
+  EXPECT_EQ(tabWalk(2), (std::vector<int>{kIdBrowse, kIdSubfolder}));
+  press(VK_SPACE);
+  EXPECT_TRUE(ctx_->createSubfolder);
+}
+
+TEST_F(WizardWindow, EnterInstallsEscAsksBeforeCancellingAndEnterRetries) {
+  open();
+  switchToOptions();
+  setText(kIdFolderEdit, util::tempDirectory() + L"\\OrvaloSetup_test_install");
+  const int before = g_jobsStarted;
+  press(VK_RETURN);
+  ASSERT_TRUE(waitUntil([&] { return g_jobsStarted == before + 1 && ctx_->installing; }));
+  EXPECT_EQ(focusedId(), kIdCancel) << "the disabled controls handed the focus on";
+
+  press(VK_ESCAPE);
+  EXPECT_EQ(answerBox(IDNO), L"确定取消安装？未完成的下载将被清理。");
+  sync();
+  EXPECT_TRUE(ctx_->installing);
+  press(VK_ESCAPE);
+  answerBox(IDYES);
+  ASSERT_TRUE(waitUntil([this] { return !ctx_->installing; }));
+  sync();
+  EXPECT_EQ(text(kIdInstall), L"重试安装");
+
+  press(VK_RETURN);
+  EXPECT_TRUE(waitUntil([&] { return g_jobsStarted == before + 2; }));
+}
+
+TEST_F(WizardWindow, EscOnTheAgreementPageClosesTheWindow) {
+  open();
+  press(VK_ESCAPE);
+  EXPECT_TRUE(waitUntil([this] { return !IsWindow(window_); }));
+}
+
+// Enter on a focused link opens its address, when the address passes the link rules, and does
+// not press the default button; a double-click opens it once.
+TEST_F(WizardWindow, LinksOpenWithEnterAndOnceForADoubleClick) {
+  open();
+  switchToOptions();
+  g_opened.clear();
+  const std::wstring source = ctx_->dataSourceUrls[0];
+  EXPECT_EQ(tabWalk(3).back(), kIdDataSourceLink1);
+  press(VK_RETURN);
+  EXPECT_EQ(g_opened, (std::vector<std::wstring>{source}));
+  EXPECT_FALSE(ctx_->installing);
+  EXPECT_EQ(g_jobsStarted, 0);
+
+  auto hints = std::make_unique<HintsDocument>();
+  hints->dataSources = {{L"钓鱼", L"https://evil.example/"}};
+  hints->hasContent = true;
+  post(WM_WIZ_HINTS, 0, std::move(hints));
+  sync();
+  press(VK_RETURN);
+  EXPECT_EQ(g_opened.size(), 1u) << "an address off the rules stays closed";
+
+  HWND row = item(kIdModelRow0);
+  for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}) {
+    PostMessageW(row, message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, MAKELPARAM(2, 2));
+  }
+  sync();
+  EXPECT_EQ(g_opened, (std::vector<std::wstring>{source, ctx_->models[0].url}));
+}
+
+// The hidden agreement edit lies over most of the options page; the hand must still show over
+// the links below it, and only there.
+TEST_F(WizardWindow, HandCursorShowsOverVisibleLinksOnly) {
+  open();
+  switchToOptions();
+  auto cursorOver = [this](int id) {
+    RECT r;
+    GetWindowRect(item(id), &r);
+    SetCursorPos(r.left + 3, (r.top + r.bottom) / 2);
+    AttachThreadInput(GetCurrentThreadId(), ui_->threadId(), TRUE);
+    SendMessageW(window_, WM_SETCURSOR, reinterpret_cast<WPARAM>(window_), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    HCURSOR shown = GetCursor();
+    AttachThreadInput(GetCurrentThreadId(), ui_->threadId(), FALSE);
+    return shown;
+  };
+  const HCURSOR hand = LoadCursorW(nullptr, IDC_HAND);
+  EXPECT_EQ(cursorOver(kIdModelRow0), hand);
+  EXPECT_EQ(cursorOver(kIdDataSourceLink1), hand);
+  EXPECT_NE(cursorOver(kIdMirrorNote), hand);
+}
+
+// ---- DPI -------------------------------------------------------------------------------------
+
+// Moving to a monitor of another DPI: every control where the layout puts it, inside the client
+// area, with the fonts of that DPI and its whole text. Screenshots of each DPI go to
+// ORVALO_SCREENSHOT_DIR when it is set.
+TEST_F(WizardWindow, DpiChangeLaysOutAgainWithFontsOfTheNewDpi) {
+  open();
+  auto check = [this](int dpi, const char* page) {
+    RECT client;
+    GetClientRect(window_, &client);
+    // The system cuts a window taller than the screen (1200 pixels here) to the screen; at such a
+    // DPI only the layout test can check that the controls lie inside the client area.
+    const bool fitsOnScreen = clientRect(dpi).h < GetSystemMetrics(SM_CYSCREEN);
+    if (fitsOnScreen) {
+      EXPECT_GE(client.bottom, clientRect(dpi).h) << dpi;
+    }
+    for (int id = kIdTitle; id <= kIdPackageBar; ++id) {
+      if (!visible(id)) continue;
+      RECT r;
+      GetWindowRect(item(id), &r);
+      MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
+      EXPECT_EQ((ControlRect{r.left, r.top, r.right - r.left, r.bottom - r.top}), controlRect(id, dpi))
+          << id << " at " << dpi;
+      EXPECT_TRUE(!fitsOnScreen || (r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom))
+          << id << " at " << dpi;
+      const std::wstring cut = testing_support::textDoesNotFit(item(id), dpi);
+      EXPECT_TRUE(cut.empty()) << id << " at " << dpi << ": " << util::toUtf8(cut);
+    }
+    LOGFONTW body{};
+    ASSERT_NE(GetObjectW(ctx_->bodyFont.get(), sizeof body, &body), 0);
+    EXPECT_EQ(body.lfHeight, testing_support::messageFontHeight(dpi)) << dpi;
+    EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(item(kIdTitle), WM_GETFONT, 0, 0)), ctx_->titleFont.get());
+    testing_support::saveScreenshot(window_, std::string("wizard-dpichanged-") + std::to_string(dpi) + "-" + page);
+  };
+  for (int dpi : {144, 120, 192, 96}) {
+    changeDpi(dpi);
+    check(dpi, "agreement");
+  }
+  switchToOptions();
+  startInstall();  // the progress controls show too
+  for (int dpi : {144, 120, 192, 96}) {
+    changeDpi(dpi);
+    check(dpi, "options");
+  }
 }
