@@ -1,6 +1,7 @@
 #include "install/upgrade_journal.h"
 
 #include "install/markers.h"
+#include "util/client_contract.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -137,7 +138,10 @@ bool readEntries(const std::wstring& path, const std::wstring& installDir, std::
 }  // namespace
 
 std::wstring upgradeJournalPath(const std::wstring& installDir) {
-  return markerDirectory(installDir) + L"\\" + kJournalName;
+  // Only looked up: finding no journal must not create the marker folder.
+  std::wstring dir = installDir;
+  util::trimTrailingSeparators(dir);
+  return dir + L"\\" + client::kMarkerDirName + L"\\" + kJournalName;
 }
 
 bool UpgradeJournal::begin(const std::wstring& installDir, const std::wstring& upgrade) {

@@ -116,6 +116,7 @@ class Setup:
     """OrvaloSetup.exe running the wizard in the background."""
 
     def __init__(self, base):
+        self.log_start = arrivals_logged()
         self.process = subprocess.Popen([WINE_RUN, os.path.join(BIN, "OrvaloSetup.exe"), "--base", base],
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
@@ -125,9 +126,9 @@ class Setup:
 
     def accept_agreement(self, server_agreement=False):
         """Agrees and goes on. With server_agreement, first waits until the server's agreement is
-        on the page (its HTML edition hides the text control): one accepted before it arrives
-        leaves "builtin" as the version the install records."""
-        if server_agreement and not wait_until(lambda: driver("state", WIZARD, "2014")[1].startswith("0"), 30):
+        on the page (the setup's debug log tells): one accepted before it arrives leaves "builtin"
+        as the version the install records."""
+        if server_agreement and not wait_until(lambda: arrivals_logged() > self.log_start, 30):
             raise AssertionError("the server's agreement did not arrive")
         driver("click", WIZARD, "2015")
         driver("click", WIZARD, "2017")
@@ -202,6 +203,15 @@ def install_folder(tag):
 def read(path, mode="rb"):
     with open(path, mode) as f:
         return f.read()
+
+
+def arrivals_logged():
+    """How many agreements the setup's debug log has seen arrive so far."""
+    try:
+        with open(os.path.join(TEMP_UNIX, "OrvaloSetup_agr_debug.log"), encoding="utf-8", errors="replace") as f:
+            return sum(1 for line in f if "AGREEMENT arrive:" in line)
+    except OSError:
+        return 0
 
 
 def wait_until(condition, seconds=10):
