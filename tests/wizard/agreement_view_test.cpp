@@ -84,62 +84,6 @@ TEST_F(AgreementView, CountReachingZeroDeletesTheSiteExactlyOnce) {
   EXPECT_EQ(liveAllocations(), before);
 }
 
-TEST_F(AgreementView, MethodsAnswerAsAContainerWithoutMenusOrBorders) {
-  IOleClientSite* site = newAgreementOleSite(host_);
-  IOleInPlaceSite* inPlace = nullptr;
-  IOleInPlaceFrame* frame = nullptr;
-  ASSERT_EQ(site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&inPlace)), S_OK);
-  ASSERT_EQ(site->QueryInterface(IID_IOleInPlaceFrame, reinterpret_cast<void**>(&frame)), S_OK);
-
-  EXPECT_EQ(site->SaveObject(), S_OK);
-  IMoniker* moniker = nullptr;
-  EXPECT_EQ(site->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_OBJFULL, &moniker), E_NOTIMPL);
-  IOleContainer* container = nullptr;
-  EXPECT_EQ(site->GetContainer(&container), E_NOTIMPL);
-  EXPECT_EQ(site->ShowObject(), S_OK);
-  EXPECT_EQ(site->OnShowWindow(TRUE), S_OK);
-  EXPECT_EQ(site->RequestNewObjectLayout(), S_OK);
-
-  HWND window = nullptr;
-  EXPECT_EQ(inPlace->GetWindow(&window), S_OK);
-  EXPECT_EQ(window, host_);
-  EXPECT_EQ(inPlace->GetWindow(nullptr), E_POINTER);
-  EXPECT_EQ(inPlace->ContextSensitiveHelp(TRUE), E_NOTIMPL);
-  EXPECT_EQ(inPlace->CanInPlaceActivate(), S_OK);
-  EXPECT_EQ(inPlace->OnInPlaceActivate(), S_OK);
-  EXPECT_EQ(inPlace->OnUIActivate(), S_OK);
-  EXPECT_EQ(inPlace->Scroll(SIZE{1, 1}), S_OK);
-  EXPECT_EQ(inPlace->OnUIDeactivate(FALSE), S_OK);
-  EXPECT_EQ(inPlace->OnInPlaceDeactivate(), S_OK);
-  EXPECT_EQ(inPlace->DiscardUndoState(), S_OK);
-  EXPECT_EQ(inPlace->DeactivateAndUndo(), S_OK);
-  RECT r{1, 2, 3, 4};
-  EXPECT_EQ(inPlace->OnPosRectChange(&r), S_OK);
-
-  window = nullptr;
-  EXPECT_EQ(frame->GetWindow(&window), S_OK);
-  EXPECT_EQ(window, host_);
-  EXPECT_EQ(frame->GetWindow(nullptr), E_POINTER);
-  EXPECT_EQ(frame->ContextSensitiveHelp(FALSE), E_NOTIMPL);
-  EXPECT_EQ(frame->GetBorder(&r), E_NOTIMPL);
-  BORDERWIDTHS widths{};
-  EXPECT_EQ(frame->RequestBorderSpace(&widths), E_NOTIMPL);
-  EXPECT_EQ(frame->SetBorderSpace(&widths), S_OK);
-  EXPECT_EQ(frame->SetActiveObject(nullptr, nullptr), S_OK);
-  OLEMENUGROUPWIDTHS groups{};
-  EXPECT_EQ(frame->InsertMenus(nullptr, &groups), E_NOTIMPL);
-  EXPECT_EQ(frame->SetMenu(nullptr, nullptr, nullptr), S_OK);
-  EXPECT_EQ(frame->RemoveMenus(nullptr), S_OK);
-  EXPECT_EQ(frame->SetStatusText(L"x"), S_OK);
-  EXPECT_EQ(frame->EnableModeless(TRUE), S_OK);
-  MSG msg{};
-  EXPECT_EQ(frame->TranslateAccelerator(&msg, 0), E_NOTIMPL);
-
-  frame->Release();
-  inPlace->Release();
-  EXPECT_EQ(site->Release(), 0u);
-}
-
 TEST_F(AgreementView, WindowContextIsTheHostsClientAreaAndFrame) {
   IOleClientSite* site = newAgreementOleSite(host_);
   IOleInPlaceSite* inPlace = nullptr;
