@@ -21,7 +21,7 @@ void writeTo(DWORD stream, const std::string& bytes) {
 std::vector<Command> allCommands() {
   std::vector<Command> all;
   for (auto* group : {netCommands, packageCommands, installCommands, hintsCommands,
-                      applierCommands}) {
+                      applierCommands, signingCommands}) {
     const std::vector<Command> commands = group();
     all.insert(all.end(), commands.begin(), commands.end());
   }

@@ -33,5 +33,6 @@ std::vector<Command> packageCommands();
 std::vector<Command> installCommands();
 std::vector<Command> hintsCommands();
 std::vector<Command> applierCommands();
+std::vector<Command> signingCommands();
 
 }  // namespace tool

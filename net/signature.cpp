@@ -1,0 +1,145 @@
+#include "net/signature.h"
+
+#include "net/sha256.h"
+#include "util/handles.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstring>
+#include <vector>
+
+namespace net {
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr ULONG kCoordinateBytes = 32;
+
+struct AlgorithmTraits {
+  using Type = BCRYPT_ALG_HANDLE;
+  static Type invalid() noexcept { return nullptr; }
+  static void close(Type h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
+};
+struct KeyTraits {
+  using Type = BCRYPT_KEY_HANDLE;
+  static Type invalid() noexcept { return nullptr; }
+  static void close(Type h) noexcept { BCryptDestroyKey(h); }
+};
+using Algorithm = util::UniqueHandle<AlgorithmTraits>;
+using Key = util::UniqueHandle<KeyTraits>;
+
+bool openEcdsa(Algorithm& algorithm) {
+  return BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0));
+}
+
+// The SHA-256 of bytes as its 32 raw bytes; empty on failure.
+std::string rawDigest(const std::string& bytes) {
+  const std::string hex = sha256Hex(bytes);
+  if (hex.size() != 64) return {};
+  std::string raw;
+  for (size_t i = 0; i < 64; i += 2) raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return raw;
+}
+
+// Imports a key blob: the CNG header followed by the key's bytes (X ‖ Y, or X ‖ Y ‖ d).
+bool importKey(const Algorithm& algorithm, const std::string& material, bool isPrivate, Key& key) {
+  BCRYPT_ECCKEY_BLOB header{};
+  header.dwMagic = isPrivate ? BCRYPT_ECDSA_PRIVATE_P256_MAGIC : BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
+  header.cbKey = kCoordinateBytes;
+  std::vector<unsigned char> blob(sizeof header + material.size());
+  std::memcpy(blob.data(), &header, sizeof header);
+  std::memcpy(blob.data() + sizeof header, material.data(), material.size());
+  return BCRYPT_SUCCESS(BCryptImportKeyPair(algorithm.get(), nullptr,
+                                            isPrivate ? BCRYPT_ECCPRIVATE_BLOB : BCRYPT_ECCPUBLIC_BLOB,
+                                            key.put(), blob.data(), static_cast<ULONG>(blob.size()), 0));
+}
+
+}  // namespace
+
+std::string base64Encode(const std::string& bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    const size_t n = bytes.size() - i < 3 ? bytes.size() - i : 3;
+    unsigned value = 0;
+    for (size_t k = 0; k < 3; ++k) value = (value << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+    for (size_t k = 0; k < 4; ++k) out += k <= n ? kAlphabet[(value >> (18 - 6 * k)) & 63] : '=';
+  }
+  return out;
+}
+
+bool base64Decode(const std::string& text, std::string& bytes) {
+  bytes.clear();
+  if (text.size() % 4 != 0) return false;
+  for (size_t i = 0; i < text.size(); i += 4) {
+    unsigned value = 0;
+    int padding = 0;
+    for (size_t k = 0; k < 4; ++k) {
+      const char c = text[i + k];
+      const char* at = c ? std::strchr(kAlphabet, c) : nullptr;
+      if (c == '=' && i + 4 == text.size() && k >= 2) {
+        ++padding;
+        value <<= 6;
+        continue;
+      }
+      if (!at || padding > 0) return false;
+      value = (value << 6) | static_cast<unsigned>(at - kAlphabet);
+    }
+    bytes += static_cast<char>((value >> 16) & 255);
+    if (padding < 2) bytes += static_cast<char>((value >> 8) & 255);
+    if (padding < 1) bytes += static_cast<char>(value & 255);
+  }
+  return true;
+}
+
+bool generateSigningKey(std::string& privateKey, std::string& publicKey) {
+  Algorithm algorithm;
+  Key key;
+  if (!openEcdsa(algorithm) || !BCRYPT_SUCCESS(BCryptGenerateKeyPair(algorithm.get(), key.put(), 256, 0)) ||
+      !BCRYPT_SUCCESS(BCryptFinalizeKeyPair(key.get(), 0))) {
+    return false;
+  }
+  ULONG size = 0;
+  if (!BCRYPT_SUCCESS(BCryptExportKey(key.get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, nullptr, 0, &size, 0))) return false;
+  std::vector<unsigned char> blob(size);
+  if (!BCRYPT_SUCCESS(BCryptExportKey(key.get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, blob.data(), size, &size, 0)) ||
+      size != sizeof(BCRYPT_ECCKEY_BLOB) + kPrivateKeyBytes) {
+    return false;
+  }
+  privateKey.assign(reinterpret_cast<const char*>(blob.data()) + sizeof(BCRYPT_ECCKEY_BLOB), kPrivateKeyBytes);
+  publicKey = privateKey.substr(0, kPublicKeyBytes);
+  SecureZeroMemory(blob.data(), blob.size());
+  return true;
+}
+
+bool signBytes(const std::string& bytes, const std::string& privateKey, std::string& signature) {
+  if (privateKey.size() != kPrivateKeyBytes) return false;
+  const std::string digest = rawDigest(bytes);
+  Algorithm algorithm;
+  Key key;
+  if (digest.empty() || !openEcdsa(algorithm) || !importKey(algorithm, privateKey, true, key)) return false;
+  unsigned char out[kSignatureBytes] = {};
+  ULONG size = 0;
+  if (!BCRYPT_SUCCESS(BCryptSignHash(key.get(), nullptr,
+                                     reinterpret_cast<PUCHAR>(const_cast<char*>(digest.data())),
+                                     static_cast<ULONG>(digest.size()), out, sizeof out, &size, 0)) ||
+      size != kSignatureBytes) {
+    return false;
+  }
+  signature.assign(reinterpret_cast<const char*>(out), size);
+  return true;
+}
+
+bool verifyBytes(const std::string& bytes, const std::string& publicKey, const std::string& signature) {
+  if (publicKey.size() != kPublicKeyBytes || signature.size() != kSignatureBytes) return false;
+  const std::string digest = rawDigest(bytes);
+  Algorithm algorithm;
+  Key key;
+  if (digest.empty() || !openEcdsa(algorithm) || !importKey(algorithm, publicKey, false, key)) return false;
+  return BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr,
+                                              reinterpret_cast<PUCHAR>(const_cast<char*>(digest.data())),
+                                              static_cast<ULONG>(digest.size()),
+                                              reinterpret_cast<PUCHAR>(const_cast<char*>(signature.data())),
+                                              static_cast<ULONG>(signature.size()), 0));
+}
+
+}  // namespace net

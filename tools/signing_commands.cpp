@@ -1,0 +1,76 @@
+#include "net/signature.h"
+#include "tools/tool.h"
+#include "util/files.h"
+
+#include <windows.h>
+
+namespace tool {
+namespace {
+
+// A key or signature file: one line of base64; surrounding blanks and line ends are ignored.
+bool readBase64File(const std::wstring& path, size_t expectedBytes, std::string& bytes) {
+  std::string text;
+  if (!util::readFile(path, text, 4096)) return false;
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  const size_t last = text.find_last_not_of(" \t\r\n");
+  text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+  return net::base64Decode(text, bytes) && bytes.size() == expectedBytes;
+}
+
+bool writeBase64File(const std::wstring& path, const std::string& bytes) {
+  const std::string line = net::base64Encode(bytes) + "\n";
+  return util::writeFile(path, line.data(), line.size());
+}
+
+// keygen PRIVATE_FILE PUBLIC_FILE: a new key pair; the private key is never printed.
+int runKeygen(const Args& args) {
+  if (args.size() != 2) return fail(L"usage: keygen PRIVATE_FILE PUBLIC_FILE");
+  if (GetFileAttributesW(args[0].c_str()) != INVALID_FILE_ATTRIBUTES) {
+    return fail(L"私钥文件已存在，不会覆盖：" + args[0]);
+  }
+  std::string privateKey, publicKey;
+  if (!net::generateSigningKey(privateKey, publicKey)) return fail(L"生成密钥失败（CNG）");
+  const bool written = writeBase64File(args[0], privateKey) && writeBase64File(args[1], publicKey);
+  SecureZeroMemory(privateKey.data(), privateKey.size());
+  if (!written) return fail(L"无法写入密钥文件");
+  printLine("ok");
+  return 0;
+}
+
+// sign FILE PRIVATE_FILE: writes FILE.sig.
+int runSign(const Args& args) {
+  if (args.size() != 2) return fail(L"usage: sign FILE PRIVATE_FILE");
+  std::string bytes, privateKey, signature;
+  if (!util::readFile(args[0], bytes)) return fail(L"无法读取文件：" + args[0]);
+  if (!readBase64File(args[1], net::kPrivateKeyBytes, privateKey)) return fail(L"私钥格式无效：" + args[1]);
+  const bool signedOk = net::signBytes(bytes, privateKey, signature);
+  SecureZeroMemory(privateKey.data(), privateKey.size());
+  if (!signedOk) return fail(L"签名失败（CNG）");
+  if (!writeBase64File(args[0] + L".sig", signature)) return fail(L"无法写入签名文件：" + args[0] + L".sig");
+  printLine("ok");
+  return 0;
+}
+
+// verify FILE PUBLIC_FILE: checks FILE.sig.
+int runVerify(const Args& args) {
+  if (args.size() != 2) return fail(L"usage: verify FILE PUBLIC_FILE");
+  std::string bytes, publicKey, signature;
+  if (!util::readFile(args[0], bytes)) return fail(L"无法读取文件：" + args[0]);
+  if (!readBase64File(args[1], net::kPublicKeyBytes, publicKey)) return fail(L"公钥格式无效：" + args[1]);
+  if (!readBase64File(args[0] + L".sig", net::kSignatureBytes, signature)) {
+    return fail(L"签名文件缺失或格式无效：" + args[0] + L".sig");
+  }
+  if (!net::verifyBytes(bytes, publicKey, signature)) return fail(L"签名无效");
+  printLine("ok");
+  return 0;
+}
+
+}  // namespace
+
+std::vector<Command> signingCommands() {
+  return {{L"keygen", "PRIVATE_FILE PUBLIC_FILE", runKeygen},
+          {L"sign", "FILE PRIVATE_FILE", runSign},
+          {L"verify", "FILE PUBLIC_FILE", runVerify}};
+}
+
+}  // namespace tool
