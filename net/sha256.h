@@ -2,10 +2,7 @@
 #pragma once
 
 #include "net/download.h"
-#include "util/handles.h"
-
-#include <windows.h>
-#include <bcrypt.h>
+#include "net/cng_handles.h"
 
 #include <cstddef>
 #include <string>
@@ -20,19 +17,9 @@ class Sha256 {
   std::string finish();
 
  private:
-  struct AlgorithmTraits {
-    using Type = BCRYPT_ALG_HANDLE;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
-  };
-  struct HashTraits {
-    using Type = BCRYPT_HASH_HANDLE;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type h) noexcept { BCryptDestroyHash(h); }
-  };
   // Declared in this order so that the hash object goes before its provider.
-  util::UniqueHandle<AlgorithmTraits> algorithm_;
-  util::UniqueHandle<HashTraits> hash_;
+  net::CngAlgorithm algorithm_;
+  net::CngHash hash_;
 };
 
 // The digest of bytes in memory; empty when the platform's hashing fails.

@@ -1,7 +1,7 @@
 #include "net/signature.h"
 
 #include "net/sha256.h"
-#include "util/handles.h"
+#include "net/cng_handles.h"
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -15,18 +15,8 @@ namespace {
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr ULONG kCoordinateBytes = 32;
 
-struct AlgorithmTraits {
-  using Type = BCRYPT_ALG_HANDLE;
-  static Type invalid() noexcept { return nullptr; }
-  static void close(Type h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
-};
-struct KeyTraits {
-  using Type = BCRYPT_KEY_HANDLE;
-  static Type invalid() noexcept { return nullptr; }
-  static void close(Type h) noexcept { BCryptDestroyKey(h); }
-};
-using Algorithm = util::UniqueHandle<AlgorithmTraits>;
-using Key = util::UniqueHandle<KeyTraits>;
+using Algorithm = CngAlgorithm;
+using Key = CngKey;
 
 bool openEcdsa(Algorithm& algorithm) {
   return BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0));
