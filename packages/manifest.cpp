@@ -1,6 +1,7 @@
 #include "packages/manifest.h"
 
 #include "net/document.h"
+#include "net/signature.h"
 #include "util/client_contract.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -15,7 +16,13 @@ namespace {
 constexpr DWORD kValueChars = 1024;
 constexpr DWORD kSectionListChars = 8192;
 const wchar_t* const kReservedSections[] = {L"main", L"deps", L"llm_deps", L"agreement", L"hints",
-                                            L"setup"};
+                                            L"setup", L"release"};
+constexpr size_t kMaxSignatureBytes = 1024;
+
+// The key of the build, as base64 of X ‖ Y.
+#ifndef ORVALO_RELEASE_PUBLIC_KEY_A
+#define ORVALO_RELEASE_PUBLIC_KEY_A ""
+#endif
 
 std::wstring readValue(const std::wstring& path, const wchar_t* section, const wchar_t* key) {
   wchar_t buffer[kValueChars] = {};
@@ -92,16 +99,80 @@ void parseManifestFile(const std::wstring& path, ServerManifest& manifest) {
   manifest.hintsSha256 = digestValue(readValue(path, L"hints", L"sha256"));
   manifest.hasAgreement = !manifest.agreementUrl.empty();
   manifest.hasHints = !manifest.hintsUrl.empty();
+  manifest.releaseExpires = readValue(path, L"release", L"expires");
 }
 
+const std::string& builtInReleaseKey() {
+  static const std::string key = [] {
+    std::string bytes;
+    return net::base64Decode(ORVALO_RELEASE_PUBLIC_KEY_A, bytes) && bytes.size() == net::kPublicKeyBytes
+               ? bytes
+               : std::string();
+  }();
+  return key;
+}
+
+bool releaseExpired(const std::wstring& expires, const SYSTEMTIME& today) {
+  unsigned year = 0, month = 0, day = 0;
+  wchar_t rest = 0;
+  if (expires.size() != 10 || swscanf(expires.c_str(), L"%4u-%2u-%2u%lc", &year, &month, &day, &rest) != 3 ||
+      month < 1 || month > 12 || day < 1 || day > 31) {
+    return true;
+  }
+  const unsigned last = year * 10000 + month * 100 + day;
+  const unsigned now = today.wYear * 10000u + today.wMonth * 100u + today.wDay;
+  return now > last;
+}
+
+namespace {
+
+// The section of the first entry without a digest; empty when every one has its digest.
+std::wstring firstWithoutDigest(const ServerManifest& m) {
+  if (m.deps.present && m.deps.sha256.empty()) return L"deps";
+  if (m.main.present && m.main.sha256.empty()) return L"main";
+  if (m.llmDeps.present && m.llmDeps.sha256.empty()) return L"llm_deps";
+  for (const ComponentEntry& c : m.components) {
+    if (c.sha256.empty()) return c.name;
+  }
+  if (m.hasAgreement && m.agreementSha256.empty()) return L"agreement";
+  if (m.hasHints && m.hintsSha256.empty()) return L"hints";
+  return {};
+}
+
+// The release checks a built-in key adds: signature over the exact bytes, expiry, digests.
+std::wstring releaseFailure(const std::string& bytes, const std::string& signatureText, const std::string& key,
+                            const ServerManifest& manifest) {
+  std::string text = signatureText;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  std::string signature;
+  if (!net::base64Decode(text, signature) || !net::verifyBytes(bytes, key, signature)) return L"版本清单签名无效";
+  SYSTEMTIME today{};
+  GetSystemTime(&today);
+  if (manifest.releaseExpires.empty()) return L"版本清单缺少有效期（[release] expires）";
+  if (releaseExpired(manifest.releaseExpires, today)) return L"版本清单已过期";
+  const std::wstring missing = firstWithoutDigest(manifest);
+  if (!missing.empty()) return L"版本清单缺少 SHA256：[" + missing + L"]";
+  return {};
+}
+
+}  // namespace
+
 bool fetchServerManifest(const std::wstring& base, ServerManifest& manifest, std::wstring* error,
-                         CancelEvent cancelEvent) {
+                         CancelEvent cancelEvent, const std::string& releaseKey) {
   const std::wstring url = (base.empty() ? defaultServerBase() : base) + L"/download/manifest.ini";
   std::string bytes;
   const DownloadResult download = fetchDocument(url, kMaxManifestBytes, bytes, cancelEvent);
   if (!download.ok) {
     if (error) *error = download.cancelled ? std::wstring(L"已取消") : L"获取版本清单失败：" + download.message;
     return false;
+  }
+  std::string signature;
+  if (!releaseKey.empty()) {
+    const DownloadResult fetched = fetchDocument(url + L".sig", kMaxSignatureBytes, signature, cancelEvent);
+    if (fetched.cancelled) {
+      if (error) *error = L"已取消";
+      return false;
+    }
   }
   // The profile reader wants a file. Its name is this call's own, so that the wizard's
   // retrievals and the install job never share one, and it is gone again before the check.
@@ -115,6 +186,14 @@ bool fetchServerManifest(const std::wstring& base, ServerManifest& manifest, std
   if (!written) {
     if (error) *error = L"获取版本清单失败：无法写入临时文件：" + temp;
     return false;
+  }
+  if (!releaseKey.empty()) {
+    const std::wstring failure = releaseFailure(bytes, signature, releaseKey, manifest);
+    if (!failure.empty()) {
+      if (error) *error = L"获取版本清单失败：" + failure;
+      return false;
+    }
+    manifest.signedRelease = true;
   }
 
   if (!manifest.main.present || !manifest.deps.present) {

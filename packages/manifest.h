@@ -4,6 +4,8 @@
 
 #include "net/download.h"
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -34,6 +36,10 @@ struct ServerManifest {
   std::string hintsSha256;
   bool hasHints = false;
   std::vector<ComponentEntry> components;  // in file order
+  std::wstring releaseExpires;  // [release] expires, YYYY-MM-DD (UTC), as written
+  // Verified against the built-in release key: every digest was required and the HTML edition
+  // of the agreement needs its own.
+  bool signedRelease = false;
 };
 
 // The server used when no --base is given: the vendor's web site, without a trailing '/'.
@@ -42,11 +48,21 @@ std::wstring defaultServerBase();
 // A manifest larger than this is refused while it streams.
 constexpr size_t kMaxManifestBytes = 1048576;
 
+// The release key built into this executable (X ‖ Y, 64 bytes); empty when the build has none.
+const std::string& builtInReleaseKey();
+
 // Downloads base + "/download/manifest.ini" and parses it. On failure returns false with the
 // failure text in *error (when given): "已取消", "获取版本清单失败：…" or the text for a manifest
-// without its main or dependency package.
+// without its main or dependency package. With a release key the manifest must also come with
+// a valid manifest.ini.sig, an [release] expires date not past, and a digest for every package,
+// the agreement and the hints; without one everything is as before.
 [[nodiscard]] bool fetchServerManifest(const std::wstring& base, ServerManifest& manifest,
-                                       std::wstring* error, CancelEvent cancelEvent);
+                                       std::wstring* error, CancelEvent cancelEvent,
+                                       const std::string& releaseKey = builtInReleaseKey());
+
+// Whether the release is past its last day (YYYY-MM-DD, UTC) on the given UTC day; an expiry
+// that is no such date counts as past.
+[[nodiscard]] bool releaseExpired(const std::wstring& expires, const SYSTEMTIME& today);
 
 // Reads one package section of a manifest file.
 ManifestEntry readManifestEntry(const std::wstring& path, const std::wstring& section,

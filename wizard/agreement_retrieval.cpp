@@ -23,12 +23,15 @@ bool endsWithTxt(const std::wstring& url) { return url.size() > 4 && util::endsW
 
 // The HTML edition beside a ".txt" agreement, written to agreementHtmlFile() styled, with the
 // byte-order mark the control needs to take it as UTF-8 and the Internet-zone mark; empty when
-// there is none, when it would come over plain http or when it does not match its digest.
+// there is none, when it would come over plain http, when it does not match its digest, or when a
+// signed release gives it none.
 std::wstring fetchHtmlEdition(const ServerManifest& manifest, CancelEvent cancel) {
   const std::wstring& agreementUrl = manifest.agreementUrl;
   if (!endsWithTxt(agreementUrl)) return {};
   const std::wstring htmlUrl = agreementUrl.substr(0, agreementUrl.size() - 4) + L".html";
   if (!isHttpsAddress(htmlUrl)) return {};
+  // A signed release vouches only for what carries a digest.
+  if (manifest.signedRelease && manifest.agreementHtmlSha256.empty()) return {};
   std::string html;
   if (!fetchDocument(htmlUrl, kMaxAgreementBytes, html, cancel).ok || html.empty()) return {};
   if (!manifest.agreementHtmlSha256.empty() && sha256Hex(html) != manifest.agreementHtmlSha256) return {};

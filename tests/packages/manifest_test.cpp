@@ -1,14 +1,19 @@
 // The server manifest, fetched from the loopback servers and parsed through the profile API.
 #include "packages/manifest.h"
 
+#include "net/signature.h"
+
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 #include "util/files.h"
 #include "util/handles.h"
 #include "util/paths.h"
+#include "util/text.h"
 
 #include <gtest/gtest.h>
+
+#include <regex>
 #include <nlohmann/json.hpp>
 
 #include <windows.h>
@@ -149,6 +154,48 @@ TEST_F(Manifest, DownloadFailureAndCancellationHaveTheirTexts) {
   scenario_.setFaultRules(R"({"rules": [{"no_length": true}]})");
   EXPECT_FALSE(fetch(url, m, error));
   EXPECT_EQ(error, L"获取版本清单失败：文件过大（超过 1048576 字节）");
+}
+
+// A release key built in: the signature over the exact bytes, the expiry and every digest decide.
+TEST_F(Manifest, ASignedReleaseIsCheckedBeforeAnythingIsDownloaded) {
+  std::string privateKey, publicKey;
+  ASSERT_TRUE(net::generateSigningKey(privateKey, publicKey));
+  const std::string release = std::string(kFull) + "[release]\r\nexpires=2999-12-31\r\n";
+  const std::string sha = "sha256=" + std::string(64, 'a') + "\r\n";
+  const std::string complete = std::regex_replace(release, std::regex("\\[(main|quotes|alpha)\\]\r\n"), "$&" + sha);
+  const auto publish = [&](const std::string& text, const std::string& signedText) {
+    const std::wstring base = serve(text);
+    std::string signature;
+    EXPECT_TRUE(net::signBytes(signedText, privateKey, signature));
+    const std::string line = net::base64Encode(signature) + "\n";
+    scenario_.putFile(L"download\\manifest.ini.sig", line);
+    return base;
+  };
+  ServerManifest m;
+  std::wstring error;
+  EXPECT_TRUE(fetchServerManifest(publish(complete, complete), m, &error, nullptr, publicKey)) << util::toUtf8(error);
+  EXPECT_TRUE(m.signedRelease);
+
+  std::string tampered = complete;
+  tampered[tampered.find("2.1.0")] = '3';
+  const struct {
+    std::string text, signedText, failure;
+  } refused[] = {
+      {tampered, complete, "版本清单签名无效"},
+      {complete, "another file", "版本清单签名无效"},
+      {std::regex_replace(complete, std::regex("2999-12-31"), "2020-01-01"), "", "版本清单已过期"},
+      {std::regex_replace(complete, std::regex("\\[alpha\\]\r\n" + sha), "[alpha]\r\n"), "", "版本清单缺少 SHA256：[alpha]"},
+  };
+  for (const auto& c : refused) {
+    const std::string signedText = c.signedText.empty() ? c.text : c.signedText;
+    EXPECT_FALSE(fetchServerManifest(publish(c.text, signedText), m, &error, nullptr, publicKey));
+    EXPECT_EQ(util::toUtf8(error), "获取版本清单失败：" + c.failure);
+  }
+  SYSTEMTIME day{};
+  day.wYear = 2026, day.wMonth = 12, day.wDay = 10;
+  EXPECT_FALSE(releaseExpired(L"2026-12-10", day));  // the last day still counts
+  EXPECT_TRUE(releaseExpired(L"2026-12-09", day));
+  EXPECT_TRUE(releaseExpired(L"2026-13-01x", day));
 }
 
 TEST(DefaultServer, IsAnHttpsAddressWithoutTrailingSlash) {
