@@ -5,6 +5,7 @@
 #include "applier/upgrade_steps.h"
 #include "install/markers.h"
 #include "install/upgrade_journal.h"
+#include "packages/manifest.h"
 #include "net/download.h"
 #include "util/error_text.h"
 #include "net/http_connection.h"
@@ -73,6 +74,10 @@ class UpgradeRun {
     // before anything is downloaded.
     for (UpgradeItem& item : items_) {
       if (!isAcceptableKind(item.kind)) return L"参数 --kind 非法（不能用作组件名）：" + item.kind;
+      // A setup that checks signed releases applies only content whose digest the plan gives.
+      if (!builtInReleaseKey().empty() && !item.url.empty() && item.sha256.empty()) {
+        return L"升级计划缺少 SHA256：" + item.url;
+      }
       std::wstring dest;
       switch (resolveDestination(installDir_, item.dest, dest)) {
         case DestinationCheck::kParentSegment: return L"参数 --dest 非法（相对目录不得包含 .. 段）";

@@ -1,6 +1,8 @@
 #include "update_check.h"
 
 #include "net/document.h"
+#include "net/signature.h"
+#include "packages/manifest.h"
 #include "net/download.h"
 #include "util/files.h"
 #include "util/handles.h"
@@ -56,6 +58,14 @@ UpdateCheck checkForUpdate(const std::wstring& dir, const std::wstring& exe, con
   std::string bytes;
   const DownloadResult download = fetchDocument(url, kMaxDescriptionBytes, bytes, nullptr);
   if (!download.ok) return failed(download.message);
+  // With the vendor's release key, the description is believed only with its signature.
+  if (!builtInReleaseKey().empty()) {
+    std::string line, signature;
+    const bool verified = fetchDocument(url + L".sig", 1024, line, nullptr).ok &&
+                          net::base64Decode(line.substr(0, line.find_first_of("\r\n")), signature) &&
+                          net::verifyBytes(bytes, builtInReleaseKey(), signature);
+    if (!verified) return failed(L"更新说明签名无效");
+  }
 
   nlohmann::json plan;
   std::wstring offered;
