@@ -55,7 +55,11 @@ RunLog::RunLog(const std::wstring& path, Mode mode) : console_(parentConsole()) 
 }
 
 void RunLog::line(const std::wstring& text) {
-  const std::wstring stamped = timeOfDay() + text;
+  // Texts made for boxes span lines; in the log every entry is one line behind its time.
+  std::wstring stamped = timeOfDay() + text;
+  for (wchar_t& c : stamped) {
+    if (c == L'\n') c = L' ';
+  }
   if (file_) {
     // At the end each time: another process may have appended since.
     SetFilePointerEx(file_.get(), LARGE_INTEGER{}, nullptr, FILE_END);

@@ -78,6 +78,21 @@ class SilentEndToEnd(unittest.TestCase):
         self.assertFalse(os.path.exists(unix))
         self.assertFalse(os.path.exists(os.path.join(HOME, "Orvalo量化.lnk")))
 
+    def test_removal_that_leaves_a_file_behind_exits_3(self):
+        folder, unix = install_folder("held")
+        self.assertEqual(self.install("--accept-agreement", "--dir", folder, "--no-launch", "--no-shortcut"), 0)
+        # Another program, running from elsewhere, keeps a file of the installation open.
+        holder = subprocess.Popen([WINE_RUN, os.path.join(BIN, "hold_file.exe"), folder + "\\readme.txt"],
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            time.sleep(2)
+            self.assertEqual(self.quiet_uninstall(), 3)
+            self.assertTrue(os.path.exists(os.path.join(unix, "readme.txt")))
+            self.assertFalse(os.path.exists(os.path.join(unix, "Orvalo.exe")))
+        finally:
+            end_programs("hold_file.exe")
+            holder.wait(timeout=30)
+
     def test_nothing_is_installed_without_accepting_the_agreement(self):
         folder, unix = install_folder("refused")
         self.assertEqual(self.install("--dir", folder), 1)
