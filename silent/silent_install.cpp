@@ -158,6 +158,12 @@ int runSilentInstall(const SilentInstallOptions& options) {
   prog::RunLog log(options.logPath.empty() ? prog::defaultRunLogPath() : options.logPath,
                    prog::RunLog::Mode::kOverwrite);
   log.line(L"OrvaloSetup 静默安装开始");
+  // A log asked for and not writable would leave the administrator without the reason of any
+  // later failure: nothing is done (the console, if any, still says why).
+  if (!options.logPath.empty() && !log.hasFile()) {
+    log.line(L"无法写入日志文件：" + options.logPath + L" 未做任何更改。");
+    return prog::kExitRefused;
+  }
   if (!options.acceptAgreement) {
     log.line(L"未指定 --accept-agreement：安装前必须接受用户协议。未做任何更改。");
     return prog::kExitRefused;

@@ -99,6 +99,11 @@ class SilentEndToEnd(unittest.TestCase):
         self.assertFalse(os.path.exists(unix))
         self.assertEqual(registry_values(), {})
         self.assertIn("--accept-agreement", log_text())
+        # Nor when the log asked for cannot be written.
+        code, _ = wine(SETUP, "--silent", "--accept-agreement", "--dir", folder, "--base", self.site.nginx,
+                       "--log", "C:\\e2e\\no such folder\\x.log", timeout=60)
+        self.assertEqual(code, 1)
+        self.assertFalse(os.path.exists(unix))
 
     def test_folder_with_other_files_is_refused(self):
         folder, unix = install_folder("foreign")
