@@ -22,6 +22,8 @@ std::wstring* valueTarget(CommandLine& cmd, const std::wstring& name) {
       {L"--kind", &o.kind},
       {L"--dest", &o.dest},
       {L"--clean", &o.clean},
+      {L"--dir", &cmd.dir},
+      {L"--log", &cmd.log},
   };
   for (const Entry& e : table) {
     if (name == e.name) return e.target;
@@ -34,6 +36,11 @@ bool* flagTarget(CommandLine& cmd, const std::wstring& name) {
   if (name == L"--uninstall") return &cmd.uninstall;
   if (name == L"--purge-data") return &cmd.purgeData;
   if (name == L"--from-helper") return &cmd.fromHelper;
+  if (name == L"--silent") return &cmd.silent;
+  if (name == L"--accept-agreement") return &cmd.acceptAgreement;
+  if (name == L"--cuda") return &cmd.cuda;
+  if (name == L"--no-shortcut") return &cmd.noShortcut;
+  if (name == L"--no-launch") return &cmd.noLaunch;
   return nullptr;
 }
 
@@ -68,5 +75,6 @@ RunMode chooseRunMode(const CommandLine& cmd) {
   if (cmd.uninstallWorker) return RunMode::UninstallWorker;
   if (cmd.uninstall) return RunMode::Uninstall;
   if (cmd.apply) return RunMode::Apply;
+  if (cmd.silent) return RunMode::SilentInstall;
   return RunMode::Wizard;
 }

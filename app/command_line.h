@@ -1,4 +1,4 @@
-// The command line of OrvaloSetup.exe: seventeen exact, case-sensitive option names, parsed
+// The command line of OrvaloSetup.exe: twenty-four exact, case-sensitive option names, parsed
 // without Windows so the rules can be exercised anywhere. Nothing here fails: unknown arguments
 // are ignored and a value option at the end gets an empty value.
 #pragma once
@@ -30,12 +30,21 @@ struct CommandLine {
   bool fromHelper = false;
   std::wstring base;
   RunOptions options;
+  // The unattended install and removal.
+  bool silent = false;
+  bool acceptAgreement = false;
+  std::wstring dir;  // empty: the wizard's default folder, or the installed one
+  bool cuda = false;
+  bool noShortcut = false;
+  bool noLaunch = false;
+  std::wstring log;  // empty: the default log file
 };
 
-enum class RunMode { Wizard, Apply, Uninstall, UninstallWorker };
+enum class RunMode { Wizard, SilentInstall, Apply, Uninstall, UninstallWorker };
 
 // args[0] is the program path and is skipped.
 CommandLine parseCommandLine(const std::vector<std::wstring>& args);
 
-// --uninstall-worker wins over --uninstall, which wins over --apply; otherwise the wizard.
+// --uninstall-worker wins over --uninstall (silent or not), which wins over --apply, which wins
+// over --silent (the unattended install); otherwise the wizard.
 RunMode chooseRunMode(const CommandLine& cmd);

@@ -4,6 +4,7 @@
 #include "applier/applier.h"
 #include "install/registration.h"
 #include "install/upgrade_journal.h"
+#include "silent/silent_install.h"
 #include "uninstall/uninstall.h"
 #include "util/handles.h"
 #include "util/paths.h"
@@ -18,10 +19,22 @@ namespace {
 int runMode(const CommandLine& cmd) {
   switch (chooseRunMode(cmd)) {
     case RunMode::UninstallWorker:
-      return runUninstallWorker(cmd.uninstallDir, cmd.purgeData);
+      return runUninstallWorker(cmd.uninstallDir, cmd.purgeData, cmd.silent, cmd.log);
     case RunMode::Uninstall:
       // Windows starts the copy inside the install folder, so its own folder is the one to remove.
+      if (cmd.silent) return runSilentUninstall(util::moduleDirectory(), cmd.purgeData, cmd.log);
       return runUninstall(util::moduleDirectory());
+    case RunMode::SilentInstall: {
+      SilentInstallOptions options;
+      options.base = cmd.base;
+      options.acceptAgreement = cmd.acceptAgreement;
+      options.dir = cmd.dir;
+      options.cuda = cmd.cuda;
+      options.createShortcut = !cmd.noShortcut;
+      options.launch = !cmd.noLaunch;
+      options.logPath = cmd.log;
+      return runSilentInstall(options);
+    }
     case RunMode::Apply:
       return runUpgrade(cmd.options, cmd.fromHelper);
     case RunMode::Wizard:

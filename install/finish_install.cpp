@@ -58,11 +58,11 @@ prog::JobResult finishInstall(const InstallRequest& request, const ServerManifes
   std::string channel;
   const std::wstring channelError = readChannelStamp(channel);
   if (!channelError.empty()) {
-    return prog::jobFailed(L"写入渠道配置失败：" + channelError);
+    return prog::jobFailed(L"写入渠道配置失败：" + channelError, prog::FailureKind::kFileSystem);
   }
   if (!util::writeFile(dir + L"\\" + client::kChannelFileName, channel.data(), channel.size())) {
     const std::wstring reason = lastErrorText();
-    return prog::jobFailed(L"写入渠道配置失败：" + reason);
+    return prog::jobFailed(L"写入渠道配置失败：" + reason, prog::FailureKind::kFileSystem);
   }
 
   // 2.-5. Markers of what is installed.
@@ -79,13 +79,14 @@ prog::JobResult finishInstall(const InstallRequest& request, const ServerManifes
   const std::string agreement = util::toUtf8(request.agreementText);
   if (agreement.empty()) {
     return prog::jobFailed(
-        L"协议文本获取失败（网络不可用且内置兜底缺失），已终止安装；请检查网络后重新运行安装器");
+        L"协议文本获取失败（网络不可用且内置兜底缺失），已终止安装；请检查网络后重新运行安装器",
+        prog::FailureKind::kNetwork);
   }
   const std::wstring legalDir = dir + L"\\" + client::kLegalDirName;
   util::createDirectories(legalDir);
   if (!util::writeFile(legalDir + L"\\" + client::kAgreementCopyName, agreement.data(), agreement.size())) {
     const std::wstring reason = lastErrorText();
-    return prog::jobFailed(L"写入协议文本失败：" + reason);
+    return prog::jobFailed(L"写入协议文本失败：" + reason, prog::FailureKind::kFileSystem);
   }
   reporter.setStage(L"协议文本已就绪", prog::kPhaseNone);
 
@@ -98,7 +99,9 @@ prog::JobResult finishInstall(const InstallRequest& request, const ServerManifes
   // 9.-10. The client.
   const std::wstring exe = findMainProgram(dir, manifest.main.exe);
   if (exe.empty()) {
-    return prog::jobFailed(L"安装完成，但未在安装目录找到主程序（" + manifest.main.exe + L"）");
+    // The server's packages lack the client it names: a fault of what was downloaded.
+    return prog::jobFailed(L"安装完成，但未在安装目录找到主程序（" + manifest.main.exe + L"）",
+                           prog::FailureKind::kNetwork);
   }
 
   // 11.-15. Shortcut, registration, start.

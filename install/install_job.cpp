@@ -31,16 +31,18 @@ class InstallRun {
 
  private:
   bool cancelled() const { return isCancelSignalled(cancel_); }
-  // Ends the job with a failure text; returns false for the callers' convenience.
-  bool fail(const std::wstring& text) {
-    result_ = prog::jobFailed(text);
+  // Ends the job with a failure text of that kind; returns false for the callers' convenience.
+  // A cancel is a cancel whichever step noticed it.
+  bool fail(prog::FailureKind kind, const std::wstring& text) {
+    result_ = prog::jobFailed(text, kind);
     result_.cancelled = text == kCancelledText;
+    if (result_.cancelled) result_.kind = prog::FailureKind::kCancelled;
     return false;
   }
   // A cancel check: true (and the job ended) when the user cancelled.
   bool stopIfCancelled() {
     if (!cancelled()) return false;
-    fail(kCancelledText);
+    fail(prog::FailureKind::kCancelled, kCancelledText);
     return true;
   }
   bool installPackage(const PackageItem& item);
@@ -64,7 +66,7 @@ bool InstallRun::installPackage(const PackageItem& item) {
   const std::wstring extractDir = temp + L"\\QVSetup_" + item.label + L"_extracted";
 
   if (!zip && !util::createDirectories(item.targetDir)) {
-    fail(L"创建目标目录失败：" + item.targetDir);
+    fail(prog::FailureKind::kFileSystem, L"创建目标目录失败：" + item.targetDir);
     return false;
   }
   // A finished file of an earlier run is never trusted; its partial files are resumed.
@@ -79,7 +81,7 @@ bool InstallRun::installPackage(const PackageItem& item) {
       },
       cancel_);
   if (!download.ok) {
-    fail(download.cancelled ? std::wstring(kCancelledText) : L"下载" + item.label + L"失败：" + download.message);
+    fail(prog::FailureKind::kNetwork, download.cancelled ? std::wstring(kCancelledText) : L"下载" + item.label + L"失败：" + download.message);
     return false;
   }
 
@@ -92,7 +94,7 @@ bool InstallRun::installPackage(const PackageItem& item) {
     });
     if (!hashed || digest != entry.sha256) {
       util::deleteFileForce(downloadPath);
-      fail(item.label + L"SHA256 校验失败（文件不完整或被篡改）");
+      fail(prog::FailureKind::kNetwork, item.label + L"SHA256 校验失败（文件不完整或被篡改）");
       return false;
     }
   }
@@ -105,7 +107,7 @@ bool InstallRun::installPackage(const PackageItem& item) {
     if (!MoveFileExW(downloadPath.c_str(), installedPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       const std::wstring reason = lastErrorText();
       util::deleteFileForce(downloadPath);
-      fail(L"替换失败：" + entry.filename + L"（" + reason + L"）");
+      fail(prog::FailureKind::kFileSystem, L"替换失败：" + entry.filename + L"（" + reason + L"）");
       return false;
     }
     return true;
@@ -119,7 +121,7 @@ bool InstallRun::installPackage(const PackageItem& item) {
         return !cancelled();
       })) {
     util::deleteFileForce(downloadPath);
-    fail(error);
+    fail(prog::FailureKind::kFileSystem, error);
     return false;
   }
 
@@ -134,7 +136,7 @@ bool InstallRun::installPackage(const PackageItem& item) {
   util::deleteFileForce(downloadPath);
   util::deleteDirRecursive(extractDir);
   if (!copied) {
-    fail(cancelled() ? std::wstring(kCancelledText) : error);
+    fail(prog::FailureKind::kFileSystem, cancelled() ? std::wstring(kCancelledText) : error);
     return false;
   }
   return !stopIfCancelled();
@@ -152,7 +154,7 @@ void InstallRun::runSteps() {
   ServerManifest manifest;
   std::wstring error;
   if (!fetchServerManifest(request_.baseUrl, manifest, &error, cancel_)) {
-    fail(error);
+    fail(prog::FailureKind::kNetwork, cancelled() ? std::wstring(kCancelledText) : error);
     return;
   }
   if (stopIfCancelled()) return;
@@ -161,7 +163,7 @@ void InstallRun::runSteps() {
   // Names from the server become file and folder names: refuse them before anything is written.
   std::wstring badName;
   if (!checkServerNames(manifest, plan, badName)) {
-    fail(L"服务器清单包含非法文件名：" + badName);
+    fail(prog::FailureKind::kNetwork, L"服务器清单包含非法文件名：" + badName);
     return;
   }
   if (!plan.cudaNotice.empty()) {
@@ -183,7 +185,7 @@ void InstallRun::runSteps() {
   // The marker folder comes first: a folder that this attempt began to fill is then recognised as
   // the product's own by a retry or a later run, however this one ends.
   if (!util::createDirectories(markerDirectory(request_.installDir))) {
-    fail(L"创建目标目录失败：" + request_.installDir);
+    fail(prog::FailureKind::kFileSystem, L"创建目标目录失败：" + request_.installDir);
     return;
   }
 

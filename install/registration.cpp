@@ -36,7 +36,10 @@ bool registerUninstall(const std::wstring& installDir, const std::wstring& clien
   setString(key.get(), L"Publisher", L"OrvaloTrader");
   setString(key.get(), L"DisplayIcon", clientExe);
   setString(key.get(), L"InstallLocation", installDir);
-  setString(key.get(), L"UninstallString", L"\"" + installDir + L"\\" + client::kSetupExeName + L"\" --uninstall");
+  const std::wstring setupCopy = L"\"" + installDir + L"\\" + client::kSetupExeName + L"\"";
+  setString(key.get(), L"UninstallString", setupCopy + L" --uninstall");
+  // What deployment tools run to remove the product without a question.
+  setString(key.get(), L"QuietUninstallString", setupCopy + L" --uninstall --silent");
   setDword(key.get(), L"NoModify", 1);
   setDword(key.get(), L"NoRepair", 1);
   return true;

@@ -8,7 +8,7 @@
 constexpr wchar_t kUninstallKeyPath[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OrvaloTrader";
 
-// Writes the registration's eight values. False only when the key cannot be created or opened.
+// Writes the registration's nine values. False only when the key cannot be created or opened.
 bool registerUninstall(const std::wstring& installDir, const std::wstring& clientExe,
                        const std::wstring& version);
 

@@ -28,17 +28,51 @@ class JobSink {
   virtual void package(const TotalInfo& total) = 0;
 };
 
+// What kind of failure ended a job: an unattended install turns it into its exit code, so each
+// failure site says which it is. The windows show the text and ignore the kind.
+enum class FailureKind {
+  kNone,        // succeeded
+  kRefused,     // refused before anything changed
+  kNetwork,     // the server: connection, status, manifest, digest
+  kFileSystem,  // the disk: folders, extraction, copies, files of the install
+  kCancelled,
+};
+
 struct JobResult {
   bool ok = false;
   bool cancelled = false;   // never together with ok
   std::wstring failure;     // the failure text when not ok ("已取消" when cancelled)
   std::wstring mainProgram;  // the install's client, when it found one
+  FailureKind kind = FailureKind::kNone;
 };
 
-inline JobResult jobFailed(std::wstring failure) {
+inline JobResult jobFailed(std::wstring failure, FailureKind kind = FailureKind::kRefused) {
   JobResult result;
   result.failure = std::move(failure);
+  result.kind = kind;
   return result;
+}
+
+// Exit codes of the unattended install and removal. Administrators' scripts test them: the
+// numbers never change meaning.
+enum ExitCode : int {
+  kExitDone = 0,        // installed, or removed completely
+  kExitRefused = 1,     // refused before anything changed
+  kExitNetwork = 2,     // download or verification failure
+  kExitFileSystem = 3,  // file-system failure, or a removal that left something behind
+  kExitCancelled = 4,
+};
+
+inline int exitCodeFor(const JobResult& result) {
+  if (result.ok) return kExitDone;
+  switch (result.kind) {
+    case FailureKind::kNone:
+    case FailureKind::kRefused: return kExitRefused;
+    case FailureKind::kNetwork: return kExitNetwork;
+    case FailureKind::kFileSystem: return kExitFileSystem;
+    case FailureKind::kCancelled: return kExitCancelled;
+  }
+  return kExitRefused;
 }
 
 }  // namespace prog

@@ -3,14 +3,19 @@
 #include "applier/self_copy.h"
 #include "install/registration.h"
 #include "install/shortcut.h"
+#include "prog/job.h"
+#include "prog/run_log.h"
 #include "util/client_contract.h"
 #include "util/files.h"
 #include "util/handles.h"
 #include "util/paths.h"
+#include "util/quote.h"
 
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
+
+#include <memory>
 
 namespace {
 
@@ -36,12 +41,46 @@ int showBox(HWND owner, const std::wstring& text, UINT flags) {
   return MessageBoxW(owner, text.c_str(), kCaption, flags);
 }
 
-// Both modes refuse the same folders: roots silently, anything that is no installation with a box.
-bool acceptFolder(HWND owner, const std::wstring& folder) {
-  if (uninstall::isFolderTooShort(folder)) return false;
+// Both modes refuse the same folders: roots silently, anything that is no installation with a box
+// (a line of the log, with one).
+bool acceptFolder(HWND owner, const std::wstring& folder, prog::RunLog* log = nullptr) {
+  if (uninstall::isFolderTooShort(folder)) {
+    if (log) log->line(kNotInstalledPrefix + folder);
+    return false;
+  }
   if (uninstall::looksLikeInstallation(uninstall::gatherInstallEvidence(folder))) return true;
-  showBox(owner, kNotInstalledPrefix + folder, MB_OK | MB_ICONERROR);
+  if (log) {
+    log->line(kNotInstalledPrefix + folder);
+  } else {
+    showBox(owner, kNotInstalledPrefix + folder, MB_OK | MB_ICONERROR);
+  }
   return false;
+}
+
+std::wstring logPathOrDefault(const std::wstring& logPath) {
+  return logPath.empty() ? prog::defaultRunLogPath() : logPath;
+}
+
+// Starts the worker for an unattended removal and waits for it: its exit code is set before it
+// has its own file deleted, which happens after it has exited. -1 when it cannot be started.
+int runSilentWorker(const std::wstring& worker, const std::wstring& installDir, bool purgeData,
+                    const std::wstring& logPath) {
+  std::wstring commandLine = util::quoteArgument(worker) + L" " +
+                             uninstall::workerParameters(installDir, purgeData) + L" --silent --log " +
+                             util::quoteArgument(logPath);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(worker.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info)) {
+    return -1;
+  }
+  const util::Handle process(info.hProcess);
+  const util::Handle thread(info.hThread);
+  WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = prog::kExitFileSystem;
+  if (!GetExitCodeProcess(process.get(), &code)) code = prog::kExitFileSystem;
+  return static_cast<int>(code);
 }
 
 bool isRegisteredLocation(const std::wstring& folder) {
@@ -96,8 +135,7 @@ void endProcessesInside(const std::wstring& folder) {
 
 // The worker's file cannot be deleted while it runs: a hidden shell deletes it after the exit,
 // or failing that the next restart does.
-void scheduleSelfDeletion() {
-  const std::wstring self = util::modulePath();
+void scheduleSelfDeletion(const std::wstring& self = util::modulePath()) {
   const std::wstring systemDir = util::systemDirectory();
   uninstall::ShellCommand command = uninstall::selfDeleteCommand(self, systemDir);
   STARTUPINFOW startup{};
@@ -237,14 +275,63 @@ int runUninstall(const std::wstring& installDir, HWND owner) {
   return 0;
 }
 
-int runUninstallWorker(const std::wstring& installDir, bool purgeData) {
-  if (!acceptFolder(nullptr, installDir)) return 1;
+int runSilentUninstall(const std::wstring& installDir, bool purgeData, const std::wstring& logPath) {
+  const std::wstring path = logPathOrDefault(logPath);
+  prog::RunLog log(path, prog::RunLog::Mode::kOverwrite);
+  log.line(L"OrvaloSetup 静默卸载开始：" + installDir + (purgeData ? L"（删除用户数据和数据库）" : L"（保留数据库）"));
+  if (!acceptFolder(nullptr, installDir, &log)) return prog::kExitRefused;
+
+  endProcessesInside(installDir);
+
+  if (uninstall::runsFromInside(util::moduleDirectory(), installDir)) {
+    std::wstring worker;
+    if (!copySelfToTemp(worker)) {
+      log.line(kCopyFailed);
+      return prog::kExitRefused;
+    }
+    // This process waits for the worker's result, and Windows deletes no file that a running
+    // program was started from; it can rename it, though, within its volume. Moved out of the
+    // folder, this program's file is deleted after it exits, as the worker's is.
+    const std::wstring self = util::modulePath();
+    const std::wstring parked = util::tempDirectory() + L"\\OrvaloSetup_uninstall_" +
+                                std::to_wstring(GetCurrentProcessId()) + L".exe";
+    const bool moved = MoveFileExW(self.c_str(), parked.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    log.line(L"由临时卸载程序继续：" + worker);
+    const int code = runSilentWorker(worker, installDir, purgeData, path);
+    if (code < 0) {
+      if (moved) MoveFileExW(parked.c_str(), self.c_str(), 0);
+      log.line(kStartFailed);
+      return prog::kExitRefused;
+    }
+    if (moved) scheduleSelfDeletion(parked);
+    return code;
+  }
+
   removeShortcutAndRegistration(installDir);
   const uninstall::RemovalResult removed = removeInstallDir(
       installDir, purgeData ? uninstall::UserFiles::Remove : uninstall::UserFiles::Keep);
   if (purgeData) removeUserData();
-  showBox(nullptr, uninstall::removalReport(removed, installDir, uninstall::Remover::Worker),
-          MB_OK | MB_ICONINFORMATION);
+  log.line(uninstall::removalReport(removed, installDir, uninstall::Remover::InPlace));
+  return removed.complete ? prog::kExitDone : prog::kExitFileSystem;
+}
+
+int runUninstallWorker(const std::wstring& installDir, bool purgeData, bool silent,
+                       const std::wstring& logPath) {
+  // Only a silent worker writes the log, after what its first process wrote.
+  std::unique_ptr<prog::RunLog> log;
+  if (silent) log = std::make_unique<prog::RunLog>(logPathOrDefault(logPath), prog::RunLog::Mode::kAppend);
+  if (!acceptFolder(nullptr, installDir, log.get())) return 1;
+  removeShortcutAndRegistration(installDir);
+  const uninstall::RemovalResult removed = removeInstallDir(
+      installDir, purgeData ? uninstall::UserFiles::Remove : uninstall::UserFiles::Keep);
+  if (purgeData) removeUserData();
+  const std::wstring report = uninstall::removalReport(removed, installDir, uninstall::Remover::Worker);
+  if (log) {
+    log->line(report);
+  } else {
+    showBox(nullptr, report, MB_OK | MB_ICONINFORMATION);
+  }
   scheduleSelfDeletion();
-  return 0;
+  if (!silent) return 0;
+  return removed.complete ? prog::kExitDone : prog::kExitFileSystem;
 }

@@ -17,10 +17,19 @@ struct HWND__;
 // refused or the worker cannot be made or started, else 0.
 int runUninstall(const std::wstring& installDir, ::HWND__* owner = nullptr);
 
+// The unattended removal (--uninstall --silent): the same without a question or a box, keeping
+// the databases unless purgeData, writing the run log at logPath (empty: the default). Started
+// from inside the folder it hands over to the worker and waits for the worker's result. Returns
+// prog::kExitDone when everything that was to go is gone, kExitFileSystem when something
+// remained, kExitRefused when the folder is refused or the worker cannot be made or started.
+int runSilentUninstall(const std::wstring& installDir, bool purgeData, const std::wstring& logPath);
+
 // Removes installDir (and the user data and the databases when purgeData) from a temporary copy
-// of the executable, shows the result and has its own file deleted afterwards. 1 when the folder
-// is refused, else 0.
-int runUninstallWorker(const std::wstring& installDir, bool purgeData);
+// of the executable, shows the result (silent: appends it to the log at logPath instead) and has
+// its own file deleted afterwards. 1 when the folder is refused; else 0, or when silent 3 when
+// something remained.
+int runUninstallWorker(const std::wstring& installDir, bool purgeData, bool silent = false,
+                       const std::wstring& logPath = std::wstring());
 
 // Removes the folder, except the kept user files when userFiles is Keep, with up to five
 // attempts while anything that was to go remains.

@@ -3,7 +3,9 @@
 #include "net/document.h"
 #include "net/download.h"
 #include "net/sha256.h"
+#include "install/channel_stamp.h"
 #include "packages/manifest.h"
+#include "resources/resource_ids.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/payload.h"
@@ -53,18 +55,35 @@ std::wstring agreementHtmlFile() {
   return util::tempDirectory() + L"\\OrvaloSetup_agreement_" + std::to_wstring(GetCurrentProcessId()) + L".html";
 }
 
+bool fetchServerAgreement(const std::wstring& baseUrl, CancelEvent cancel, ServerManifest& manifest,
+                          AgreementText& agreement) {
+  if (!fetchServerManifest(baseUrl, manifest, nullptr, cancel) || !manifest.hasAgreement) return false;
+
+  std::string text;
+  if (!fetchDocument(manifest.agreementUrl, kMaxAgreementBytes, text, cancel).ok || text.empty()) return false;
+  if (!manifest.agreementSha256.empty() && sha256Hex(text) != manifest.agreementSha256) return false;
+  agreement.version = manifest.agreementVersion;
+  agreement.text = util::toWide(util::kCodePageUtf8, text);
+  return true;
+}
+
+AgreementText builtInAgreement() {
+  AgreementText agreement;
+  agreement.version = kBuiltinAgreementVersion;
+  std::string bytes;
+  if (loadRcData(IDR_AGREEMENT_BUILTIN, bytes).empty()) agreement.text = util::toWide(util::kCodePageUtf8, bytes);
+  return agreement;
+}
+
 void retrieveAgreement(Ctx* ctx, HWND window) {
   const CancelEvent cancel = ctx->agreementCancelEvent.get();
   ServerManifest manifest;
-  if (!fetchServerManifest(ctx->baseUrl, manifest, nullptr, cancel) || !manifest.hasAgreement) return;
-
-  std::string text;
-  if (!fetchDocument(manifest.agreementUrl, kMaxAgreementBytes, text, cancel).ok || text.empty()) return;
-  if (!manifest.agreementSha256.empty() && sha256Hex(text) != manifest.agreementSha256) return;
+  AgreementText agreement;
+  if (!fetchServerAgreement(ctx->baseUrl, cancel, manifest, agreement)) return;
 
   auto payload = std::make_unique<AgreementPayload>();
-  payload->version = manifest.agreementVersion;
-  payload->text = util::toWide(util::kCodePageUtf8, text);
+  payload->version = agreement.version;
+  payload->text = std::move(agreement.text);
   payload->htmlPath = fetchHtmlEdition(manifest, cancel);
   // A window on its way out has stopped the HTML download; it wants nothing posted any more.
   if (isCancelSignalled(cancel)) return;

@@ -23,6 +23,9 @@
 
 namespace wizard {
 
+// The version an install records for the agreement the setup carries.
+constexpr wchar_t kBuiltinAgreementVersion[] = L"builtin";
+
 // The job the wizard runs for an install: install::runInstall, or a test's own.
 using InstallJob =
     std::function<prog::JobResult(const install::InstallRequest&, prog::JobSink&, CancelEvent)>;
@@ -36,6 +39,7 @@ struct Ctx {
   bool cudaRequested = false;
   std::wstring existingInstallDir;
   std::atomic<bool> installing{false};
+  util::Handle installLock;  // held from the start of an install to its end
   util::Handle cancelEvent;
   prog::WindowJob installRun;
   util::GdiObject titleFont;
@@ -46,7 +50,7 @@ struct Ctx {
   bool optionsShown = false;
   // The agreement on the page when the user accepted it and its version: the install keeps that
   // very text in the install folder. The built-in one until the server's replaces it.
-  std::wstring agreementVersion = L"builtin";
+  std::wstring agreementVersion = kBuiltinAgreementVersion;
   std::wstring agreementText;
   // The uninstaller runs on the window's thread with its questions owned by the window; nothing
   // of the wizard may start meanwhile.

@@ -1,6 +1,6 @@
 #include "wizard/wizard_window.h"
 
-#include "install/channel_stamp.h"
+#include "install/install_lock.h"
 #include "install/registration.h"
 #include "prog/bar_control.h"
 #include "prog/debug_log.h"
@@ -42,6 +42,7 @@ constexpr wchar_t kSuccessStatus[] = L"安装完成，主程序已启动。";
 constexpr wchar_t kFailurePrefix[] = L"安装失败：";
 constexpr wchar_t kUnknownError[] = L"未知错误";
 constexpr wchar_t kThreadStartFailed[] = L"无法启动安装线程";
+constexpr wchar_t kAnotherInstall[] = L"另一个 OrvaloTrader 安装正在进行，请等它结束后再安装。";
 
 HWND control(HWND window, int id) { return GetDlgItem(window, id); }
 
@@ -96,9 +97,9 @@ LRESULT onCreate(HWND window, Ctx& ctx) {
 
   if (!createControls(window, ctx, dpi)) return -1;
   SendMessageW(window, DM_SETDEFID, kIdAccept, 0);
-  std::string agreement;
-  if (loadRcData(IDR_AGREEMENT_BUILTIN, agreement).empty() && !agreement.empty()) {
-    ctx.agreementText = util::toWide(util::kCodePageUtf8, agreement);
+  const AgreementText builtIn = builtInAgreement();
+  if (!builtIn.text.empty()) {
+    ctx.agreementText = builtIn.text;
     setControlText(window, kIdAgreementEdit, ctx.agreementText);
   }
 
@@ -145,6 +146,7 @@ void onNcDestroy(HWND window, Ctx& ctx) {
 
 void showInstallEnd(HWND window, Ctx& ctx, const prog::JobResult& result) {
   ctx.installing = false;
+  ctx.installLock.reset();
 
   const bool success = result.ok;
   if (success) {
@@ -175,6 +177,14 @@ void startInstall(HWND window, Ctx& ctx) {
   }
   ctx.installDir = check.dir;
   ctx.cudaRequested = ctx.gpuCapable && IsDlgButtonChecked(window, kIdCuda) == BST_CHECKED;
+  if (ctx.installing) return;
+  // Another install of this user (a second wizard, an unattended install) would write the same
+  // folder and registration.
+  ctx.installLock = install::acquireInstallLock();
+  if (!ctx.installLock) {
+    MessageBoxW(window, kAnotherInstall, kBoxCaption, MB_ICONWARNING);
+    return;
+  }
   if (ctx.installing.exchange(true)) return;
   ResetEvent(ctx.cancelEvent.get());
 

@@ -120,3 +120,18 @@ TEST(ChooseRunMode, FlagsAreNeverResetByLaterArguments) {
   EXPECT_TRUE(cmd.fromHelper);
   EXPECT_EQ(chooseRunMode(cmd), RunMode::Apply);
 }
+
+TEST(ChooseRunMode, SilentInstallsUnlessAnotherModeIsAsked) {
+  const CommandLine cmd = parse({L"--silent", L"--accept-agreement", L"--dir", L"D:\\Apps\\Orvalo",
+                                 L"--cuda", L"--no-shortcut", L"--no-launch", L"--log", L"D:\\日志.txt"});
+  EXPECT_EQ(chooseRunMode(cmd), RunMode::SilentInstall);
+  EXPECT_TRUE(cmd.acceptAgreement && cmd.cuda && cmd.noShortcut && cmd.noLaunch);
+  EXPECT_EQ(cmd.dir, L"D:\\Apps\\Orvalo");
+  EXPECT_EQ(cmd.log, L"D:\\日志.txt");
+
+  // A silent removal is the uninstaller's mode, told to ask nothing.
+  const CommandLine removal = parse({L"--silent", L"--uninstall", L"--purge-data"});
+  EXPECT_EQ(chooseRunMode(removal), RunMode::Uninstall);
+  EXPECT_TRUE(removal.silent && removal.purgeData);
+  EXPECT_EQ(chooseRunMode(parse({L"--Silent", L"-silent"})), RunMode::Wizard);
+}

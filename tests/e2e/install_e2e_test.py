@@ -64,6 +64,7 @@ class InstallEndToEnd(unittest.TestCase):
             "DisplayIcon": ("REG_SZ", folder + "\\Orvalo.exe"),
             "InstallLocation": ("REG_SZ", folder),
             "UninstallString": ("REG_SZ", f'"{folder}\\OrvaloSetup.exe" --uninstall'),
+            "QuietUninstallString": ("REG_SZ", f'"{folder}\\OrvaloSetup.exe" --uninstall --silent'),
             "NoModify": ("REG_DWORD", "0x1"),
             "NoRepair": ("REG_DWORD", "0x1"),
         })

@@ -83,7 +83,7 @@ class UninstallRegistration : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(UninstallRegistration, WritesTheEightValuesWithTheirTypes) {
+TEST_F(UninstallRegistration, WritesTheNineValuesWithTheirTypes) {
   const std::wstring folder = dir_ / L"Orvalo 量化";
   const std::wstring exe = folder + L"\\Orvalo.exe";
   ASSERT_TRUE(registerUninstall(folder, exe, L"2.5.1"));
@@ -98,6 +98,7 @@ TEST_F(UninstallRegistration, WritesTheEightValuesWithTheirTypes) {
       {L"DisplayIcon", exe},
       {L"InstallLocation", folder},
       {L"UninstallString", L"\"" + folder + L"\\OrvaloSetup.exe\" --uninstall"},
+      {L"QuietUninstallString", L"\"" + folder + L"\\OrvaloSetup.exe\" --uninstall --silent"},
   };
   for (const auto& expected : strings) {
     const RegValue v = queryValue(expected.name);
@@ -113,14 +114,14 @@ TEST_F(UninstallRegistration, WritesTheEightValuesWithTheirTypes) {
     EXPECT_EQ(v.data, std::string("\x01\0\0\0", 4));
   }
 
-  // Exactly these eight values.
+  // Exactly these nine values.
   util::RegKey key;
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKeyPath, 0, KEY_READ, key.put()), ERROR_SUCCESS);
   DWORD values = 0;
   ASSERT_EQ(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
                              nullptr, nullptr, nullptr, nullptr),
             ERROR_SUCCESS);
-  EXPECT_EQ(values, 8u);
+  EXPECT_EQ(values, 9u);
 }
 
 TEST_F(UninstallRegistration, WritesAnEmptyVersionAsAnEmptyString) {

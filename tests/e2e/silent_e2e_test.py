@@ -1,0 +1,164 @@
+"""The unattended install and removal end to end: the real OrvaloSetup.exe under Wine with
+--silent against the loopback servers, judged by its exit code, its log, the disk and the
+registry."""
+import os
+import subprocess
+import time
+import unittest
+
+from e2e import (BIN, HOME, TEMP_UNIX, WINE_RUN, Setup, Site, close_client, delete_registration, driver, end_programs,
+                 install_folder, read, registry_values, unix_path, wait_until, wine)
+
+SETUP = os.path.join(BIN, "OrvaloSetup.exe")
+LOG = "C:\\e2e\\silent.log"
+
+
+def log_text():
+    return read(unix_path(LOG)).decode("utf-8")
+
+
+class SilentEndToEnd(unittest.TestCase):
+    def setUp(self):
+        end_programs("OrvaloSetup.exe")
+        close_client()
+        delete_registration()
+        os.makedirs(unix_path("C:\\e2e"), exist_ok=True)
+        self.site = Site(version="1.2.3 beta2").build()
+
+    def tearDown(self):
+        end_programs("OrvaloSetup.exe")
+        close_client()
+        self.site.remove()
+        delete_registration()
+
+    def install(self, *args, base=None):
+        return wine(SETUP, "--silent", "--base", base or self.site.nginx, "--log", LOG, *args, timeout=180)[0]
+
+    def quiet_uninstall(self, *extra):
+        """Runs QuietUninstallString as a deployment tool does, waiting for the process it starts."""
+        command = registry_values()["QuietUninstallString"][1]
+        exe, _, args = command[1:].partition('" ')
+        return wine(exe, *args.split(), "--log", LOG, *extra, timeout=120)[0]
+
+    def test_silent_install_then_silent_removal(self):
+        folder, unix = install_folder("silent")
+        self.assertEqual(self.install("--accept-agreement", "--dir", folder, "--no-shortcut", "--no-launch"), 0)
+        self.assertTrue(os.path.isfile(os.path.join(unix, "Orvalo.exe")))
+        self.assertEqual(read(os.path.join(unix, "update", "_agreement.done")), b"demo-1.2.3 beta2")
+        self.assertEqual(read(os.path.join(unix, "legal", "agreement_install.txt")),
+                         read(os.path.join(self.site.root, "legal", "agreement.txt")))
+        values = registry_values()
+        self.assertEqual(values["InstallLocation"], ("REG_SZ", folder))
+        self.assertEqual(values["QuietUninstallString"], ("REG_SZ", f'"{folder}\\OrvaloSetup.exe" --uninstall --silent'))
+        self.assertFalse(os.path.exists(os.path.join(HOME, "Orvalo量化.lnk")))
+        self.assertNotEqual(driver("wait", "OrvaloDemoClientWnd", "1500")[0], 0, "the client was started")
+        log = log_text()
+        for line in ("已接受服务器的用户协议，版本 demo-1.2.3 beta2", "正在下载依赖包…", "安装包 3/3 结束：",
+                     "安装完成：" + folder + "\\Orvalo.exe（退出码 0）"):
+            self.assertIn(line, log)
+
+        # Removed by the installation's own copy, which hands over to its temporary worker and
+        # reports the worker's result; the user's database stays.
+        database = os.path.join(unix, "data", "orvalo.db")
+        with open(database, "wb") as f:
+            f.write(b"SQLite format 3\x00 trades")
+        self.assertEqual(self.quiet_uninstall(), 0)
+        self.assertEqual(read(database), b"SQLite format 3\x00 trades")
+        self.assertEqual(sorted(os.listdir(unix)), ["data"])
+        self.assertEqual(registry_values(), {})
+        self.assertIn("由临时卸载程序继续", log_text())
+
+    def test_removal_with_purge_leaves_nothing(self):
+        folder, unix = install_folder("purge")
+        self.assertEqual(self.install("--accept-agreement", "--dir", folder, "--no-launch"), 0)
+        os.makedirs(os.path.join(unix, "data"), exist_ok=True)
+        with open(os.path.join(unix, "data", "orvalo.db"), "wb") as f:
+            f.write(b"SQLite format 3\x00")
+        self.assertEqual(self.quiet_uninstall("--purge-data"), 0)
+        self.assertFalse(os.path.exists(unix))
+        self.assertFalse(os.path.exists(os.path.join(HOME, "Orvalo量化.lnk")))
+
+    def test_removal_that_leaves_a_file_behind_exits_3(self):
+        folder, unix = install_folder("held")
+        self.assertEqual(self.install("--accept-agreement", "--dir", folder, "--no-launch", "--no-shortcut"), 0)
+        # Another program, running from elsewhere, keeps a file of the installation open.
+        holder = subprocess.Popen([WINE_RUN, os.path.join(BIN, "hold_file.exe"), folder + "\\readme.txt"],
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            time.sleep(2)
+            self.assertEqual(self.quiet_uninstall(), 3)
+            self.assertTrue(os.path.exists(os.path.join(unix, "readme.txt")))
+            self.assertFalse(os.path.exists(os.path.join(unix, "Orvalo.exe")))
+        finally:
+            end_programs("hold_file.exe")
+            holder.wait(timeout=30)
+
+    def test_nothing_is_installed_without_accepting_the_agreement(self):
+        folder, unix = install_folder("refused")
+        self.assertEqual(self.install("--dir", folder), 1)
+        self.assertFalse(os.path.exists(unix))
+        self.assertEqual(registry_values(), {})
+        self.assertIn("--accept-agreement", log_text())
+        # Nor when the log asked for cannot be written.
+        code, _ = wine(SETUP, "--silent", "--accept-agreement", "--dir", folder, "--base", self.site.nginx,
+                       "--log", "C:\\e2e\\no such folder\\x.log", timeout=60)
+        self.assertEqual(code, 1)
+        self.assertFalse(os.path.exists(unix))
+
+    def test_folder_with_other_files_is_refused(self):
+        folder, unix = install_folder("foreign")
+        os.makedirs(unix)
+        with open(os.path.join(unix, "editor.exe"), "wb") as f:
+            f.write(b"MZ")
+        self.assertEqual(self.install("--accept-agreement", "--dir", folder), 1)
+        self.assertEqual(os.listdir(unix), ["editor.exe"])
+        self.assertIn("安装目录不可用", log_text())
+
+    def test_digest_mismatch_exits_2_with_nothing_half_installed(self):
+        def spoil(text):
+            start = text.index("[main]")
+            line = next(l for l in text[start:].splitlines() if l.startswith("sha256="))
+            return text.replace(line, "sha256=" + "0" * 64, 1)
+
+        self.site.edit_manifest(spoil)
+        folder, unix = install_folder("digest")
+        self.assertEqual(self.install("--accept-agreement", "--dir", folder, "--no-launch"), 2)
+        self.assertFalse(os.path.exists(os.path.join(unix, "Orvalo.exe")))
+        self.assertEqual(registry_values(), {})
+        self.assertEqual([n for n in os.listdir(TEMP_UNIX) if n.startswith("QVSetup_")], [])
+        self.assertIn("安装失败：主程序SHA256 校验失败（文件不完整或被篡改）（退出码 2）", log_text())
+
+    def test_second_install_is_refused_and_closing_the_first_cancels_it(self):
+        self.site.build(base=self.site.fault)
+        # The first install stops at the size probe of the main package, which gets no answer.
+        self.site.set_fault_rules('{"rules": [{"silent": 60, "when": {"path_suffix": "main.zip"}}]}')
+        folder, unix = install_folder("first")
+        first = subprocess.Popen([WINE_RUN, SETUP, "--silent", "--accept-agreement", "--dir", folder, "--no-launch",
+                                  "--base", self.site.fault, "--log", "C:\\e2e\\first.log"],
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertTrue(wait_until(lambda: os.path.exists(unix_path("C:\\e2e\\first.log")) and
+                                       "获取版本信息" in read(unix_path("C:\\e2e\\first.log")).decode("utf-8"), 60))
+            second, _ = install_folder("second")
+            self.assertEqual(self.install("--accept-agreement", "--dir", second, base=self.site.fault), 1)
+            self.assertIn("另一个 OrvaloTrader 安装正在进行", log_text())
+            # The wizard says so in a box and starts nothing.
+            wizard = Setup(self.site.nginx)
+            wizard.accept_agreement()
+            driver("settext", "OrvaloSetupWizardWnd", "2004", second)
+            driver("click", "OrvaloSetupWizardWnd", "2011")
+            code, text = driver("answer", "OrvaloTrader 安装", "ok", "10000")
+            self.assertEqual((code, text.strip()), (0, "另一个 OrvaloTrader 安装正在进行，请等它结束后再安装。"))
+            self.assertEqual(wizard.text(2011), "开始安装")
+            # A close request, as a task manager or a log-off sends it, cancels the first (and
+            # closes the idle wizard).
+            wine("taskkill", "/im", "OrvaloSetup.exe")
+            self.assertEqual(first.wait(timeout=60), 4)
+        finally:
+            if first.poll() is None:
+                first.kill()
+        self.assertEqual(registry_values(), {})
+
+
+if __name__ == "__main__":
+    unittest.main()
