@@ -19,10 +19,6 @@ const wchar_t* const kReservedSections[] = {L"main", L"deps", L"llm_deps", L"agr
                                             L"setup", L"release"};
 constexpr size_t kMaxSignatureBytes = 1024;
 
-// The key of the build, as base64 of X ‖ Y.
-#ifndef ORVALO_RELEASE_PUBLIC_KEY_A
-#define ORVALO_RELEASE_PUBLIC_KEY_A ""
-#endif
 
 std::wstring readValue(const std::wstring& path, const wchar_t* section, const wchar_t* key) {
   wchar_t buffer[kValueChars] = {};
@@ -102,15 +98,6 @@ void parseManifestFile(const std::wstring& path, ServerManifest& manifest) {
   manifest.releaseExpires = readValue(path, L"release", L"expires");
 }
 
-const std::string& builtInReleaseKey() {
-  static const std::string key = [] {
-    std::string bytes;
-    return net::base64Decode(ORVALO_RELEASE_PUBLIC_KEY_A, bytes) && bytes.size() == net::kPublicKeyBytes
-               ? bytes
-               : std::string();
-  }();
-  return key;
-}
 
 bool releaseExpired(const std::wstring& expires, const SYSTEMTIME& today) {
   unsigned year = 0, month = 0, day = 0;

@@ -6,7 +6,7 @@ import subprocess
 import time
 import unittest
 
-from e2e import (BIN, HOME, TEMP_UNIX, WINE_RUN, Setup, Site, close_client, delete_registration, driver, end_programs,
+from e2e import (BIN, HOME, ROOT, TEMP_UNIX, WINE_RUN, Setup, Site, close_client, delete_registration, driver, end_programs,
                  install_folder, read, registry_values, unix_path, wait_until, wine)
 
 SETUP = os.path.join(BIN, "OrvaloSetup.exe")
@@ -131,6 +131,27 @@ class SilentEndToEnd(unittest.TestCase):
         self.assertEqual(registry_values(), {})
         self.assertEqual([n for n in os.listdir(TEMP_UNIX) if n.startswith("QVSetup_")], [])
         self.assertIn("安装失败：主程序SHA256 校验失败（文件不完整或被篡改）（退出码 2）", log_text())
+
+    def test_a_build_with_a_release_key_installs_only_a_signed_release(self):
+        signed = os.path.join(BIN, "signed", "OrvaloSetup.exe")
+        tool = os.path.join(BIN, "orvalo-tool.exe")
+        key = "Z:" + os.path.join(ROOT, "tests", "support", "release_test.key").replace("/", "\\")
+        manifest = "Z:" + self.site.manifest_path.replace("/", "\\")
+        self.site.edit_manifest(lambda text: text + "[release]\r\nexpires=2999-12-31\r\n")
+        self.assertEqual(wine(tool, "sign", manifest, key)[0], 0)
+        folder, unix = install_folder("signed")
+        run = [signed, "--silent", "--accept-agreement", "--dir", folder, "--no-shortcut", "--no-launch",
+               "--base", self.site.nginx, "--log", LOG]
+        self.assertEqual(wine(*run, timeout=180)[0], 0, log_text())
+        self.assertTrue(os.path.isfile(os.path.join(unix, "Orvalo.exe")))
+
+        # One byte changed after signing: refused before anything is downloaded.
+        self.site.edit_manifest(lambda text: text.replace("expires=2999-12-31", "expires=2999-12-30"))
+        again, unix = install_folder("tampered")
+        run[run.index(folder)] = again
+        self.assertEqual(wine(*run, timeout=180)[0], 2)
+        self.assertIn("获取版本清单失败：版本清单签名无效", log_text())
+        self.assertFalse(os.path.exists(unix))
 
     def test_second_install_is_refused_and_closing_the_first_cancels_it(self):
         self.site.build(base=self.site.fault)
