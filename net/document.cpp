@@ -4,24 +4,10 @@
 #include "net/http_connection.h"
 #include "util/error_text.h"
 
-#include <cwchar>
 #include <memory>
 #include <vector>
 
 namespace {
-
-// The body's stated length; false when there is none. Read as text: WinHTTP's numeric form is
-// 32 bits wide.
-bool statedLength(HINTERNET request, uint64_t& length) {
-  wchar_t value[32] = {};
-  DWORD size = sizeof value - sizeof(wchar_t);
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                           value, &size, WINHTTP_NO_HEADER_INDEX)) {
-    return false;
-  }
-  length = std::wcstoull(value, nullptr, 10);
-  return true;
-}
 
 DownloadResult failure(std::wstring message) {
   DownloadResult result;
@@ -42,8 +28,8 @@ DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& b
   }
   const DWORD status = responseStatus(request.get());
   if (status != HTTP_STATUS_OK) return failure(L"服务器返回异常状态码：" + std::to_wstring(status));
-  uint64_t length = 0;
-  if (statedLength(request.get(), length) && length > maxBytes) {
+  const uint64_t length = responseContentLength(request.get());
+  if (length > maxBytes) {
     return failure(documentTooLargeText(maxBytes));
   }
 

@@ -3,6 +3,7 @@
 #include "net/cancellable_call.h"
 #include "net/resume.h"
 
+#include <cwchar>
 #include <memory>
 
 
@@ -84,6 +85,16 @@ bool sendRequest(HINTERNET request, const std::wstring& headers) {
   const DWORD extraLength = headers.empty() ? 0 : static_cast<DWORD>(-1);
   return WinHttpSendRequest(request, extra, extraLength, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
          WinHttpReceiveResponse(request, nullptr);
+}
+
+uint64_t responseContentLength(HINTERNET request) {
+  wchar_t value[32] = {};
+  DWORD size = sizeof value - sizeof(wchar_t);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                           value, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return 0;
+  }
+  return std::wcstoull(value, nullptr, 10);
 }
 
 DWORD responseStatus(HINTERNET request) {

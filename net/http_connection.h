@@ -56,6 +56,10 @@ InternetHandle openGetRequest(const HttpConnection& connection);
 // response headers.
 [[nodiscard]] bool sendRequest(HINTERNET request, const std::wstring& headers);
 
+// The body's stated length (Content-Length) of a received response; 0 when it has none. Read as
+// text: WinHTTP's numeric form is 32 bits wide.
+uint64_t responseContentLength(HINTERNET request);
+
 // The numeric status of a received response; 0 when it cannot be read.
 DWORD responseStatus(HINTERNET request);
 

@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <cwchar>
 #include <vector>
 
 namespace {
@@ -16,17 +15,6 @@ enum class Outcome { Complete, Cancelled, Failed };
 
 std::wstring interruptedText(const std::wstring& description) {
   return L"网络中断（" + description + L"），保留断点可重试";
-}
-
-// The body's stated length, read as text: WinHTTP's numeric form is 32 bits wide. 0 when absent.
-uint64_t contentLength(HINTERNET request) {
-  wchar_t value[32] = {};
-  DWORD size = sizeof value;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                           value, &size, WINHTTP_NO_HEADER_INDEX)) {
-    return 0;
-  }
-  return std::wcstoull(value, nullptr, 10);
 }
 
 // Everything between the request and the end of the body. The request and the partial file are
@@ -105,7 +93,7 @@ class Transfer {
     SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN);
     SetEndOfFile(file.get());
 
-    const uint64_t length = contentLength(request.get());
+    const uint64_t length = responseContentLength(request.get());
     const uint64_t total = length > 0 ? have + length : 0;
     if (progress_ && !progress_(have, total)) return Outcome::Cancelled;
     return receive(request.get(), file.get(), have, total, message);
