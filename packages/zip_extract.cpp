@@ -300,6 +300,35 @@ bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
 
 }  // namespace
 
+bool checkZip(const std::wstring& zipPath, std::wstring& failureText) {
+  util::FileHandle archive(CreateFileW(zipPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ZipReader reader;
+  if (!archive || !reader.open(archive.get())) {
+    failureText = L"无法读取压缩包：" + zipPath;
+    return false;
+  }
+  mz_zip_archive* zip = reader.get();
+  const mz_uint count = mz_zip_reader_get_num_files(zip);
+  for (mz_uint i = 0; i < count; ++i) {
+    mz_zip_archive_file_stat stat;
+    if (!mz_zip_reader_file_stat(zip, i, &stat)) {
+      failureText = L"压缩包条目损坏（index " + std::to_wstring(i) + L"）";
+      return false;
+    }
+    const std::wstring name = decodeEntryName(entryNameBytes(zip, i), stat);
+    if (!isSafeEntryPath(name)) {
+      failureText = L"压缩包含非法路径条目：" + name;
+      return false;
+    }
+    if (!stat.m_is_directory && (!stat.m_is_supported || !mz_zip_validate_file(zip, i, 0))) {
+      failureText = L"解压失败：" + name;
+      return false;
+    }
+  }
+  return true;
+}
+
 bool extractZip(const std::wstring& zipPath, const std::wstring& targetDir,
                 std::wstring& contentRoot, std::wstring* failureText,
                 const ByteProgress& progress) {

@@ -19,6 +19,11 @@
                               std::wstring& contentRoot, std::wstring* failureText,
                               const ByteProgress& progress);
 
+// Reads the whole archive without writing anything: it must open, every entry name must be
+// safe (isSafeEntryPath, decoded as extraction decodes it) and every entry must inflate to its
+// declared size and CRC-32. False with the reason in failureText, worded as extraction words it.
+[[nodiscard]] bool checkZip(const std::wstring& zipPath, std::wstring& failureText);
+
 // True when every piece between '/' or '\' separators is a safe path component
 // (util::isSafePathComponent); only a folder entry's single trailing separator is allowed. So a
 // rooted name, a drive, "..", ".", doubled separators, "ab:c" and "NUL.txt" are all refused.

@@ -21,7 +21,7 @@ void writeTo(DWORD stream, const std::string& bytes) {
 std::vector<Command> allCommands() {
   std::vector<Command> all;
   for (auto* group : {netCommands, packageCommands, installCommands, hintsCommands,
-                      applierCommands, signingCommands}) {
+                      applierCommands, signingCommands, releaseCommands}) {
     const std::vector<Command> commands = group();
     all.insert(all.end(), commands.begin(), commands.end());
   }
@@ -45,6 +45,29 @@ void printError(const std::string& utf8) { writeTo(STD_ERROR_HANDLE, utf8); }
 int fail(const std::wstring& text) {
   printLine("error: " + util::toUtf8(text));
   return 1;
+}
+
+bool parseOptions(const Args& args, std::initializer_list<const wchar_t*> names, Args& positional,
+                  std::map<std::wstring, std::wstring>& values, std::wstring& error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i].compare(0, 2, L"--") != 0) {
+      positional.push_back(args[i]);
+      continue;
+    }
+    bool known = false;
+    for (const wchar_t* name : names) known = known || args[i] == name;
+    if (!known) {
+      error = L"未知选项：" + args[i];
+      return false;
+    }
+    if (i + 1 >= args.size()) {
+      error = L"选项缺少取值：" + args[i];
+      return false;
+    }
+    values[args[i]] = args[i + 1];
+    ++i;
+  }
+  return true;
 }
 
 std::string jsonString(const std::wstring& text) {

@@ -5,9 +5,7 @@
 #include <windows.h>
 
 namespace tool {
-namespace {
 
-// A key or signature file: one line of base64; surrounding blanks and line ends are ignored.
 bool readBase64File(const std::wstring& path, size_t expectedBytes, std::string& bytes) {
   std::string text;
   if (!util::readFile(path, text, 4096)) return false;
@@ -21,6 +19,28 @@ bool writeBase64File(const std::wstring& path, const std::string& bytes) {
   const std::string line = net::base64Encode(bytes) + "\n";
   return util::writeFile(path, line.data(), line.size());
 }
+
+bool signFile(const std::wstring& path, const std::string& bytes, const std::wstring& privateKeyFile,
+              std::wstring& error) {
+  std::string privateKey, signature;
+  if (!readBase64File(privateKeyFile, net::kPrivateKeyBytes, privateKey)) {
+    error = L"私钥格式无效：" + privateKeyFile;
+    return false;
+  }
+  const bool signedOk = net::signBytes(bytes, privateKey, signature);
+  SecureZeroMemory(privateKey.data(), privateKey.size());
+  if (!signedOk) {
+    error = L"签名失败（CNG）";
+    return false;
+  }
+  if (!writeBase64File(path + L".sig", signature)) {
+    error = L"无法写入签名文件：" + path + L".sig";
+    return false;
+  }
+  return true;
+}
+
+namespace {
 
 // keygen PRIVATE_FILE PUBLIC_FILE: a new key pair; the private key is never printed.
 int runKeygen(const Args& args) {
@@ -40,13 +60,10 @@ int runKeygen(const Args& args) {
 // sign FILE PRIVATE_FILE: writes FILE.sig.
 int runSign(const Args& args) {
   if (args.size() != 2) return fail(L"usage: sign FILE PRIVATE_FILE");
-  std::string bytes, privateKey, signature;
+  std::string bytes;
+  std::wstring error;
   if (!util::readFile(args[0], bytes)) return fail(L"无法读取文件：" + args[0]);
-  if (!readBase64File(args[1], net::kPrivateKeyBytes, privateKey)) return fail(L"私钥格式无效：" + args[1]);
-  const bool signedOk = net::signBytes(bytes, privateKey, signature);
-  SecureZeroMemory(privateKey.data(), privateKey.size());
-  if (!signedOk) return fail(L"签名失败（CNG）");
-  if (!writeBase64File(args[0] + L".sig", signature)) return fail(L"无法写入签名文件：" + args[0] + L".sig");
+  if (!signFile(args[0], bytes, args[1], error)) return fail(error);
   printLine("ok");
   return 0;
 }

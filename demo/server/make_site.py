@@ -102,6 +102,39 @@ def write_update(out, base, client, version, update_version, digests):
         json.dump(latest, f, ensure_ascii=False, indent=1)
 
 
+def write_release_description(out, version, agreement_file, hints_base):
+    """release.ini: the same release as the vendor's release tool takes it, each section naming
+    its file below OUT_DIR; `orvalo-tool make-manifest OUT_DIR BASE_URL --key ...` turns it into
+    the signed manifest.ini that replaces the unsigned one written here."""
+    hints = f"file=hints.json\nbase={hints_base}\n" if hints_base else "file=hints.json\n"
+    text = f"""; OrvaloTrader demo release {version}
+[deps]
+file=download/deps.zip
+version={version}
+
+[quotes]
+file=download/quotes.zip
+version={version}
+
+[main]
+file=download/main.zip
+version={version}
+exe=Orvalo.exe
+
+[llm_deps]
+file=download/llm_deps.zip
+version={version}
+
+[agreement]
+file=legal/{agreement_file}
+version=demo-{version}
+
+[hints]
+{hints}"""
+    with open(os.path.join(out, "release.ini"), "w", encoding="utf-8") as f:
+        f.write(text)
+
+
 def build(out, base, client_exe, agreement_txt, version, update_version=None, hints_base=None,
           text_only_agreement=False):
     hints_base = hints_base or base
@@ -215,6 +248,7 @@ sha256={sha256(hints_path)}
 """
     with open(os.path.join(download, "manifest.ini"), "w", encoding="ascii", newline="\r\n") as f:
         f.write(manifest)
+    write_release_description(out, version, agreement_file, hints_base if hints_base != base else None)
     write_update(out, base, client, version, update_version, digests)
 
 

@@ -41,7 +41,9 @@ bool matchesAny(const std::wstring& host, const wchar_t* const (&suffixes)[N]) {
 
 }  // namespace
 
-bool isAllowedLink(const std::wstring& address, int kind) {
+bool isAllowedLink(const std::wstring& address, int kind) { return isAllowedLink(address, kind, vendorDomain()); }
+
+bool isAllowedLink(const std::wstring& address, int kind, const wchar_t* vendor) {
   if (address.size() < kMinAddressLength || address.size() > kMaxAddressLength) return false;
   std::wstring lower;
   lower.reserve(address.size());
@@ -63,11 +65,11 @@ bool isAllowedLink(const std::wstring& address, int kind) {
 
   switch (kind) {
     case kLinkKindMarketData:
-      return hostMatches(host, vendorDomain()) || matchesAny(host, kMarketDataDomains);
+      return hostMatches(host, vendor) || matchesAny(host, kMarketDataDomains);
     case kLinkKindModelHub:
       return matchesAny(host, kModelHubDomains);
     case kLinkKindVendor:
-      return hostMatches(host, vendorDomain());
+      return hostMatches(host, vendor);
     default:
       return false;
   }

@@ -11,3 +11,7 @@ constexpr int kLinkKindVendor = 2;      // the vendor's own site
 
 // True when address may be used with that kind. No side effects; safe from any thread.
 [[nodiscard]] bool isAllowedLink(const std::wstring& address, int kind);
+
+// The same with another vendor domain in place of the built-in one (lower case, no leading dot):
+// for the vendor's tools, which check a release for a build of that domain.
+[[nodiscard]] bool isAllowedLink(const std::wstring& address, int kind, const wchar_t* vendor);

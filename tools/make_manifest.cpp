@@ -1,0 +1,295 @@
+// make-manifest: turns a release folder into the server's manifest. The vendor describes the
+// release in SITE_DIR/release.ini with the manifest's own sections, each naming its file by a
+// path below SITE_DIR (file=) instead of an address and a digest; everything else is copied.
+#include "net/sha256.h"
+#include "packages/manifest.h"
+#include "tools/release_checks.h"
+#include "tools/tool.h"
+#include "util/file_names.h"
+#include "util/files.h"
+#include "util/text.h"
+#include "wizard/agreement_retrieval.h"
+#include "wizard/hints/hints.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+namespace tool {
+namespace {
+
+// An expiry this many days ahead is written when a signed release names none.
+constexpr int kDefaultValidDays = 30;
+
+struct Section {
+  std::wstring name;
+  std::vector<std::pair<std::wstring, std::wstring>> keys;  // in file order
+
+  std::wstring value(const wchar_t* key) const {
+    for (const auto& [k, v] : keys) {
+      if (util::equalsIgnoringCase(k, key)) return v;
+    }
+    return {};
+  }
+};
+
+std::wstring trimmed(const std::wstring& text) {
+  const size_t first = text.find_first_not_of(L" \t");
+  if (first == std::wstring::npos) return {};
+  return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
+}
+
+// release.ini is the vendor's own text: UTF-8 (a byte-order mark is allowed), read here rather
+// than through the profile API so that Chinese file names survive whatever the code page.
+bool parseReleaseIni(const std::string& bytes, std::vector<Section>& sections, std::wstring& error) {
+  std::string text = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
+  if (!text.empty() && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                           static_cast<int>(text.size()), nullptr, 0) == 0) {
+    error = L"release.ini 不是有效的 UTF-8";
+    return false;
+  }
+  const std::wstring wide = util::toWide(util::kCodePageUtf8, text);
+  size_t lineNumber = 0;
+  for (size_t pos = 0; pos <= wide.size();) {
+    size_t end = wide.find(L'\n', pos);
+    if (end == std::wstring::npos) end = wide.size();
+    std::wstring line = wide.substr(pos, end - pos);
+    pos = end + 1;
+    ++lineNumber;
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    line = trimmed(line);
+    if (line.empty() || line[0] == L';' || line[0] == L'#') continue;
+    const std::wstring where = L"release.ini 第 " + std::to_wstring(lineNumber) + L" 行";
+    if (line.front() == L'[' && line.back() == L']') {
+      Section section{trimmed(line.substr(1, line.size() - 2)), {}};
+      for (const Section& seen : sections) {
+        if (util::equalsIgnoringCase(seen.name, section.name)) {
+          error = where + L"：重复的节 [" + section.name + L"]";
+          return false;
+        }
+      }
+      sections.push_back(std::move(section));
+      continue;
+    }
+    const size_t equals = line.find(L'=');
+    if (equals == std::wstring::npos || equals == 0 || sections.empty()) {
+      error = where + L"无法识别：" + line;
+      return false;
+    }
+    sections.back().keys.emplace_back(trimmed(line.substr(0, equals)), trimmed(line.substr(equals + 1)));
+  }
+  return true;
+}
+
+// A path below the release folder: plain names only, so that nothing outside it is published.
+bool isReleasePath(const std::wstring& path) {
+  if (path.empty()) return false;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = path.find_first_of(L"/\\", start);
+    if (!util::isSafePathComponent(path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start))) {
+      return false;
+    }
+    if (end == std::wstring::npos) return true;
+    start = end + 1;
+  }
+}
+
+// The path as it goes into an address: '/' between the pieces and every byte of the UTF-8 text
+// outside the unreserved characters as %XX.
+std::wstring urlPath(const std::wstring& path) {
+  std::wstring out;
+  for (unsigned char c : util::toUtf8(path)) {
+    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                            c == '-' || c == '.' || c == '_' || c == '~';
+    if (unreserved) {
+      out += static_cast<wchar_t>(c);
+    } else if (c == '/' || c == '\\') {
+      out += L'/';
+    } else {
+      wchar_t escaped[4];
+      swprintf(escaped, 4, L"%%%02X", c);
+      out += escaped;
+    }
+  }
+  return out;
+}
+
+bool isReserved(const std::wstring& name, const wchar_t* reserved) { return util::equalsIgnoringCase(name, reserved); }
+
+std::wstring dateText(const SYSTEMTIME& day) {
+  wchar_t text[16];
+  swprintf(text, 16, L"%04u-%02u-%02u", day.wYear, day.wMonth, day.wDay);
+  return text;
+}
+
+std::wstring defaultExpiry() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER ticks{{now.dwLowDateTime, now.dwHighDateTime}};
+  ticks.QuadPart += static_cast<ULONGLONG>(kDefaultValidDays) * 24 * 3600 * 10000000ULL;
+  const FILETIME later{ticks.LowPart, ticks.HighPart};
+  SYSTEMTIME day{};
+  FileTimeToSystemTime(&later, &day);
+  return dateText(day);
+}
+
+struct Release {
+  std::wstring siteDir;
+  std::wstring baseUrl;
+  std::wstring vendorDomain;
+  std::wstring text;  // the manifest being written
+};
+
+// One section of release.ini into the manifest; empty, or why the release is refused.
+std::wstring addSection(Release& release, const Section& section) {
+  const std::wstring& name = section.name;
+  const std::wstring where = L"[" + name + L"] ";
+  if (isReserved(name, L"release")) return where + L"由 --expires 生成，不能写在 release.ini 中";
+  for (const auto& [key, value] : section.keys) {
+    if (isReserved(key, L"url") || isReserved(key, L"sha256") || isReserved(key, L"html_sha256")) {
+      return where + L"不能写 " + key + L"：地址与摘要由 file= 生成";
+    }
+  }
+  release.text += L"[" + name + L"]\r\n";
+  const std::wstring file = section.value(L"file");
+  if (file.empty()) {
+    if (!isReserved(name, L"setup")) return where + L"缺少 file=";
+  } else {
+    if (!isReleasePath(file)) return where + L"file= 必须是发布目录下的相对路径：" + file;
+    const std::wstring path = release.siteDir + L"\\" + file;
+    std::string digest;
+    if (!util::isExistingFile(path) || !sha256File(path, digest, nullptr, {})) return where + L"文件不存在：" + file;
+    const std::wstring base = section.value(L"base").empty() ? release.baseUrl : section.value(L"base");
+    const std::wstring url = base + L"/" + urlPath(file);
+    release.text += L"url=" + url + L"\r\nsha256=" + util::toWide(util::kCodePageUtf8, digest) + L"\r\n";
+
+    std::wstring problem;
+    if (isReserved(name, L"agreement")) {
+      std::string bytes;
+      problem = util::readFile(path, bytes, wizard::kMaxAgreementBytes + 1) ? agreementProblem(bytes)
+                                                                           : L"无法读取：" + file;
+      // The wizard looks for the HTML edition beside a ".txt" agreement.
+      const std::wstring html = path.substr(0, path.size() - 4) + L".html";
+      if (problem.empty() && util::endsWithIgnoringCase(path, L".txt") && util::isExistingFile(html)) {
+        std::string htmlBytes;
+        if (!util::readFile(html, htmlBytes, wizard::kMaxAgreementBytes + 1) ||
+            htmlBytes.size() > wizard::kMaxAgreementBytes) {
+          problem = L"协议 HTML 版本无法读取或过大";
+        } else {
+          release.text += L"html_sha256=" + util::toWide(util::kCodePageUtf8, sha256Hex(htmlBytes)) + L"\r\n";
+        }
+      }
+    } else if (isReserved(name, L"hints")) {
+      std::string bytes;
+      problem = hintsAddressProblem(url, release.vendorDomain);
+      if (problem.empty()) {
+        problem = util::readFile(path, bytes, kMaxHintsDocumentBytes + 1) ? hintsProblem(bytes) : L"无法读取：" + file;
+      }
+    } else {
+      const std::wstring filename = section.value(L"filename").empty() ? name + L".zip" : section.value(L"filename");
+      problem = packageProblem(path, filename);
+    }
+    if (!problem.empty()) return where + problem;
+  }
+  for (const auto& [key, value] : section.keys) {
+    if (isReserved(key, L"file") || isReserved(key, L"base")) continue;
+    release.text += key + L"=" + value + L"\r\n";
+  }
+  release.text += L"\r\n";
+  return {};
+}
+
+// ASCII stays as it is; anything else goes out as UTF-16 with its byte-order mark, the one
+// encoding the profile reader takes whatever the reader's code page.
+std::string encodeManifest(const std::wstring& text) {
+  bool ascii = true;
+  for (wchar_t c : text) ascii = ascii && c < 0x80;
+  if (ascii) return util::toUtf8(text);
+  std::string bytes = "\xFF\xFE";
+  for (wchar_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>((c >> 8) & 0xFF);
+  }
+  return bytes;
+}
+
+// make-manifest SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD] [--vendor-domain D]
+int runMakeManifest(const Args& args) {
+  Args positional;
+  std::map<std::wstring, std::wstring> options;
+  std::wstring error;
+  if (!parseOptions(args, {L"--key", L"--expires", L"--vendor-domain"}, positional, options, error)) return fail(error);
+  if (positional.size() != 2) {
+    return fail(L"usage: make-manifest SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD]");
+  }
+  Release release{positional[0], positional[1], vendorDomainOption(options[L"--vendor-domain"]), {}};
+  while (!release.baseUrl.empty() && release.baseUrl.back() == L'/') release.baseUrl.pop_back();
+  if (release.baseUrl.compare(0, 7, L"http://") != 0 && release.baseUrl.compare(0, 8, L"https://") != 0) {
+    return fail(L"BASE_URL 必须以 http:// 或 https:// 开头：" + release.baseUrl);
+  }
+  const std::wstring& key = options[L"--key"];
+  std::wstring expires = options[L"--expires"];
+  if (expires.empty() && !key.empty()) expires = defaultExpiry();
+  SYSTEMTIME today{};
+  GetSystemTime(&today);
+  if (!expires.empty() && releaseExpired(expires, today)) return fail(L"有效期无效或已过：" + expires);
+
+  std::string iniBytes;
+  const std::wstring iniPath = release.siteDir + L"\\release.ini";
+  if (!util::readFile(iniPath, iniBytes, kMaxManifestBytes)) return fail(L"无法读取 " + iniPath);
+  std::vector<Section> sections;
+  if (!parseReleaseIni(iniBytes, sections, error)) return fail(error);
+
+  release.text = L"; " + util::toWide(util::kCodePageUtf8, "made by orvalo-tool make-manifest") + L"\r\n";
+  for (const Section& section : sections) {
+    const std::wstring problem = addSection(release, section);
+    if (!problem.empty()) return fail(problem);
+  }
+  if (!expires.empty()) release.text += L"[release]\r\nexpires=" + expires + L"\r\n";
+  const std::string bytes = encodeManifest(release.text);
+  if (bytes.size() > kMaxManifestBytes) return fail(L"版本清单过大");
+
+  // Written beside its place and read back with the installer's own parser before it replaces
+  // the published one, so that a refused release never reaches the server's folder.
+  const std::wstring download = release.siteDir + L"\\download";
+  const std::wstring manifestPath = download + L"\\manifest.ini";
+  const std::wstring staged = manifestPath + L".new";
+  if (!util::createDirectories(download) || !util::writeFile(staged, bytes.data(), bytes.size())) {
+    return fail(L"无法写入 " + staged);
+  }
+  ServerManifest manifest;
+  parseManifestFile(staged, manifest);
+  const std::wstring problem = manifestNamesProblem(manifest);
+  if (!problem.empty()) {
+    (void)util::deleteFileForce(staged);
+    return fail(problem);
+  }
+  if (!key.empty() && !signFile(manifestPath, bytes, key, error)) {
+    (void)util::deleteFileForce(staged);
+    return fail(error);
+  }
+  if (!MoveFileExW(staged.c_str(), manifestPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    (void)util::deleteFileForce(staged);
+    (void)util::deleteFileForce(manifestPath + L".sig");
+    return fail(L"无法写入 " + manifestPath);
+  }
+  // A signature of an earlier manifest beside an unsigned one would only mislead.
+  if (key.empty()) (void)util::deleteFileForce(manifestPath + L".sig");
+  printLine(L"ok: " + manifestPath + (key.empty() ? L"" : L"（已签名，有效期至 " + expires + L"）"));
+  return 0;
+}
+
+}  // namespace
+
+int runVerifyServer(const Args& args);
+
+std::vector<Command> releaseCommands() {
+  return {{L"make-manifest", "SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD] [--vendor-domain D]",
+           runMakeManifest},
+          {L"verify-server", "BASE [--key PUBLIC_FILE] [--vendor-domain D]", runVerifyServer}};
+}
+
+}  // namespace tool

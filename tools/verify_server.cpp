@@ -1,0 +1,224 @@
+// verify-server: checks a live download server as the installer will meet it, before users do.
+// One line per entry on standard output ("name: ok …" or "name: error: …"), download progress on
+// standard error, a summary line last; exit 0 only when every entry is well.
+#include "install/package_list.h"
+#include "net/document.h"
+#include "net/http_connection.h"
+#include "net/resume.h"
+#include "net/sha256.h"
+#include "net/signature.h"
+#include "packages/manifest.h"
+#include "tools/release_checks.h"
+#include "tools/tool.h"
+#include "util/error_text.h"
+#include "util/files.h"
+#include "util/paths.h"
+#include "util/text.h"
+#include "wizard/agreement_retrieval.h"
+#include "wizard/hints/hints.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace tool {
+namespace {
+
+// The middle range asked of every package: enough to see the server cut where it is told.
+constexpr uint64_t kMiddleRangeBytes = 65536;
+
+class Report {
+ public:
+  void entry(const std::wstring& name, const std::wstring& problem, const std::wstring& okDetail = {}) {
+    ++entries_;
+    if (problem.empty()) {
+      printLine(name + L": ok" + (okDetail.empty() ? L"" : L"（" + okDetail + L"）"));
+    } else {
+      ++failed_;
+      printLine(name + L": error: " + problem);
+    }
+  }
+
+  int finish() {
+    if (failed_ == 0) {
+      printLine(L"ok: " + std::to_wstring(entries_) + L" 项全部正常");
+      return 0;
+    }
+    printLine(L"error: " + std::to_wstring(entries_) + L" 项中 " + std::to_wstring(failed_) + L" 项有问题");
+    return 1;
+  }
+
+ private:
+  int entries_ = 0;
+  int failed_ = 0;
+};
+
+// A GET for bytes [start, end]: the status, the Content-Range when there is one and up to
+// limit bytes of the body.
+struct RangeAnswer {
+  std::wstring failure;  // the request could not be made
+  DWORD status = 0;
+  bool hasRange = false;
+  ContentRange range;
+  uint64_t length = 0;
+  uint64_t bodyBytes = 0;
+};
+
+RangeAnswer askRange(const std::wstring& url, uint64_t start, uint64_t end, uint64_t limit) {
+  RangeAnswer answer;
+  HttpConnection connection;
+  if (!openHttpConnection(connection, url)) {
+    answer.failure = L"地址无效或网络初始化失败（" + lastErrorText() + L"）";
+    return answer;
+  }
+  InternetHandle request = openGetRequest(connection);
+  if (!request || !sendRequest(request.get(), rangeHeaders(start, end, std::wstring()))) {
+    answer.failure = L"连接服务器失败（" + lastErrorText() + L"）";
+    return answer;
+  }
+  answer.status = responseStatus(request.get());
+  answer.length = responseContentLength(request.get());
+  answer.hasRange = responseContentRange(request.get(), answer.range);
+  std::vector<char> buffer(65536);
+  DWORD read = 0;
+  while (answer.bodyBytes <= limit && WinHttpReadData(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read) &&
+         read > 0) {
+    answer.bodyBytes += read;
+  }
+  return answer;
+}
+
+// What the multi-part download relies on: a size stated by a 206 for the first byte, and a
+// middle range cut exactly where asked.
+std::wstring rangeProblem(const std::wstring& url, uint64_t& size) {
+  const RangeAnswer first = askRange(url, 0, 0, 1);
+  if (!first.failure.empty()) return first.failure;
+  if (first.status == HTTP_STATUS_OK) return L"服务器忽略 Range（返回 200），无法分段与续传";
+  if (first.status != HTTP_STATUS_PARTIAL_CONTENT) return L"服务器返回异常状态码：" + std::to_wstring(first.status);
+  if (!first.hasRange || first.range.total == 0) return L"206 应答缺少带总大小的 Content-Range，大小未知";
+  size = first.range.total;
+  const uint64_t start = size / 2;
+  const uint64_t end = std::min(size - 1, start + kMiddleRangeBytes - 1);
+  const RangeAnswer middle = askRange(url, start, end, end - start + 1);
+  if (!middle.failure.empty()) return middle.failure;
+  if (middle.status != HTTP_STATUS_PARTIAL_CONTENT) {
+    return L"中间范围应答状态码为 " + std::to_wstring(middle.status) + L"（应为 206）";
+  }
+  if (!middle.hasRange || middle.range.start != start || middle.range.end != end || middle.range.total != size ||
+      middle.bodyBytes != end - start + 1) {
+    return L"中间范围 bytes=" + std::to_wstring(start) + L"-" + std::to_wstring(end) + L" 的应答与请求不符";
+  }
+  return {};
+}
+
+// Download progress on standard error, at most one update per percent.
+ByteProgress progressLine(const std::wstring& name) {
+  auto last = std::make_shared<int>(-1);
+  return [name, last](uint64_t done, uint64_t total) {
+    const int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
+    if (percent != *last) {
+      *last = percent;
+      const std::string text = "\r" + util::toUtf8(name) + " " + std::to_string(percent) + "%";
+      DWORD written = 0;
+      WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+    return true;
+  };
+}
+
+void endProgressLine() {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\n", 1, &written, nullptr);
+}
+
+std::wstring sizeText(uint64_t bytes) { return std::to_wstring(bytes) + L" 字节"; }
+
+// One package: reachable with its size and ranges, then downloaded whole for its digest and
+// opened as the installer would open it.
+void checkPackage(Report& report, const std::wstring& name, const ManifestEntry& entry) {
+  uint64_t size = 0;
+  std::wstring problem = rangeProblem(entry.url, size);
+  if (!problem.empty()) return report.entry(name, problem);
+
+  const std::wstring temp = util::tempDirectory() + L"\\orvalo_verify_" + std::to_wstring(GetCurrentProcessId()) +
+                            L"_" + entry.filename;
+  const DownloadResult download = downloadFile(entry.url, temp, progressLine(name), nullptr);
+  endProgressLine();
+  std::string digest;
+  if (!download.ok) {
+    problem = L"下载失败：" + download.message;
+  } else if (!sha256File(temp, digest, &problem, {})) {
+    problem = L"无法计算 SHA256：" + problem;
+  } else if (!entry.sha256.empty() && digest != entry.sha256) {
+    problem = L"SHA256 不符（清单 " + util::toWide(util::kCodePageUtf8, entry.sha256) + L"，实际 " +
+              util::toWide(util::kCodePageUtf8, digest) + L"）";
+  } else {
+    problem = packageProblem(temp, entry.filename);
+  }
+  (void)util::deleteFileForce(temp);
+  report.entry(name, problem, sizeText(size) + (entry.sha256.empty() ? L"，清单未给 SHA256" : L""));
+}
+
+// A document: fetched within its bound, matching its digest when one is given.
+std::wstring documentProblem(const std::wstring& url, size_t bound, const std::string& expected, std::string& bytes) {
+  const DownloadResult fetched = fetchDocument(url, bound, bytes, nullptr);
+  if (!fetched.ok) return L"获取失败：" + fetched.message;
+  if (!expected.empty() && sha256Hex(bytes) != expected) return L"SHA256 不符";
+  return {};
+}
+
+void checkAgreement(Report& report, const ServerManifest& m) {
+  std::string bytes;
+  std::wstring problem = documentProblem(m.agreementUrl, wizard::kMaxAgreementBytes, m.agreementSha256, bytes);
+  if (problem.empty()) problem = agreementProblem(bytes);
+  report.entry(L"agreement", problem, m.agreementSha256.empty() ? L"清单未给 SHA256" : L"");
+  if (m.agreementHtmlSha256.empty() || !util::endsWithIgnoringCase(m.agreementUrl, L".txt")) return;
+  const std::wstring html = m.agreementUrl.substr(0, m.agreementUrl.size() - 4) + L".html";
+  std::string page;
+  report.entry(L"agreement.html", documentProblem(html, wizard::kMaxAgreementBytes, m.agreementHtmlSha256, page));
+}
+
+void checkHints(Report& report, const ServerManifest& m, const std::wstring& vendorDomain) {
+  std::string bytes;
+  std::wstring problem = hintsAddressProblem(m.hintsUrl, vendorDomain);
+  if (problem.empty()) problem = documentProblem(m.hintsUrl, kMaxHintsDocumentBytes, m.hintsSha256, bytes);
+  if (problem.empty()) problem = hintsProblem(bytes);
+  report.entry(L"hints", problem);
+}
+
+}  // namespace
+
+// verify-server BASE [--key PUBLIC_FILE] [--vendor-domain D]
+int runVerifyServer(const Args& args) {
+  Args positional;
+  std::map<std::wstring, std::wstring> options;
+  std::wstring error;
+  if (!parseOptions(args, {L"--key", L"--vendor-domain"}, positional, options, error)) return fail(error);
+  if (positional.size() != 1) return fail(L"usage: verify-server BASE [--key PUBLIC_FILE] [--vendor-domain D]");
+  std::wstring base = positional[0];
+  while (!base.empty() && base.back() == L'/') base.pop_back();
+  std::string key = builtInReleaseKey();
+  if (!options[L"--key"].empty() && !readBase64File(options[L"--key"], net::kPublicKeyBytes, key)) {
+    return fail(L"公钥格式无效：" + options[L"--key"]);
+  }
+
+  Report report;
+  ServerManifest m;
+  if (!fetchServerManifest(base, m, &error, nullptr, key)) {
+    report.entry(L"manifest.ini", error);
+    return report.finish();
+  }
+  report.entry(L"manifest.ini", manifestNamesProblem(m),
+               m.signedRelease ? L"签名有效，有效期至 " + m.releaseExpires : std::wstring(L"未验证签名"));
+  checkPackage(report, L"deps", m.deps);
+  for (const ComponentEntry& component : m.components) checkPackage(report, component.name, component);
+  checkPackage(report, L"main", m.main);
+  if (m.llmDeps.present) checkPackage(report, L"llm_deps", m.llmDeps);
+  if (m.hasAgreement) checkAgreement(report, m);
+  if (m.hasHints) checkHints(report, m, vendorDomainOption(options[L"--vendor-domain"]));
+  return report.finish();
+}
+
+}  // namespace tool
