@@ -49,10 +49,32 @@ bash "$ORVALO_ROOT/tests/support/servers/servers.sh" start-vendor "$DEMO_STATE" 
 . "$DEMO_STATE/servers.env"
 DEMO_BASE=http://127.0.0.1:$http_port/demo
 DEMO_WWW=$DEMO_STATE/www/demo
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+tool() { "$WINE_RUN" "$BUILD/bin/orvalo-tool.exe" "$@"; }
+# The project's test key stands in for the vendor's: the demo's builds carry its public half.
+RELEASE_KEY=$(winpath "$ORVALO_ROOT/tests/support/release_test.key")
+RELEASE_PUB=$(winpath "$ORVALO_ROOT/tests/support/release_test.pub")
+
+# publish [make_site options]: the demo server's release made as a vendor makes one. The
+# packages and their description (release.ini) first, then the signed manifest from the release
+# tool, the signed update description, and a check of the live server before anybody uses it.
+publish() {
+  python3 "$ORVALO_ROOT/demo/server/make_site.py" "$DEMO_WWW" "$DEMO_BASE" "$BUILD/bin/signed/Orvalo.exe" \
+    "$ORVALO_ROOT/resources/agreement.txt" --version 1.0.0 \
+    --hints-base https://localhost/demo --text-only-agreement "$@"
+  tool make-manifest "$(winpath "$DEMO_WWW")" "$DEMO_BASE" --key "$RELEASE_KEY" --vendor-domain localhost |
+    tr -d '\r' | tee -a "$OUT/report.txt"
+  tool sign "$(winpath "$DEMO_WWW/update/latest.json")" "$RELEASE_KEY" >/dev/null
+  say "检查下载服务器（orvalo-tool verify-server）："
+  if ! tool verify-server "$DEMO_BASE" --key "$RELEASE_PUB" --vendor-domain localhost 2>/dev/null |
+    tr -d '\r' | sed 's/^/  /' | tee -a "$OUT/report.txt"; then
+    say "下载服务器检查未通过。"
+    exit 1
+  fi
+}
+
 rm -rf "$DEMO_WWW"
-python3 "$ORVALO_ROOT/demo/server/make_site.py" "$DEMO_WWW" "$DEMO_BASE" "$BUILD/bin/Orvalo.exe" \
-  "$ORVALO_ROOT/resources/agreement.txt" --version 1.0.0 \
-  --hints-base https://localhost/demo --text-only-agreement
+publish
 say "演示服务器：$DEMO_BASE"
 
 INSTALL_DIR=""

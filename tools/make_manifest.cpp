@@ -136,6 +136,15 @@ std::wstring defaultExpiry() {
   return dateText(day);
 }
 
+// A document of the release, read only when it is within the bound the installer applies to it.
+std::wstring readWithin(const std::wstring& path, size_t bound, const wchar_t* what, std::string& bytes) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::wstring(what) + L"无法读取";
+  const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  if (size > bound) return std::wstring(what) + L"过大（超过 " + std::to_wstring(bound) + L" 字节）";
+  return util::readFile(path, bytes) ? std::wstring() : std::wstring(what) + L"无法读取";
+}
+
 struct Release {
   std::wstring siteDir;
   std::wstring baseUrl;
@@ -169,16 +178,14 @@ std::wstring addSection(Release& release, const Section& section) {
     std::wstring problem;
     if (isReserved(name, L"agreement")) {
       std::string bytes;
-      problem = util::readFile(path, bytes, wizard::kMaxAgreementBytes + 1) ? agreementProblem(bytes)
-                                                                           : L"无法读取：" + file;
+      problem = readWithin(path, wizard::kMaxAgreementBytes, L"协议文本", bytes);
+      if (problem.empty()) problem = agreementProblem(bytes);
       // The wizard looks for the HTML edition beside a ".txt" agreement.
       const std::wstring html = path.substr(0, path.size() - 4) + L".html";
       if (problem.empty() && util::endsWithIgnoringCase(path, L".txt") && util::isExistingFile(html)) {
         std::string htmlBytes;
-        if (!util::readFile(html, htmlBytes, wizard::kMaxAgreementBytes + 1) ||
-            htmlBytes.size() > wizard::kMaxAgreementBytes) {
-          problem = L"协议 HTML 版本无法读取或过大";
-        } else {
+        problem = readWithin(html, wizard::kMaxAgreementBytes, L"协议 HTML 版本", htmlBytes);
+        if (problem.empty()) {
           release.text += L"html_sha256=" + util::toWide(util::kCodePageUtf8, sha256Hex(htmlBytes)) + L"\r\n";
         }
       }
@@ -186,7 +193,8 @@ std::wstring addSection(Release& release, const Section& section) {
       std::string bytes;
       problem = hintsAddressProblem(url, release.vendorDomain);
       if (problem.empty()) {
-        problem = util::readFile(path, bytes, kMaxHintsDocumentBytes + 1) ? hintsProblem(bytes) : L"无法读取：" + file;
+        problem = readWithin(path, kMaxHintsDocumentBytes, L"提示文档", bytes);
+        if (problem.empty()) problem = hintsProblem(bytes);
       }
     } else {
       const std::wstring filename = section.value(L"filename").empty() ? name + L".zip" : section.value(L"filename");
@@ -243,7 +251,7 @@ int runMakeManifest(const Args& args) {
   std::vector<Section> sections;
   if (!parseReleaseIni(iniBytes, sections, error)) return fail(error);
 
-  release.text = L"; " + util::toWide(util::kCodePageUtf8, "made by orvalo-tool make-manifest") + L"\r\n";
+  release.text = L"; made by orvalo-tool make-manifest\r\n";
   for (const Section& section : sections) {
     const std::wstring problem = addSection(release, section);
     if (!problem.empty()) return fail(problem);

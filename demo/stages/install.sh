@@ -3,7 +3,8 @@
 # shellcheck shell=bash
 
 say "== 安装 =="
-# The build for the vendor domain "localhost": it accepts the hints of https://localhost/demo.
+# The build for the vendor domain "localhost": it accepts the hints of https://localhost/demo,
+# and only releases signed with the key the demo server's are signed with.
 "$WINE_RUN" "$BUILD/bin/vendor-localhost/OrvaloSetup.exe" --base "$DEMO_BASE" &
 setup_pid=$!
 driver wait OrvaloSetupWizardWnd 30000 >/dev/null

@@ -15,9 +15,7 @@ trades_before=$(digest "$INSTALL_DIR_UNIX/trades.db")
 data_before=$(digest "$INSTALL_DIR_UNIX/data/orvalo.db")
 say "升级前版本：$(cat "$marker_unix")，行情组件：$(cat "$INSTALL_DIR_UNIX/update/_quotes.done")"
 
-python3 "$ORVALO_ROOT/demo/server/make_site.py" "$DEMO_WWW" "$DEMO_BASE" "$BUILD/bin/Orvalo.exe" \
-  "$ORVALO_ROOT/resources/agreement.txt" --version 1.0.0 --update-version "$upgrade_version" \
-  --hints-base https://localhost/demo --text-only-agreement
+publish --update-version "$upgrade_version"
 say "服务器发布新版本 $upgrade_version：$DEMO_BASE/update/latest.json"
 old_client=$(driver pid OrvaloDemoClientWnd | tr -d '\r')
 
