@@ -8,9 +8,8 @@
 #include "net/http_connection.h"
 #include "net/sha256.h"
 #include "packages/manifest.h"
-#include "packages/zip_extract.h"
+#include "packages/zip_place.h"
 #include "prog/reporter.h"
-#include "util/copy_dir.h"
 #include "util/error_text.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -63,7 +62,6 @@ bool InstallRun::installPackage(const PackageItem& item) {
   const std::wstring installedPath = item.targetDir + L"\\" + entry.filename;
   const std::wstring downloadPath =
       zip ? temp + L"\\QVSetup_" + item.label + L".zip" : installedPath + kDownloadSuffix;
-  const std::wstring extractDir = temp + L"\\QVSetup_" + item.label + L"_extracted";
 
   if (!zip && !util::createDirectories(item.targetDir)) {
     fail(prog::FailureKind::kFileSystem, L"创建目标目录失败：" + item.targetDir);
@@ -113,29 +111,16 @@ bool InstallRun::installPackage(const PackageItem& item) {
     return true;
   }
 
+  // Straight into the install folder: each file is inflated beside its place and moved over it.
   reporter_.setStage(L"正在解压" + item.label + L"…", prog::kPhaseExtract);
-  std::wstring contentRoot;
   std::wstring error;
-  if (!extractZip(downloadPath, extractDir, contentRoot, &error, [this](uint64_t done, uint64_t total) {
-        reporter_.setCounts(done, total, false);
-        return !cancelled();
-      })) {
-    util::deleteFileForce(downloadPath);
-    fail(prog::FailureKind::kFileSystem, error);
-    return false;
-  }
-
-  reporter_.setStage(L"正在覆盖" + item.label + L"…", prog::kPhaseOverwrite);
-  const bool copied = util::copyDirContents(
-      contentRoot, item.targetDir,
-      [this](uint64_t done, uint64_t total) {
-        reporter_.setCounts(done, total, false);
-        return !cancelled();
-      },
-      &error);
+  const bool extracted = extractZipInPlace(downloadPath, item.targetDir, PlaceHooks{}, &error,
+                                           [this](uint64_t done, uint64_t total) {
+                                             reporter_.setCounts(done, total, false);
+                                             return !cancelled();
+                                           });
   util::deleteFileForce(downloadPath);
-  util::deleteDirRecursive(extractDir);
-  if (!copied) {
+  if (!extracted) {
     fail(prog::FailureKind::kFileSystem, cancelled() ? std::wstring(kCancelledText) : error);
     return false;
   }

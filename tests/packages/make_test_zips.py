@@ -127,6 +127,16 @@ def main(out):
     ansi = AnsiNamedInfo("包/乗汉字.txt", STAMP)
     write(j("chinese.zip"), [("包/中文名.txt", "UTF-8 名字".encode()), (ansi, b"GBK name")])
 
+    # A product package wrapped in one folder, with a database that must never replace the
+    # user's, and enough content (four files of 3 MiB) to be inflated by two threads.
+    parts = [rng.randbytes(3 << 20) for _ in range(4)]
+    for index, part in enumerate(parts):
+        with open(j("place.big%d.bin" % index), "wb") as f:
+            f.write(part)
+    write(j("place.zip"), [("OrvaloTrader/", b""), ("OrvaloTrader/app.exe", b"new program"),
+                           ("OrvaloTrader/data/user.db", b"package database")] +
+          [("OrvaloTrader/big/%d.bin" % index, part) for index, part in enumerate(parts)])
+
 
 if __name__ == "__main__":
     main(sys.argv[1])

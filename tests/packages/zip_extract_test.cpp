@@ -1,4 +1,5 @@
 #include "packages/zip_extract.h"
+#include "packages/zip_place.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -293,4 +294,83 @@ TEST(ExtractZipUnicode, FailureTextsCarryTheWidePath) {
   const Extraction r = extract(zip, tmp / L"解压");
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.failure, L"无法读取压缩包：" + zip);
+}
+
+namespace {
+
+struct InPlace {
+  bool ok = false;
+  std::wstring failure;
+  Calls progress;
+};
+
+InPlace extractInPlace(const std::wstring& zip, const std::wstring& target, uint64_t stopAfter = UINT64_MAX) {
+  InPlace result;
+  result.ok = extractZipInPlace(zip, target, PlaceHooks{}, &result.failure, [&](uint64_t done, uint64_t total) {
+    result.progress.emplace_back(done, total);
+    return done < stopAfter;
+  });
+  return result;
+}
+
+bool anyStagedFile(const std::wstring& folder) {
+  bool found = false;
+  util::forEachEntry(folder, [&](const std::wstring& path, const WIN32_FIND_DATAW& data) {
+    const std::wstring name = data.cFileName;
+    found = found || (name.size() > 8 && name.compare(name.size() - 8, 8, L".upg_tmp") == 0) ||
+            ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && anyStagedFile(path));
+    return !found;
+  });
+  return found;
+}
+
+void put(const std::wstring& path, const std::string& bytes) {
+  ASSERT_TRUE(util::createDirectories(path.substr(0, path.rfind(L'\\'))));
+  ASSERT_TRUE(util::writeFile(path, bytes.data(), bytes.size()));
+}
+
+}  // namespace
+
+TEST(ExtractZipInPlace, UnwrapsReplacesFilesKeepsTheUsersDatabasesAndLeavesNothingStaged) {
+  TempDir dir;
+  put(dir / L"app.exe", "old program");
+  put(dir / L"data\\user.db", "the user's trades");
+  const InPlace result = extractInPlace(testZip(L"place.zip"), dir.path());
+  ASSERT_TRUE(result.ok) << util::toUtf8(result.failure);
+  EXPECT_EQ(readFileBytes(dir / L"app.exe"), "new program");
+  EXPECT_EQ(readFileBytes(dir / L"data\\user.db"), "the user's trades");
+  for (int i = 0; i < 4; ++i) {  // inflated by two threads, each file whole
+    const std::wstring n = std::to_wstring(i);
+    EXPECT_TRUE(readFileBytes(dir / (L"big\\" + n + L".bin")) == readFileBytes(testZip(L"place.big" + n + L".bin")));
+  }
+  EXPECT_FALSE(dirExists(dir / L"OrvaloTrader"));
+  EXPECT_FALSE(anyStagedFile(dir.path()));
+  ASSERT_FALSE(result.progress.empty());
+  EXPECT_EQ(result.progress.front(), std::make_pair(uint64_t{1}, uint64_t{6}));  // the database counts as handled
+  EXPECT_EQ(result.progress.back(), std::make_pair(uint64_t{6}, uint64_t{6}));
+}
+
+TEST(ExtractZipInPlace, StopsCleanlyOnABadEntryACancelOrAnUnsafeName) {
+  {
+    TempDir dir;
+    const InPlace result = extractInPlace(testZip(L"crc.zip"), dir.path());
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.failure, L"解压失败：bad.txt");
+    EXPECT_TRUE(fileExists(dir / L"good2.txt"));  // placed before the failure
+    EXPECT_FALSE(fileExists(dir / L"after.txt"));
+    EXPECT_FALSE(anyStagedFile(dir.path()));
+  }
+  {
+    TempDir dir;
+    const InPlace result = extractInPlace(testZip(L"place.zip"), dir.path(), 2);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.failure, L"已取消");
+    EXPECT_FALSE(anyStagedFile(dir.path()));
+  }
+  {
+    TempDir dir;
+    const InPlace result = extractInPlace(testZip(L"unsafe_0.zip"), dir.path());
+    EXPECT_EQ(result.failure, L"压缩包含非法路径条目：../evil.dll");
+    EXPECT_TRUE(entryNames(dir.path()).empty()) << "nothing is written before every name is checked";
+  }
 }

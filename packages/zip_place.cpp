@@ -1,0 +1,240 @@
+#include "packages/zip_place.h"
+
+#include "packages/zip_extract.h"
+#include "packages/zip_reader.h"
+#include "util/database_files.h"
+#include "util/error_text.h"
+#include "util/files.h"
+#include "util/handles.h"
+#include "util/paths.h"
+#include "util/text.h"
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+using namespace zip_internal;
+
+namespace {
+
+// Below this much content a second thread costs more than it saves.
+constexpr uint64_t kParallelBytes = 8u << 20;
+
+struct FileEntry {
+  mz_uint index = 0;
+  std::wstring name;    // as stored, for the failure texts
+  std::wstring target;  // full path
+  uint64_t size = 0;    // declared
+};
+
+// What the archive will write, worked out from its central directory before anything is.
+struct Layout {
+  std::vector<std::wstring> folders;  // parents before children
+  std::vector<FileEntry> files;
+  uint64_t fileEntries = 0;  // the database files that are skipped included
+};
+
+std::wstring firstPiece(const std::wstring& name, std::wstring& rest) {
+  const size_t cut = name.find_first_of(L"/\\");
+  rest = cut == std::wstring::npos ? std::wstring() : name.substr(cut + 1);
+  return name.substr(0, cut);
+}
+
+bool readLayout(mz_zip_archive* zip, const std::wstring& targetDir, Layout& layout, std::wstring& failure) {
+  struct Named {
+    std::wstring name;
+    bool folder;
+    uint64_t size;
+  };
+  std::vector<Named> entries;
+  const mz_uint count = mz_zip_reader_get_num_files(zip);
+  for (mz_uint i = 0; i < count; ++i) {
+    mz_zip_archive_file_stat stat;
+    if (!mz_zip_reader_file_stat(zip, i, &stat)) {
+      failure = L"压缩包条目损坏（index " + std::to_wstring(i) + L"）";
+      return false;
+    }
+    std::wstring name = decodeEntryName(entryNameBytes(zip, i), stat);
+    if (!isSafeEntryPath(name)) {
+      failure = L"压缩包含非法路径条目：" + name;
+      return false;
+    }
+    entries.push_back({std::move(name), stat.m_is_directory != MZ_FALSE, stat.m_uncomp_size});
+  }
+
+  // A package wrapped in one top-level folder: every entry lies below it or is the folder itself.
+  std::wstring root, rest;
+  bool wrapped = !entries.empty();
+  for (const Named& e : entries) {
+    const std::wstring first = firstPiece(e.name, rest);
+    if (root.empty()) root = first;
+    if (!util::equalsIgnoringCase(first, root) || (rest.empty() && !e.folder)) wrapped = false;
+  }
+
+  std::set<std::wstring> known;
+  const auto addFolder = [&](const std::wstring& folder) {
+    if (known.insert(util::normalizePathKey(folder)).second) layout.folders.push_back(folder);
+  };
+  addFolder(targetDir);
+  for (mz_uint i = 0; i < count; ++i) {
+    std::wstring rel = entries[i].name;
+    if (wrapped) firstPiece(entries[i].name, rel);
+    for (wchar_t& c : rel) {
+      if (c == L'/') c = L'\\';
+    }
+    if (!rel.empty() && rel.back() == L'\\') rel.pop_back();
+    if (rel.empty()) continue;  // the wrapping folder itself
+    const std::wstring target = targetDir + L"\\" + rel;
+    if (entries[i].folder) {
+      addFolder(target);
+      continue;
+    }
+    ++layout.fileEntries;
+    if (isDatabaseFile(rel)) continue;
+    addFolder(target.substr(0, target.rfind(L'\\')));
+    layout.files.push_back({i, entries[i].name, target, entries[i].size});
+  }
+  return true;
+}
+
+// The file entries handed out to the threads, and what they share.
+class Extraction {
+ public:
+  Extraction(const std::wstring& zipPath, const PlaceHooks& hooks, const ByteProgress& progress, uint64_t done,
+             uint64_t total)
+      : zipPath_(zipPath), hooks_(hooks), progress_(progress), done_(done), total_(total) {}
+
+  // One thread's share, in archive order; every thread reads through an archive handle of its own.
+  void run(const std::vector<const FileEntry*>& files) {
+    util::FileHandle archive(CreateFileW(zipPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    ZipReader reader;
+    if (!archive || !reader.open(archive.get())) return fail(L"无法读取压缩包：" + zipPath_);
+    std::vector<char> buffer(kWriteBufferBytes);
+    for (const FileEntry* file : files) {
+      if (stop_) return;
+      mz_zip_archive_file_stat stat;
+      if (!mz_zip_reader_file_stat(reader.get(), file->index, &stat)) return fail(L"解压失败：" + file->name);
+      const std::wstring staged = file->target + kStagedSuffix;
+      const EntryResult result = extractEntryToFile(reader.get(), file->index, stat, staged, buffer);
+      if (result != EntryResult::kDone) {
+        (void)util::deleteFileForce(staged);
+        return fail(L"解压失败：" + file->name + (result == EntryResult::kOverran ? L"（解压后的大小超出声明）" : L""));
+      }
+      if (!place(staged, file->target)) {
+        const std::wstring reason = lastErrorText();
+        (void)util::deleteFileForce(staged);
+        return fail(L"替换失败：" + file->name + L"（" + reason + L"）");
+      }
+      if (!countOne()) return;
+    }
+  }
+
+  bool failed() const { return stop_; }
+  const std::wstring& failure() const { return failure_; }
+
+  // The counters before the first file: the skipped ones are handled already.
+  bool start() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (progress_ && !progress_(done_, total_)) {
+      stop_ = true;
+      failure_ = L"已取消";
+    }
+    return !stop_;
+  }
+
+ private:
+  bool place(const std::wstring& staged, const std::wstring& target) {
+    if (!hooks_.placeFile) {
+      return MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+    if (hooks_.concurrent) return hooks_.placeFile(staged, target);
+    std::lock_guard<std::mutex> hold(placeLock_);
+    return hooks_.placeFile(staged, target);
+  }
+
+  bool countOne() {
+    std::lock_guard<std::mutex> hold(lock_);
+    ++done_;
+    if (!stop_ && progress_ && !progress_(done_, total_)) {
+      stop_ = true;
+      failure_ = L"已取消";
+    }
+    return !stop_;
+  }
+
+  void fail(const std::wstring& text) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (stop_) return;  // the first failure is the one reported
+    stop_ = true;
+    failure_ = text;
+  }
+
+  const std::wstring& zipPath_;
+  const PlaceHooks& hooks_;
+  const ByteProgress& progress_;
+  std::atomic<bool> stop_{false};
+  std::mutex lock_;       // the failure text and the progress callback
+  std::mutex placeLock_;  // placeFile, when it must not run twice at once
+  std::wstring failure_;
+  uint64_t done_;
+  uint64_t total_;
+};
+
+// The files split between the threads by size, each share keeping archive order; one share for
+// small archives. Inflating is the work: placing files one at a time still lets two inflate.
+std::vector<std::vector<const FileEntry*>> shares(const std::vector<FileEntry>& files) {
+  uint64_t bytes = 0;
+  for (const FileEntry& f : files) bytes += f.size;
+  const size_t count = bytes >= kParallelBytes && files.size() > 1 && std::thread::hardware_concurrency() > 1 ? 2 : 1;
+  std::vector<std::vector<const FileEntry*>> result(count);
+  std::vector<uint64_t> load(count, 0);
+  for (const FileEntry& f : files) {
+    const size_t lightest = count == 2 && load[1] < load[0] ? 1 : 0;
+    result[lightest].push_back(&f);
+    load[lightest] += f.size;
+  }
+  return result;
+}
+
+}  // namespace
+
+bool extractZipInPlace(const std::wstring& zipPath, const std::wstring& targetDir, const PlaceHooks& hooks,
+                       std::wstring* failureText, const ByteProgress& progress) {
+  const auto failWith = [&](const std::wstring& text) {
+    if (failureText) *failureText = text;
+    return false;
+  };
+  Layout layout;
+  {
+    util::FileHandle archive(CreateFileW(zipPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    ZipReader reader;
+    if (!archive || !reader.open(archive.get())) return failWith(L"无法读取压缩包：" + zipPath);
+    std::wstring failure;
+    if (!readLayout(reader.get(), targetDir, layout, failure)) return failWith(failure);
+  }
+  for (const std::wstring& folder : layout.folders) {
+    const bool made = hooks.makeFolder ? hooks.makeFolder(folder) : util::createDirectories(folder);
+    if (!made) return failWith(L"无法创建目录：" + folder);
+  }
+  // Declared sizes are counted against the free space up front, so that a package too large for
+  // the disk stops before its first file instead of at a full disk.
+  uint64_t spaceLeft = freeBytesAt(targetDir);
+  for (const FileEntry& file : layout.files) {
+    if (file.size > spaceLeft) return failWith(L"磁盘空间不足，无法解压：" + file.name);
+    spaceLeft -= file.size;
+  }
+
+  Extraction extraction(zipPath, hooks, progress, layout.fileEntries - layout.files.size(), layout.fileEntries);
+  if (extraction.start()) {
+    const auto work = shares(layout.files);
+    std::thread second;
+    if (work.size() > 1) second = std::thread([&] { extraction.run(work[1]); });
+    extraction.run(work[0]);
+    if (second.joinable()) second.join();
+  }
+  return extraction.failed() ? failWith(extraction.failure()) : true;
+}

@@ -1,0 +1,35 @@
+// Unpacks a zip package straight into the folder it belongs in: each file is inflated beside its
+// final place and moved over it, so no temporary copy of the package is made and no installed file
+// is ever half written.
+#pragma once
+
+#include "util/byte_progress.h"
+
+#include <functional>
+#include <string>
+
+// The name a file is inflated under, beside its target, until it is placed.
+inline constexpr wchar_t kStagedSuffix[] = L".upg_tmp";
+
+// How folders and finished files are put in place; each fails with the thread's last error set.
+struct PlaceHooks {
+  // Creates a folder and its missing parents; default util::createDirectories.
+  std::function<bool(const std::wstring& folder)> makeFolder;
+  // Moves the finished file staged (target + kStagedSuffix) over target; default MoveFileEx with
+  // replace and write-through. A staged file that it fails to place is removed afterwards.
+  std::function<bool(const std::wstring& staged, const std::wstring& target)> placeFile;
+  // Whether placeFile may run on two threads at once.
+  bool concurrent = true;
+};
+
+// Unpacks zipPath into targetDir. A package wrapped in one top-level folder is unpacked without
+// it (as findContentRoot finds it). Database files in the package are skipped: the user's data
+// always wins. Every entry name is checked first (isSafeEntryPath) and every folder is made
+// before any file is written; large archives are inflated by two threads. progress receives
+// (files handled, file entries), skipped ones included; false stops before the next file with
+// the failure text "已取消". On failure failureText says why ("无法读取压缩包：",
+// "压缩包含非法路径条目：", "无法创建目录：", "磁盘空间不足，无法解压：", "解压失败：",
+// "替换失败：") and no staged file is left; files placed before the failure stay.
+[[nodiscard]] bool extractZipInPlace(const std::wstring& zipPath, const std::wstring& targetDir,
+                                     const PlaceHooks& hooks, std::wstring* failureText,
+                                     const ByteProgress& progress);
