@@ -10,7 +10,7 @@
 #include "util/error_text.h"
 #include "net/http_connection.h"
 #include "net/sha256.h"
-#include "packages/zip_extract.h"
+#include "packages/zip_place.h"
 #include "prog/reporter.h"
 #include "util/copy_dir.h"
 #include "util/database_files.h"
@@ -18,6 +18,7 @@
 #include "util/paths.h"
 #include "util/text.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace applier {
@@ -70,6 +71,8 @@ class UpgradeRun {
     count_ = items_.size();
     targetNames_.assign(count_, std::wstring());
     targets_.assign(count_, std::wstring());
+    staged_.assign(count_, std::vector<std::wstring>());
+    unpacked_.assign(count_, false);
     // Kinds and destinations are plain text that becomes file and folder names: a bad one fails
     // before anything is downloaded.
     for (UpgradeItem& item : items_) {
@@ -89,17 +92,24 @@ class UpgradeRun {
 
     reporter_.setStage(L"正在获取升级包信息…", prog::kPhaseNone);
     computeWeights();
+    // Packages are unpacked beside their places while the client still runs, under the journal
+    // from the start: whatever ends this run or the process, what was prepared goes again.
+    if (!journal_.begin(installDir_, items_.front().version)) return L"无法写入升级日志（" + lastErrorText() + L"）";
     // Every item is judged completely here, while the client may still run: a failure before
     // the wait leaves both the client and the installation as they were.
     for (size_t i = 0; i < count_; ++i) {
       std::wstring failure = items_[i].url.empty() ? std::wstring() : fetch(i);
       if (failure.empty()) failure = checkContent(i);
-      if (!failure.empty()) return failure;
+      if (!failure.empty()) {
+        journal_.rollback();
+        return failure;
+      }
     }
 
     reporter_.setStage(L"等待主程序退出…", prog::kPhaseNone);
     const auto onForce = [this] { reporter_.setStage(L"主程序未响应，正在强制结束以完成升级…", prog::kPhaseNone); };
     if (request_.client && !waitForProcessExit(request_.client, kClientExitWaitMs, kClientKillWaitMs, onForce)) {
+      journal_.rollback();
       return L"等待主程序退出超时，请手动关闭主程序后重新运行升级";
     }
 
@@ -179,16 +189,22 @@ class UpgradeRun {
       item.src = local;
       return {};
     }
+    // Each file is inflated beside its place (target + ".upg_tmp") and only named here; it goes
+    // in place under the journal once the client has exited.
     reporter_.setStage(stage(L"正在解压升级包", i), prog::kPhaseExtract);
-    const std::wstring folder = util::tempDirectory() + L"\\" + extractionFolderName(i, count_);
-    temporaries_.push_back(folder);
-    std::wstring contentRoot;
+    if (!journal_.stageBelow(item.dest)) return L"无法写入升级日志（" + lastErrorText() + L"）";
+    PlaceHooks hooks;
+    hooks.makeFolder = [this](const std::wstring& folder) { return journal_.makeFolder(folder); };
+    hooks.placeFile = [this, i](const std::wstring&, const std::wstring& target) {
+      staged_[i].push_back(target);
+      return true;
+    };
+    hooks.concurrent = false;
     std::wstring failure;
-    const bool extracted = extractZip(local, folder, contentRoot, &failure, counter(false));
+    const bool extracted = extractZipInPlace(local, item.dest, hooks, &failure, counter(false));
     util::deleteFileForce(local);
     if (!extracted) return L"升级包解压失败：" + failure;
-    item.src = contentRoot;
-    item.clean = folder;
+    unpacked_[i] = true;
     return {};
   }
 
@@ -196,7 +212,7 @@ class UpgradeRun {
   // single file has a target that is neither nameless nor a database.
   std::wstring checkContent(size_t i) {
     const UpgradeItem& item = items_[i];
-    if (!item.src.empty() && util::isExistingFolder(item.src)) return {};
+    if (unpacked_[i] || (!item.src.empty() && util::isExistingFolder(item.src))) return {};
     if (item.src.empty() || !util::isExistingFile(item.src)) return L"升级内容不存在：" + item.src;
     std::wstring target;
     if (normalizedKind(item.kind) == L"main") {
@@ -220,18 +236,16 @@ class UpgradeRun {
                                         : L"数据库已备份：" + snapshot,
                        prog::kPhaseNone);
 
-    install::UpgradeJournal journal;
-    if (!journal.begin(installDir_, items_.front().version)) return L"无法写入升级日志（" + lastErrorText() + L"）";
     ApplyingFlag flag(request_.applying);
     for (size_t i = 0; i < count_; ++i) {
-      const std::wstring failure = apply(i, journal);
+      const std::wstring failure = apply(i, journal_);
       if (!failure.empty()) {
         reporter_.setStage(L"升级失败，正在恢复原有文件…", prog::kPhaseNone);
-        journal.rollback();
+        journal_.rollback();
         return failure;
       }
     }
-    journal.commit();
+    journal_.commit();
 
     for (const UpgradeItem& item : items_) {
       if (mayDeleteCleanFolder(item.clean, installDir_, item.dest)) util::deleteDirRecursive(item.clean);
@@ -242,7 +256,17 @@ class UpgradeRun {
   std::wstring apply(size_t i, install::UpgradeJournal& journal) {
     const UpgradeItem& item = items_[i];
     const std::wstring kind = normalizedKind(item.kind);
-    if (targets_[i].empty()) {
+    if (unpacked_[i]) {
+      reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
+      const std::vector<std::wstring>& targets = staged_[i];
+      for (size_t n = 0; n < targets.size(); ++n) {
+        if (!journal.placeStaged(targets[n] + kStagedSuffix, targets[n])) {
+          const std::wstring reason = lastErrorText();
+          return L"替换失败：" + targets[n].substr(std::min(targets[n].size(), item.dest.size() + 1)) + L"（" + reason + L"）";
+        }
+        reporter_.setCounts(n + 1, targets.size(), false);
+      }
+    } else if (targets_[i].empty()) {
       reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
       util::CopyHooks hooks;
       hooks.placeFile = [&journal](const std::wstring& source, const std::wstring& target) {
@@ -292,6 +316,9 @@ class UpgradeRun {
   std::vector<UpgradeItem> items_;
   std::vector<std::wstring> targetNames_;  // file names of downloaded items, without the prefix
   std::vector<std::wstring> targets_;      // where a single file goes; empty for folder content
+  std::vector<std::vector<std::wstring>> staged_;  // an unpacked package's files, prepared beside them
+  std::vector<bool> unpacked_;             // the item is a package unpacked beside its place
+  install::UpgradeJournal journal_;
   size_t count_ = 0;
   std::vector<uint64_t> weights_;
   uint64_t totalWeight_ = 0;

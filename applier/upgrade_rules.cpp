@@ -58,11 +58,6 @@ std::wstring localPackageName(const std::wstring& url, size_t index, size_t coun
   return L"up" + std::to_wstring(index) + L"_" + name;
 }
 
-std::wstring extractionFolderName(size_t index, size_t count) {
-  std::wstring name = L"OrvaloSetup_upgrade_x";
-  if (count >= 2) name += std::to_wstring(index);
-  return name;
-}
 
 DestinationCheck resolveDestination(const std::wstring& installDir, const std::wstring& dest,
                                     std::wstring& resolved) {

@@ -20,9 +20,6 @@ std::wstring packageCounterSuffix(size_t index, size_t count);
 // has none that fits); "up<index>_" in front when the run has two or more items.
 std::wstring localPackageName(const std::wstring& url, size_t index, size_t count);
 
-// "OrvaloSetup_upgrade_x", followed by the index when the run has two or more items.
-std::wstring extractionFolderName(size_t index, size_t count);
-
 enum class DestinationCheck { kOk, kParentSegment, kBadName };
 
 // Where an item goes: installDir for an empty dest, an absolute dest as it is, a relative dest

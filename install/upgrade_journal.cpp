@@ -20,7 +20,7 @@ constexpr wchar_t kOldSuffix[] = L".upg_old";
 // A journal names the files of one upgrade; anything larger is not one of ours.
 constexpr size_t kMaxJournalBytes = 64u << 20;
 
-enum class Kind { kMakeFolder, kReplace, kCreate };
+enum class Kind { kMakeFolder, kReplace, kCreate, kStage };
 
 struct Entry {
   Kind kind;
@@ -84,20 +84,39 @@ bool parseJournal(const std::string& bytes, const std::wstring& installDir, std:
       entry.kind = Kind::kReplace;
     } else if (word == "create") {
       entry.kind = Kind::kCreate;
+    } else if (word == "stage") {
+      entry.kind = Kind::kStage;
     } else {
       return false;
     }
     entry.path = util::toWide(util::kCodePageUtf8, line.substr(space + 1));
     // Whatever the file says, nothing outside the installation is ever touched.
-    if (!isInside(entry.path, installDir)) return false;
+    const bool isInstallDir = util::normalizePathKey(entry.path) == util::normalizePathKey(installDir);
+    if (!isInside(entry.path, installDir) && !(entry.kind == Kind::kStage && isInstallDir)) return false;
     entries.push_back(std::move(entry));
   }
   return !first;
 }
 
+// Removes the prepared files below a folder that never went in place.
+bool removeStaged(const std::wstring& folder) {
+  bool all = true;
+  util::forEachEntry(folder, [&](const std::wstring& path, const WIN32_FIND_DATAW& data) {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (util::isWalkableFolder(data)) all = removeStaged(path) && all;
+    } else if (util::endsWithIgnoringCase(data.cFileName, kStagedSuffix)) {
+      all = util::deleteFileForce(path) && all;
+    }
+    return true;
+  });
+  return all;
+}
+
 // Puts one entry back; false when something could not be restored.
 bool undo(const Entry& entry) {
   switch (entry.kind) {
+    case Kind::kStage:
+      return true;  // done first, by undoAll
     case Kind::kMakeFolder:
       // Only an empty folder goes: whatever else is in it was not the upgrade's.
       RemoveDirectoryW(entry.path.c_str());
@@ -117,6 +136,10 @@ bool undo(const Entry& entry) {
 
 bool undoAll(const std::vector<Entry>& entries) {
   bool all = true;
+  // Prepared files first, so that the folders made for them are empty when their turn comes.
+  for (const Entry& entry : entries) {
+    if (entry.kind == Kind::kStage) all = removeStaged(entry.path) && all;
+  }
   for (auto it = entries.rbegin(); it != entries.rend(); ++it) all = undo(*it) && all;
   return all;
 }
@@ -171,7 +194,7 @@ bool UpgradeJournal::append(const char* kind, const std::wstring& path) {
          written == line.size() && FlushFileBuffers(file_.get());
 }
 
-bool UpgradeJournal::putInPlace(const std::wstring& staged, const std::wstring& target) {
+bool UpgradeJournal::placeStaged(const std::wstring& staged, const std::wstring& target) {
   if (!flushFile(staged)) {
     KeepLastError keep;
     (void)util::deleteFileForce(staged);
@@ -212,7 +235,7 @@ bool UpgradeJournal::replace(const std::wstring& source, const std::wstring& tar
   }
   // A copy keeps the source's attributes; what is put in place is a plain file.
   SetFileAttributesW(staged.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return putInPlace(staged, target);
+  return placeStaged(staged, target);
 }
 
 bool UpgradeJournal::write(const std::wstring& target, const std::string& bytes) {
@@ -222,8 +245,10 @@ bool UpgradeJournal::write(const std::wstring& target, const std::string& bytes)
     (void)util::deleteFileForce(staged);
     return false;
   }
-  return putInPlace(staged, target);
+  return placeStaged(staged, target);
 }
+
+bool UpgradeJournal::stageBelow(const std::wstring& folder) { return append("stage", folder); }
 
 bool UpgradeJournal::makeFolder(const std::wstring& folder) {
   std::vector<std::wstring> missing;

@@ -10,6 +10,8 @@
 //   mkdir <folder>                    a folder the upgrade is about to create
 //   replace <file>                    an existing file about to be renamed aside
 //   create <file>                     a file that did not exist, about to be moved in
+//   stage <folder>                    files about to be prepared below the folder (or the install
+//                                     folder itself) as <file>.upg_tmp, before any is put in place
 //   commit                            everything is in place; only old copies remain to delete
 //
 // Paths are full paths inside the install folder, one per line, UTF-8. A last line without its
@@ -41,6 +43,12 @@ class UpgradeJournal {
   // Puts a copy of source in place of target, which lies in the install folder. A read-only
   // target is refused (ERROR_ACCESS_DENIED), as a plain replacement would refuse it.
   [[nodiscard]] bool replace(const std::wstring& source, const std::wstring& target);
+  // Puts a prepared file (target + ".upg_tmp", written by the caller after stageBelow) in
+  // place of target, as replace does with its copy.
+  [[nodiscard]] bool placeStaged(const std::wstring& staged, const std::wstring& target);
+  // Announces that files are about to be prepared below folder: undoing removes every
+  // "*.upg_tmp" below it, after the folders the upgrade made are gone or before they go.
+  [[nodiscard]] bool stageBelow(const std::wstring& folder);
   // The same with bytes for content (marker files).
   [[nodiscard]] bool write(const std::wstring& target, const std::string& bytes);
   // Creates the folder and every missing level, each journaled.
@@ -56,7 +64,6 @@ class UpgradeJournal {
 
  private:
   bool append(const char* kind, const std::wstring& path);
-  bool putInPlace(const std::wstring& staged, const std::wstring& target);
 
   std::wstring installDir_;
   std::wstring path_;

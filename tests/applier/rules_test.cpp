@@ -47,8 +47,6 @@ TEST(LocalPackageName, FallsBackForNamesThatDoNotLookLikeFiles) {
 TEST(LocalPackageName, TwoOrMoreItemsGetTheirIndexInFront) {
   EXPECT_EQ(localPackageName(L"http://h/main_2.zip", 0, 3), L"up0_main_2.zip");
   EXPECT_EQ(localPackageName(L"http://h/a.zip", 2, 3), L"up2_OrvaloSetup_upgrade.zip");
-  EXPECT_EQ(extractionFolderName(0, 1), L"OrvaloSetup_upgrade_x");
-  EXPECT_EQ(extractionFolderName(1, 2), L"OrvaloSetup_upgrade_x1");
 }
 
 TEST(PackageCounterSuffix, OnlyForSeveralItems) {

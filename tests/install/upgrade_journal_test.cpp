@@ -101,6 +101,31 @@ TEST_F(Journal, AnInterruptedApplyIsRolledBackAtTheNextStart) {
   EXPECT_EQ(treeOf(app_), before_);
 }
 
+// Files prepared beside their places (and the folders made for them) while the client still ran,
+// when the process dies before any went in place.
+TEST_F(Journal, FilesPreparedBeforeAnInterruptionAreRemovedAtTheNextStart) {
+  {
+    install::UpgradeJournal journal;
+    ASSERT_TRUE(journal.begin(app_, L"2.0"));
+    ASSERT_TRUE(journal.stageBelow(app_));
+    ASSERT_TRUE(journal.makeFolder(app_ + L"\\docs\\zh"));
+    put(app_ + L"\\Orvalo.exe.upg_tmp", "client 2.0");
+    put(app_ + L"\\docs\\zh\\notes.txt.upg_tmp", "notes 2.0");
+  }
+  EXPECT_EQ(install::recoverUpgrade(app_), install::Recovery::kRolledBack);
+  EXPECT_EQ(treeOf(app_), before_);
+
+  // The same, ending with one of them in place.
+  install::UpgradeJournal journal;
+  ASSERT_TRUE(journal.begin(app_, L"2.0"));
+  ASSERT_TRUE(journal.stageBelow(app_));
+  put(app_ + L"\\Orvalo.exe.upg_tmp", "client 2.0");
+  put(app_ + L"\\plugins\\quotes.dll.upg_tmp", "quotes 2.0");
+  ASSERT_TRUE(journal.placeStaged(app_ + L"\\Orvalo.exe.upg_tmp", app_ + L"\\Orvalo.exe"));
+  journal.rollback();
+  EXPECT_EQ(treeOf(app_), before_);
+}
+
 TEST_F(Journal, AJournalNamingAnythingOutsideTheInstallationTouchesNothing) {
   put(dir_ / L"outside.txt", "the user's");
   put(install::upgradeJournalPath(app_), "ORVALO-UPGRADE-JOURNAL 1\ncreate " +
