@@ -93,10 +93,18 @@ TEST_F(InstallJob, InstallsWithoutAWindowAndReportsItsStagesInOrder) {
   EXPECT_TRUE(util::isExistingFile(request_.installDir + L"\\lib.dll"));  // one top folder is entered
   EXPECT_TRUE(util::isExistingFile(request_.installDir + L"\\legal\\agreement_install.txt"));
 
+  // The dependencies unpack while the main program downloads; their stage shows only when the
+  // job has to wait for them.
+  std::vector<std::wstring> stages = sink.stages;
+  const auto waited = std::find(stages.begin(), stages.end(), L"正在解压依赖包…");
+  if (waited != stages.end()) {
+    EXPECT_EQ(*(waited - 1), L"正在校验主程序…");
+    stages.erase(waited);
+  }
   const std::vector<std::wstring> expected = {
       L"获取版本信息…", L"正在获取安装包信息…", L"正在下载依赖包…", L"正在校验依赖包…",
-      L"正在解压依赖包…", L"正在下载主程序…", L"正在校验主程序…", L"正在解压主程序…", L"协议文本已就绪"};
-  EXPECT_EQ(sink.stages, expected);
+      L"正在下载主程序…", L"正在校验主程序…", L"正在解压主程序…", L"协议文本已就绪"};
+  EXPECT_EQ(stages, expected);
   ASSERT_FALSE(sink.packages.empty());
   for (size_t i = 1; i < sink.packages.size(); ++i) {
     EXPECT_GE(sink.packages[i].permille, sink.packages[i - 1].permille) << "the bar never runs backwards";
@@ -105,7 +113,7 @@ TEST_F(InstallJob, InstallsWithoutAWindowAndReportsItsStagesInOrder) {
 
 TEST_F(InstallJob, CancelAtEachStageEndsCancelledAndLeavesNoTemporaryFiles) {
   for (const wchar_t* stage : {L"获取版本信息", L"正在获取安装包信息", L"正在下载主程序", L"正在校验主程序",
-                               L"正在解压依赖包"}) {
+                               L"正在解压主程序"}) {
     SCOPED_TRACE(util::toUtf8(stage));
     util::Handle cancel(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     CancellingSink sink(stage, cancel.get());
