@@ -1,6 +1,7 @@
 #include "net/multipart.h"
 
 #include "net/resume.h"
+#include "net/sha256.h"
 #include "net/single_stream.h"
 #include "util/error_text.h"
 #include "util/files.h"
@@ -81,10 +82,10 @@ bool rangeMatches(HINTERNET request, uint64_t start, uint64_t end, uint64_t tota
          range.total == total;
 }
 
-// Copies the part files in order into the merged file; false with the message set when the
-// merge stopped early. The byte count is checked by the caller.
-bool copyParts(HANDLE merged, const std::vector<PartRange>& ranges, uint64_t& written,
-               std::wstring& message) {
+// Copies the part files in order into the merged file and hashes what it writes; false with the
+// message set when the merge stopped early. The byte count is checked by the caller.
+bool copyParts(HANDLE merged, const std::vector<PartRange>& ranges, Sha256& hash,
+               uint64_t& written, std::wstring& message) {
   std::vector<char> buffer(kMergeBufferSize);
   for (const PartRange& range : ranges) {
     util::FileHandle part(CreateFileW(range.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -102,6 +103,7 @@ bool copyParts(HANDLE merged, const std::vector<PartRange>& ranges, uint64_t& wr
         message = L"合并写入失败（" + lastErrorText() + L"）";
         return false;
       }
+      hash.add(buffer.data(), put);
       written += put;
     }
   }
@@ -111,6 +113,11 @@ bool copyParts(HANDLE merged, const std::vector<PartRange>& ranges, uint64_t& wr
 DownloadResult mergeParts(const std::vector<PartRange>& ranges, uint64_t total,
                           const std::wstring& destPath, const std::wstring& validator) {
   DownloadResult result;
+  Sha256 hash;
+  if (!hash.begin()) {
+    result.message = kHashSetUpFailedText;
+    return result;
+  }
   const std::wstring mergedPath = partialPath(destPath);
   util::FileHandle merged(CreateFileW(mergedPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -119,7 +126,7 @@ DownloadResult mergeParts(const std::vector<PartRange>& ranges, uint64_t total,
     return result;
   }
   uint64_t written = 0;
-  const bool copied = copyParts(merged.get(), ranges, written, result.message);
+  const bool copied = copyParts(merged.get(), ranges, hash, written, result.message);
   FlushFileBuffers(merged.get());
   merged.reset();
   // On every failure below the part files stay, so the next call resumes from them.
@@ -142,6 +149,7 @@ DownloadResult mergeParts(const std::vector<PartRange>& ranges, uint64_t total,
   }
   discardPartial(mergedPath);  // only the validator is left
   result.ok = true;
+  result.sha256 = hash.finish();
   return result;
 }
 

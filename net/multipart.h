@@ -1,6 +1,6 @@
 // A large resource from a range-honouring server in two to six byte ranges at once, one thread
 // and one part file (destPath + ".p" + i) per range, each resuming and retrying on its own, then
-// merged into destPath + ".part" and renamed into place.
+// merged into destPath + ".part", hashed on the way, and renamed into place.
 #pragma once
 
 #include "net/download.h"

@@ -1,5 +1,7 @@
 #include "net/multipart.h"
 
+#include "net/sha256.h"
+
 #include "net_test_helpers.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
@@ -78,6 +80,7 @@ TEST_F(Multipart, FetchesEveryRangeInParallelAndMergesThem) {
   ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
   EXPECT_EQ(result.message, L"");
   EXPECT_TRUE(readFileBytes(dest_) == body_);
+  EXPECT_EQ(result.sha256, sha256Hex(body_));
   EXPECT_EQ(filesIn(dir_.path()), std::vector<std::wstring>{L"main.zip"});
   std::vector<std::string> asked;
   for (const auto& request : scenario_.nginxRequests()) {
@@ -106,6 +109,7 @@ TEST_F(Multipart, CompleteAndOverlongPartFilesFromAnEarlierCall) {
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), progress.recorder());
   ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
   EXPECT_TRUE(readFileBytes(dest_) == body_);
+  EXPECT_EQ(result.sha256, sha256Hex(body_));  // with the kept part's bytes
   for (const auto& request : scenario_.nginxRequests()) {
     EXPECT_NE(request.range, rangeHeader(first));  // the complete part asks for nothing
   }
