@@ -9,7 +9,6 @@
 #include "net/download.h"
 #include "util/error_text.h"
 #include "net/http_connection.h"
-#include "net/sha256.h"
 #include "packages/zip_place.h"
 #include "prog/reporter.h"
 #include "util/copy_dir.h"
@@ -176,9 +175,9 @@ class UpgradeRun {
 
     if (!item.sha256.empty()) {
       reporter_.setStage(stage(L"正在校验升级包", i), prog::kPhaseVerify);
-      std::string digest;
-      // The digest is compared exactly: upper-case hex in a plan never matches.
-      if (!sha256File(local, digest, nullptr, counter(true)) || digest != util::toUtf8(item.sha256)) {
+      // The download hashed the file while writing it. The digest is compared exactly:
+      // upper-case hex in a plan never matches.
+      if (download.sha256 != util::toUtf8(item.sha256)) {
         util::deleteFileForce(local);
         return L"升级包校验失败，已放弃覆盖";
       }

@@ -6,7 +6,6 @@
 #include "install/upgrade_journal.h"
 #include "net/download.h"
 #include "net/http_connection.h"
-#include "net/sha256.h"
 #include "packages/manifest.h"
 #include "packages/zip_place.h"
 #include "prog/reporter.h"
@@ -149,12 +148,8 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
 
   if (!entry.sha256.empty()) {
     reporter_.setStage(L"正在校验" + item.label + L"…", prog::kPhaseVerify);
-    std::string digest;
-    const bool hashed = sha256File(downloadPath, digest, nullptr, [this](uint64_t done, uint64_t total) {
-      reporter_.setCounts(done, total, true);
-      return true;
-    });
-    if (!hashed || digest != entry.sha256) {
+    // The download hashed the file while writing it: no second read.
+    if (download.sha256 != entry.sha256) {
       util::deleteFileForce(downloadPath);
       fail(prog::FailureKind::kNetwork, item.label + L"SHA256 校验失败（文件不完整或被篡改）");
       return false;

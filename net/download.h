@@ -11,6 +11,9 @@ struct DownloadResult {
   bool ok = false;         // the destination file is complete and in place
   bool cancelled = false;  // the caller stopped the download; never together with ok
   std::wstring message;    // empty on success, "已取消" when cancelled, else the failure text
+  // SHA-256 of the destination file's bytes, 64 lower-case hex characters, computed while they
+  // arrived: set by downloadFile on success only, so that nobody reads the file again to check it.
+  std::string sha256;
 };
 
 // ByteProgress is called with (bytes done, bytes total; 0 when the size is unknown) on the

@@ -1,14 +1,15 @@
-// A large resource from a range-honouring server in two to six byte ranges at once, one thread
-// and one part file (destPath + ".p" + i) per range, each resuming and retrying on its own, then
-// merged into destPath + ".part" and renamed into place.
+// A large resource from a range-honouring server over two to six connections at once. It starts
+// as two to six byte ranges, one thread each; a thread asks for its range piece by piece on its
+// kept-alive connection, and a thread whose range is done takes over the far half of the range
+// with the most left, so that no single slow connection decides the end. Every range has a part
+// file of its own, with the validator it was begun under, and resumes on its own; the part files
+// are merged in byte order into destPath + ".part", hashed on the way, and renamed into place.
 #pragma once
 
 #include "net/download.h"
 #include "net/http_connection.h"
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,44 +22,23 @@ struct PartRange {
   std::wstring path;  // the part file
 };
 
-struct PartResult {
-  bool ok = false;       // the part file holds the whole range
-  std::wstring message;  // the part's last failure text
-};
-
-// Shared by the part threads of one call. Flags only ever go from false to true.
-struct MultipartContext {
-  MultipartContext(const HttpConnection& connection, const ByteProgress& progress, uint64_t total,
-                   const std::wstring& validator, CancelEvent cancelEvent,
-                   std::atomic<bool>& cancelled)
-      : connection(connection), progress(progress), total(total), validator(validator),
-        cancelEvent(cancelEvent), cancelled(cancelled) {}
-
-  const HttpConnection& connection;
-  std::atomic<bool> abort{false};         // every part stops at its next test
-  std::atomic<bool> rangeIgnored{false};  // a part got the whole resource (200)
-  std::atomic<uint64_t> received{0};      // bytes written to part files during this call
-  std::mutex progressLock;                // the callback is never entered twice at once
-  const ByteProgress& progress;
-  uint64_t total;
-  // The probe's validator: every part belongs to that version of the resource (empty: none
-  // given, and no part of an earlier call is kept).
-  const std::wstring& validator;
-  CancelEvent cancelEvent;
-  // The coordinating thread's flag; parts only set it, and several may do so at once.
-  std::atomic<bool>& cancelled;
-};
-
 // One range per 2 MiB of the total, at least two and at most six; the last range takes the
-// remainder and ends at total - 1.
+// remainder and ends at total - 1. Range i's part file is destPath + ".p" + i.
 std::vector<PartRange> partRanges(uint64_t total, const std::wstring& destPath);
+
+// The part file of a range split off the initial range `index` at byte `start`:
+// destPath + ".p" + index + "." + start. A later call finds it by that name and resumes it.
+std::wstring splitPartPath(const std::wstring& destPath, size_t index, uint64_t start);
+
+// The last byte of the next request for a range that is done up to `from` and ends at `end`:
+// 1984 KiB, or the whole rest when that is at most 128 KiB more.
+uint64_t pieceEnd(uint64_t from, uint64_t end);
+
+// Where a range whose holder has asked for everything before `asked` and that ends at `end` is
+// split for a free thread: the middle of the rest, when more than 4 MiB is left. False: keep it.
+bool splitPoint(uint64_t asked, uint64_t end, uint64_t& at);
 
 // Blocks until every part has ended and the merge is done. total and validator are the probe's.
 DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t total,
                                  const std::wstring& validator, const std::wstring& destPath,
                                  const ByteProgress& progress, CancelEvent cancelEvent);
-
-// The body of one part thread: at most three attempts, resuming from the part file; a 206 for
-// other bytes than asked starts the part over once.
-void downloadPart(uint64_t start, uint64_t end, const std::wstring& path, MultipartContext& context,
-                  PartResult& result);

@@ -3,7 +3,10 @@
 #include "util/error_text.h"
 #include "util/handles.h"
 
+#include <algorithm>
 #include <vector>
+
+const wchar_t kHashSetUpFailedText[] = L"SHA256 初始化失败（CNG）";
 
 namespace {
 
@@ -51,6 +54,18 @@ void Sha256::add(const void* data, size_t count) {
   }
 }
 
+bool Sha256::addFile(HANDLE file, uint64_t count) {
+  std::vector<unsigned char> buffer(static_cast<size_t>(std::min<uint64_t>(count, kBlockSize)));
+  while (count > 0) {
+    const DWORD want = static_cast<DWORD>(std::min<uint64_t>(count, buffer.size()));
+    DWORD read = 0;
+    if (!ReadFile(file, buffer.data(), want, &read, nullptr) || read == 0) return false;
+    add(buffer.data(), read);
+    count -= read;
+  }
+  return true;
+}
+
 std::string Sha256::finish() {
   unsigned char value[32] = {};
   if (!hash_ || !BCRYPT_SUCCESS(BCryptFinishHash(hash_.get(), value, sizeof value, 0))) return {};
@@ -76,7 +91,7 @@ bool sha256File(const std::wstring& path, std::string& digest, std::wstring* fai
                             : 0;  // only the progress total
 
   Sha256 hash;
-  if (!hash.begin()) return failWith(failure, L"SHA256 初始化失败（CNG）");
+  if (!hash.begin()) return failWith(failure, kHashSetUpFailedText);
   std::vector<unsigned char> buffer(kBlockSize);
   uint64_t done = 0;
   for (;;) {

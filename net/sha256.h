@@ -1,11 +1,15 @@
-// SHA-256 of a file on disk with the platform's hashing (CNG), as 64 lower-case hex characters.
+// SHA-256 with the platform's hashing (CNG), as 64 lower-case hex characters: piece by piece (a
+// download hashes what it writes), of bytes in memory, or of a file on disk.
 #pragma once
 
 #include "net/download.h"
 #include "net/cng_handles.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+
+extern const wchar_t kHashSetUpFailedText[];  // "SHA256 初始化失败（CNG）"
 
 // A digest computed piece by piece.
 class Sha256 {
@@ -13,6 +17,9 @@ class Sha256 {
   // False when the platform's hashing cannot be set up; nothing else may be called then.
   [[nodiscard]] bool begin();
   void add(const void* data, size_t count);
+  // Reads count bytes from the file's current position and adds them; false when the file ends
+  // or a read fails first.
+  [[nodiscard]] bool addFile(HANDLE file, uint64_t count);
   // The digest of everything added since begin(); empty when it cannot be finished.
   std::string finish();
 

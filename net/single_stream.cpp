@@ -1,6 +1,7 @@
 #include "net/single_stream.h"
 
 #include "net/resume.h"
+#include "net/sha256.h"
 #include "util/error_text.h"
 #include "util/files.h"
 #include "util/handles.h"
@@ -24,6 +25,9 @@ class Transfer {
   Transfer(const HttpConnection& connection, const std::wstring& partPath,
            const ByteProgress& progress, CancelEvent cancelEvent)
       : connection_(connection), partPath_(partPath), progress_(progress), cancel_(cancelEvent) {}
+
+  // The digest of the complete file, once run() has answered Complete.
+  std::string digest() { return hash_.finish(); }
 
   Outcome run(InternetHandle& request, util::FileHandle& file, std::wstring& message) {
     uint64_t have = existingFileSize(partPath_);
@@ -76,8 +80,8 @@ class Transfer {
       have = 0;
       storeValidator(partPath_, responseValidator(request.get()));
     }
-    file.reset(CreateFileW(partPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    file.reset(CreateFileW(partPath_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
       message = L"无法写入文件：" + partPath_ + L"（" + lastErrorText() + L"）";
       return Outcome::Failed;
@@ -88,9 +92,16 @@ class Transfer {
       message = L"断点文件已被改动，请重试";
       return Outcome::Failed;
     }
-    LARGE_INTEGER offset = {};
-    offset.QuadPart = static_cast<LONGLONG>(have);
-    SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN);
+    // The digest covers the kept head first, read from the file now held open, then each new
+    // byte as it arrives.
+    if (!hash_.begin()) {
+      message = kHashSetUpFailedText;
+      return Outcome::Failed;
+    }
+    if (!hash_.addFile(file.get(), have)) {
+      message = L"断点文件已被改动，请重试";
+      return Outcome::Failed;
+    }
     SetEndOfFile(file.get());
 
     const uint64_t length = responseContentLength(request.get());
@@ -129,7 +140,7 @@ class Transfer {
         }
         return Outcome::Complete;
       }
-      buffer.assign(available, 0);
+      if (buffer.size() < available) buffer.resize(available);
       DWORD read = 0;
       if (!WinHttpReadData(request, buffer.data(), available, &read) || read == 0) {
         if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
@@ -144,6 +155,7 @@ class Transfer {
         message = L"写入磁盘失败（" + lastErrorText() + L"）";
         return Outcome::Failed;
       }
+      hash_.add(buffer.data(), written);
       have += written;
       if (progress_ && !progress_(have, total)) return Outcome::Cancelled;
       if (total > 0 && have == total) return Outcome::Complete;
@@ -151,6 +163,7 @@ class Transfer {
   }
 
   const HttpConnection& connection_;
+  Sha256 hash_;
   const std::wstring& partPath_;
   const ByteProgress& progress_;
   CancelEvent cancel_;
@@ -174,8 +187,8 @@ DownloadResult downloadSingleStream(const HttpConnection& connection, const std:
   DownloadResult result;
   InternetHandle request;
   util::FileHandle file;
-  const Outcome outcome =
-      Transfer(connection, partPath, progress, cancelEvent).run(request, file, result.message);
+  Transfer transfer(connection, partPath, progress, cancelEvent);
+  const Outcome outcome = transfer.run(request, file, result.message);
   if (file) {
     FlushFileBuffers(file.get());
     file.reset();
@@ -187,6 +200,7 @@ DownloadResult downloadSingleStream(const HttpConnection& connection, const std:
       if (MoveFileExW(partPath.c_str(), destPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         discardPartial(partPath);  // only the validator is left
         result.ok = true;
+        result.sha256 = transfer.digest();
       } else {
         result.message = L"下载文件改名失败（" + lastErrorText() + L"）";
       }

@@ -1,5 +1,7 @@
 #include "net/multipart.h"
 
+#include "net/sha256.h"
+
 #include "net_test_helpers.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
@@ -10,6 +12,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 using namespace net_tests;
@@ -52,6 +55,17 @@ TEST(PartRanges, CountFollowsTheSizeBetweenTwoAndSix) {
   EXPECT_EQ(partRanges(12 * kMiB - 1, L"f").size(), 5u);
 }
 
+TEST(PartRanges, PiecesJustUnderTwoMebibytesTakeASliverAlongAndSplitsHalveWhatIsLeft) {
+  EXPECT_EQ(pieceEnd(0, 10 * kMiB), 1984u * 1024 - 1);
+  EXPECT_EQ(pieceEnd(kMiB, 3 * kMiB + 100), 3 * kMiB + 100);  // a 100-byte request saved
+  EXPECT_EQ(pieceEnd(5, 5), 5u);
+  uint64_t at = 0;
+  EXPECT_FALSE(splitPoint(kMiB, 5 * kMiB - 1, at));  // 4 MiB left: its holder finishes it
+  ASSERT_TRUE(splitPoint(kMiB, 5 * kMiB, at));
+  EXPECT_EQ(at, 3 * kMiB);
+  EXPECT_FALSE(splitPoint(9 * kMiB, 9 * kMiB - 1, at));  // everything asked for
+}
+
 class Multipart : public ::testing::Test {
  protected:
   DownloadResult fetch(const std::wstring& url, const ByteProgress& progress = {},
@@ -62,6 +76,18 @@ class Multipart : public ::testing::Test {
     std::wstring validator;
     (void)probeRangeSupport(connection, total, &validator);
     return downloadMultipart(connection, body_.size(), validator, dest_, progress, cancel);
+  }
+  // The destination holds body, the digest is body's, and nothing else is left in the folder.
+  void expectOnlyTheFile(const DownloadResult& result, const std::string& body) {
+    ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+    EXPECT_TRUE(readFileBytes(dest_) == body);
+    EXPECT_EQ(result.sha256, sha256Hex(body));
+    EXPECT_EQ(filesIn(dir_.path()), std::vector<std::wstring>{L"main.zip"});
+  }
+  DownloadResult fetchBody(const std::wstring& url, uint64_t size) {
+    HttpConnection connection;
+    connect(connection, url);
+    return downloadMultipart(connection, size, validatorOf(url), dest_, {}, nullptr);
   }
 
   ServerScenario scenario_;
@@ -78,6 +104,7 @@ TEST_F(Multipart, FetchesEveryRangeInParallelAndMergesThem) {
   ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
   EXPECT_EQ(result.message, L"");
   EXPECT_TRUE(readFileBytes(dest_) == body_);
+  EXPECT_EQ(result.sha256, sha256Hex(body_));
   EXPECT_EQ(filesIn(dir_.path()), std::vector<std::wstring>{L"main.zip"});
   std::vector<std::string> asked;
   for (const auto& request : scenario_.nginxRequests()) {
@@ -106,12 +133,81 @@ TEST_F(Multipart, CompleteAndOverlongPartFilesFromAnEarlierCall) {
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), progress.recorder());
   ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
   EXPECT_TRUE(readFileBytes(dest_) == body_);
+  EXPECT_EQ(result.sha256, sha256Hex(body_));  // with the kept part's bytes
   for (const auto& request : scenario_.nginxRequests()) {
     EXPECT_NE(request.range, rangeHeader(first));  // the complete part asks for nothing
   }
   EXPECT_EQ(scenario_.nginxRequests().size(), 5u);  // two probes and three parts
   // Only this call's bytes count: the first part's are not reported again.
   EXPECT_EQ(progress.calls.back().first, body_.size() - (first.end - first.start + 1));
+}
+
+// An earlier call split the last range, completed its far half and part of the near one, and
+// left part of another range: only the missing bytes are asked for, and the digest covers all.
+TEST_F(Multipart, SixPartsWithSomeKeptFromAnEarlierCallMergeIntoTheRightDigest) {
+  const std::string body = patternBytes(12 * kMiB + 5, 8);
+  scenario_.putFile(L"main.zip", body);
+  const std::wstring validator = validatorOf(scenario_.nginxUrl(L"main.zip"));
+  const auto ranges = partRanges(body.size(), dest_);
+  ASSERT_EQ(ranges.size(), 6u);
+  const uint64_t split = 11 * kMiB;
+  writePartial(ranges[0].path, body.substr(0, 2 * kMiB), validator);
+  writePartial(ranges[3].path, body.substr(ranges[3].start, 1000), validator);
+  writePartial(ranges[5].path, body.substr(ranges[5].start, kMiB / 2), validator);
+  writePartial(splitPartPath(dest_, 5, split), body.substr(split), validator);
+  HttpConnection connection;
+  connect(connection, scenario_.nginxUrl(L"main.zip"));
+  const DownloadResult result = downloadMultipart(connection, body.size(), validator, dest_, {}, nullptr);
+  expectOnlyTheFile(result, body);
+  std::vector<std::string> asked;
+  for (const auto& request : scenario_.nginxRequests()) {
+    if (request.range != "bytes=0-0") asked.push_back(request.range);
+  }
+  std::sort(asked.begin(), asked.end());
+  std::vector<std::string> expected = {
+      rangeHeader(ranges[1]), rangeHeader(ranges[2]), rangeHeader(ranges[4]),
+      "bytes=" + std::to_string(ranges[3].start + 1000) + "-" + std::to_string(ranges[3].end),
+      "bytes=" + std::to_string(ranges[5].start + kMiB / 2) + "-" + std::to_string(split - 1)};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(asked, expected);
+}
+
+// Six ranges of 6.7 MiB; the first answer of the last one crawls, so the threads that are done
+// take over the far half of its rest, and the first answer for that half breaks off.
+TEST_F(Multipart, SlowRangeIsSplitForAFreeConnectionWhoseDroppedAnswerResumes) {
+  const std::string body = patternBytes(40 * kMiB, 9);
+  scenario_.putFile(L"main.zip", body);
+  const auto ranges = partRanges(body.size(), dest_);
+  const uint64_t slowStart = ranges[5].start;
+  uint64_t split = 0;
+  ASSERT_TRUE(splitPoint(pieceEnd(slowStart, ranges[5].end) + 1, ranges[5].end, split));
+  scenario_.setFaultRules(
+      "{\"rules\": [{\"when\": {\"range_start\": " + std::to_string(split) +
+      "}, \"times\": 1, \"drop_after\": 100000}, {\"when\": {\"range_start\": " +
+      std::to_string(slowStart) + "}, \"chunk\": [262144, 0.5]}]}");
+  const DownloadResult result = fetchBody(scenario_.faultUrl(L"main.zip"), body.size());
+  expectOnlyTheFile(result, body);
+  std::vector<std::string> starts;
+  for (const auto& request : scenario_.faultRequests()) {
+    starts.push_back(request.range.substr(0, request.range.find('-') + 1));
+  }
+  const auto asked = [&](uint64_t start) {
+    return std::count(starts.begin(), starts.end(), "bytes=" + std::to_string(start) + "-");
+  };
+  EXPECT_EQ(asked(split), 1);
+  EXPECT_EQ(asked(split + 100000), 1);
+}
+
+// A server that honours the first range of each part and then answers 200: whatever the parts
+// already hold is dropped and one stream fetches the file.
+TEST_F(Multipart, ServerIgnoringRangesAfterTheFirstPiecesFallsBackToOneStream) {
+  const std::string body = patternBytes(20 * kMiB, 10);
+  scenario_.putFile(L"main.zip", body);
+  scenario_.setFaultRules(
+      R"({"rules": [{"when": {"request": [1, 2, 3, 4, 5, 6, 7]}}, {"ignore_range": true}]})");
+  const DownloadResult result = fetchBody(scenario_.faultUrl(L"main.zip"), body.size());
+  expectOnlyTheFile(result, body);
+  EXPECT_EQ(scenario_.faultRequests().back().range, "-");
 }
 
 TEST_F(Multipart, PartAnsweredWithTheWholeResourceFallsBackToOneStream) {

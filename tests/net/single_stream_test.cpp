@@ -1,5 +1,7 @@
 #include "net/single_stream.h"
 
+#include "net/sha256.h"
+
 #include "net_test_helpers.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
@@ -42,6 +44,7 @@ TEST_F(SingleStream, FetchesIntoThePartialFileAndRenamesItOverAnExistingDestinat
   EXPECT_FALSE(result.cancelled);
   EXPECT_EQ(result.message, L"");
   EXPECT_EQ(readFileBytes(dest_), body_);
+  EXPECT_EQ(result.sha256, sha256Hex(body_));
   EXPECT_FALSE(fileExists(part_));
   ASSERT_FALSE(progress.calls.empty());
   EXPECT_EQ(progress.calls.front(), std::make_pair(uint64_t{0}, uint64_t{body_.size()}));
@@ -60,6 +63,7 @@ TEST_F(SingleStream, ResumesFromThePartialFileWithAnOpenRange) {
   EXPECT_EQ(readFileBytes(dest_), body_);
   ASSERT_EQ(scenario_.nginxRequests().size(), 2u);  // after the probe of the test
   EXPECT_EQ(scenario_.nginxRequests()[1].range, "bytes=123456-");
+  EXPECT_EQ(result.sha256, sha256Hex(body_));  // the kept head is in it
   EXPECT_EQ(filesIn(dir_.path()), std::vector<std::wstring>{L"main.zip"});  // no validator left
   ASSERT_FALSE(progress.calls.empty());
   EXPECT_EQ(progress.calls.front(), std::make_pair(uint64_t{123456}, uint64_t{body_.size()}));
@@ -75,6 +79,7 @@ TEST_F(SingleStream, StartsOverWhenTheServerIgnoresTheRange) {
   EXPECT_EQ(readFileBytes(dest_), body_);
   EXPECT_EQ(progress.calls.front(), std::make_pair(uint64_t{0}, uint64_t{body_.size()}));
   EXPECT_EQ(scenario_.faultRequests()[0].range, "bytes=200000-");
+  EXPECT_EQ(result.sha256, sha256Hex(body_));  // the discarded head is not
 }
 
 TEST_F(SingleStream, CompletePartialFileGets416AndIsFetchedOnceMore) {
