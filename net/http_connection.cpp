@@ -3,6 +3,7 @@
 #include "net/cancellable_call.h"
 #include "net/resume.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <memory>
 
@@ -134,4 +135,24 @@ bool queryRemoteSize(const std::wstring& url, uint64_t& size, CancelEvent cancel
   });
   if (ended) size = *found;
   return size > 0;
+}
+
+namespace {
+constexpr DWORD kSmallestRead = 16384;
+constexpr DWORD kLargestRead = 1048576;
+constexpr uint64_t kQuickReadMs = 20;
+constexpr uint64_t kSlowReadMs = 100;
+}  // namespace
+
+DWORD ReadSizer::next(DWORD available, uint64_t left) {
+  const DWORD wanted = std::max(available, ask_);
+  return static_cast<DWORD>(std::min<uint64_t>(wanted, std::max<uint64_t>(left, available)));
+}
+
+void ReadSizer::took(uint64_t milliseconds) {
+  if (milliseconds < kQuickReadMs) {
+    ask_ = std::min(ask_ * 2, kLargestRead);
+  } else if (milliseconds > kSlowReadMs) {
+    ask_ = std::max(ask_ / 2, kSmallestRead);
+  }
 }

@@ -73,3 +73,17 @@ DWORD responseStatus(HINTERNET request);
 // once (false, size 0).
 [[nodiscard]] bool queryRemoteSize(const std::wstring& url, uint64_t& size,
                                    CancelEvent cancelEvent = nullptr);
+
+// How much one body read asks for. A synchronous read returns only when its buffer is full or
+// the body ends: large reads on a fast link, where the cost of each call decides the speed, and
+// small ones on a slow link, where a large read would hold back progress and cancel.
+class ReadSizer {
+ public:
+  // The size of the next read: at least what WinHTTP has buffered, at most what is left.
+  DWORD next(DWORD available, uint64_t left);
+  // After each read: grows while reads come back at once, shrinks when they wait on the link.
+  void took(uint64_t milliseconds);
+
+ private:
+  DWORD ask_ = 65536;
+};

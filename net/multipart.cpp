@@ -222,6 +222,7 @@ std::deque<Part> partsToFetch(uint64_t total, const std::wstring& destPath,
 // failure (message set) or a stop (abort set) ended it first.
 bool receivePiece(HINTERNET request, HANDLE file, uint64_t& have, uint64_t target,
                   MultipartContext& context, std::vector<char>& buffer, PartResult& result) {
+  ReadSizer sizer;
   for (;;) {
     if (context.abort) {
       if (isCancelSignalled(context.cancelEvent)) context.cancelled = true;
@@ -238,9 +239,13 @@ bool receivePiece(HINTERNET request, HANDLE file, uint64_t& have, uint64_t targe
       return false;
     }
     if (available == 0) return true;
-    if (buffer.size() < available) buffer.resize(available);
+    const DWORD ask = sizer.next(available, target - have);
+    if (buffer.size() < ask) buffer.resize(ask);
     DWORD read = 0;
-    if (!WinHttpReadData(request, buffer.data(), available, &read) || read == 0) {
+    const uint64_t started = GetTickCount64();
+    const bool gotData = WinHttpReadData(request, buffer.data(), ask, &read) && read > 0;
+    sizer.took(GetTickCount64() - started);
+    if (!gotData) {
       result.message = L"网络中断（" + lastErrorText() + L"）";
       return false;
     }

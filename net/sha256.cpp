@@ -1,9 +1,11 @@
 #include "net/sha256.h"
 
+#include "net/sha256_blocks.h"
 #include "util/error_text.h"
 #include "util/handles.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 const wchar_t kHashSetUpFailedText[] = L"SHA256 初始化失败（CNG）";
@@ -30,9 +32,17 @@ std::string toHex(const unsigned char* bytes, size_t count) {
 
 }  // namespace
 
-bool Sha256::begin() {
+bool Sha256::begin(Engine engine) {
   hash_.reset();
   algorithm_.reset();
+  static const bool extensions = net::hasShaExtensions();
+  own_ = engine == Engine::kFastest && extensions;
+  if (own_) {
+    std::memcpy(state_, net::kSha256Initial, sizeof state_);
+    pendingBytes_ = 0;
+    length_ = 0;
+    return true;
+  }
   DWORD objectLength = 0;
   ULONG got = 0;
   return BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm_.put(), BCRYPT_SHA256_ALGORITHM,
@@ -43,9 +53,27 @@ bool Sha256::begin() {
          BCRYPT_SUCCESS(BCryptCreateHash(algorithm_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0));
 }
 
+void Sha256::addBlocks(const unsigned char* bytes, size_t count) {
+  length_ += count;
+  if (pendingBytes_ > 0) {
+    const size_t take = std::min(count, sizeof pending_ - pendingBytes_);
+    std::memcpy(pending_ + pendingBytes_, bytes, take);
+    pendingBytes_ += take;
+    bytes += take;
+    count -= take;
+    if (pendingBytes_ < sizeof pending_) return;
+    net::sha256Blocks(state_, pending_, 1);
+    pendingBytes_ = 0;
+  }
+  net::sha256Blocks(state_, bytes, count / 64);
+  pendingBytes_ = count % 64;
+  std::memcpy(pending_, bytes + count - pendingBytes_, pendingBytes_);
+}
+
 void Sha256::add(const void* data, size_t count) {
-  // CNG takes at most 4 GiB per call.
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  if (own_) return addBlocks(bytes, count);
+  // CNG takes at most 4 GiB per call.
   while (count > 0) {
     const ULONG piece = count > 0x40000000 ? 0x40000000 : static_cast<ULONG>(count);
     BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), piece, 0);
@@ -68,6 +96,19 @@ bool Sha256::addFile(HANDLE file, uint64_t count) {
 
 std::string Sha256::finish() {
   unsigned char value[32] = {};
+  if (own_) {
+    // The padding: 0x80, zeros up to 56 bytes in the last block, the length in bits big-endian.
+    const uint64_t bits = length_ * 8;
+    unsigned char tail[128] = {0x80};
+    const size_t padding = (pendingBytes_ < 56 ? 56 : 120) - pendingBytes_;
+    for (int i = 0; i < 8; ++i) tail[padding + i] = static_cast<unsigned char>(bits >> (56 - 8 * i));
+    addBlocks(tail, padding + 8);
+    for (int i = 0; i < 8; ++i) {
+      for (int b = 0; b < 4; ++b) value[4 * i + b] = static_cast<unsigned char>(state_[i] >> (24 - 8 * b));
+    }
+    own_ = false;
+    return toHex(value, sizeof value);
+  }
   if (!hash_ || !BCRYPT_SUCCESS(BCryptFinishHash(hash_.get(), value, sizeof value, 0))) return {};
   hash_.reset();
   return toHex(value, sizeof value);

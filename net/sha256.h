@@ -1,5 +1,6 @@
-// SHA-256 with the platform's hashing (CNG), as 64 lower-case hex characters: piece by piece (a
-// download hashes what it writes), of bytes in memory, or of a file on disk.
+// SHA-256 as 64 lower-case hex characters: piece by piece (a download hashes what it writes), of
+// bytes in memory, or of a file on disk. With the processor's SHA extensions it computes the
+// digest itself; without them it uses the platform's hashing (CNG).
 #pragma once
 
 #include "net/download.h"
@@ -14,8 +15,10 @@ extern const wchar_t kHashSetUpFailedText[];  // "SHA256 初始化失败（CNG�
 // A digest computed piece by piece.
 class Sha256 {
  public:
+  enum class Engine { kFastest, kPlatform };
+
   // False when the platform's hashing cannot be set up; nothing else may be called then.
-  [[nodiscard]] bool begin();
+  [[nodiscard]] bool begin(Engine engine = Engine::kFastest);
   void add(const void* data, size_t count);
   // Reads count bytes from the file's current position and adds them; false when the file ends
   // or a read fails first.
@@ -24,7 +27,15 @@ class Sha256 {
   std::string finish();
 
  private:
-  // Declared in this order so that the hash object goes before its provider.
+  void addBlocks(const unsigned char* bytes, size_t count);
+
+  // The processor's path: the state, a block not yet full and the length so far.
+  bool own_ = false;
+  uint32_t state_[8] = {};
+  unsigned char pending_[64] = {};
+  size_t pendingBytes_ = 0;
+  uint64_t length_ = 0;
+  // The platform's path. Declared in this order so that the hash object goes before its provider.
   net::CngAlgorithm algorithm_;
   net::CngHash hash_;
 };

@@ -121,6 +121,7 @@ class Transfer {
   Outcome receive(HINTERNET request, HANDLE file, uint64_t& have, uint64_t total,
                   std::wstring& message) {
     std::vector<char> buffer;
+    ReadSizer sizer;
     for (;;) {
       if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
       DWORD available = 0;
@@ -140,9 +141,13 @@ class Transfer {
         }
         return Outcome::Complete;
       }
-      if (buffer.size() < available) buffer.resize(available);
+      const DWORD ask = sizer.next(available, total > 0 ? total - have : UINT64_MAX);
+      if (buffer.size() < ask) buffer.resize(ask);
       DWORD read = 0;
-      if (!WinHttpReadData(request, buffer.data(), available, &read) || read == 0) {
+      const uint64_t started = GetTickCount64();
+      const bool gotData = WinHttpReadData(request, buffer.data(), ask, &read) && read > 0;
+      sizer.took(GetTickCount64() - started);
+      if (!gotData) {
         if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
         message = interruptedText(lastErrorText());
         return Outcome::Failed;

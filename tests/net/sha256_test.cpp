@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -74,3 +75,23 @@ TEST(Sha256File, CallbackReturningFalseStopsAfterTheFirstBlock) {
 }
 
 }  // namespace
+
+// The processor's path (where the machine has it) against the platform's, at every length
+// around the block and padding boundaries, added in pieces of every shape.
+TEST(Sha256, BothEnginesAgreeAtEveryLengthAndSplit) {
+  std::string data;
+  for (int i = 0; i < 300; ++i) data += static_cast<char>((i * 131 + 7) & 0xFF);
+  for (size_t length = 0; length <= data.size(); ++length) {
+    Sha256 platform;
+    ASSERT_TRUE(platform.begin(Sha256::Engine::kPlatform));
+    platform.add(data.data(), length);
+    const std::string expected = platform.finish();
+    for (size_t piece : {size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{1000}}) {
+      Sha256 fastest;
+      ASSERT_TRUE(fastest.begin());
+      for (size_t at = 0; at < length; at += piece) fastest.add(data.data() + at, std::min(piece, length - at));
+      ASSERT_EQ(fastest.finish(), expected) << "length " << length << " piece " << piece;
+    }
+  }
+  EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
