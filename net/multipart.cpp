@@ -146,6 +146,18 @@ struct MultipartContext {
   CancelEvent cancelEvent;
 };
 
+// Only what stays for a later call goes to the disk at once: a completed download is used right
+// away (and never trusted by a later run), so forcing it out would only cost the install time.
+void flushFile(const std::wstring& path) {
+  util::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file) FlushFileBuffers(file.get());
+}
+
+void flushPartFiles(const std::deque<Part>& parts) {
+  for (const Part& part : parts) flushFile(part.path);
+}
+
 void deletePartFiles(const std::deque<Part>& parts) {
   for (const Part& part : parts) discardPartial(part.path);
 }
@@ -399,7 +411,6 @@ void runPartThread(Schedule& schedule, MultipartContext& context) {
         [&] {
           util::FileHandle file;
           fetchPart(*part, schedule, context, file);
-          if (file) FlushFileBuffers(file.get());
         },
         [&](const char* what) {
           part->result.ok = false;
@@ -458,24 +469,28 @@ DownloadResult mergeParts(std::deque<Part>& parts, uint64_t total, const std::ws
   }
   uint64_t written = 0;
   const bool copied = copyParts(merged.get(), parts, hash, written, result.message);
-  FlushFileBuffers(merged.get());
-  merged.reset();
   // On every failure below the part files stay, so the next call resumes from them.
   if (!copied) {
+    merged.reset();
     util::deleteFileForce(mergedPath);
+    flushPartFiles(parts);
     return result;
   }
   if (written != total) {
     result.message = L"合并后大小异常（" + std::to_wstring(written) + L" ≠ " +
                      std::to_wstring(total) + L"）";
+    merged.reset();
     util::deleteFileForce(mergedPath);
+    flushPartFiles(parts);
     return result;
   }
+  merged.reset();
   deletePartFiles(parts);
   // The complete merged file is the single stream's partial file: the next call resumes it.
   storeValidator(mergedPath, validator);
   if (!MoveFileExW(mergedPath.c_str(), destPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     result.message = L"下载文件改名失败（" + lastErrorText() + L"）";
+    flushFile(mergedPath);
     return result;
   }
   discardPartial(mergedPath);  // only the validator is left
@@ -560,6 +575,7 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
     }
   }
   if (failed) {
+    flushPartFiles(parts);
     result.message = L"分片下载失败：" + (failed->message.empty() ? L"未知错误" : failed->message) +
                      L"（已保留分片断点，可重试）";
     return result;

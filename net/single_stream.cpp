@@ -195,7 +195,9 @@ DownloadResult downloadSingleStream(const HttpConnection& connection, const std:
   Transfer transfer(connection, partPath, progress, cancelEvent);
   const Outcome outcome = transfer.run(request, file, result.message);
   if (file) {
-    FlushFileBuffers(file.get());
+    // Only a partial file kept for a later call must survive a crash; a complete one is used at
+    // once and never trusted by a later run.
+    if (outcome == Outcome::Failed) FlushFileBuffers(file.get());
     file.reset();
   }
   request.reset();
