@@ -118,12 +118,15 @@ class Extraction {
       mz_zip_archive_file_stat stat;
       if (!mz_zip_reader_file_stat(reader.get(), file->index, &stat)) return fail(L"解压失败：" + file->name);
       const std::wstring staged = file->target + kStagedSuffix;
-      const EntryResult result = extractEntryToFile(reader.get(), file->index, stat, staged, buffer);
-      if (result != EntryResult::kDone) {
+      // Without a hook of its own, the file is moved in place by the handle that wrote it.
+      const bool placeNow = !hooks_.placeFile;
+      const EntryResult result =
+          extractEntryToFile(reader.get(), file->index, stat, staged, buffer, placeNow ? &file->target : nullptr);
+      if (result != EntryResult::kDone && result != EntryResult::kNotPlaced) {
         (void)util::deleteFileForce(staged);
         return fail(L"解压失败：" + file->name + (result == EntryResult::kOverran ? L"（解压后的大小超出声明）" : L""));
       }
-      if (!place(staged, file->target)) {
+      if (result == EntryResult::kNotPlaced || (!placeNow && !place(staged, file->target))) {
         const std::wstring reason = lastErrorText();
         (void)util::deleteFileForce(staged);
         return fail(L"替换失败：" + file->name + L"（" + reason + L"）");
@@ -147,9 +150,6 @@ class Extraction {
 
  private:
   bool place(const std::wstring& staged, const std::wstring& target) {
-    if (!hooks_.placeFile) {
-      return MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    }
     if (hooks_.concurrent) return hooks_.placeFile(staged, target);
     std::lock_guard<std::mutex> hold(placeLock_);
     return hooks_.placeFile(staged, target);

@@ -15,8 +15,9 @@ inline constexpr wchar_t kStagedSuffix[] = L".upg_tmp";
 struct PlaceHooks {
   // Creates a folder and its missing parents; default util::createDirectories.
   std::function<bool(const std::wstring& folder)> makeFolder;
-  // Moves the finished file staged (target + kStagedSuffix) over target; default MoveFileEx with
-  // replace and write-through. A staged file that it fails to place is removed afterwards.
+  // Moves the finished file staged (target + kStagedSuffix) over target; by default the file is
+  // renamed over target through the handle that wrote it. A staged file that it fails to place is
+  // removed afterwards.
   std::function<bool(const std::wstring& staged, const std::wstring& target)> placeFile;
   // Whether placeFile may run on two threads at once.
   bool concurrent = true;

@@ -124,10 +124,10 @@ std::wstring decodeEntryName(const std::string& bytes, const mz_zip_archive_file
 }
 
 EntryResult extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_archive_file_stat& stat,
-                               const std::wstring& out, std::vector<char>& buffer) {
+                               const std::wstring& out, std::vector<char>& buffer, const std::wstring* renameTo) {
   if (!stat.m_is_supported) return EntryResult::kFailed;
-  util::FileHandle file(CreateFileW(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  util::FileHandle file(CreateFileW(out.c_str(), GENERIC_WRITE | (renameTo ? DELETE : 0), 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return EntryResult::kFailed;
   EntryWriter writer(file.get(), buffer, stat.m_uncomp_size);
   if (!mz_zip_reader_extract_to_callback(zip, index, EntryWriter::write, &writer, 0)) {
@@ -135,7 +135,21 @@ EntryResult extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_
   }
   if (!writer.flush()) return EntryResult::kFailed;
   setEntryTimes(file.get(), stat.m_time);
+  if (renameTo && !renameOpenFile(file.get(), *renameTo)) return EntryResult::kNotPlaced;
   return EntryResult::kDone;
+}
+
+bool renameOpenFile(HANDLE file, const std::wstring& target) {
+  // Through the handle that wrote the file: no second open and close of it, which on some
+  // systems cost more than the rename itself.
+  const size_t nameBytes = target.size() * sizeof(wchar_t);
+  std::vector<unsigned char> info(sizeof(FILE_RENAME_INFO) + nameBytes, 0);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(info.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(nameBytes);
+  std::memcpy(rename->FileName, target.c_str(), nameBytes);
+  return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(info.size())) != FALSE;
 }
 
 uint64_t freeBytesAt(const std::wstring& folder) {

@@ -41,13 +41,19 @@ std::string entryNameBytes(mz_zip_archive* zip, mz_uint index);
 // The name that becomes a path: UTF-8 when the entry says so, the ANSI code page otherwise.
 std::wstring decodeEntryName(const std::string& bytes, const mz_zip_archive_file_stat& stat);
 
-enum class EntryResult { kDone, kFailed, kOverran };
+enum class EntryResult { kDone, kFailed, kOverran, kNotPlaced };
 
 // Inflates one file entry into out (created or replaced), with the library's CRC-32 and size
 // checks and a limit of the declared size, then gives it the entry's time as access and
-// modification time. buffer is the thread's write buffer (kWriteBufferBytes).
+// modification time. buffer is the thread's write buffer (kWriteBufferBytes). With renameTo, the
+// finished file is then moved over that path (kNotPlaced when the move fails; the file stays at
+// out).
 EntryResult extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_archive_file_stat& stat,
-                               const std::wstring& out, std::vector<char>& buffer);
+                               const std::wstring& out, std::vector<char>& buffer,
+                               const std::wstring* renameTo = nullptr);
+
+// Moves an open file (opened with DELETE access) over target, replacing it.
+bool renameOpenFile(HANDLE file, const std::wstring& target);
 
 // Bytes the caller may still write on the volume of folder; unlimited when the volume does not
 // say (the writes themselves then report a full disk).

@@ -1,5 +1,6 @@
 #include "packages/manifest.h"
 #include "packages/zip_extract.h"
+#include "packages/zip_place.h"
 #include "tools/tool.h"
 #include "util/copy_dir.h"
 #include "util/text.h"
@@ -14,6 +15,15 @@ int runUnzip(const Args& args) {
   std::wstring failure;
   if (!extractZip(args[0], args[1], contentRoot, &failure, nullptr)) return fail(failure);
   printLine(contentRoot);
+  return 0;
+}
+
+// place ZIP DIR: unpacks straight into DIR as an install does; prints "ok".
+int runPlace(const Args& args) {
+  if (args.size() != 2) return fail(L"usage: place ZIP DIR");
+  std::wstring failure;
+  if (!extractZipInPlace(args[0], args[1], PlaceHooks{}, &failure, nullptr)) return fail(failure);
+  printLine("ok");
   return 0;
 }
 
@@ -63,6 +73,7 @@ int runManifest(const Args& args) {
 std::vector<Command> packageCommands() {
   return {
       {L"unzip", "ZIP DIR", runUnzip},
+      {L"place", "ZIP DIR", runPlace},
       {L"copy", "SRC DST", runCopy},
       {L"manifest", "BASE", runManifest},
   };

@@ -39,7 +39,7 @@ digest_of() {
   tr -d '\r' <"$site/download/manifest.ini" |
     awk -v s="[$1]" '$0==s{f=1;next} /^\[/{f=0} f&&/^sha256=/{sub("sha256=","");print}'
 }
-seconds_since() { awk -v a="$(date +%s.%N)" -v b="$1" 'BEGIN { printf "%.3f", a - b }'; }
+seconds_since() { awk -v a="$(date +%s.%N)" -v b="$1" 'BEGIN { printf "%.3f\n", a - b }'; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 

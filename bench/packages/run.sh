@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Extraction and folder copy against Debian's unzip and cp, in one run, on a package of 2000
+# Extraction (into a fresh folder, and straight into place as an install does) and folder copy
+# against Debian's unzip and cp, in one run, on a package of 2000
 # files and about 300 MB. Prints the speed ratios (ours / theirs as speed, so 1.0 is as fast
 # and higher is faster) and orvalo-tool's peak resident memory. The data lives outside the
 # repository (ORVALO_BENCH_DIR, default /tmp/orvalo-bench-packages) and is kept between runs.
@@ -45,6 +46,7 @@ measure() {
 results=$(
   measure unzip unzip -q "$work/pkg.zip" -d "$work/out"
   measure tool-unzip "$build/wine-run" "$build/bin/orvalo-tool.exe" unzip "$(win "$work/pkg.zip")" "$(win "$work/out")"
+  measure tool-place "$build/wine-run" "$build/bin/orvalo-tool.exe" place "$(win "$work/pkg.zip")" "$(win "$work/out")"
   measure tool-unzip-empty "$build/wine-run" "$build/bin/orvalo-tool.exe" unzip "$(win "$work/tiny.zip")" "$(win "$work/out")"
   rm -rf "$work/tree" && unzip -q "$work/pkg.zip" -d "$work/tree"
   measure cp cp -r "$work/tree/pkg" "$work/out"
@@ -60,6 +62,7 @@ awk -v files="$files" -v bytes="$bytes" '
   END {
     printf "package: %d files, %.0f MB unpacked\n", files, bytes / 1e6
     printf "unzip: orvalo-tool %.2f s, unzip -q %.2f s: speed ratio %.2f\n", secs["tool-unzip"], secs["unzip"], secs["unzip"] / secs["tool-unzip"]
+    printf "place: orvalo-tool %.2f s (unpacked straight into place, as an install does): speed ratio %.2f\n", secs["tool-place"], secs["unzip"] / secs["tool-place"]
     printf "copy:  orvalo-tool %.2f s, cp -r %.2f s: speed ratio %.2f\n", secs["tool-copy"], secs["cp"], secs["cp"] / secs["tool-copy"]
     printf "orvalo-tool peak RSS: unzip %.1f MiB, copy %.1f MiB, unzip of an empty archive %.1f MiB (Wine itself)\n", kib["tool-unzip"] / 1024, kib["tool-copy"] / 1024, kib["tool-unzip-empty"] / 1024
   }' <<<"$results"
