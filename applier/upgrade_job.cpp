@@ -100,15 +100,20 @@ class UpgradeRun {
       std::wstring failure = items_[i].url.empty() ? std::wstring() : fetch(i);
       if (failure.empty()) failure = checkContent(i);
       if (!failure.empty()) {
-        journal_.rollback();
+        abandon();
         return failure;
       }
+    }
+    const std::wstring unpacked = finishPending();
+    if (!unpacked.empty()) {
+      abandon();
+      return unpacked;
     }
 
     reporter_.setStage(L"等待主程序退出…", prog::kPhaseNone);
     const auto onForce = [this] { reporter_.setStage(L"主程序未响应，正在强制结束以完成升级…", prog::kPhaseNone); };
     if (request_.client && !waitForProcessExit(request_.client, kClientExitWaitMs, kClientKillWaitMs, onForce)) {
-      journal_.rollback();
+      abandon();
       return L"等待主程序退出超时，请手动关闭主程序后重新运行升级";
     }
 
@@ -189,7 +194,10 @@ class UpgradeRun {
       return {};
     }
     // Each file is inflated beside its place (target + ".upg_tmp") and only named here; it goes
-    // in place under the journal once the client has exited.
+    // in place under the journal once the client has exited. The package unpacks while the next
+    // one downloads, after the one before it.
+    const std::wstring failure = finishPending();
+    if (!failure.empty()) return failure;
     reporter_.setStage(stage(L"正在解压升级包", i), prog::kPhaseExtract);
     if (!journal_.stageBelow(item.dest)) return L"无法写入升级日志（" + lastErrorText() + L"）";
     PlaceHooks hooks;
@@ -199,12 +207,21 @@ class UpgradeRun {
       return true;
     };
     hooks.concurrent = false;
-    std::wstring failure;
-    const bool extracted = extractZipInPlace(local, item.dest, hooks, &failure, counter(false));
-    util::deleteFileForce(local);
-    if (!extracted) return L"升级包解压失败：" + failure;
+    pending_.start(local, item.dest, std::to_wstring(i), std::move(hooks), {});
     unpacked_[i] = true;
     return {};
+  }
+
+  // Waits for the package unpacking in the background; its failure text, or empty.
+  std::wstring finishPending() {
+    std::wstring failure;
+    return pending_.finish(failure) ? std::wstring() : L"升级包解压失败：" + failure;
+  }
+
+  // Ends a run that failed before anything went in place: nothing it prepared stays.
+  void abandon() {
+    (void)finishPending();
+    journal_.rollback();
   }
 
   // Whether the item's content can be put in place, judged before anything is: it exists, and a
@@ -318,6 +335,7 @@ class UpgradeRun {
   std::vector<std::vector<std::wstring>> staged_;  // an unpacked package's files, prepared beside them
   std::vector<bool> unpacked_;             // the item is a package unpacked beside its place
   install::UpgradeJournal journal_;
+  ExtractionThread pending_;  // declared after what its thread uses, so that it ends first
   size_t count_ = 0;
   std::vector<uint64_t> weights_;
   uint64_t totalWeight_ = 0;

@@ -13,64 +13,12 @@
 #include "util/files.h"
 #include "util/paths.h"
 
-#include <atomic>
-#include <exception>
-#include <thread>
 
 namespace install {
 namespace {
 
 // Suffix of a file that is not a zip while it downloads beside its place in the install folder.
 constexpr wchar_t kDownloadSuffix[] = L".download";
-
-// A package unpacking on a thread of its own while the next one downloads. Packages go in place
-// in plan order (a later one may replace an earlier one's file), so one ends before the next
-// starts.
-class BackgroundExtraction {
- public:
-  BackgroundExtraction() = default;
-  BackgroundExtraction(const BackgroundExtraction&) = delete;
-  BackgroundExtraction& operator=(const BackgroundExtraction&) = delete;
-  ~BackgroundExtraction() {
-    std::wstring ignored;
-    (void)finish(ignored);
-  }
-
-  void start(const std::wstring& zip, const std::wstring& targetDir, const std::wstring& label, CancelEvent cancel) {
-    label_ = label;
-    done_ = false;
-    thread_ = std::thread([this, zip, targetDir, cancel] {
-      try {
-        ok_ = extractZipInPlace(zip, targetDir, PlaceHooks{}, &failure_,
-                                [cancel](uint64_t, uint64_t) { return !isCancelSignalled(cancel); });
-      } catch (const std::exception& e) {
-        ok_ = false;
-        failure_ = internalErrorText(e.what());
-      }
-      util::deleteFileForce(zip);
-      done_ = true;
-    });
-  }
-
-  bool running() const { return thread_.joinable(); }
-  bool done() const { return done_; }
-  const std::wstring& label() const { return label_; }
-
-  // Waits for the package; true when there was none or it went in place.
-  bool finish(std::wstring& failure) {
-    if (!thread_.joinable()) return true;
-    thread_.join();
-    failure = failure_;
-    return ok_;
-  }
-
- private:
-  std::thread thread_;
-  std::wstring label_;
-  std::atomic<bool> done_{true};
-  bool ok_ = true;
-  std::wstring failure_;
-};
 
 // One run of the job: the request, the cancel event and the reporter that feeds the sink.
 class InstallRun {
@@ -104,7 +52,7 @@ class InstallRun {
   CancelEvent cancel_;
   prog::Reporter reporter_;
   prog::JobResult result_;
-  BackgroundExtraction pending_;  // the previous package, unpacking while this one downloads
+  ExtractionThread pending_;  // the previous package, unpacking while this one downloads
 };
 
 bool InstallRun::finishPending() {
@@ -178,7 +126,9 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
   // Straight into the install folder: each file is inflated beside its place and moved over it,
   // while the next package downloads.
   if (!last) {
-    pending_.start(downloadPath, item.targetDir, item.label, cancel_);
+    const CancelEvent cancel = cancel_;
+    pending_.start(downloadPath, item.targetDir, item.label, PlaceHooks{},
+                   [cancel](uint64_t, uint64_t) { return !isCancelSignalled(cancel); });
     return true;
   }
   reporter_.setStage(L"正在解压" + item.label + L"…", prog::kPhaseExtract);

@@ -10,6 +10,7 @@
 #include "util/text.h"
 
 #include <atomic>
+#include <exception>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -237,4 +238,38 @@ bool extractZipInPlace(const std::wstring& zipPath, const std::wstring& targetDi
     if (second.joinable()) second.join();
   }
   return extraction.failed() ? failWith(extraction.failure()) : true;
+}
+
+ExtractionThread::~ExtractionThread() {
+  std::wstring ignored;
+  (void)finish(ignored);
+}
+
+void ExtractionThread::start(const std::wstring& zipPath, const std::wstring& targetDir, const std::wstring& label,
+                             PlaceHooks hooks, ByteProgress progress) {
+  std::wstring ignored;
+  (void)finish(ignored);
+  label_ = label;
+  hooks_ = std::move(hooks);
+  progress_ = std::move(progress);
+  done_ = false;
+  ok_ = true;
+  failure_.clear();
+  thread_ = std::thread([this, zipPath, targetDir] {
+    try {
+      ok_ = extractZipInPlace(zipPath, targetDir, hooks_, &failure_, progress_);
+    } catch (const std::exception& e) {
+      ok_ = false;
+      failure_ = internalErrorText(e.what());
+    }
+    util::deleteFileForce(zipPath);
+    done_ = true;
+  });
+}
+
+bool ExtractionThread::finish(std::wstring& failure) {
+  if (!thread_.joinable()) return true;
+  thread_.join();
+  failure = failure_;
+  return ok_;
 }

@@ -5,8 +5,10 @@
 
 #include "util/byte_progress.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 
 // The name a file is inflated under, beside its target, until it is placed.
 inline constexpr wchar_t kStagedSuffix[] = L".upg_tmp";
@@ -34,3 +36,34 @@ struct PlaceHooks {
 [[nodiscard]] bool extractZipInPlace(const std::wstring& zipPath, const std::wstring& targetDir,
                                      const PlaceHooks& hooks, std::wstring* failureText,
                                      const ByteProgress& progress);
+
+// A package unpacking on a thread of its own while the job downloads the next one. Packages go in
+// place in plan order (a later one may replace an earlier one's file), so the job finishes one
+// before it starts the next. The archive is deleted when the thread is done with it.
+class ExtractionThread {
+ public:
+  ExtractionThread() = default;
+  ExtractionThread(const ExtractionThread&) = delete;
+  ExtractionThread& operator=(const ExtractionThread&) = delete;
+  ~ExtractionThread();
+
+  // The hooks and progress run on the thread.
+  void start(const std::wstring& zipPath, const std::wstring& targetDir, const std::wstring& label,
+             PlaceHooks hooks, ByteProgress progress);
+
+  bool running() const { return thread_.joinable(); }
+  bool done() const { return done_; }
+  const std::wstring& label() const { return label_; }
+
+  // Waits for the package; true when there was none or it went in place, else the reason.
+  bool finish(std::wstring& failure);
+
+ private:
+  std::thread thread_;
+  std::wstring label_;
+  PlaceHooks hooks_;
+  ByteProgress progress_;
+  std::atomic<bool> done_{true};
+  bool ok_ = true;
+  std::wstring failure_;
+};
