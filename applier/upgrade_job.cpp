@@ -207,6 +207,7 @@ class UpgradeRun {
       return true;
     };
     hooks.concurrent = false;
+    hooks.flushStaged = true;  // in place later under the journal, which needs the data on disk
     pending_.start(local, item.dest, std::to_wstring(i), std::move(hooks), {});
     unpacked_[i] = true;
     return {};
@@ -275,12 +276,12 @@ class UpgradeRun {
     if (unpacked_[i]) {
       reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
       const std::vector<std::wstring>& targets = staged_[i];
-      for (size_t n = 0; n < targets.size(); ++n) {
-        if (!journal.placeStaged(targets[n] + kStagedSuffix, targets[n])) {
-          const std::wstring reason = lastErrorText();
-          return L"替换失败：" + targets[n].substr(std::min(targets[n].size(), item.dest.size() + 1)) + L"（" + reason + L"）";
-        }
-        reporter_.setCounts(n + 1, targets.size(), false);
+      size_t failedAt = 0;
+      const auto placed = [&](size_t n) { reporter_.setCounts(n + 1, targets.size(), false); };
+      if (!journal.placeStagedAll(targets, placed, failedAt)) {
+        const std::wstring reason = lastErrorText();
+        const std::wstring& target = targets[failedAt];
+        return L"替换失败：" + target.substr(std::min(target.size(), item.dest.size() + 1)) + L"（" + reason + L"）";
       }
     } else if (targets_[i].empty()) {
       reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);

@@ -187,11 +187,48 @@ bool UpgradeJournal::begin(const std::wstring& installDir, const std::wstring& u
 }
 
 bool UpgradeJournal::append(const char* kind, const std::wstring& path) {
-  const std::string line = std::string(kind) + " " + util::toUtf8(path) + "\n";
+  return appendLines(std::string(kind) + " " + util::toUtf8(path) + "\n");
+}
+
+bool UpgradeJournal::appendLines(const std::string& lines) {
   DWORD written = 0;
-  // On disk before the step it names: a crash after this line finds it.
-  return WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
-         written == line.size() && FlushFileBuffers(file_.get());
+  // On disk before the steps they name: a crash after this finds them.
+  return WriteFile(file_.get(), lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr) &&
+         written == lines.size() && FlushFileBuffers(file_.get());
+}
+
+bool UpgradeJournal::placeStagedAll(const std::vector<std::wstring>& targets,
+                                    const std::function<void(size_t)>& placed, size_t& failedAt) {
+  if (targets.empty()) return true;
+  std::vector<bool> replacing(targets.size(), false);
+  std::string lines;
+  for (size_t i = 0; i < targets.size(); ++i) {
+    failedAt = i;
+    const DWORD attributes = GetFileAttributesW(targets[i].c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      if (attributes & FILE_ATTRIBUTE_READONLY) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+      }
+      // A stale old copy of a committed upgrade would be taken for this one's: it goes before
+      // the line that could make it count.
+      if (!util::deleteFileForce(targets[i] + kOldSuffix)) return false;
+      replacing[i] = true;
+    }
+    lines += (replacing[i] ? "replace " : "create ") + util::toUtf8(targets[i]) + "\n";
+  }
+  // A line for a file not yet touched undoes nothing, so the whole batch may be named at once.
+  if (!appendLines(lines)) return false;
+  for (size_t i = 0; i < targets.size(); ++i) {
+    failedAt = i;
+    const std::wstring& target = targets[i];
+    if (replacing[i] && !MoveFileExW(target.c_str(), (target + kOldSuffix).c_str(), MOVEFILE_WRITE_THROUGH)) {
+      return false;
+    }
+    if (!MoveFileExW((target + kStagedSuffix).c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return false;
+    if (placed) placed(i);
+  }
+  return true;
 }
 
 bool UpgradeJournal::placeStaged(const std::wstring& staged, const std::wstring& target) {

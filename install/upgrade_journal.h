@@ -22,7 +22,9 @@
 
 #include "util/handles.h"
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace install {
 
@@ -46,6 +48,11 @@ class UpgradeJournal {
   // Puts a prepared file (target + ".upg_tmp", written by the caller after stageBelow) in
   // place of target, as replace does with its copy.
   [[nodiscard]] bool placeStaged(const std::wstring& staged, const std::wstring& target);
+  // The same for many prepared files whose data the caller has already forced to disk: one
+  // flushed write names them all, then each goes in place, placed(i) after each. A read-only
+  // target refuses the batch before anything of it is done. On failure failedAt names the file.
+  [[nodiscard]] bool placeStagedAll(const std::vector<std::wstring>& targets,
+                                    const std::function<void(size_t)>& placed, size_t& failedAt);
   // Announces that files are about to be prepared below folder: undoing removes every
   // "*.upg_tmp" below it, after the folders the upgrade made are gone or before they go.
   [[nodiscard]] bool stageBelow(const std::wstring& folder);
@@ -64,6 +71,7 @@ class UpgradeJournal {
 
  private:
   bool append(const char* kind, const std::wstring& path);
+  bool appendLines(const std::string& lines);
 
   std::wstring installDir_;
   std::wstring path_;

@@ -122,7 +122,8 @@ class Extraction {
       // Without a hook of its own, the file is moved in place by the handle that wrote it.
       const bool placeNow = !hooks_.placeFile;
       const EntryResult result =
-          extractEntryToFile(reader.get(), file->index, stat, staged, buffer, placeNow ? &file->target : nullptr);
+          extractEntryToFile(reader.get(), file->index, stat, staged, buffer, placeNow ? &file->target : nullptr,
+                             hooks_.flushStaged);
       if (result != EntryResult::kDone && result != EntryResult::kNotPlaced) {
         (void)util::deleteFileForce(staged);
         return fail(L"解压失败：" + file->name + (result == EntryResult::kOverran ? L"（解压后的大小超出声明）" : L""));

@@ -23,6 +23,9 @@ struct PlaceHooks {
   std::function<bool(const std::wstring& staged, const std::wstring& target)> placeFile;
   // Whether placeFile may run on two threads at once.
   bool concurrent = true;
+  // Whether each staged file is forced to disk before it is handed to placeFile (for a placement
+  // that must survive a crash, done later).
+  bool flushStaged = false;
 };
 
 // Unpacks zipPath into targetDir. A package wrapped in one top-level folder is unpacked without

@@ -124,7 +124,8 @@ std::wstring decodeEntryName(const std::string& bytes, const mz_zip_archive_file
 }
 
 EntryResult extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_archive_file_stat& stat,
-                               const std::wstring& out, std::vector<char>& buffer, const std::wstring* renameTo) {
+                               const std::wstring& out, std::vector<char>& buffer, const std::wstring* renameTo,
+                               bool flush) {
   if (!stat.m_is_supported) return EntryResult::kFailed;
   util::FileHandle file(CreateFileW(out.c_str(), GENERIC_WRITE | (renameTo ? DELETE : 0), 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -135,6 +136,7 @@ EntryResult extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_
   }
   if (!writer.flush()) return EntryResult::kFailed;
   setEntryTimes(file.get(), stat.m_time);
+  if (flush && !FlushFileBuffers(file.get())) return EntryResult::kFailed;
   if (renameTo && !renameOpenFile(file.get(), *renameTo)) return EntryResult::kNotPlaced;
   return EntryResult::kDone;
 }

@@ -115,14 +115,54 @@ TEST_F(Journal, FilesPreparedBeforeAnInterruptionAreRemovedAtTheNextStart) {
   EXPECT_EQ(install::recoverUpgrade(app_), install::Recovery::kRolledBack);
   EXPECT_EQ(treeOf(app_), before_);
 
-  // The same, ending with one of them in place.
+  // The same, ending with one of them in place; then a batch placed whole and committed.
+  const std::vector<std::wstring> targets = {app_ + L"\\Orvalo.exe", app_ + L"\\plugins\\quotes.dll",
+                                             app_ + L"\\plugins\\new.dll"};
+  const auto prepare = [&](install::UpgradeJournal& journal) {
+    ASSERT_TRUE(journal.begin(app_, L"2.0"));
+    ASSERT_TRUE(journal.stageBelow(app_));
+    for (const std::wstring& target : targets) put(target + L".upg_tmp", "2.0");
+  };
+  {
+    install::UpgradeJournal journal;
+    prepare(journal);
+    ASSERT_TRUE(journal.placeStaged(targets[0] + L".upg_tmp", targets[0]));
+    journal.rollback();
+    EXPECT_EQ(treeOf(app_), before_);
+  }
+  {
+    install::UpgradeJournal journal;
+    prepare(journal);
+    size_t failedAt = 0, placed = 0;
+    ASSERT_TRUE(journal.placeStagedAll(targets, [&](size_t) { ++placed; }, failedAt));
+    EXPECT_EQ(placed, 3u);
+  }  // the process dies before the commit
+  EXPECT_EQ(install::recoverUpgrade(app_), install::Recovery::kRolledBack);
+  EXPECT_EQ(treeOf(app_), before_);
+
+  install::UpgradeJournal journal;
+  prepare(journal);
+  size_t failedAt = 0;
+  ASSERT_TRUE(journal.placeStagedAll(targets, nullptr, failedAt));
+  journal.commit();
+  const auto after = treeOf(app_);
+  EXPECT_EQ(after.size(), before_.size() + 1);  // the new file, no old copies or staged files
+  for (const std::wstring& target : targets) EXPECT_EQ(readFileBytes(target), "2.0");
+}
+
+TEST_F(Journal, ABatchWithAReadOnlyTargetIsRefusedBeforeAnyFileMoves) {
+  SetFileAttributesW((app_ + L"\\plugins\\quotes.dll").c_str(), FILE_ATTRIBUTE_READONLY);
   install::UpgradeJournal journal;
   ASSERT_TRUE(journal.begin(app_, L"2.0"));
   ASSERT_TRUE(journal.stageBelow(app_));
   put(app_ + L"\\Orvalo.exe.upg_tmp", "client 2.0");
   put(app_ + L"\\plugins\\quotes.dll.upg_tmp", "quotes 2.0");
-  ASSERT_TRUE(journal.placeStaged(app_ + L"\\Orvalo.exe.upg_tmp", app_ + L"\\Orvalo.exe"));
+  size_t failedAt = 9;
+  EXPECT_FALSE(journal.placeStagedAll({app_ + L"\\Orvalo.exe", app_ + L"\\plugins\\quotes.dll"}, nullptr, failedAt));
+  EXPECT_EQ(failedAt, 1u);
+  EXPECT_EQ(readFileBytes(app_ + L"\\Orvalo.exe"), "client 1.0");
   journal.rollback();
+  SetFileAttributesW((app_ + L"\\plugins\\quotes.dll").c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(treeOf(app_), before_);
 }
 
