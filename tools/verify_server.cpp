@@ -142,8 +142,10 @@ void checkPackage(Report& report, const std::wstring& name, const ManifestEntry&
   std::wstring problem = rangeProblem(entry.url, size);
   if (!problem.empty()) return report.entry(name, problem);
 
+  // Named by this process, never by the server: a hostile name must not choose where it lands.
+  static unsigned downloads = 0;
   const std::wstring temp = util::tempDirectory() + L"\\orvalo_verify_" + std::to_wstring(GetCurrentProcessId()) +
-                            L"_" + entry.filename;
+                            L"_" + std::to_wstring(++downloads) + L".download";
   const DownloadResult download = downloadFile(entry.url, temp, progressLine(name), nullptr);
   endProgressLine();
   std::string digest;
