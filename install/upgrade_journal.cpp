@@ -231,34 +231,13 @@ bool UpgradeJournal::placeStagedAll(const std::vector<std::wstring>& targets,
   return true;
 }
 
-bool UpgradeJournal::placeStaged(const std::wstring& staged, const std::wstring& target) {
-  if (!flushFile(staged)) {
-    KeepLastError keep;
-    (void)util::deleteFileForce(staged);
-    return false;
-  }
-  const DWORD attributes = GetFileAttributesW(target.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    const std::wstring old = target + kOldSuffix;
-    bool ready = true;
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      ready = false;
-    }
-    // A stale old copy of a committed upgrade would be taken for this one's.
-    ready = ready && util::deleteFileForce(old) && append("replace", target) &&
-            MoveFileExW(target.c_str(), old.c_str(), MOVEFILE_WRITE_THROUGH);
-    if (!ready) {
-      KeepLastError keep;
-      (void)util::deleteFileForce(staged);
-      return false;
-    }
-  } else if (!append("create", target)) {
-    KeepLastError keep;
-    (void)util::deleteFileForce(staged);
-    return false;
-  }
-  return MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+bool UpgradeJournal::placeStaged(const std::wstring& target) {
+  const std::wstring staged = target + kStagedSuffix;
+  size_t failedAt = 0;
+  if (flushFile(staged) && placeStagedAll({target}, nullptr, failedAt)) return true;
+  KeepLastError keep;
+  (void)util::deleteFileForce(staged);
+  return false;
 }
 
 bool UpgradeJournal::replace(const std::wstring& source, const std::wstring& target) {
@@ -272,7 +251,7 @@ bool UpgradeJournal::replace(const std::wstring& source, const std::wstring& tar
   }
   // A copy keeps the source's attributes; what is put in place is a plain file.
   SetFileAttributesW(staged.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return placeStaged(staged, target);
+  return placeStaged(target);
 }
 
 bool UpgradeJournal::write(const std::wstring& target, const std::string& bytes) {
@@ -282,7 +261,7 @@ bool UpgradeJournal::write(const std::wstring& target, const std::string& bytes)
     (void)util::deleteFileForce(staged);
     return false;
   }
-  return placeStaged(staged, target);
+  return placeStaged(target);
 }
 
 bool UpgradeJournal::stageBelow(const std::wstring& folder) { return append("stage", folder); }

@@ -47,7 +47,7 @@ class UpgradeJournal {
   [[nodiscard]] bool replace(const std::wstring& source, const std::wstring& target);
   // Puts a prepared file (target + ".upg_tmp", written by the caller after stageBelow) in
   // place of target, as replace does with its copy.
-  [[nodiscard]] bool placeStaged(const std::wstring& staged, const std::wstring& target);
+  [[nodiscard]] bool placeStaged(const std::wstring& target);
   // The same for many prepared files whose data the caller has already forced to disk: one
   // flushed write names them all, then each goes in place, placed(i) after each. A read-only
   // target refuses the batch before anything of it is done. On failure failedAt names the file.

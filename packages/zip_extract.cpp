@@ -84,14 +84,9 @@ bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
   std::wstring knownFolder;
   for (mz_uint i = 0; i < count; ++i) {
     mz_zip_archive_file_stat stat;
-    if (!mz_zip_reader_file_stat(zip, i, &stat)) {
-      setFailure(failureText, L"压缩包条目损坏（index " + std::to_wstring(i) + L"）");
-      return false;
-    }
-    // The safety rules apply to the decoded name, which is the one that becomes a path.
-    const std::wstring name = decodeEntryName(entryNameBytes(zip, i), stat);
-    if (!isSafeEntryPath(name)) {
-      setFailure(failureText, L"压缩包含非法路径条目：" + name);
+    std::wstring name, failure;
+    if (!readSafeEntry(zip, i, stat, name, failure)) {
+      setFailure(failureText, failure);
       return false;
     }
     std::wstring out = targetDir + L"\\" + name;
@@ -150,15 +145,8 @@ bool checkZip(const std::wstring& zipPath, std::wstring& failureText) {
   const mz_uint count = mz_zip_reader_get_num_files(zip);
   for (mz_uint i = 0; i < count; ++i) {
     mz_zip_archive_file_stat stat;
-    if (!mz_zip_reader_file_stat(zip, i, &stat)) {
-      failureText = L"压缩包条目损坏（index " + std::to_wstring(i) + L"）";
-      return false;
-    }
-    const std::wstring name = decodeEntryName(entryNameBytes(zip, i), stat);
-    if (!isSafeEntryPath(name)) {
-      failureText = L"压缩包含非法路径条目：" + name;
-      return false;
-    }
+    std::wstring name;
+    if (!readSafeEntry(zip, i, stat, name, failureText)) return false;
     if (!stat.m_is_directory && (!stat.m_is_supported || !mz_zip_validate_file(zip, i, 0))) {
       failureText = L"解压失败：" + name;
       return false;

@@ -53,15 +53,8 @@ bool readLayout(mz_zip_archive* zip, const std::wstring& targetDir, Layout& layo
   const mz_uint count = mz_zip_reader_get_num_files(zip);
   for (mz_uint i = 0; i < count; ++i) {
     mz_zip_archive_file_stat stat;
-    if (!mz_zip_reader_file_stat(zip, i, &stat)) {
-      failure = L"压缩包条目损坏（index " + std::to_wstring(i) + L"）";
-      return false;
-    }
-    std::wstring name = decodeEntryName(entryNameBytes(zip, i), stat);
-    if (!isSafeEntryPath(name)) {
-      failure = L"压缩包含非法路径条目：" + name;
-      return false;
-    }
+    std::wstring name;
+    if (!readSafeEntry(zip, i, stat, name, failure)) return false;
     entries.push_back({std::move(name), stat.m_is_directory != MZ_FALSE, stat.m_uncomp_size});
   }
 

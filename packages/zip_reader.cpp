@@ -1,5 +1,6 @@
 #include "packages/zip_reader.h"
 
+#include "packages/zip_extract.h"
 #include "util/handles.h"
 #include "util/text.h"
 
@@ -121,6 +122,21 @@ std::wstring decodeEntryName(const std::string& bytes, const mz_zip_archive_file
   // page, which for our packages is the Chinese one that our users' systems have as well.
   const bool utf8 = (stat.m_bit_flag & kUtf8NameFlag) != 0;
   return util::toWide(utf8 ? util::kCodePageUtf8 : util::kCodePageAnsi, bytes);
+}
+
+bool readSafeEntry(mz_zip_archive* zip, mz_uint index, mz_zip_archive_file_stat& stat, std::wstring& name,
+                   std::wstring& failure) {
+  if (!mz_zip_reader_file_stat(zip, index, &stat)) {
+    failure = L"压缩包条目损坏（index " + std::to_wstring(index) + L"）";
+    return false;
+  }
+  // The safety rules apply to the decoded name, which is the one that becomes a path.
+  name = decodeEntryName(entryNameBytes(zip, index), stat);
+  if (!isSafeEntryPath(name)) {
+    failure = L"压缩包含非法路径条目：" + name;
+    return false;
+  }
+  return true;
 }
 
 EntryResult extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_archive_file_stat& stat,

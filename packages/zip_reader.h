@@ -41,6 +41,11 @@ std::string entryNameBytes(mz_zip_archive* zip, mz_uint index);
 // The name that becomes a path: UTF-8 when the entry says so, the ANSI code page otherwise.
 std::wstring decodeEntryName(const std::string& bytes, const mz_zip_archive_file_stat& stat);
 
+// Entry index's statistics and its name as it becomes a path, which must pass isSafeEntryPath;
+// false with the failure text ("压缩包条目损坏（index N）" or "压缩包含非法路径条目：" + name).
+bool readSafeEntry(mz_zip_archive* zip, mz_uint index, mz_zip_archive_file_stat& stat, std::wstring& name,
+                   std::wstring& failure);
+
 enum class EntryResult { kDone, kFailed, kOverran, kNotPlaced };
 
 // Inflates one file entry into out (created or replaced), with the library's CRC-32 and size

@@ -35,12 +35,6 @@ struct Section {
   }
 };
 
-std::wstring trimmed(const std::wstring& text) {
-  const size_t first = text.find_first_not_of(L" \t");
-  if (first == std::wstring::npos) return {};
-  return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
-}
-
 // release.ini is the vendor's own text: UTF-8 (a byte-order mark is allowed), read here rather
 // than through the profile API so that Chinese file names survive whatever the code page.
 bool parseReleaseIni(const std::string& bytes, std::vector<Section>& sections, std::wstring& error) {
@@ -59,11 +53,11 @@ bool parseReleaseIni(const std::string& bytes, std::vector<Section>& sections, s
     pos = end + 1;
     ++lineNumber;
     if (!line.empty() && line.back() == L'\r') line.pop_back();
-    line = trimmed(line);
+    line = util::trimBlanks(line);
     if (line.empty() || line[0] == L';' || line[0] == L'#') continue;
     const std::wstring where = L"release.ini 第 " + std::to_wstring(lineNumber) + L" 行";
     if (line.front() == L'[' && line.back() == L']') {
-      Section section{trimmed(line.substr(1, line.size() - 2)), {}};
+      Section section{util::trimBlanks(line.substr(1, line.size() - 2)), {}};
       for (const Section& seen : sections) {
         if (util::equalsIgnoringCase(seen.name, section.name)) {
           error = where + L"：重复的节 [" + section.name + L"]";
@@ -78,7 +72,7 @@ bool parseReleaseIni(const std::string& bytes, std::vector<Section>& sections, s
       error = where + L"无法识别：" + line;
       return false;
     }
-    sections.back().keys.emplace_back(trimmed(line.substr(0, equals)), trimmed(line.substr(equals + 1)));
+    sections.back().keys.emplace_back(util::trimBlanks(line.substr(0, equals)), util::trimBlanks(line.substr(equals + 1)));
   }
   return true;
 }

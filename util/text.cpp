@@ -42,4 +42,10 @@ bool endsWithIgnoringCase(const std::wstring& text, const std::wstring& suffix) 
 
 std::string toUtf8(const std::wstring& text) { return fromWide(kCodePageUtf8, text); }
 
+std::wstring trimBlanks(const std::wstring& text) {
+  const size_t first = text.find_first_not_of(L" \t");
+  if (first == std::wstring::npos) return {};
+  return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
+}
+
 }  // namespace util

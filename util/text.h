@@ -19,4 +19,7 @@ std::string toUtf8(const std::wstring& text);
 bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b);
 bool endsWithIgnoringCase(const std::wstring& text, const std::wstring& suffix);
 
+// The text without spaces and tabs (only those) at both ends.
+std::wstring trimBlanks(const std::wstring& text);
+
 }  // namespace util

@@ -5,6 +5,7 @@
 #include "util/client_contract.h"
 #include "util/files.h"
 #include "util/paths.h"
+#include "util/text.h"
 
 #include <windows.h>
 
@@ -27,13 +28,6 @@ bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 bool isAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
 
 InstallDirCheck refuse(const std::wstring& message) { return {false, {}, message}; }
-
-std::wstring trimmed(const std::wstring& text) {
-  const size_t first = text.find_first_not_of(L" \t");
-  if (first == std::wstring::npos) return {};
-  const size_t last = text.find_last_not_of(L" \t");
-  return text.substr(first, last - first + 1);
-}
 
 // Length of the root: "X:\" (3) for a drive path, "\\server\share" for a network share; 0 when
 // the text is not written out in full (relative, drive-relative "D:x", rooted "\x", or a device
@@ -103,7 +97,7 @@ bool isEmptyFolder(const std::wstring& dir) {
 
 InstallDirCheck validateInstallDir(const std::wstring& text, bool createSubfolder,
                                    const InstallDirContext& context) {
-  std::wstring typed = trimmed(text);
+  std::wstring typed = util::trimBlanks(text);
   if (typed.empty()) return refuse(kEmptyText);
   // "D:" alone means the drive, not the current folder on it.
   if (typed.size() == 2 && isAsciiLetter(typed[0]) && typed[1] == L':') typed += L'\\';

@@ -126,7 +126,7 @@ TEST_F(Journal, FilesPreparedBeforeAnInterruptionAreRemovedAtTheNextStart) {
   {
     install::UpgradeJournal journal;
     prepare(journal);
-    ASSERT_TRUE(journal.placeStaged(targets[0] + L".upg_tmp", targets[0]));
+    ASSERT_TRUE(journal.placeStaged(targets[0]));
     journal.rollback();
     EXPECT_EQ(treeOf(app_), before_);
   }

@@ -568,7 +568,9 @@ TEST_F(WizardWindow, ControlsSitWhereTheLayoutSaysAtTheWindowsDpi) {
         << "control " << id << " at " << dpi << " DPI";
   }
   const char* expectDpi = getenv("ORVALO_EXPECT_DPI");
-  if (expectDpi) EXPECT_EQ(dpi, atoi(expectDpi));
+  if (expectDpi) {
+    EXPECT_EQ(dpi, atoi(expectDpi));
+  }
 }
 
 TEST_F(WizardWindow, WithoutASuitableGpuTheCudaOptionStaysHidden) {

@@ -22,13 +22,6 @@ constexpr size_t kMaxLinks = 1;
 constexpr size_t kMaxModels = 3;
 constexpr wchar_t kHelpTitle[] = L"本地模型获取与镜像说明";
 
-std::wstring trimmed(const std::wstring& text) {
-  const size_t first = text.find_first_not_of(L" \t");
-  if (first == std::wstring::npos) return {};
-  const size_t last = text.find_last_not_of(L" \t");
-  return text.substr(first, last - first + 1);
-}
-
 // Cuts to at most limit UTF-16 code units. A surrogate pair split by the cut would leave half a
 // character that renders as garbage, so its first half goes too.
 std::wstring cut(std::wstring text, size_t limit) {
@@ -45,7 +38,7 @@ std::wstring stringAt(const Json& container, const char* key) {
   if (!container.is_object()) return {};
   const auto it = container.find(key);
   if (it == container.end() || !it->is_string()) return {};
-  return trimmed(util::toWide(util::kCodePageUtf8, it->get_ref<const std::string&>()));
+  return util::trimBlanks(util::toWide(util::kCodePageUtf8, it->get_ref<const std::string&>()));
 }
 
 // container[key] when container is an object that has it, else null.
