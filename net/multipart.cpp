@@ -36,21 +36,21 @@ constexpr uint64_t kSplitBound = 4194304;
 constexpr int kAttempts = 3;  // failed requests a part may have
 constexpr DWORD kFirstRetryDelayMs = 500;
 constexpr DWORD kRetryDelayStepMs = 500;
-constexpr DWORD kMergeBufferSize = 1048576;
+constexpr DWORD kHashBufferSize = 1048576;
+// A state file longer than this was not written by us.
+constexpr size_t kMaxStateBytes = 65536;
 
 struct PartResult {
-  bool ok = false;       // the part file holds the whole part
+  bool ok = false;       // the data file holds the whole part
   std::wstring message;  // the part's last failure text
 };
 
-// One part file: bytes [start, end] of the resource.
+// Bytes [start, end] of the resource, written at their own offsets in the data file.
 struct Part {
-  size_t index = 0;  // the initial range it was split from; names its file
   uint64_t start = 0;
   uint64_t end = 0;    // inclusive; lowered when a free thread takes over the far half
   uint64_t asked = 0;  // one past the last byte its holder has asked for
-  uint64_t have = 0;   // bytes in the part file when its holder takes it
-  std::wstring path;
+  uint64_t have = 0;   // bytes from start on that the data file holds; grows as they arrive
   bool taken = false;   // a thread holds it, or held it
   bool active = false;  // its holder is still fetching it: its rest may be split
   PartResult result;
@@ -60,8 +60,7 @@ struct Part {
 // it; a split appends a part (a deque keeps the others where they are).
 class Schedule {
  public:
-  Schedule(std::deque<Part> parts, const std::wstring& destPath)
-      : parts_(std::move(parts)), destPath_(destPath) {}
+  explicit Schedule(std::deque<Part> parts) : parts_(std::move(parts)) {}
 
   // A part nobody holds, else the far half of the active range with the most left beyond its
   // holder's request; null when there is nothing left to share.
@@ -77,10 +76,8 @@ class Schedule {
     uint64_t at = 0;
     if (!widest || !splitPoint(widest->asked, widest->end, at)) return nullptr;
     Part half;
-    half.index = widest->index;
     half.start = at;
     half.end = widest->end;
-    half.path = splitPartPath(destPath_, half.index, at);
     widest->end = at - 1;
     parts_.push_back(std::move(half));
     return hold(parts_.back());
@@ -122,114 +119,95 @@ class Schedule {
 
   std::mutex lock_;
   std::deque<Part> parts_;
-  const std::wstring& destPath_;
 };
 
 // Shared by the part threads of one call. Flags only ever go from false to true.
 struct MultipartContext {
   MultipartContext(const HttpConnection& connection, const ByteProgress& progress, uint64_t total,
-                   const std::wstring& validator, CancelEvent cancelEvent)
+                   const std::wstring& validator, const std::wstring& dataPath, CancelEvent cancelEvent)
       : connection(connection), progress(progress), total(total), validator(validator),
-        cancelEvent(cancelEvent) {}
+        dataPath(dataPath), cancelEvent(cancelEvent) {}
 
   const HttpConnection& connection;
   std::atomic<bool> abort{false};         // every part stops at its next test
   std::atomic<bool> rangeIgnored{false};  // a part got the whole resource (200)
   std::atomic<bool> cancelled{false};     // several parts may set it at once
-  std::atomic<uint64_t> received{0};      // bytes written to part files during this call
+  std::atomic<uint64_t> received{0};      // bytes written to the data file during this call
   std::mutex progressLock;                // the callback is never entered twice at once
   const ByteProgress& progress;
   uint64_t total;
   // The probe's validator: every part belongs to that version of the resource (empty: none
   // given, and no part of an earlier call is kept).
   const std::wstring& validator;
+  const std::wstring& dataPath;
   CancelEvent cancelEvent;
 };
 
 // Only what stays for a later call goes to the disk at once: a completed download is used right
 // away (and never trusted by a later run), so forcing it out would only cost the install time.
 void flushFile(const std::wstring& path) {
-  util::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  util::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file) FlushFileBuffers(file.get());
 }
 
-void flushPartFiles(const std::deque<Part>& parts) {
-  for (const Part& part : parts) flushFile(part.path);
+void discardParts(const std::wstring& destPath) {
+  discardPartial(partsDataPath(destPath));
+  (void)util::deleteFileForce(partsStatePath(destPath));
 }
 
-void deletePartFiles(const std::deque<Part>& parts) {
-  for (const Part& part : parts) discardPartial(part.path);
-}
-
-// The starts of the part files an earlier call split off range `index`, read from their names;
-// files whose start lies outside the range are of another size of the resource and go.
-std::vector<uint64_t> splitStartsOnDisk(const std::wstring& destPath, size_t index,
-                                        const PartRange& range) {
-  const size_t slash = destPath.find_last_of(L"\\/");
-  const std::wstring folder = slash == std::wstring::npos ? L"." : destPath.substr(0, slash);
-  const std::wstring name = slash == std::wstring::npos ? destPath : destPath.substr(slash + 1);
-  const std::wstring stem = name + L".p" + std::to_wstring(index) + L".";
-  std::vector<uint64_t> starts;
-  util::forEachEntry(folder, [&](const std::wstring& path, const WIN32_FIND_DATAW& data) {
-    const std::wstring entry = data.cFileName;
-    // At most 19 digits: no overflow.
-    if (entry.size() <= stem.size() || entry.size() > stem.size() + 19 ||
-        !util::equalsIgnoringCase(entry.substr(0, stem.size()), stem)) {
-      return true;
-    }
-    uint64_t start = 0;
-    for (size_t i = stem.size(); i < entry.size(); ++i) {
-      if (entry[i] < L'0' || entry[i] > L'9') return true;  // e.g. its validator
-      start = start * 10 + static_cast<uint64_t>(entry[i] - L'0');
-    }
-    if (start > range.start && start <= range.end) {
-      starts.push_back(start);
-    } else {
-      discardPartial(path);
-    }
-    return true;
-  });
-  std::sort(starts.begin(), starts.end());
-  starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-  return starts;
-}
-
-// The parts of this call: each initial range, cut where an earlier call split it, with what its
-// part file holds. A part is kept only when it was begun on the version of the resource the probe
-// saw; a complete one is never held by a thread.
-std::deque<Part> partsToFetch(uint64_t total, const std::wstring& destPath,
-                              const std::wstring& validator) {
+// The parts of this call: those an earlier call left in the state file when they belong to the
+// version of the resource the probe saw and the data file still holds what they claim; else the
+// initial ranges, and whatever an earlier call left goes. A complete part is never held by a
+// thread.
+std::deque<Part> partsToFetch(uint64_t total, const std::wstring& destPath, const std::wstring& validator) {
   std::deque<Part> parts;
-  const std::vector<PartRange> ranges = partRanges(total, destPath);
-  for (size_t index = 0; index < ranges.size(); ++index) {
-    const PartRange& range = ranges[index];
-    std::vector<uint64_t> starts = splitStartsOnDisk(destPath, index, range);
-    starts.insert(starts.begin(), range.start);
-    for (size_t k = 0; k < starts.size(); ++k) {
-      Part part;
-      part.index = index;
-      part.start = starts[k];
-      part.end = k + 1 < starts.size() ? starts[k + 1] - 1 : range.end;
-      part.path = k == 0 ? range.path : splitPartPath(destPath, index, part.start);
-      const uint64_t length = part.end - part.start + 1;
-      part.have = existingFileSize(part.path);
-      if (part.have > length ||
-          (part.have > 0 && (validator.empty() || storedValidator(part.path) != validator))) {
-        discardPartial(part.path);
-        part.have = 0;
+  std::vector<PartState> kept;
+  const std::wstring dataPath = partsDataPath(destPath);
+  if (!validator.empty() && storedValidator(dataPath) == validator &&
+      readPartsState(destPath, total, kept)) {
+    const uint64_t size = existingFileSize(dataPath);
+    for (const PartState& state : kept) {
+      if (state.start + state.have > size) {
+        kept.clear();
+        break;
       }
-      if (part.have == length) {
-        part.taken = true;
-        part.result.ok = true;
-      }
-      parts.push_back(std::move(part));
     }
+  } else {
+    kept.clear();
+  }
+  if (kept.empty()) {
+    // Whatever an earlier call left is worthless without its state: the data file starts empty.
+    (void)util::deleteFileForce(partsStatePath(destPath));
+    util::FileHandle emptied(CreateFileW(dataPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    for (const PartRange& range : partRanges(total)) kept.push_back({range.start, range.end, 0});
+  }
+  for (const PartState& state : kept) {
+    Part part;
+    part.start = state.start;
+    part.end = state.end;
+    part.have = state.have;
+    if (part.have == part.end - part.start + 1) {
+      part.taken = true;
+      part.result.ok = true;
+    }
+    parts.push_back(std::move(part));
   }
   return parts;
 }
 
-// Receives the body of one 206 answer into the part file until the part file holds `target`
+// Leaves the parts for the next call: the data on the disk first, then what it holds.
+void keepParts(const std::deque<Part>& parts, const std::wstring& destPath, uint64_t total) {
+  flushFile(partsDataPath(destPath));
+  std::vector<PartState> states;
+  for (const Part& part : parts) states.push_back({part.start, part.end, part.have});
+  std::sort(states.begin(), states.end(),
+            [](const PartState& a, const PartState& b) { return a.start < b.start; });
+  if (!writePartsState(destPath, total, states)) (void)util::deleteFileForce(partsStatePath(destPath));
+}
+
+// Receives the body of one 206 answer into the data file until the part holds `target`
 // bytes. Returns true when the server ended the body or the target is reached; false when a
 // failure (message set) or a stop (abort set) ended it first.
 bool receivePiece(HINTERNET request, HANDLE file, uint64_t& have, uint64_t target,
@@ -288,33 +266,36 @@ bool rangeMatches(HINTERNET request, uint64_t start, uint64_t end, uint64_t tota
          range.total == total;
 }
 
-// Opens the part file for writing from `have` on; false with the message set when it cannot be.
-bool openPartFile(const Part& part, uint64_t have, util::FileHandle& file, PartResult& result) {
-  file.reset(CreateFileW(part.path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr));
+// Opens the data file for writing at the part's byte `have`; false with the message set when it
+// cannot be. Every part thread has a handle of its own, so that each writes on from its own place.
+bool openDataFile(const Part& part, uint64_t have, const std::wstring& dataPath, util::FileHandle& file,
+                  PartResult& result) {
+  file.reset(CreateFileW(dataPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    result.message = L"无法写入分片：" + part.path + L"（" + lastErrorText() + L"）";
+    result.message = L"无法写入分片：" + dataPath + L"（" + lastErrorText() + L"）";
     return false;
   }
-  // Held open from here on, the file cannot change under us; before, a transfer abandoned by a
-  // cancel may have removed it.
-  if (util::fileSize(file.get()) < have) {
+  // A transfer abandoned by a cancel may have removed the file the kept bytes were in.
+  if (have > 0 && util::fileSize(file.get()) < part.start + have) {
     result.message = L"断点文件已被改动，请重试";
     return false;
   }
   LARGE_INTEGER offset = {};
-  offset.QuadPart = static_cast<LONGLONG>(have);
-  SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN);
-  SetEndOfFile(file.get());
+  offset.QuadPart = static_cast<LONGLONG>(part.start + have);
+  if (!SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN)) {
+    result.message = L"无法写入分片：" + dataPath + L"（" + lastErrorText() + L"）";
+    return false;
+  }
   return true;
 }
 
 // The requests of one part, each for the next piece of it, until it is done; at most three of
-// them may fail (the part file keeps what they brought), and a 206 for other bytes than asked
-// starts the part file over once. The part file stays open in `file` between the pieces.
+// them may fail (the data file keeps what they brought), and a 206 for other bytes than asked
+// starts the part over once. The data file stays open in `file` between the pieces.
 void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::FileHandle& file) {
   PartResult& result = part.result;
-  uint64_t have = part.have;
+  uint64_t& have = part.have;  // read by the schedule's owner only after this thread has ended
   bool restarted = false;
   int failures = 0;
   DWORD delay = kFirstRetryDelayMs;
@@ -352,13 +333,12 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
       continue;
     }
     const DWORD status = responseStatus(request.get());
-    // 416, or a 206 for other bytes than asked: the part file starts over at once (the range was
-    // ours to get wrong, or the server's, not the network's), but only once.
+    // 416, or a 206 for other bytes than asked: the part starts over at once (the range was ours
+    // to get wrong, or the server's, not the network's), but only once.
     const bool wrongRange = status == HTTP_STATUS_PARTIAL_CONTENT &&
                             !rangeMatches(request.get(), from, to, context.total);
     if (status == kStatusRangeNotSatisfiable || wrongRange) {
       file.reset();
-      discardPartial(part.path);
       have = 0;
       if (restarted) {
         result.message = wrongRange ? std::wstring(L"服务器返回的数据范围与请求不符")
@@ -383,8 +363,7 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
     }
 
     if (!file) {
-      if (have == 0) storeValidator(part.path, context.validator);
-      if (!openPartFile(part, have, file, result)) {
+      if (!openDataFile(part, have, context.dataPath, file, result)) {
         context.abort = true;
         return;
       }
@@ -422,86 +401,64 @@ void runPartThread(Schedule& schedule, MultipartContext& context) {
   }
 }
 
-// Copies the part files in byte order into the merged file and hashes what it writes; false with
-// the message set when the merge stopped early. The byte count is checked by the caller.
-bool copyParts(HANDLE merged, const std::deque<Part>& parts, Sha256& hash, uint64_t& written,
-               std::wstring& message) {
-  std::vector<char> buffer(kMergeBufferSize);
-  for (const Part& part : parts) {
-    util::FileHandle file(CreateFileW(part.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-      message = L"读取分片失败：" + part.path;
+// Hashes the complete data file; false with the message set when it cannot be read whole or
+// holds other than `total` bytes.
+bool hashDataFile(const std::wstring& dataPath, uint64_t total, std::string& digest, std::wstring& message) {
+  Sha256 hash;
+  if (!hash.begin()) {
+    message = kHashSetUpFailedText;
+    return false;
+  }
+  util::FileHandle file(CreateFileW(dataPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) {
+    message = L"读取分片失败：" + dataPath;
+    return false;
+  }
+  std::vector<char> buffer(kHashBufferSize);
+  uint64_t read = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), buffer.data(), kHashBufferSize, &got, nullptr)) {
+      message = L"读取分片失败：" + dataPath;
       return false;
     }
-    for (;;) {
-      // A failed read ends this part quietly; the size check catches the loss.
-      DWORD got = 0;
-      if (!ReadFile(file.get(), buffer.data(), kMergeBufferSize, &got, nullptr) || got == 0) break;
-      DWORD put = 0;
-      if (!WriteFile(merged, buffer.data(), got, &put, nullptr) || put < got) {
-        message = L"合并写入失败（" + lastErrorText() + L"）";
-        return false;
-      }
-      hash.add(buffer.data(), put);
-      written += put;
-    }
+    if (got == 0) break;
+    hash.add(buffer.data(), got);
+    read += got;
   }
+  if (read != total) {
+    message = L"合并后大小异常（" + std::to_wstring(read) + L" ≠ " + std::to_wstring(total) + L"）";
+    return false;
+  }
+  digest = hash.finish();
   return true;
 }
 
-DownloadResult mergeParts(std::deque<Part>& parts, uint64_t total, const std::wstring& destPath,
-                          const std::wstring& validator) {
+// Every part has arrived: the data file is checked, hashed and renamed into place.
+DownloadResult finishParts(const std::deque<Part>& parts, uint64_t total, const std::wstring& destPath) {
   DownloadResult result;
-  std::sort(parts.begin(), parts.end(),
-            [](const Part& a, const Part& b) { return a.start < b.start; });
-  Sha256 hash;
-  if (!hash.begin()) {
-    result.message = kHashSetUpFailedText;
+  const std::wstring dataPath = partsDataPath(destPath);
+  if (!hashDataFile(dataPath, total, result.sha256, result.message)) {
+    result.sha256.clear();
+    // Bytes that are not what the parts say: nothing of it is worth resuming.
+    discardParts(destPath);
     return result;
   }
-  const std::wstring mergedPath = partialPath(destPath);
-  util::FileHandle merged(CreateFileW(mergedPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!merged) {
-    result.message = L"无法创建合并文件：" + mergedPath + L"（" + lastErrorText() + L"）";
-    return result;
-  }
-  uint64_t written = 0;
-  const bool copied = copyParts(merged.get(), parts, hash, written, result.message);
-  // On every failure below the part files stay, so the next call resumes from them.
-  if (!copied) {
-    merged.reset();
-    util::deleteFileForce(mergedPath);
-    flushPartFiles(parts);
-    return result;
-  }
-  if (written != total) {
-    result.message = L"合并后大小异常（" + std::to_wstring(written) + L" ≠ " +
-                     std::to_wstring(total) + L"）";
-    merged.reset();
-    util::deleteFileForce(mergedPath);
-    flushPartFiles(parts);
-    return result;
-  }
-  merged.reset();
-  deletePartFiles(parts);
-  // The complete merged file is the single stream's partial file: the next call resumes it.
-  storeValidator(mergedPath, validator);
-  if (!MoveFileExW(mergedPath.c_str(), destPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(dataPath.c_str(), destPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     result.message = L"下载文件改名失败（" + lastErrorText() + L"）";
-    flushFile(mergedPath);
+    result.sha256.clear();
+    keepParts(parts, destPath, total);  // complete: the next call only renames it
     return result;
   }
-  discardPartial(mergedPath);  // only the validator is left
+  discardParts(destPath);  // only the validator and a stale state are left
   result.ok = true;
-  result.sha256 = hash.finish();
   return result;
 }
 
 }  // namespace
 
-std::vector<PartRange> partRanges(uint64_t total, const std::wstring& destPath) {
+std::vector<PartRange> partRanges(uint64_t total) {
   const uint64_t count = std::clamp(total >> kPartUnitShift, kMinParts, kMaxParts);
   const uint64_t size = total / count;
   std::vector<PartRange> ranges;
@@ -509,14 +466,63 @@ std::vector<PartRange> partRanges(uint64_t total, const std::wstring& destPath) 
     PartRange range;
     range.start = i * size;
     range.end = i + 1 == count ? total - 1 : (i + 1) * size - 1;
-    range.path = destPath + L".p" + std::to_wstring(i);
     ranges.push_back(std::move(range));
   }
   return ranges;
 }
 
-std::wstring splitPartPath(const std::wstring& destPath, size_t index, uint64_t start) {
-  return destPath + L".p" + std::to_wstring(index) + L"." + std::to_wstring(start);
+std::wstring partsDataPath(const std::wstring& destPath) { return destPath + L".parts"; }
+
+std::wstring partsStatePath(const std::wstring& destPath) { return destPath + L".parts.state"; }
+
+bool readPartsState(const std::wstring& destPath, uint64_t total, std::vector<PartState>& parts) {
+  parts.clear();
+  std::string bytes;
+  if (!util::readFile(partsStatePath(destPath), bytes, kMaxStateBytes)) return false;
+  std::vector<PartState> read;
+  uint64_t next = 0;  // where the next part must start: the parts cover the resource in order
+  size_t at = 0;
+  bool first = true;
+  while (at < bytes.size()) {
+    const size_t end = bytes.find('\n', at);
+    if (end == std::string::npos) return false;  // written in part
+    uint64_t values[3] = {};
+    const size_t count = first ? 1 : 3;
+    size_t p = at;
+    for (size_t k = 0; k < count; ++k) {
+      if (k > 0 && (p >= end || bytes[p++] != ' ')) return false;
+      if (p >= end || bytes[p] < '0' || bytes[p] > '9') return false;
+      for (; p < end && bytes[p] >= '0' && bytes[p] <= '9'; ++p) {
+        if (values[k] > (UINT64_MAX - 9) / 10) return false;
+        values[k] = values[k] * 10 + static_cast<uint64_t>(bytes[p] - '0');
+      }
+    }
+    if (p != end) return false;
+    at = end + 1;
+    if (first) {
+      if (values[0] != total) return false;
+      first = false;
+      continue;
+    }
+    const PartState part{values[0], values[1], values[2]};
+    if (part.start != next || part.end < part.start || part.end >= total ||
+        part.have > part.end - part.start + 1) {
+      return false;
+    }
+    next = part.end + 1;
+    read.push_back(part);
+  }
+  if (read.empty() || next != total) return false;
+  parts = std::move(read);
+  return true;
+}
+
+bool writePartsState(const std::wstring& destPath, uint64_t total, const std::vector<PartState>& parts) {
+  std::string bytes = std::to_string(total) + "\n";
+  for (const PartState& part : parts) {
+    bytes += std::to_string(part.start) + " " + std::to_string(part.end) + " " + std::to_string(part.have) + "\n";
+  }
+  return util::writeFile(partsStatePath(destPath), bytes.data(), bytes.size());
 }
 
 uint64_t pieceEnd(uint64_t from, uint64_t end) {
@@ -532,9 +538,11 @@ bool splitPoint(uint64_t asked, uint64_t end, uint64_t& at) {
 DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t total,
                                  const std::wstring& validator, const std::wstring& destPath,
                                  const ByteProgress& progress, CancelEvent cancelEvent) {
-  const size_t threadCount = partRanges(total, destPath).size();
-  Schedule schedule(partsToFetch(total, destPath, validator), destPath);
-  MultipartContext context(connection, progress, total, validator, cancelEvent);
+  const size_t threadCount = partRanges(total).size();
+  const std::wstring dataPath = partsDataPath(destPath);
+  Schedule schedule(partsToFetch(total, destPath, validator));
+  storeValidator(dataPath, validator);
+  MultipartContext context(connection, progress, total, validator, dataPath, cancelEvent);
 
   std::vector<std::thread> threads(threadCount);
   for (std::thread& thread : threads) {
@@ -543,6 +551,7 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
     } catch (...) {
       // Fewer threads share the parts; with none, nothing would ever fetch them.
       if (&thread == &threads.front()) {
+        keepParts(schedule.parts(), destPath, total);
         DownloadResult result;
         result.message = L"分片下载失败：分片线程创建失败（已保留分片断点，可重试）";
         return result;
@@ -554,16 +563,16 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
     if (thread.joinable()) thread.join();
   }
 
-  std::deque<Part>& parts = schedule.parts();
+  const std::deque<Part>& parts = schedule.parts();
   DownloadResult result;
   if (context.cancelled) {
-    deletePartFiles(parts);
+    discardParts(destPath);
     result.cancelled = true;
     result.message = kCancelledText;
     return result;
   }
   if (context.rangeIgnored) {
-    deletePartFiles(parts);
+    discardParts(destPath);
     return downloadSingleStream(connection, destPath, progress, cancelEvent);
   }
   // The part that failed says why; parts it stopped on the way have nothing to say.
@@ -575,10 +584,10 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
     }
   }
   if (failed) {
-    flushPartFiles(parts);
+    keepParts(parts, destPath, total);
     result.message = L"分片下载失败：" + (failed->message.empty() ? L"未知错误" : failed->message) +
                      L"（已保留分片断点，可重试）";
     return result;
   }
-  return mergeParts(parts, total, destPath, validator);
+  return finishParts(parts, total, destPath);
 }

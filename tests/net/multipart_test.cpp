@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 
 using namespace net_tests;
@@ -28,31 +29,30 @@ std::string rangeHeader(const PartRange& range) {
 }
 
 TEST(PartRanges, EightMegabytesGiveFourEqualParts) {
-  const auto ranges = partRanges(8 * kMiB, L"C:\\d\\main.zip");
+  const auto ranges = partRanges(8 * kMiB);
   ASSERT_EQ(ranges.size(), 4u);
   for (size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(ranges[i].start, i * 2 * kMiB);
     EXPECT_EQ(ranges[i].end, (i + 1) * 2 * kMiB - 1);
-    EXPECT_EQ(ranges[i].path, L"C:\\d\\main.zip.p" + std::to_wstring(i));
   }
 }
 
 TEST(PartRanges, LastPartTakesTheRemainder) {
-  const auto ranges = partRanges(8 * kMiB + 3, L"f");
+  const auto ranges = partRanges(8 * kMiB + 3);
   ASSERT_EQ(ranges.size(), 4u);
   EXPECT_EQ(ranges[3].start, 3 * (2 * kMiB));
   EXPECT_EQ(ranges[3].end, 8 * kMiB + 2);
-  const auto hundred = partRanges(100 * kMiB, L"f");
+  const auto hundred = partRanges(100 * kMiB);
   ASSERT_EQ(hundred.size(), 6u);
   EXPECT_EQ(hundred[0].end, 100 * kMiB / 6 - 1);
   EXPECT_EQ(hundred[5].end, 100 * kMiB - 1);
 }
 
 TEST(PartRanges, CountFollowsTheSizeBetweenTwoAndSix) {
-  EXPECT_EQ(partRanges(10 * kMiB, L"f").size(), 5u);
-  EXPECT_EQ(partRanges(12 * kMiB, L"f").size(), 6u);
-  EXPECT_EQ(partRanges(4 * kMiB, L"f").size(), 2u);
-  EXPECT_EQ(partRanges(12 * kMiB - 1, L"f").size(), 5u);
+  EXPECT_EQ(partRanges(10 * kMiB).size(), 5u);
+  EXPECT_EQ(partRanges(12 * kMiB).size(), 6u);
+  EXPECT_EQ(partRanges(4 * kMiB).size(), 2u);
+  EXPECT_EQ(partRanges(12 * kMiB - 1).size(), 5u);
 }
 
 TEST(PartRanges, PiecesJustUnderTwoMebibytesTakeASliverAlongAndSplitsHalveWhatIsLeft) {
@@ -65,6 +65,18 @@ TEST(PartRanges, PiecesJustUnderTwoMebibytesTakeASliverAlongAndSplitsHalveWhatIs
   EXPECT_EQ(at, 3 * kMiB);
   EXPECT_FALSE(splitPoint(9 * kMiB, 9 * kMiB - 1, at));  // everything asked for
 }
+
+// What a failed earlier call leaves: every part's kept bytes at their offsets in the data file,
+// filler elsewhere (a byte fetched again shows), the state and the validator.
+void keepParts(const std::wstring& dest, const std::string& body, const std::vector<PartState>& parts,
+               const std::wstring& validator) {
+  std::string data(body.size(), 'x');
+  for (const PartState& part : parts) data.replace(part.start, part.have, body, part.start, part.have);
+  writePartial(partsDataPath(dest), data, validator);
+  ASSERT_TRUE(writePartsState(dest, body.size(), parts));
+}
+
+PartState keptOf(const PartRange& range, uint64_t have) { return {range.start, range.end, have}; }
 
 class Multipart : public ::testing::Test {
  protected:
@@ -94,10 +106,10 @@ class Multipart : public ::testing::Test {
   TempDir dir_;
   const std::wstring dest_ = dir_ / L"main.zip";
   const std::string body_ = patternBytes(8 * kMiB + 3, 7);
-  const std::vector<PartRange> ranges_ = partRanges(body_.size(), dest_);
+  const std::vector<PartRange> ranges_ = partRanges(body_.size());
 };
 
-TEST_F(Multipart, FetchesEveryRangeInParallelAndMergesThem) {
+TEST_F(Multipart, FetchesEveryRangeInParallelIntoOneFile) {
   scenario_.putFile(L"main.zip", body_);
   ProgressLog progress;
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), progress.recorder());
@@ -122,24 +134,47 @@ TEST_F(Multipart, FetchesEveryRangeInParallelAndMergesThem) {
   EXPECT_EQ(progress.calls.back(), std::make_pair(uint64_t{body_.size()}, uint64_t{body_.size()}));
 }
 
-TEST_F(Multipart, CompleteAndOverlongPartFilesFromAnEarlierCall) {
+TEST_F(Multipart, CompleteRangeFromAnEarlierCallAsksForNothingAndADamagedStateStartsOver) {
   scenario_.putFile(L"main.zip", body_);
   const PartRange& first = ranges_[0];
-  const PartRange& second = ranges_[1];
   const std::wstring validator = validatorOf(scenario_.nginxUrl(L"main.zip"));
-  writePartial(first.path, body_.substr(first.start, first.end - first.start + 1), validator);
-  writePartial(second.path, std::string(second.end - second.start + 2, 'x'), validator);
+  std::vector<PartState> kept;
+  for (const PartRange& range : ranges_) kept.push_back(keptOf(range, 0));
+  kept[0].have = first.end + 1;
+  keepParts(dest_, body_, kept, validator);
   ProgressLog progress;
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), progress.recorder());
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
-  EXPECT_TRUE(readFileBytes(dest_) == body_);
-  EXPECT_EQ(result.sha256, sha256Hex(body_));  // with the kept part's bytes
+  expectOnlyTheFile(result, body_);  // with the kept range's bytes
   for (const auto& request : scenario_.nginxRequests()) {
-    EXPECT_NE(request.range, rangeHeader(first));  // the complete part asks for nothing
+    EXPECT_NE(request.range, rangeHeader(first));  // the complete range asks for nothing
   }
-  EXPECT_EQ(scenario_.nginxRequests().size(), 5u);  // two probes and three parts
-  // Only this call's bytes count: the first part's are not reported again.
-  EXPECT_EQ(progress.calls.back().first, body_.size() - (first.end - first.start + 1));
+  EXPECT_EQ(scenario_.nginxRequests().size(), 5u);  // two probes and three ranges
+  // Only this call's bytes count: the first range's are not reported again.
+  EXPECT_EQ(progress.calls.back().first, body_.size() - (first.end + 1));
+
+  // A state claiming more than its range, another total, or a data file shorter than the kept
+  // bytes: nothing of it is trusted, every range is fetched again.
+  const std::vector<std::function<void()>> damages = {
+      [&] {
+        kept[1].have = ranges_[1].end - ranges_[1].start + 2;
+        keepParts(dest_, body_, kept, validator);
+        kept[1].have = 0;
+      },
+      [&] {
+        keepParts(dest_, body_, kept, validator);
+        ASSERT_TRUE(writePartsState(dest_, body_.size() + 1, kept));
+      },
+      [&] {
+        keepParts(dest_, body_, kept, validator);
+        writePartial(partsDataPath(dest_), body_.substr(0, first.end), validator);
+      },
+  };
+  for (const auto& damage : damages) {
+    const size_t before = scenario_.nginxRequests().size();
+    damage();
+    expectOnlyTheFile(fetch(scenario_.nginxUrl(L"main.zip")), body_);
+    EXPECT_EQ(scenario_.nginxRequests().size() - before, 1u + ranges_.size());  // probe, ranges
+  }
 }
 
 // An earlier call split the last range, completed its far half and part of the near one, and
@@ -148,13 +183,13 @@ TEST_F(Multipart, SixPartsWithSomeKeptFromAnEarlierCallMergeIntoTheRightDigest) 
   const std::string body = patternBytes(12 * kMiB + 5, 8);
   scenario_.putFile(L"main.zip", body);
   const std::wstring validator = validatorOf(scenario_.nginxUrl(L"main.zip"));
-  const auto ranges = partRanges(body.size(), dest_);
+  const auto ranges = partRanges(body.size());
   ASSERT_EQ(ranges.size(), 6u);
   const uint64_t split = 11 * kMiB;
-  writePartial(ranges[0].path, body.substr(0, 2 * kMiB), validator);
-  writePartial(ranges[3].path, body.substr(ranges[3].start, 1000), validator);
-  writePartial(ranges[5].path, body.substr(ranges[5].start, kMiB / 2), validator);
-  writePartial(splitPartPath(dest_, 5, split), body.substr(split), validator);
+  keepParts(dest_, body,
+            {keptOf(ranges[0], 2 * kMiB), keptOf(ranges[1], 0), keptOf(ranges[2], 0), keptOf(ranges[3], 1000),
+             keptOf(ranges[4], 0), {ranges[5].start, split - 1, kMiB / 2}, {split, ranges[5].end, ranges[5].end + 1 - split}},
+            validator);
   HttpConnection connection;
   connect(connection, scenario_.nginxUrl(L"main.zip"));
   const DownloadResult result = downloadMultipart(connection, body.size(), validator, dest_, {}, nullptr);
@@ -177,7 +212,7 @@ TEST_F(Multipart, SixPartsWithSomeKeptFromAnEarlierCallMergeIntoTheRightDigest) 
 TEST_F(Multipart, SlowRangeIsSplitForAFreeConnectionWhoseDroppedAnswerResumes) {
   const std::string body = patternBytes(40 * kMiB, 9);
   scenario_.putFile(L"main.zip", body);
-  const auto ranges = partRanges(body.size(), dest_);
+  const auto ranges = partRanges(body.size());
   const uint64_t slowStart = ranges[5].start;
   uint64_t split = 0;
   ASSERT_TRUE(splitPoint(pieceEnd(slowStart, ranges[5].end) + 1, ranges[5].end, split));
@@ -236,7 +271,10 @@ TEST_F(Multipart, RangeAnswerForOtherBytesRestartsThePartOnceThenFails) {
   const DownloadResult always = fetch(scenario_.faultUrl(L"main.zip"));
   EXPECT_FALSE(always.ok);
   EXPECT_EQ(always.message, L"分片下载失败：服务器返回的数据范围与请求不符" + kKeptSuffix);
-  EXPECT_FALSE(fileExists(ranges_[2].path));
+  std::vector<PartState> kept;
+  ASSERT_TRUE(readPartsState(dest_, body_.size(), kept));
+  ASSERT_EQ(kept.size(), ranges_.size());
+  EXPECT_EQ(kept[2].have, 0u);  // the shifted bytes are not kept
 }
 
 TEST_F(Multipart, BodyRunningPastItsRangeIsCutAtTheRangeEnd) {
@@ -247,7 +285,7 @@ TEST_F(Multipart, BodyRunningPastItsRangeIsCutAtTheRangeEnd) {
   EXPECT_TRUE(readFileBytes(dest_) == body_);
 }
 
-TEST_F(Multipart, PartFailingThreeTimesKeepsEveryPartFileAndTheNextCallFetchesTheRest) {
+TEST_F(Multipart, PartFailingThreeTimesKeepsEveryRangeAndTheNextCallFetchesTheRest) {
   scenario_.putFile(L"main.zip", body_);
   const PartRange& broken = ranges_[1];
   scenario_.setFaultRules("{\"rules\": [{\"when\": {\"range_end\": " + std::to_string(broken.end) +
@@ -256,8 +294,13 @@ TEST_F(Multipart, PartFailingThreeTimesKeepsEveryPartFileAndTheNextCallFetchesTh
   EXPECT_FALSE(first.ok);
   EXPECT_FALSE(first.cancelled);
   EXPECT_EQ(first.message, L"分片下载失败：分片数据不完整" + kKeptSuffix);
-  for (const auto& range : ranges_) EXPECT_TRUE(fileExists(range.path));
-  EXPECT_EQ(readFileBytes(broken.path), body_.substr(broken.start, 3000));
+  std::vector<PartState> kept;
+  ASSERT_TRUE(readPartsState(dest_, body_.size(), kept));
+  ASSERT_EQ(kept.size(), ranges_.size());
+  for (size_t i = 0; i < kept.size(); ++i) {
+    EXPECT_EQ(kept[i].have, i == 1 ? 3000 : ranges_[i].end - ranges_[i].start + 1) << i;
+  }
+  EXPECT_EQ(readFileBytes(partsDataPath(dest_)).substr(broken.start, 3000), body_.substr(broken.start, 3000));
   EXPECT_FALSE(fileExists(dest_));
 
   const size_t before = scenario_.faultRequests().size();
@@ -309,12 +352,12 @@ TEST_F(Multipart, RequestHandleFailureIsReported) {
       << testing::PrintToString(result.message);
 }
 
-TEST_F(Multipart, UnwritablePartFileNamesItsPath) {
+TEST_F(Multipart, UnwritableDataFileNamesItsPath) {
   scenario_.putFile(L"main.zip", body_);
-  ASSERT_TRUE(util::createDirectories(ranges_[0].path));  // a folder in the part file's place
+  ASSERT_TRUE(util::createDirectories(partsDataPath(dest_)));  // a folder in the data file's place
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"));
   EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(startsWith(result.message, L"分片下载失败：无法写入分片：" + ranges_[0].path + L"（"))
+  EXPECT_TRUE(startsWith(result.message, L"分片下载失败：无法写入分片：" + partsDataPath(dest_) + L"（"))
       << testing::PrintToString(result.message);
 }
 
@@ -324,55 +367,32 @@ TEST_F(Multipart, FailedWriteOfAPartAbortsTheDownload) {
   connect(connection, scenario_.nginxUrl(L"main.zip"));
   const std::wstring dest = testing_support::fullDiskDestination();
   const DownloadResult result = downloadMultipart(connection, body_.size(), L"", dest, {}, nullptr);
-  for (const auto& range : partRanges(body_.size(), dest)) {
-    if (range.start > 0) util::deleteFileForce(range.path);  // the others, kept for a resume
-  }
+  util::deleteFileForce(partsStatePath(dest));  // kept for a resume
   EXPECT_FALSE(result.ok);
   EXPECT_TRUE(startsWith(result.message, L"分片下载失败：写入磁盘失败（"))
       << testing::PrintToString(result.message);
 }
 
-TEST_F(Multipart, MergeTargetThatCannotBeCreatedKeepsTheParts) {
-  // Every part is complete already, so the call goes straight to the merge.
+TEST_F(Multipart, DataFileOfAnotherSizeIsRefusedAndNotKept) {
   scenario_.putFile(L"main.zip", body_);
-  const std::wstring validator = validatorOf(scenario_.nginxUrl(L"main.zip"));
-  for (const auto& range : ranges_) {
-    writePartial(range.path, body_.substr(range.start, range.end - range.start + 1), validator);
-  }
-  ASSERT_TRUE(util::createDirectories(dest_ + L".part"));
-  const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"));
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(startsWith(result.message, L"无法创建合并文件：" + dest_ + L".part（"))
-      << testing::PrintToString(result.message);
-  for (const auto& range : ranges_) EXPECT_TRUE(fileExists(range.path));
-  for (const auto& request : scenario_.nginxRequests()) EXPECT_EQ(request.range, "bytes=0-0");
-}
-
-TEST_F(Multipart, MergedSizeOtherThanTheTotalIsRefused) {
-  scenario_.putFile(L"main.zip", body_);
-  // Once everything has arrived, a byte is appended to a part file another part has closed.
-  const ByteProgress growOnePart = [&](uint64_t done, uint64_t total) {
+  // Once everything has arrived, a byte is appended to the data file.
+  const ByteProgress growTheDataFile = [&](uint64_t done, uint64_t total) {
     if (done < total) return true;
-    for (int attempt = 0; attempt < 500; ++attempt) {
-      for (const auto& range : ranges_) {
-        util::FileHandle file(CreateFileW(range.path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (file && WriteFile(file.get(), "!", 1, &written, nullptr)) return true;
-      }
-      Sleep(10);
-    }
+    util::FileHandle file(CreateFileW(partsDataPath(dest_).c_str(), FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    EXPECT_TRUE(file && WriteFile(file.get(), "!", 1, &written, nullptr));
     return true;
   };
-  const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), growOnePart);
+  const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), growTheDataFile);
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.message, L"合并后大小异常（" + std::to_wstring(body_.size() + 1) + L" ≠ " +
                                 std::to_wstring(body_.size()) + L"）");
-  EXPECT_FALSE(fileExists(dest_ + L".part"));
-  for (const auto& range : ranges_) EXPECT_TRUE(fileExists(range.path));
+  EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 
-TEST_F(Multipart, FailedRenameLeavesTheMergedFileToResume) {
+TEST_F(Multipart, FailedRenameKeepsTheCompleteDataFileForTheNextCall) {
   scenario_.putFile(L"main.zip", body_);
   ASSERT_TRUE(util::createDirectories(dest_));
   net_tests::writeBytes(dest_ + L"\\inside.txt", "x");
@@ -380,11 +400,15 @@ TEST_F(Multipart, FailedRenameLeavesTheMergedFileToResume) {
   EXPECT_FALSE(result.ok);
   EXPECT_TRUE(startsWith(result.message, L"下载文件改名失败（"))
       << testing::PrintToString(result.message);
-  EXPECT_TRUE(readFileBytes(dest_ + L".part") == body_);
-  for (const auto& range : ranges_) EXPECT_FALSE(fileExists(range.path));
+  EXPECT_TRUE(readFileBytes(partsDataPath(dest_)) == body_);
+
+  ASSERT_TRUE(util::deleteDirRecursive(dest_));
+  const size_t before = scenario_.nginxRequests().size();
+  expectOnlyTheFile(fetch(scenario_.nginxUrl(L"main.zip")), body_);
+  EXPECT_EQ(scenario_.nginxRequests().size() - before, 1u);  // the probe; the kept bytes are complete
 }
 
-TEST_F(Multipart, CancelEventRemovesEveryPartFile) {
+TEST_F(Multipart, CancelEventRemovesTheDataFile) {
   scenario_.putFile(L"main.zip", body_);
   util::Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   const ByteProgress setEventAfterAMegabyte = [&](uint64_t done, uint64_t) {
@@ -399,7 +423,7 @@ TEST_F(Multipart, CancelEventRemovesEveryPartFile) {
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 
-TEST_F(Multipart, ProgressReturningFalseRemovesEveryPartFile) {
+TEST_F(Multipart, ProgressReturningFalseRemovesTheDataFile) {
   scenario_.putFile(L"main.zip", body_);
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip?rate=4m"),
                                       [](uint64_t done, uint64_t) { return done < kMiB; });

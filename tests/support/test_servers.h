@@ -61,7 +61,7 @@ bool trustTestAuthority();
 // Windows path of a file of the servers' state folder (e.g. L"tls\\ca.der").
 std::wstring serverStatePath(const std::wstring& relative);
 
-// A destination whose partial file (".part") and first part file (".p0") live on a disk that
+// A destination whose partial file (".part") and parts data file (".parts") live on a disk that
 // is always full: opening them works, every write fails. Writes never succeed, so nothing to
 // clean up.
 std::wstring fullDiskDestination();

@@ -89,7 +89,7 @@ TEST(ToolFetch, CancelAfterStopsTheDownloadAndLeavesNothing) {
   EXPECT_EQ(run.out, "cancelled\n");
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_FALSE(fileExists(dir / L"pkg.zip"));
-  EXPECT_FALSE(fileExists(dir / L"pkg.zip.p0"));
+  EXPECT_FALSE(fileExists(dir / L"pkg.zip.parts"));
 }
 
 TEST(ToolFetch, RejectsMalformedArguments) {

@@ -138,7 +138,7 @@ case $action in
     mkdir -p "$state/www" "$state/rules" "$state/logs"
     make_certificates
     mkdir -p "$state/full"
-    for name in disk.zip.part disk.zip.p0; do ln -sfn /dev/full "$state/full/$name"; done
+    for name in disk.zip.part disk.zip.parts; do ln -sfn /dev/full "$state/full/$name"; done
     start_nginx
     start_fault_server
     { cat "$state/nginx.env"; echo "fault_port=$(cat "$state/fault.port")"; } >"$state/servers.env.tmp"
