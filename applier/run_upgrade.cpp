@@ -5,8 +5,10 @@
 #include "applier/applier_ctx.h"
 #include "applier/helper_command.h"
 #include "applier/self_copy.h"
+#include "applier/upgrade_rules.h"
 #include "applier/upgrade_steps.h"
 #include "applier/upgrade_window.h"
+#include "install/upgrade_journal.h"
 #include "util/error_text.h"
 #include "util/fixed_window.h"
 #include "util/handles.h"
@@ -72,6 +74,10 @@ int runHelper(const RunOptions& options) {
   ctx->client = applier::openClientProcess(ctx->options.pid, ctx->options.exe);
   if (applier::createUpgradeWindow(ctx.get())) util::runMessageLoop();
   (void)ctx->worker.finish();
+  // What a committed upgrade left to delete (the replaced files' old copies), now that the user
+  // no longer waits for it.
+  std::wstring installDir;
+  if (applier::installFolderOf(ctx->options.exe, installDir)) (void)install::recoverUpgrade(installDir);
   return ctx->succeeded ? 0 : 1;
 }
 

@@ -144,12 +144,14 @@ class UpgradeRun {
     std::vector<bool> known(count_, false);
     uint64_t knownSum = 0;
     uint64_t knownCount = 0;
+    std::vector<std::wstring> urls;
+    for (const UpgradeItem& item : items_) urls.push_back(item.url);
+    const std::vector<uint64_t> sizes = queryRemoteSizes(urls);
     for (size_t i = 0; i < count_; ++i) {
-      uint64_t size = 0;
-      if (!items_[i].url.empty() && queryRemoteSize(items_[i].url, size) && size > 0) {
-        weights_[i] = size;
+      if (sizes[i] > 0) {
+        weights_[i] = sizes[i];
         known[i] = true;
-        knownSum += size;
+        knownSum += sizes[i];
         ++knownCount;
       }
     }
@@ -262,7 +264,14 @@ class UpgradeRun {
         return failure;
       }
     }
-    journal_.commit();
+    // The old copies stay for the process to delete once the window has said that the upgrade
+    // is done (recoverUpgrade, also at any later start).
+    if (!journal_.markCommitted()) {
+      const std::wstring failure = L"无法写入升级日志（" + lastErrorText() + L"）";
+      reporter_.setStage(L"升级失败，正在恢复原有文件…", prog::kPhaseNone);
+      journal_.rollback();
+      return failure;
+    }
 
     for (const UpgradeItem& item : items_) {
       if (mayDeleteCleanFolder(item.clean, installDir_, item.dest)) util::deleteDirRecursive(item.clean);

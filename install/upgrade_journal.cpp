@@ -212,7 +212,8 @@ bool UpgradeJournal::placeStagedAll(const std::vector<std::wstring>& targets,
       }
       // A stale old copy of a committed upgrade would be taken for this one's: it goes before
       // the line that could make it count.
-      if (!util::deleteFileForce(targets[i] + kOldSuffix)) return false;
+      const std::wstring old = targets[i] + kOldSuffix;
+      if (GetFileAttributesW(old.c_str()) != INVALID_FILE_ATTRIBUTES && !util::deleteFileForce(old)) return false;
       replacing[i] = true;
     }
     lines += (replacing[i] ? "replace " : "create ") + util::toUtf8(targets[i]) + "\n";
@@ -281,17 +282,22 @@ bool UpgradeJournal::makeFolder(const std::wstring& folder) {
   return true;
 }
 
+bool UpgradeJournal::markCommitted() {
+  if (!file_) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  if (!append("commit", std::wstring())) return false;
+  file_.reset();
+  return true;
+}
+
 void UpgradeJournal::commit() {
-  if (!file_ || !append("commit", std::wstring())) {
+  if (!markCommitted()) {
     rollback();
     return;
   }
-  file_.reset();
-  std::vector<Entry> entries;
-  bool committed = false;
-  if (readEntries(path_, installDir_, entries, committed) && deleteOldCopies(entries)) {
-    (void)util::deleteFileForce(path_);
-  }
+  (void)recoverUpgrade(installDir_);
 }
 
 void UpgradeJournal::rollback() {

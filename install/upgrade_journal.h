@@ -61,8 +61,13 @@ class UpgradeJournal {
   // Creates the folder and every missing level, each journaled.
   [[nodiscard]] bool makeFolder(const std::wstring& folder);
 
-  // Everything is in place: the old copies are deleted and the journal removed. An old copy that
-  // cannot be deleted stays, and with it the journal, for the next start to finish.
+  // Everything is in place: the journal says so and is closed. The old copies and the journal
+  // stay until recoverUpgrade deletes them, so that nobody waits for the deletions. False (and
+  // nothing done) when the line cannot be written: the upgrade must then roll back.
+  [[nodiscard]] bool markCommitted();
+  // markCommitted, then the old copies are deleted and the journal removed; rolls back when the
+  // journal cannot be marked. An old copy that cannot be deleted stays, and with it the journal,
+  // for the next start to finish.
   void commit();
   // Puts everything back as it was and removes the journal.
   void rollback();

@@ -3,6 +3,7 @@
 // it was when the fetch phase fails and the client started again when a later step fails.
 #include "applier/upgrade_job.h"
 #include "applier/upgrade_steps.h"
+#include "install/upgrade_journal.h"
 #include "net/sha256.h"
 #include "support/file_holder.h"
 #include "support/temp_dir.h"
@@ -105,6 +106,12 @@ TEST_F(UpgradeJob, AppliesAPlanOfThreeItems) {
   EXPECT_TRUE(anyStartsWith(outcome.statuses, L"数据库已备份：" + snapshots[0]));
 
   EXPECT_TRUE(jobLeftoversInTemp().empty());
+  // The replaced files' old copies wait under the committed journal for the process to delete
+  // them after the window has said the upgrade is done.
+  EXPECT_TRUE(fileExists(install_ + L"\\readme.txt.upg_old"));
+  EXPECT_EQ(install::recoverUpgrade(install_), install::Recovery::kCommitted);
+  EXPECT_FALSE(fileExists(install_ + L"\\readme.txt.upg_old"));
+  EXPECT_FALSE(fileExists(install::upgradeJournalPath(install_)));
   for (const wchar_t* stage : {L"正在获取升级包信息…", L"正在下载升级包（1/3）", L"正在校验升级包（2/3）",
                                L"正在解压升级包（1/3）", L"正在下载升级包（3/3）", L"等待主程序退出…",
                                L"正在覆盖升级文件（1/3）", L"正在覆盖升级文件（3/3）"}) {
