@@ -176,12 +176,10 @@ void InstallRun::runSteps() {
   }
 
   reporter_.setStage(L"正在获取安装包信息…", prog::kPhaseNone);
-  std::vector<uint64_t> sizes;
-  for (const PackageItem& item : plan.items) {
-    uint64_t size = 0;
-    sizes.push_back(queryRemoteSize(item.entry->url, size, cancel_) ? size : 0);
-    if (stopIfCancelled()) return;
-  }
+  std::vector<std::wstring> urls;
+  for (const PackageItem& item : plan.items) urls.push_back(item.entry->url);
+  const std::vector<uint64_t> sizes = queryRemoteSizes(urls, cancel_);
+  if (stopIfCancelled()) return;
   const std::vector<uint64_t> weights = packageWeights(sizes);
   uint64_t totalWeight = 0;
   for (uint64_t w : weights) totalWeight += w;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <memory>
+#include <thread>
 
 
 namespace {
@@ -135,6 +136,24 @@ bool queryRemoteSize(const std::wstring& url, uint64_t& size, CancelEvent cancel
   });
   if (ended) size = *found;
   return size > 0;
+}
+
+std::vector<uint64_t> queryRemoteSizes(const std::vector<std::wstring>& urls, CancelEvent cancelEvent) {
+  std::vector<uint64_t> sizes(urls.size(), 0);
+  const auto probe = [&](size_t i) {
+    uint64_t size = 0;
+    if (!urls[i].empty() && queryRemoteSize(urls[i], size, cancelEvent)) sizes[i] = size;
+  };
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < urls.size(); ++i) {
+    try {
+      threads.emplace_back(probe, i);
+    } catch (...) {
+      probe(i);  // no thread to spare: this one is probed here
+    }
+  }
+  for (std::thread& thread : threads) thread.join();
+  return sizes;
 }
 
 namespace {

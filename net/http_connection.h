@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Not every SDK's winhttp.h names it.
 constexpr DWORD kStatusRangeNotSatisfiable = 416;
@@ -73,6 +74,10 @@ DWORD responseStatus(HINTERNET request);
 // once (false, size 0).
 [[nodiscard]] bool queryRemoteSize(const std::wstring& url, uint64_t& size,
                                    CancelEvent cancelEvent = nullptr);
+
+// queryRemoteSize for several addresses at once, each on a thread of its own: their sizes, 0 for
+// an empty address and where the server does not tell (or a cancel ended the wait).
+std::vector<uint64_t> queryRemoteSizes(const std::vector<std::wstring>& urls, CancelEvent cancelEvent = nullptr);
 
 // How much one body read asks for. A synchronous read returns only when its buffer is full or
 // the body ends: large reads on a fast link, where the cost of each call decides the speed, and

@@ -119,3 +119,12 @@ TEST(QueryRemoteSize, IsZeroForAMissingResourceAndAnUnreachableServer) {
   EXPECT_FALSE(queryRemoteSize(L"gopher://example.com/", size));
   EXPECT_EQ(size, 0u);
 }
+
+TEST(QueryRemoteSizes, EachAddressInItsPlaceAndZeroWhereNoSizeIsTold) {
+  ServerScenario scenario;
+  scenario.putFile(L"a.bin", testing_support::patternBytes(4096));
+  scenario.putFile(L"b.bin", testing_support::patternBytes(100));
+  const std::vector<uint64_t> sizes = queryRemoteSizes(
+      {scenario.nginxUrl(L"b.bin"), L"", scenario.nginxUrl(L"missing.bin"), scenario.nginxUrl(L"a.bin")});
+  EXPECT_EQ(sizes, (std::vector<uint64_t>{100, 0, 0, 4096}));
+}
