@@ -59,19 +59,18 @@ pipeline() {
   seconds_since "$start"
 }
 
-# watch PATTERN: the largest VmHWM (KiB) of the process whose command line matches, sampled until
-# it ends (a Windows program polling would itself take CPU from the work measured).
-watch_peak() {
-  local pid="" peak=0 hwm
-  for _ in $(seq 200); do
-    pid=$(pgrep -f "$1" | head -n1) && break
-    sleep 0.01
-  done
-  while [ -n "$pid" ] && hwm=$(awk '/VmHWM/{print $2}' "/proc/$pid/status" 2>/dev/null) && [ -n "$hwm" ]; do
-    [ "$hwm" -gt "$peak" ] && peak=$hwm
-    sleep 0.05
-  done
-  echo "$peak"
+# measured CMD...: runs the command and prints "seconds peak_kib exit_code": its time and its peak
+# resident memory as the kernel kept it (the rusage of the waited process), without polling that
+# would take CPU from the work measured.
+measured() {
+  python3 - "$@" <<'PY'
+import os, subprocess, sys, time
+start = time.monotonic()
+child = subprocess.Popen(sys.argv[1:], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+_, status, usage = os.wait4(child.pid, 0)
+print(f"{time.monotonic() - start:.3f} {usage.ru_maxrss} {os.waitstatus_to_exitcode(status)}")
+PY
 }
 
 folder='C:\bench\OrvaloTrader'
@@ -82,15 +81,8 @@ uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\OrvaloTr
 silent_install() {
   rm -rf "$ORVALO_WINEPREFIX/drive_c/bench"
   wine_run reg delete "$uninstall_key" /f >/dev/null 2>&1 || true
-  local start code=0
-  start=$(date +%s.%N)
-  wine_run "$build/bin/OrvaloSetup.exe" --silent --accept-agreement --dir "$folder" --no-shortcut --no-launch \
-    --base "$1" >/dev/null 2>&1 &
-  local setup=$!
-  local peak
-  peak=$(watch_peak 'OrvaloSetup.exe --silent')
-  wait "$setup" || code=$?
-  echo "$(seconds_since "$start") $peak $code"
+  measured "$build/wine-run" "$build/bin/OrvaloSetup.exe" --silent --accept-agreement --dir "$folder" \
+    --no-shortcut --no-launch --base "$1"
 }
 
 driver() { wine_run "$build/bin/ui_driver.exe" "$@"; }
@@ -116,12 +108,18 @@ EOF
 : >"$work/install.times"
 : >"$work/install.peaks"
 : >"$work/upgrade.times"
+# Each measurement starts with nothing waiting to be written: the gigabyte the one before it left
+# in the page cache would otherwise be written out during it, to the cost of whichever tool runs
+# next (and most of all of the upgrade, the only one that forces its files to disk).
 for run in $(seq "$runs"); do
+  sync
   pipeline >>"$work/pipeline.times"
+  sync
   read -r seconds peak code <<<"$(silent_install "$base")"
   [ "$code" = 0 ] || { echo "install run $run failed with exit code $code" >&2; exit 1; }
   echo "$seconds" >>"$work/install.times"
   echo "$peak" >>"$work/install.peaks"
+  sync
   upgrade >>"$work/upgrade.times"
 done
 # The same program refused at once (nothing listens there): its peak is the idle process's.
