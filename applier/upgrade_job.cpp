@@ -18,6 +18,7 @@
 #include "util/text.h"
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 namespace applier {
@@ -197,13 +198,18 @@ class UpgradeRun {
     }
     // Each file is inflated beside its place (target + ".upg_tmp") and only named here; it goes
     // in place under the journal once the client has exited. The package unpacks while the next
-    // one downloads, after the one before it.
-    const std::wstring failure = finishPending();
-    if (!failure.empty()) return failure;
+    // ones download, after the ones before it.
+    if (pending_.failed()) return finishPending();
     reporter_.setStage(stage(L"正在解压升级包", i), prog::kPhaseExtract);
-    if (!journal_.stageBelow(item.dest)) return L"无法写入升级日志（" + lastErrorText() + L"）";
+    {
+      std::lock_guard<std::mutex> hold(journalLock_);
+      if (!journal_.stageBelow(item.dest)) return L"无法写入升级日志（" + lastErrorText() + L"）";
+    }
     PlaceHooks hooks;
-    hooks.makeFolder = [this](const std::wstring& folder) { return journal_.makeFolder(folder); };
+    hooks.makeFolder = [this](const std::wstring& folder) {
+      std::lock_guard<std::mutex> hold(journalLock_);
+      return journal_.makeFolder(folder);
+    };
     hooks.placeFile = [this, i](const std::wstring&, const std::wstring& target) {
       staged_[i].push_back(target);
       return true;
@@ -215,10 +221,16 @@ class UpgradeRun {
     return {};
   }
 
-  // Waits for the package unpacking in the background; its failure text, or empty.
+  // Waits for the packages unpacking in the background; the failure text, or empty.
   std::wstring finishPending() {
     std::wstring failure;
-    return pending_.finish(failure) ? std::wstring() : L"升级包解压失败：" + failure;
+    bool ok = true;
+    while (ok && pending_.running()) {
+      const std::wstring label = pending_.label();
+      if (!label.empty()) reporter_.setStage(stage(L"正在解压升级包", std::stoul(label)), prog::kPhaseExtract);
+      ok = pending_.finishOne(failure);
+    }
+    return ok && pending_.finish(failure) ? std::wstring() : L"升级包解压失败：" + failure;
   }
 
   // Ends a run that failed before anything went in place: nothing it prepared stays.
@@ -345,6 +357,7 @@ class UpgradeRun {
   std::vector<std::vector<std::wstring>> staged_;  // an unpacked package's files, prepared beside them
   std::vector<bool> unpacked_;             // the item is a package unpacked beside its place
   install::UpgradeJournal journal_;
+  std::mutex journalLock_;  // the journal is written by the job and by the unpacking thread
   ExtractionThread pending_;  // declared after what its thread uses, so that it ends first
   size_t count_ = 0;
   std::vector<uint64_t> weights_;

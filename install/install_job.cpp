@@ -52,14 +52,18 @@ class InstallRun {
   CancelEvent cancel_;
   prog::Reporter reporter_;
   prog::JobResult result_;
-  ExtractionThread pending_;  // the previous package, unpacking while this one downloads
+  ExtractionThread pending_;  // the packages before, unpacking while this one downloads
 };
 
 bool InstallRun::finishPending() {
-  if (!pending_.running()) return true;
-  if (!pending_.done()) reporter_.setStage(L"正在解压" + pending_.label() + L"…", prog::kPhaseExtract);
   std::wstring failure;
-  if (pending_.finish(failure)) return true;
+  bool ok = true;
+  while (ok && pending_.running()) {
+    const std::wstring label = pending_.label();
+    if (!label.empty()) reporter_.setStage(L"正在解压" + label + L"…", prog::kPhaseExtract);
+    ok = pending_.finishOne(failure);
+  }
+  if (ok && pending_.finish(failure)) return true;
   fail(prog::FailureKind::kFileSystem, cancelled() ? std::wstring(kCancelledText) : failure);
   return false;
 }
@@ -104,8 +108,9 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
     }
   }
 
-  // The previous package goes in place before anything of this one does.
-  if (!finishPending()) {
+  // The packages before this one go in place before anything of this one does: a file waits for
+  // them, a zip is queued behind them. One that failed ends the install here.
+  if ((!zip || last || pending_.failed()) && !finishPending()) {
     util::deleteFileForce(downloadPath);
     return false;
   }

@@ -241,29 +241,87 @@ ExtractionThread::~ExtractionThread() {
 
 void ExtractionThread::start(const std::wstring& zipPath, const std::wstring& targetDir, const std::wstring& label,
                              PlaceHooks hooks, ByteProgress progress) {
-  std::wstring ignored;
-  (void)finish(ignored);
-  label_ = label;
-  hooks_ = std::move(hooks);
-  progress_ = std::move(progress);
-  done_ = false;
-  ok_ = true;
-  failure_.clear();
-  thread_ = std::thread([this, zipPath, targetDir] {
-    try {
-      ok_ = extractZipInPlace(zipPath, targetDir, hooks_, &failure_, progress_);
-    } catch (const std::exception& e) {
-      ok_ = false;
-      failure_ = internalErrorText(e.what());
+  std::unique_lock<std::mutex> hold(lock_);
+  queue_.push_back({zipPath, targetDir, label, std::move(hooks), std::move(progress)});
+  if (working_) return;
+  // The thread of an earlier batch has taken its last package and only ends.
+  hold.unlock();
+  if (thread_.joinable()) thread_.join();
+  hold.lock();
+  working_ = true;
+  thread_ = std::thread(&ExtractionThread::work, this);
+}
+
+void ExtractionThread::work() {
+  for (;;) {
+    Package* package = nullptr;
+    bool skip = false;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (queue_.empty()) {
+        working_ = false;
+        changed_.notify_all();
+        return;
+      }
+      package = &queue_.front();  // stays put while others are queued behind it
+      skip = !ok_;
     }
-    util::deleteFileForce(zipPath);
-    done_ = true;
-  });
+    bool ok = true;
+    std::wstring failure;
+    if (!skip) {
+      try {
+        ok = extractZipInPlace(package->zipPath, package->targetDir, package->hooks, &failure, package->progress);
+      } catch (const std::exception& e) {
+        ok = false;
+        failure = internalErrorText(e.what());
+      }
+    }
+    util::deleteFileForce(package->zipPath);
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!ok && ok_) {
+      ok_ = false;
+      failure_ = failure;
+    }
+    queue_.pop_front();
+    ++finished_;
+    changed_.notify_all();
+  }
+}
+
+bool ExtractionThread::running() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return !queue_.empty();
+}
+
+std::wstring ExtractionThread::label() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return queue_.empty() ? std::wstring() : queue_.front().label;
+}
+
+bool ExtractionThread::failed() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return !ok_;
+}
+
+bool ExtractionThread::finishOne(std::wstring& failure) {
+  std::unique_lock<std::mutex> hold(lock_);
+  const uint64_t awaited = finished_ + (queue_.empty() ? 0 : 1);
+  changed_.wait(hold, [&] { return finished_ >= awaited; });
+  if (ok_) return true;
+  failure = failure_;
+  return false;
 }
 
 bool ExtractionThread::finish(std::wstring& failure) {
-  if (!thread_.joinable()) return true;
-  thread_.join();
+  {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [&] { return !working_; });
+  }
+  if (thread_.joinable()) thread_.join();
+  std::lock_guard<std::mutex> hold(lock_);
+  if (ok_) return true;
   failure = failure_;
-  return ok_;
+  ok_ = true;  // reported: a later batch starts afresh
+  failure_.clear();
+  return false;
 }

@@ -5,8 +5,11 @@
 
 #include "util/byte_progress.h"
 
-#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -40,9 +43,11 @@ struct PlaceHooks {
                                      const PlaceHooks& hooks, std::wstring* failureText,
                                      const ByteProgress& progress);
 
-// A package unpacking on a thread of its own while the job downloads the next one. Packages go in
-// place in plan order (a later one may replace an earlier one's file), so the job finishes one
-// before it starts the next. The archive is deleted when the thread is done with it.
+// Packages unpacking on a thread of their own while the job downloads the next ones. Packages go
+// in place in plan order (a later one may replace an earlier one's file), so they unpack one after
+// another in the order they were queued, and a download never waits for the unpacking before it.
+// After a failure the packages queued behind it are dropped. Each archive is deleted when the
+// thread is done with it (or drops it).
 class ExtractionThread {
  public:
   ExtractionThread() = default;
@@ -50,23 +55,39 @@ class ExtractionThread {
   ExtractionThread& operator=(const ExtractionThread&) = delete;
   ~ExtractionThread();
 
-  // The hooks and progress run on the thread.
+  // Queues a package behind the ones queued before it. The hooks and progress run on the thread.
   void start(const std::wstring& zipPath, const std::wstring& targetDir, const std::wstring& label,
              PlaceHooks hooks, ByteProgress progress);
 
-  bool running() const { return thread_.joinable(); }
-  bool done() const { return done_; }
-  const std::wstring& label() const { return label_; }
+  // Whether a package is queued or unpacking.
+  bool running() const;
+  // The label of the package unpacking now (or next); empty when none is.
+  std::wstring label() const;
+  // Whether a package has failed, without waiting.
+  bool failed() const;
 
-  // Waits for the package; true when there was none or it went in place, else the reason.
+  // Waits for the package unpacking now; true when it (and every one before it) went in place,
+  // else the first failure's reason.
+  bool finishOne(std::wstring& failure);
+  // Waits for every queued package, as finishOne. The failure is reported once.
   bool finish(std::wstring& failure);
 
  private:
-  std::thread thread_;
-  std::wstring label_;
-  PlaceHooks hooks_;
-  ByteProgress progress_;
-  std::atomic<bool> done_{true};
+  struct Package {
+    std::wstring zipPath;
+    std::wstring targetDir;
+    std::wstring label;
+    PlaceHooks hooks;
+    ByteProgress progress;
+  };
+  void work();
+
+  mutable std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<Package> queue_;  // the front one is unpacking
+  uint64_t finished_ = 0;      // packages taken off the queue, done or dropped
+  bool working_ = false;       // the thread is still taking packages
   bool ok_ = true;
   std::wstring failure_;
+  std::thread thread_;
 };

@@ -374,3 +374,37 @@ TEST(ExtractZipInPlace, StopsCleanlyOnABadEntryACancelOrAnUnsafeName) {
     EXPECT_TRUE(entryNames(dir.path()).empty()) << "nothing is written before every name is checked";
   }
 }
+
+namespace {
+
+// The thread's own copy of a test archive: it deletes what it has unpacked.
+std::wstring copyOfZip(const TempDir& dir, const std::wstring& name) {
+  const std::wstring copy = dir / (L"queued_" + name);
+  EXPECT_TRUE(CopyFileW(testZip(name).c_str(), copy.c_str(), FALSE));
+  return copy;
+}
+
+}  // namespace
+
+TEST(ExtractionThread, UnpacksInQueueOrderAndDropsWhatIsQueuedBehindAFailure) {
+  TempDir zips, target, other;
+  ExtractionThread thread;
+  const std::wstring first = copyOfZip(zips, L"top_file.zip");  // pkg\a.txt "1"
+  thread.start(first, target.path(), L"first", PlaceHooks{}, {});
+  thread.start(copyOfZip(zips, L"one_folder.zip"), target / L"pkg", L"second", PlaceHooks{}, {});  // a.txt "alpha"
+  std::wstring failure;
+  EXPECT_TRUE(thread.finishOne(failure));
+  EXPECT_FALSE(fileExists(first));
+  EXPECT_TRUE(thread.finish(failure));
+  EXPECT_FALSE(thread.running());
+  EXPECT_EQ(readFileBytes(target / L"pkg\\a.txt"), "alpha");  // the later package wins
+
+  const std::wstring dropped = copyOfZip(zips, L"one_folder.zip");
+  thread.start(copyOfZip(zips, L"crc.zip"), target.path(), L"broken", PlaceHooks{}, {});
+  thread.start(dropped, other.path(), L"dropped", PlaceHooks{}, {});
+  EXPECT_FALSE(thread.finish(failure));
+  EXPECT_EQ(failure, L"解压失败：bad.txt");
+  EXPECT_TRUE(entryNames(other.path()).empty());
+  EXPECT_FALSE(fileExists(dropped));
+  EXPECT_TRUE(thread.finish(failure));  // reported once: a later batch starts afresh
+}
