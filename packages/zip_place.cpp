@@ -10,6 +10,8 @@
 #include "util/text.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <set>
@@ -93,6 +95,91 @@ bool readLayout(mz_zip_archive* zip, const std::wstring& targetDir, Layout& layo
   return true;
 }
 
+// Forces finished files to disk on threads of their own, so that the disk writes one file while
+// the next is inflated; each file's handle is closed once its data is there.
+class Flusher {
+ public:
+  Flusher() = default;
+  Flusher(const Flusher&) = delete;
+  Flusher& operator=(const Flusher&) = delete;
+  ~Flusher() {
+    std::wstring ignored;
+    (void)finish(ignored);
+  }
+
+  void add(util::FileHandle file, const std::wstring& name) {
+    std::lock_guard<std::mutex> hold(lock_);
+    queue_.push_back({std::move(file), name});
+    if (threads_.size() < kFlushThreads && threads_.size() < queue_.size() + busy_) {
+      try {
+        threads_.emplace_back(&Flusher::work, this);
+      } catch (...) {
+        if (threads_.empty()) flushHere();  // no thread at all: this one waits for the disk
+      }
+    }
+    changed_.notify_one();
+  }
+
+  // Waits for every file added; false with the name of the first that could not be forced out
+  // and the reason.
+  bool finish(std::wstring& failedName) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      closing_ = true;
+      changed_.notify_all();
+    }
+    for (std::thread& thread : threads_) thread.join();
+    threads_.clear();
+    flushHere();
+    failedName = failedName_;
+    return failedName_.empty();
+  }
+
+ private:
+  static constexpr size_t kFlushThreads = 4;  // they wait on the disk, not on a core
+
+  struct Item {
+    util::FileHandle file;
+    std::wstring name;
+  };
+
+  void work() {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+      changed_.wait(hold, [&] { return closing_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      Item item = std::move(queue_.front());
+      queue_.pop_front();
+      ++busy_;
+      hold.unlock();
+      const bool flushed = FlushFileBuffers(item.file.get()) != FALSE;
+      const std::wstring reason = flushed ? std::wstring() : lastErrorText();
+      item.file.reset();
+      hold.lock();
+      --busy_;
+      if (!flushed && failedName_.empty()) failedName_ = item.name + L"（" + reason + L"）";
+    }
+  }
+
+  // Whatever no thread took (called with no thread left, or while holding the lock with none).
+  void flushHere() {
+    for (Item& item : queue_) {
+      if (!FlushFileBuffers(item.file.get()) && failedName_.empty()) {
+        failedName_ = item.name + L"（" + lastErrorText() + L"）";
+      }
+    }
+    queue_.clear();
+  }
+
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<Item> queue_;
+  std::vector<std::thread> threads_;
+  size_t busy_ = 0;
+  bool closing_ = false;
+  std::wstring failedName_;
+};
+
 // The file entries handed out to the threads, and what they share.
 class Extraction {
  public:
@@ -114,20 +201,29 @@ class Extraction {
       const std::wstring staged = file->target + kStagedSuffix;
       // Without a hook of its own, the file is moved in place by the handle that wrote it.
       const bool placeNow = !hooks_.placeFile;
+      util::FileHandle written;
       const EntryResult result =
           extractEntryToFile(reader.get(), file->index, stat, staged, buffer, placeNow ? &file->target : nullptr,
-                             hooks_.flushStaged);
+                             hooks_.flushStaged ? &written : nullptr);
       if (result != EntryResult::kDone && result != EntryResult::kNotPlaced) {
         (void)util::deleteFileForce(staged);
         return fail(L"解压失败：" + file->name + (result == EntryResult::kOverran ? L"（解压后的大小超出声明）" : L""));
       }
       if (result == EntryResult::kNotPlaced || (!placeNow && !place(staged, file->target))) {
         const std::wstring reason = lastErrorText();
+        written.reset();
         (void)util::deleteFileForce(staged);
         return fail(L"替换失败：" + file->name + L"（" + reason + L"）");
       }
+      if (written) flusher_.add(std::move(written), file->name);
       if (!countOne()) return;
     }
+  }
+
+  // Once every thread has ended: waits for the files still being forced to disk.
+  void finishFlushing() {
+    std::wstring name;
+    if (!flusher_.finish(name)) fail(L"解压失败：" + name);
   }
 
   bool failed() const { return stop_; }
@@ -176,6 +272,7 @@ class Extraction {
   std::wstring failure_;
   uint64_t done_;
   uint64_t total_;
+  Flusher flusher_;
 };
 
 // The files split between the threads by size, each share keeping archive order; one share for
@@ -231,6 +328,7 @@ bool extractZipInPlace(const std::wstring& zipPath, const std::wstring& targetDi
     extraction.run(work[0]);
     if (second.joinable()) second.join();
   }
+  extraction.finishFlushing();
   return extraction.failed() ? failWith(extraction.failure()) : true;
 }
 

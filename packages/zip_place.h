@@ -26,8 +26,9 @@ struct PlaceHooks {
   std::function<bool(const std::wstring& staged, const std::wstring& target)> placeFile;
   // Whether placeFile may run on two threads at once.
   bool concurrent = true;
-  // Whether each staged file is forced to disk before it is handed to placeFile (for a placement
-  // that must survive a crash, done later).
+  // Whether every staged file is forced to disk before extractZipInPlace returns (for a placement
+  // that must survive a crash, done later). The disk writes run beside the inflating, after the
+  // file has been handed to placeFile; one that fails fails the extraction.
   bool flushStaged = false;
 };
 

@@ -141,7 +141,7 @@ bool readSafeEntry(mz_zip_archive* zip, mz_uint index, mz_zip_archive_file_stat&
 
 EntryResult extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_archive_file_stat& stat,
                                const std::wstring& out, std::vector<char>& buffer, const std::wstring* renameTo,
-                               bool flush) {
+                               util::FileHandle* keepOpen) {
   if (!stat.m_is_supported) return EntryResult::kFailed;
   util::FileHandle file(CreateFileW(out.c_str(), GENERIC_WRITE | (renameTo ? DELETE : 0), 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -152,8 +152,8 @@ EntryResult extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_
   }
   if (!writer.flush()) return EntryResult::kFailed;
   setEntryTimes(file.get(), stat.m_time);
-  if (flush && !FlushFileBuffers(file.get())) return EntryResult::kFailed;
   if (renameTo && !renameOpenFile(file.get(), *renameTo)) return EntryResult::kNotPlaced;
+  if (keepOpen) *keepOpen = std::move(file);
   return EntryResult::kDone;
 }
 

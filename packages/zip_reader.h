@@ -2,6 +2,8 @@
 // as they become paths, and inflating one entry into a file. Private to packages/.
 #pragma once
 
+#include "util/handles.h"
+
 #include <miniz.h>
 #include <windows.h>
 
@@ -53,10 +55,10 @@ enum class EntryResult { kDone, kFailed, kOverran, kNotPlaced };
 // modification time. buffer is the thread's write buffer (kWriteBufferBytes). With renameTo, the
 // finished file is then moved over that path (kNotPlaced when the move fails; the file stays at
 // out).
-// With flush, the file's data is forced to disk before it is closed.
+// With keepOpen, the finished file's handle is handed over there instead of being closed.
 EntryResult extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_archive_file_stat& stat,
                                const std::wstring& out, std::vector<char>& buffer,
-                               const std::wstring* renameTo = nullptr, bool flush = false);
+                               const std::wstring* renameTo = nullptr, util::FileHandle* keepOpen = nullptr);
 
 // Moves an open file (opened with DELETE access) over target, replacing it.
 bool renameOpenFile(HANDLE file, const std::wstring& target);
