@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <map>
+#include <set>
 #include <vector>
 
 namespace install {
@@ -152,6 +154,24 @@ bool deleteOldCopies(const std::vector<Entry>& entries) {
   return all;
 }
 
+// The old copies lying beside the targets, from one listing of each of their folders: looking up
+// a name that is not there can cost as much as a listing.
+std::set<std::wstring> oldCopiesBeside(const std::vector<std::wstring>& targets) {
+  std::map<std::wstring, std::wstring> folders;  // key -> path
+  for (const std::wstring& target : targets) {
+    const std::wstring folder = target.substr(0, target.find_last_of(L"\\/"));
+    folders.emplace(util::normalizePathKey(folder), folder);
+  }
+  std::set<std::wstring> found;
+  for (const auto& folder : folders) {
+    util::forEachEntry(folder.second, [&](const std::wstring& path, const WIN32_FIND_DATAW&) {
+      if (util::endsWithIgnoringCase(path, kOldSuffix)) found.insert(util::normalizePathKey(path));
+      return true;
+    });
+  }
+  return found;
+}
+
 bool readEntries(const std::wstring& path, const std::wstring& installDir, std::vector<Entry>& entries,
                  bool& committed) {
   std::string bytes;
@@ -201,6 +221,7 @@ bool UpgradeJournal::placeStagedAll(const std::vector<std::wstring>& targets,
                                     const std::function<void(size_t)>& placed, size_t& failedAt) {
   if (targets.empty()) return true;
   std::vector<bool> replacing(targets.size(), false);
+  const std::set<std::wstring> stale = oldCopiesBeside(targets);
   std::string lines;
   for (size_t i = 0; i < targets.size(); ++i) {
     failedAt = i;
@@ -213,7 +234,7 @@ bool UpgradeJournal::placeStagedAll(const std::vector<std::wstring>& targets,
       // A stale old copy of a committed upgrade would be taken for this one's: it goes before
       // the line that could make it count.
       const std::wstring old = targets[i] + kOldSuffix;
-      if (GetFileAttributesW(old.c_str()) != INVALID_FILE_ATTRIBUTES && !util::deleteFileForce(old)) return false;
+      if (stale.count(util::normalizePathKey(old)) > 0 && !util::deleteFileForce(old)) return false;
       replacing[i] = true;
     }
     lines += (replacing[i] ? "replace " : "create ") + util::toUtf8(targets[i]) + "\n";
