@@ -102,6 +102,13 @@ EOF
   driver waittext OrvaloSetupUpgradeWnd 3001 升级完成 600000 >/dev/null || echo "upgrade did not finish" >&2
   seconds_since "$start"
   driver gone OrvaloSetupUpgradeWnd 30000 >/dev/null || true
+  # The helper deletes the replaced files' old copies after its window has closed: the next
+  # measurement starts once it has ended.
+  local _
+  for _ in $(seq 300); do
+    pgrep -f OrvaloSetup_helper >/dev/null || break
+    sleep 0.1
+  done
 }
 
 : >"$work/pipeline.times"
