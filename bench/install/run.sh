@@ -2,14 +2,14 @@
 # The whole online install of about 320 MB from nginx on loopback through OrvaloSetup.exe --silent,
 # and the upgrade of the same packages through OrvaloSetup.exe --apply, each against a shell
 # pipeline doing the same work (curl, sha256sum, unzip, cp), all in one run: the median of
-# ORVALO_BENCH_RUNS runs (default 3) of each, their ratios, and the peak memory of the install as
+# ORVALO_BENCH_RUNS runs (default 5) of each, their ratios, and the peak memory of the install as
 # growth over the same program ending at once. The data lives outside the repository
 # (ORVALO_BENCH_DIR, default /tmp/orvalo-bench-install).
 set -euo pipefail
 ORVALO_ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 build=${ORVALO_BUILD_DIR:-$ORVALO_ROOT/build}
 work=${ORVALO_BENCH_DIR:-/tmp/orvalo-bench-install}
-runs=${ORVALO_BENCH_RUNS:-3}
+runs=${ORVALO_BENCH_RUNS:-5}
 export ORVALO_WINEPREFIX=$work/prefix ORVALO_WINEHOME=$work/home
 # shellcheck source=scripts/lib/session.sh
 . "$ORVALO_ROOT/scripts/lib/session.sh"
