@@ -173,8 +173,6 @@ std::deque<Part> partsToFetch(uint64_t total, const std::wstring& destPath, cons
         break;
       }
     }
-  } else {
-    kept.clear();
   }
   if (kept.empty()) {
     // Whatever an earlier call left is worthless without its state: the data file starts empty.
