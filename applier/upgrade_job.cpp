@@ -224,13 +224,10 @@ class UpgradeRun {
   // Waits for the packages unpacking in the background; the failure text, or empty.
   std::wstring finishPending() {
     std::wstring failure;
-    bool ok = true;
-    while (ok && pending_.running()) {
-      const std::wstring label = pending_.label();
-      if (!label.empty()) reporter_.setStage(stage(L"正在解压升级包", std::stoul(label)), prog::kPhaseExtract);
-      ok = pending_.finishOne(failure);
-    }
-    return ok && pending_.finish(failure) ? std::wstring() : L"升级包解压失败：" + failure;
+    const auto unpacking = [this](const std::wstring& label) {
+      reporter_.setStage(stage(L"正在解压升级包", std::stoul(label)), prog::kPhaseExtract);
+    };
+    return pending_.finish(failure, unpacking) ? std::wstring() : L"升级包解压失败：" + failure;
   }
 
   // Ends a run that failed before anything went in place: nothing it prepared stays.
@@ -268,22 +265,18 @@ class UpgradeRun {
                        prog::kPhaseNone);
 
     ApplyingFlag flag(request_.applying);
-    for (size_t i = 0; i < count_; ++i) {
-      const std::wstring failure = apply(i, journal_);
-      if (!failure.empty()) {
-        reporter_.setStage(L"升级失败，正在恢复原有文件…", prog::kPhaseNone);
-        journal_.rollback();
-        return failure;
-      }
-    }
-    // The old copies stay for the process to delete once the window has said that the upgrade
-    // is done (recoverUpgrade, also at any later start).
-    if (!journal_.markCommitted()) {
-      const std::wstring failure = L"无法写入升级日志（" + lastErrorText() + L"）";
+    const auto rollBack = [this](const std::wstring& failure) {
       reporter_.setStage(L"升级失败，正在恢复原有文件…", prog::kPhaseNone);
       journal_.rollback();
       return failure;
+    };
+    for (size_t i = 0; i < count_; ++i) {
+      const std::wstring failure = apply(i, journal_);
+      if (!failure.empty()) return rollBack(failure);
     }
+    // The old copies stay for the process to delete once the window has said that the upgrade
+    // is done (recoverUpgrade, also at any later start).
+    if (!journal_.markCommitted()) return rollBack(L"无法写入升级日志（" + lastErrorText() + L"）");
 
     for (const UpgradeItem& item : items_) {
       if (mayDeleteCleanFolder(item.clean, installDir_, item.dest)) util::deleteDirRecursive(item.clean);

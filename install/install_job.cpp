@@ -13,7 +13,6 @@
 #include "util/files.h"
 #include "util/paths.h"
 
-
 namespace install {
 namespace {
 
@@ -57,13 +56,10 @@ class InstallRun {
 
 bool InstallRun::finishPending() {
   std::wstring failure;
-  bool ok = true;
-  while (ok && pending_.running()) {
-    const std::wstring label = pending_.label();
-    if (!label.empty()) reporter_.setStage(L"正在解压" + label + L"…", prog::kPhaseExtract);
-    ok = pending_.finishOne(failure);
-  }
-  if (ok && pending_.finish(failure)) return true;
+  const auto unpacking = [this](const std::wstring& label) {
+    reporter_.setStage(L"正在解压" + label + L"…", prog::kPhaseExtract);
+  };
+  if (pending_.finish(failure, unpacking)) return true;
   fail(prog::FailureKind::kFileSystem, cancelled() ? std::wstring(kCancelledText) : failure);
   return false;
 }

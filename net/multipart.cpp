@@ -36,7 +36,6 @@ constexpr uint64_t kSplitBound = 4194304;
 constexpr int kAttempts = 3;  // failed requests a part may have
 constexpr DWORD kFirstRetryDelayMs = 500;
 constexpr DWORD kRetryDelayStepMs = 500;
-constexpr DWORD kHashBufferSize = 1048576;
 // A state file longer than this was not written by us.
 constexpr size_t kMaxStateBytes = 65536;
 
@@ -266,8 +265,8 @@ bool rangeMatches(HINTERNET request, uint64_t start, uint64_t end, uint64_t tota
 
 // Opens the data file for writing at the part's byte `have`; false with the message set when it
 // cannot be. Every part thread has a handle of its own, so that each writes on from its own place.
-bool openDataFile(const Part& part, uint64_t have, const std::wstring& dataPath, util::FileHandle& file,
-                  PartResult& result) {
+bool openDataFile(const Part& part, const std::wstring& dataPath, util::FileHandle& file, PartResult& result) {
+  const uint64_t have = part.have;
   file.reset(CreateFileW(dataPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
@@ -361,7 +360,7 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
     }
 
     if (!file) {
-      if (!openDataFile(part, have, context.dataPath, file, result)) {
+      if (!openDataFile(part, context.dataPath, file, result)) {
         context.abort = true;
         return;
       }
@@ -399,38 +398,18 @@ void runPartThread(Schedule& schedule, MultipartContext& context) {
   }
 }
 
-// Hashes the complete data file; false with the message set when it cannot be read whole or
-// holds other than `total` bytes.
+// Hashes the complete data file; false with the message set when it holds other than `total`
+// bytes or cannot be read.
 bool hashDataFile(const std::wstring& dataPath, uint64_t total, std::string& digest, std::wstring& message) {
-  Sha256 hash;
-  if (!hash.begin()) {
-    message = kHashSetUpFailedText;
+  const uint64_t size = existingFileSize(dataPath);
+  if (size != total) {
+    message = L"合并后大小异常（" + std::to_wstring(size) + L" ≠ " + std::to_wstring(total) + L"）";
     return false;
   }
-  util::FileHandle file(CreateFileW(dataPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) {
-    message = L"读取分片失败：" + dataPath;
-    return false;
-  }
-  std::vector<char> buffer(kHashBufferSize);
-  uint64_t read = 0;
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(file.get(), buffer.data(), kHashBufferSize, &got, nullptr)) {
-      message = L"读取分片失败：" + dataPath;
-      return false;
-    }
-    if (got == 0) break;
-    hash.add(buffer.data(), got);
-    read += got;
-  }
-  if (read != total) {
-    message = L"合并后大小异常（" + std::to_wstring(read) + L" ≠ " + std::to_wstring(total) + L"）";
-    return false;
-  }
-  digest = hash.finish();
-  return true;
+  std::wstring failure;
+  if (sha256File(dataPath, digest, &failure, {})) return true;
+  message = failure == kHashSetUpFailedText ? failure : L"读取分片失败：" + dataPath;
+  return false;
 }
 
 // Every part has arrived: the data file is checked, hashed and renamed into place.

@@ -410,7 +410,12 @@ bool ExtractionThread::finishOne(std::wstring& failure) {
   return false;
 }
 
-bool ExtractionThread::finish(std::wstring& failure) {
+bool ExtractionThread::finish(std::wstring& failure, const std::function<void(const std::wstring& label)>& unpacking) {
+  for (bool ok = true; unpacking && ok && running();) {
+    const std::wstring now = label();
+    if (!now.empty()) unpacking(now);
+    ok = finishOne(failure);
+  }
   {
     std::unique_lock<std::mutex> hold(lock_);
     changed_.wait(hold, [&] { return !working_; });

@@ -70,8 +70,9 @@ class ExtractionThread {
   // Waits for the package unpacking now; true when it (and every one before it) went in place,
   // else the first failure's reason.
   bool finishOne(std::wstring& failure);
-  // Waits for every queued package, as finishOne. The failure is reported once.
-  bool finish(std::wstring& failure);
+  // Waits for every queued package, as finishOne, calling unpacking(label) as each one's turn
+  // comes (for a status line). The failure is reported once.
+  bool finish(std::wstring& failure, const std::function<void(const std::wstring& label)>& unpacking = {});
 
  private:
   struct Package {
