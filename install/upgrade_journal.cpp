@@ -244,10 +244,8 @@ bool UpgradeJournal::placeStagedAll(const std::vector<std::wstring>& targets,
   for (size_t i = 0; i < targets.size(); ++i) {
     failedAt = i;
     const std::wstring& target = targets[i];
-    if (replacing[i] && !MoveFileExW(target.c_str(), (target + kOldSuffix).c_str(), MOVEFILE_WRITE_THROUGH)) {
-      return false;
-    }
-    if (!MoveFileExW((target + kStagedSuffix).c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return false;
+    if (replacing[i] && !util::renameFile(target, target + kOldSuffix)) return false;
+    if (!util::renameFile(target + kStagedSuffix, target)) return false;
     if (placed) placed(i);
   }
   return true;

@@ -1,6 +1,7 @@
 #include "packages/zip_reader.h"
 
 #include "packages/zip_extract.h"
+#include "util/files.h"
 #include "util/handles.h"
 #include "util/text.h"
 
@@ -152,22 +153,11 @@ EntryResult extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_
   }
   if (!writer.flush()) return EntryResult::kFailed;
   setEntryTimes(file.get(), stat.m_time);
-  if (renameTo && !renameOpenFile(file.get(), *renameTo)) return EntryResult::kNotPlaced;
-  if (keepOpen) *keepOpen = std::move(file);
-  return EntryResult::kDone;
-}
-
-bool renameOpenFile(HANDLE file, const std::wstring& target) {
   // Through the handle that wrote the file: no second open and close of it, which on some
   // systems cost more than the rename itself.
-  const size_t nameBytes = target.size() * sizeof(wchar_t);
-  std::vector<unsigned char> info(sizeof(FILE_RENAME_INFO) + nameBytes, 0);
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(info.data());
-  rename->ReplaceIfExists = TRUE;
-  rename->RootDirectory = nullptr;
-  rename->FileNameLength = static_cast<DWORD>(nameBytes);
-  std::memcpy(rename->FileName, target.c_str(), nameBytes);
-  return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(info.size())) != FALSE;
+  if (renameTo && !util::renameOpenFile(file.get(), *renameTo)) return EntryResult::kNotPlaced;
+  if (keepOpen) *keepOpen = std::move(file);
+  return EntryResult::kDone;
 }
 
 uint64_t freeBytesAt(const std::wstring& folder) {

@@ -60,9 +60,6 @@ EntryResult extractEntryToFile(mz_zip_archive* zip, mz_uint index, const mz_zip_
                                const std::wstring& out, std::vector<char>& buffer,
                                const std::wstring* renameTo = nullptr, util::FileHandle* keepOpen = nullptr);
 
-// Moves an open file (opened with DELETE access) over target, replacing it.
-bool renameOpenFile(HANDLE file, const std::wstring& target);
-
 // Bytes the caller may still write on the volume of folder; unlimited when the volume does not
 // say (the writes themselves then report a full disk).
 uint64_t freeBytesAt(const std::wstring& folder);

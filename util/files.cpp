@@ -3,6 +3,8 @@
 #include "util/handles.h"
 #include "util/paths.h"
 
+#include <cstring>
+#include <vector>
 
 namespace util {
 namespace {
@@ -126,6 +128,24 @@ bool deleteFileForce(const std::wstring& path) {
   if (attrs & FILE_ATTRIBUTE_DIRECTORY) return true;
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   return DeleteFileW(path.c_str()) != FALSE;
+}
+
+bool renameOpenFile(HANDLE file, const std::wstring& target, bool replace) {
+  const size_t nameBytes = target.size() * sizeof(wchar_t);
+  std::vector<unsigned char> info(sizeof(FILE_RENAME_INFO) + nameBytes, 0);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(info.data());
+  rename->ReplaceIfExists = replace ? TRUE : FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(nameBytes);
+  std::memcpy(rename->FileName, target.c_str(), nameBytes);
+  return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(info.size())) != FALSE;
+}
+
+bool renameFile(const std::wstring& source, const std::wstring& target) {
+  FileHandle file(CreateFileW(source.c_str(), DELETE | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return file && renameOpenFile(file.get(), target, false);
 }
 
 bool copyFileOver(const std::wstring& source, const std::wstring& target, CopyOverStep* failedStep) {

@@ -39,6 +39,14 @@ uint64_t fileSize(HANDLE file);
 // Deletes a file even when it is read-only. True when nothing is there; a folder is left alone.
 bool deleteFileForce(const std::wstring& path);
 
+// Renames an open file (opened with DELETE access) to target, over it when replace is set.
+bool renameOpenFile(HANDLE file, const std::wstring& target, bool replace = true);
+
+// Renames source to a target that does not exist (a file or a folder), through a handle of its
+// own. MoveFileExW also opens the target to see whether it exists, which on some systems costs
+// as much as the rename.
+bool renameFile(const std::wstring& source, const std::wstring& target);
+
 // The call of copyFileOver that failed.
 enum class CopyOverStep { kNone, kCopy, kMove };
 

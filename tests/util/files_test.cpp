@@ -10,6 +10,7 @@
 
 using testing_support::dirExists;
 using testing_support::fileExists;
+using testing_support::readFileBytes;
 using testing_support::TempDir;
 
 namespace {
@@ -124,6 +125,33 @@ TEST(DeleteDirRecursive, FileHeldWithoutDeleteSharingStopsTheRemoval) {
   holder.reset();
   EXPECT_TRUE(util::deleteDirRecursive(root));
   EXPECT_FALSE(dirExists(root));
+}
+
+// A rename never replaces what it finds, and a file another program holds without delete sharing
+// stays where it is.
+TEST(RenameFile, MovesFilesAndFoldersButNeverOverAnything) {
+  TempDir tmp;
+  makeFile(tmp / L"a.dll", "new");
+  makeFile(tmp / L"b.dll", "old");
+  EXPECT_FALSE(util::renameFile(tmp / L"a.dll", tmp / L"b.dll"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(readFileBytes(tmp / L"b.dll"), "old");
+  EXPECT_FALSE(util::renameFile(tmp / L"missing.dll", tmp / L"c.dll"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  ASSERT_TRUE(util::renameFile(tmp / L"a.dll", tmp / L"量化.dll"));
+  EXPECT_EQ(readFileBytes(tmp / L"量化.dll"), "new");
+  EXPECT_FALSE(fileExists(tmp / L"a.dll"));
+  ASSERT_TRUE(util::createDirectories(tmp / L"dir\\sub"));
+  ASSERT_TRUE(util::renameFile(tmp / L"dir", tmp / L"moved"));
+  EXPECT_TRUE(dirExists(tmp / L"moved\\sub"));
+
+  util::FileHandle holder(CreateFileW((tmp / L"b.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(holder.valid());
+  EXPECT_FALSE(util::renameFile(tmp / L"b.dll", tmp / L"b.dll.upg_old"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(fileExists(tmp / L"b.dll"));
 }
 
 TEST(CountFiles, CountsFilesAtEveryLevelButNotFolders) {
