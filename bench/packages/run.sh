@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Extraction (into a fresh folder, and straight into place as an install does) and folder copy
 # against Debian's unzip and cp, in one run, on a package of 2000
-# files and about 300 MB. Prints the speed ratios (ours / theirs as speed, so 1.0 is as fast
-# and higher is faster) and orvalo-tool's peak resident memory. The data lives outside the
+# files and about 300 MB. Prints the speed ratios of the medians of ORVALO_BENCH_ROUNDS rounds
+# (default 3; ours / theirs as speed, so 1.0 is as fast and higher is faster) and orvalo-tool's peak resident memory. The data lives outside the
 # repository (ORVALO_BENCH_DIR, default /tmp/orvalo-bench-packages) and is kept between runs.
 set -euo pipefail
 ORVALO_ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -27,20 +27,20 @@ fi
 
 win() { printf 'Z:%s' "${1//\//\\}"; }
 
-# measure NAME COMMAND...: best wall time of the rounds (fresh output each time) and the
+# measure NAME COMMAND...: the median wall time of the rounds (fresh output each time) and the
 # largest peak RSS, in seconds and KiB.
 measure() {
-  local name=$1 best="" peak=0 i stats
+  local name=$1 times="" peak=0 i stats
   shift
   for i in $(seq "$rounds"); do
     rm -rf "$work/out"
     sync
     stats=$(/usr/bin/time -f '%e %M' "$@" 2>&1 >/dev/null | tail -n1)
     read -r secs kib <<<"$stats"
-    if [ -z "$best" ] || awk "BEGIN{exit !($secs < $best)}"; then best=$secs; fi
+    times+="$secs"$'\n'
     if [ "$kib" -gt "$peak" ]; then peak=$kib; fi
   done
-  printf '%s %s %s\n' "$name" "$best" "$peak"
+  printf '%s %s %s\n' "$name" "$(sort -n <<<"${times%$'\n'}" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')" "$peak"
 }
 
 results=$(
