@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <set>
 #include <vector>
 
 namespace applier {
@@ -110,6 +111,7 @@ class UpgradeRun {
       abandon();
       return unpacked;
     }
+    placeEachFileOnce();
 
     reporter_.setStage(L"等待主程序退出…", prog::kPhaseNone);
     const auto onForce = [this] { reporter_.setStage(L"主程序未响应，正在强制结束以完成升级…", prog::kPhaseNone); };
@@ -228,6 +230,22 @@ class UpgradeRun {
       reporter_.setStage(stage(L"正在解压升级包", std::stoul(label)), prog::kPhaseExtract);
     };
     return pending_.finish(failure, unpacking) ? std::wstring() : L"升级包解压失败：" + failure;
+  }
+
+  // A file that a later package prepared again holds that package's content since then: it goes
+  // in place with the last package that has it, once.
+  void placeEachFileOnce() {
+    std::set<std::wstring> later;
+    for (size_t i = count_; i-- > 0;) {
+      std::vector<std::wstring>& targets = staged_[i];
+      std::vector<bool> last(targets.size());
+      for (size_t j = targets.size(); j-- > 0;) last[j] = later.insert(util::normalizePathKey(targets[j])).second;
+      std::vector<std::wstring> kept;
+      for (size_t j = 0; j < targets.size(); ++j) {
+        if (last[j]) kept.push_back(std::move(targets[j]));
+      }
+      targets = std::move(kept);
+    }
   }
 
   // Ends a run that failed before anything went in place: nothing it prepared stays.

@@ -220,11 +220,19 @@ bool UpgradeJournal::appendLines(const std::string& lines) {
 bool UpgradeJournal::placeStagedAll(const std::vector<std::wstring>& targets,
                                     const std::function<void(size_t)>& placed, size_t& failedAt) {
   if (targets.empty()) return true;
+  // Per file: whether it is moved aside first, and whether it goes over a file of this upgrade.
   std::vector<bool> replacing(targets.size(), false);
+  std::vector<bool> again(targets.size(), false);
   const std::set<std::wstring> stale = oldCopiesBeside(targets);
   std::string lines;
   for (size_t i = 0; i < targets.size(); ++i) {
     failedAt = i;
+    const auto named = named_.find(util::normalizePathKey(targets[i]));
+    if (named != named_.end()) {
+      again[i] = true;
+      lines += (named->second ? "replace " : "create ") + util::toUtf8(targets[i]) + "\n";
+      continue;
+    }
     const DWORD attributes = GetFileAttributesW(targets[i].c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
       if (attributes & FILE_ATTRIBUTE_READONLY) {
@@ -242,10 +250,13 @@ bool UpgradeJournal::placeStagedAll(const std::vector<std::wstring>& targets,
   // A line for a file not yet touched undoes nothing, so the whole batch may be named at once.
   if (!appendLines(lines)) return false;
   for (size_t i = 0; i < targets.size(); ++i) {
+    if (!again[i]) named_.emplace(util::normalizePathKey(targets[i]), replacing[i]);
+  }
+  for (size_t i = 0; i < targets.size(); ++i) {
     failedAt = i;
     const std::wstring& target = targets[i];
     if (replacing[i] && !util::renameFile(target, target + kOldSuffix)) return false;
-    if (!util::renameFile(target + kStagedSuffix, target)) return false;
+    if (!util::renameFile(target + kStagedSuffix, target, again[i])) return false;
     if (placed) placed(i);
   }
   return true;

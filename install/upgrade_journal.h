@@ -17,12 +17,15 @@
 // Paths are full paths inside the install folder, one per line, UTF-8. A last line without its
 // line feed was never acted on and is ignored; a line naming a path outside the install folder,
 // or a file that does not start with the format line, makes the journal untrusted: nothing it
-// names is touched.
+// names is touched. A file put in place twice by one upgrade is named twice, the second time as
+// the first: its old copy already holds what was there before the upgrade, so the second time
+// the new file simply goes over the first one's.
 #pragma once
 
 #include "util/handles.h"
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -81,6 +84,8 @@ class UpgradeJournal {
   std::wstring installDir_;
   std::wstring path_;
   util::FileHandle file_;
+  // Every file this upgrade has named (normalized path) and whether it replaced one.
+  std::map<std::wstring, bool> named_;
 };
 
 // What the next start found in an installation.

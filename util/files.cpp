@@ -141,11 +141,11 @@ bool renameOpenFile(HANDLE file, const std::wstring& target, bool replace) {
   return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(info.size())) != FALSE;
 }
 
-bool renameFile(const std::wstring& source, const std::wstring& target) {
+bool renameFile(const std::wstring& source, const std::wstring& target, bool replace) {
   FileHandle file(CreateFileW(source.c_str(), DELETE | SYNCHRONIZE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  return file && renameOpenFile(file.get(), target, false);
+  return file && renameOpenFile(file.get(), target, replace);
 }
 
 bool copyFileOver(const std::wstring& source, const std::wstring& target, CopyOverStep* failedStep) {

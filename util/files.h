@@ -42,10 +42,10 @@ bool deleteFileForce(const std::wstring& path);
 // Renames an open file (opened with DELETE access) to target, over it when replace is set.
 bool renameOpenFile(HANDLE file, const std::wstring& target, bool replace = true);
 
-// Renames source to a target that does not exist (a file or a folder), through a handle of its
-// own. MoveFileExW also opens the target to see whether it exists, which on some systems costs
-// as much as the rename.
-bool renameFile(const std::wstring& source, const std::wstring& target);
+// Renames source (a file or a folder) to target through a handle of its own; an existing target
+// is replaced only when replace is set. MoveFileExW also opens the target to see whether it
+// exists, which on some systems costs as much as the rename.
+bool renameFile(const std::wstring& source, const std::wstring& target, bool replace = false);
 
 // The call of copyFileOver that failed.
 enum class CopyOverStep { kNone, kCopy, kMove };

@@ -12,6 +12,7 @@
 #include "util/files.h"
 #include "util/handles.h"
 #include "util/paths.h"
+#include "util/text.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +82,7 @@ TEST_F(UpgradeJob, AppliesAPlanOfThreeItems) {
   ctx_.items.push_back(item(L"notes_2.0.txt", "release notes 2.0", L"docs", L"2.0", L"docs/说明"));
 
   const JobOutcome outcome = runJob(ctx_);
-  ASSERT_TRUE(outcome.success) << std::string(outcome.failure.begin(), outcome.failure.end());
+  ASSERT_TRUE(outcome.success) << util::toUtf8(outcome.failure);
 
   // The main package's content root went into the install folder, the databases stayed.
   EXPECT_EQ(readFileBytes(install_ + L"\\readme.txt"), "Orvalo量化 2.0.0\n");
@@ -127,7 +128,7 @@ TEST_F(UpgradeJob, AppliesAPlanOfThreeItems) {
 TEST_F(UpgradeJob, ABareMainProgramReplacesTheClientThroughATemporaryFile) {
   ctx_.items.push_back(item(L"Orvalo_2.0.1.exe", "new client program", L"MAIN", L"2.0.1 beta"));
   const JobOutcome outcome = runJob(ctx_);
-  ASSERT_TRUE(outcome.success) << std::string(outcome.failure.begin(), outcome.failure.end());
+  ASSERT_TRUE(outcome.success) << util::toUtf8(outcome.failure);
   EXPECT_EQ(readFileBytes(install_ + L"\\Orvalo.exe"), "new client program");
   EXPECT_FALSE(fileExists(install_ + L"\\Orvalo.exe.upg_tmp"));
   EXPECT_FALSE(fileExists(install_ + L"\\Orvalo_2.0.1.exe"));
@@ -143,7 +144,7 @@ TEST_F(UpgradeJob, ASecondItemThatFailsToDownloadTouchesNothing) {
   ctx_.items.push_back(missing);
   const JobOutcome outcome = runJob(ctx_);
   EXPECT_FALSE(outcome.success);
-  EXPECT_TRUE(startsWith(outcome.failure, L"下载升级包失败：")) << std::string(outcome.failure.begin(), outcome.failure.end());
+  EXPECT_TRUE(startsWith(outcome.failure, L"下载升级包失败：")) << util::toUtf8(outcome.failure);
   EXPECT_GT(outcome.failure.size(), 8u);
   expectUntouched();
   EXPECT_FALSE(fileExists(util::tempDirectory() + L"\\up1_missing_2.0.zip"));
@@ -173,7 +174,7 @@ TEST_F(UpgradeJob, ADigestMismatchTouchesNothing) {
 TEST_F(UpgradeJob, ABrokenZipTouchesNothing) {
   ctx_.items.push_back(item(L"broken_2.0.zip", packageBytes(L"broken.zip"), L"", L"2.0.0"));
   const JobOutcome outcome = runJob(ctx_);
-  EXPECT_TRUE(startsWith(outcome.failure, L"升级包解压失败：")) << std::string(outcome.failure.begin(), outcome.failure.end());
+  EXPECT_TRUE(startsWith(outcome.failure, L"升级包解压失败：")) << util::toUtf8(outcome.failure);
   EXPECT_GT(outcome.failure.size(), 8u);
   expectUntouched();
   EXPECT_FALSE(fileExists(util::tempDirectory() + L"\\broken_2.0.zip"));
@@ -257,7 +258,7 @@ TEST_F(UpgradeJob, AFailureAfterTheClientClosedStartsItAgain) {
     ctx_.options.launch = launch;
     ctx_.items = {item(L"notes_2.0.txt", "release notes 2.0", L"docs", L"2.0", L"docs")};
     const JobOutcome outcome = runJob(ctx_);
-    EXPECT_TRUE(startsWith(outcome.failure, L"覆盖升级文件失败（")) << std::string(outcome.failure.begin(), outcome.failure.end());
+    EXPECT_TRUE(startsWith(outcome.failure, L"覆盖升级文件失败（")) << util::toUtf8(outcome.failure);
     std::vector<util::Handle> clients;
     for (DWORD pid : processIdsNamed(L"Orvalo.exe")) {
       if (util::Handle client = applier::openClientProcess(std::to_wstring(pid), ctx_.options.exe)) {
@@ -282,10 +283,39 @@ TEST_F(UpgradeJob, ContentOnDiskIsAppliedAndItsCleanFolderRemoved) {
   ctx_.options.clean = content;
   ctx_.options.version = L"3.0";
   const JobOutcome outcome = runJob(ctx_);
-  ASSERT_TRUE(outcome.success) << std::string(outcome.failure.begin(), outcome.failure.end());
+  ASSERT_TRUE(outcome.success) << util::toUtf8(outcome.failure);
   EXPECT_EQ(readFileBytes(install_ + L"\\bin\\engine.dll"), "engine 3");
   EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "3.0");
   EXPECT_FALSE(dirExists(content));
+}
+
+// Two packages of one kind with a file in common: the later one's file and version go in place.
+// When a later step fails, the rollback brings back what was there before the upgrade.
+TEST_F(UpgradeJob, APackageMayReplaceAFileOfAnEarlierOne) {
+  const std::wstring held = install_ + L"\\docs\\notes_2.0.txt";
+  ASSERT_TRUE(util::createDirectories(install_ + L"\\docs"));
+  ASSERT_TRUE(util::writeFile(held, "old notes", 9));
+  const std::map<std::wstring, std::string> before = treeOf(install_);
+  const UpgradeItem quotes = item(L"quotes_2.1.zip", packageBytes(L"component.zip"), L"Quotes", L"2.1", L"plugins\\quotes");
+  const UpgradeItem hotfix = item(L"quotes_2.1.1.zip", packageBytes(L"hotfix.zip"), L"Quotes", L"2.1.1", L"plugins\\quotes");
+  {
+    FileHolder holder(held);
+    ASSERT_TRUE(holder.holding());
+    ctx_.items = {quotes, hotfix, item(L"notes_2.0.txt", "release notes 2.0", L"docs", L"2.0", L"docs")};
+    EXPECT_TRUE(startsWith(runJob(ctx_).failure, L"覆盖升级文件失败（"));
+  }
+  std::map<std::wstring, std::string> after = treeOf(install_);
+  // The databases' snapshot stays after a failed upgrade.
+  after.erase(after.lower_bound(L"\\backup\\"), after.lower_bound(L"\\backup]"));
+  EXPECT_TRUE(after == before) << "the rollback left the installation changed";
+
+  ctx_.items = {quotes, hotfix};
+  const JobOutcome outcome = runJob(ctx_);
+  ASSERT_TRUE(outcome.success) << util::toUtf8(outcome.failure);
+  EXPECT_EQ(readFileBytes(install_ + L"\\plugins\\quotes\\quotes.cfg"), "quotes 2.1.1");
+  EXPECT_EQ(readFileBytes(install_ + L"\\plugins\\quotes\\行情.txt"), "行情插件 2.1\n");
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_quotes.done"), "2.1.1");
+  util::deleteFileForce(util::tempDirectory() + L"\\notes_2.0.txt");
 }
 
 }  // namespace

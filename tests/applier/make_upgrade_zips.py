@@ -4,6 +4,7 @@
     main.zip       the new client (the demo client given as second argument) with a new readme,
                    wrapped in one top-level folder, and a data/orvalo.db that must never land
     component.zip  a component's files, unwrapped
+    hotfix.zip     a later release of one of those files
     broken.zip     a zip whose only entry fails its CRC-32 check
     many.zip       a release of 2000 small files, whose apply phase takes long enough to be cut
 
@@ -38,6 +39,7 @@ def main():
         ("quotes.cfg", b"quotes 2.1"),
         ("行情.txt", "行情插件 2.1\n".encode()),
     ])
+    write(os.path.join(out, "hotfix.zip"), [("quotes.cfg", b"quotes 2.1.1")])
     write(os.path.join(out, "many.zip"),
           [("OrvaloTrader/lib/part%04d.dat" % i, ("part %d of 3.0" % i).encode()) for i in range(2000)])
     broken = os.path.join(out, "broken.zip")
