@@ -18,8 +18,8 @@
 #include "util/text.h"
 
 #include <algorithm>
+#include <map>
 #include <mutex>
-#include <set>
 #include <vector>
 
 namespace applier {
@@ -235,17 +235,25 @@ class UpgradeRun {
   // A file that a later package prepared again holds that package's content since then: it goes
   // in place with the last package that has it, once.
   void placeEachFileOnce() {
-    std::set<std::wstring> later;
     for (size_t i = count_; i-- > 0;) {
       std::vector<std::wstring>& targets = staged_[i];
       std::vector<bool> last(targets.size());
-      for (size_t j = targets.size(); j-- > 0;) last[j] = later.insert(util::normalizePathKey(targets[j])).second;
+      for (size_t j = targets.size(); j-- > 0;) {
+        last[j] = lastPackageOf_.emplace(util::normalizePathKey(targets[j]), i).second;
+      }
       std::vector<std::wstring> kept;
       for (size_t j = 0; j < targets.size(); ++j) {
         if (last[j]) kept.push_back(std::move(targets[j]));
       }
       targets = std::move(kept);
     }
+  }
+
+  // Whether a package after item i brings its own target: item i's copy would only be replaced,
+  // and making it would take the place of the package's prepared file.
+  bool packageAfterBrings(size_t i, const std::wstring& target) const {
+    const auto found = lastPackageOf_.find(util::normalizePathKey(target));
+    return found != lastPackageOf_.end() && found->second > i;
   }
 
   // Ends a run that failed before anything went in place: nothing it prepared stays.
@@ -318,8 +326,8 @@ class UpgradeRun {
     } else if (targets_[i].empty()) {
       reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
       util::CopyHooks hooks;
-      hooks.placeFile = [&journal](const std::wstring& source, const std::wstring& target) {
-        return journal.replace(source, target);
+      hooks.placeFile = [this, i, &journal](const std::wstring& source, const std::wstring& target) {
+        return packageAfterBrings(i, target) || journal.replace(source, target);
       };
       hooks.makeFolder = [&journal](const std::wstring& folder) { return journal.makeFolder(folder); };
       std::wstring failure;
@@ -352,7 +360,9 @@ class UpgradeRun {
       reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
     }
     reporter_.setCounts(0, 1, false);
-    if (!journal.replace(item.src, targets_[i])) return L"覆盖升级文件失败（" + lastErrorText() + L"）";
+    if (!packageAfterBrings(i, targets_[i]) && !journal.replace(item.src, targets_[i])) {
+      return L"覆盖升级文件失败（" + lastErrorText() + L"）";
+    }
     reporter_.setCounts(1, 1, false);
     util::deleteFileForce(item.src);
     return {};
@@ -367,6 +377,7 @@ class UpgradeRun {
   std::vector<std::wstring> targets_;      // where a single file goes; empty for folder content
   std::vector<std::vector<std::wstring>> staged_;  // an unpacked package's files, prepared beside them
   std::vector<bool> unpacked_;             // the item is a package unpacked beside its place
+  std::map<std::wstring, size_t> lastPackageOf_;  // a prepared file's key -> the package it goes with
   install::UpgradeJournal journal_;
   std::mutex journalLock_;  // the journal is written by the job and by the unpacking thread
   ExtractionThread pending_;  // declared after what its thread uses, so that it ends first

@@ -317,7 +317,15 @@ bool UpgradeJournal::markCommitted() {
     SetLastError(ERROR_INVALID_HANDLE);
     return false;
   }
-  if (!append("commit", std::wstring())) return false;
+  LARGE_INTEGER end{};
+  const bool measured = SetFilePointerEx(file_.get(), LARGE_INTEGER{}, &end, FILE_CURRENT) != FALSE;
+  if (!append("commit", std::wstring())) {
+    // A line written but not flushed would still be read by the rollback that follows, which
+    // would then keep the new files: it goes again.
+    KeepLastError keep;
+    if (measured && SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN)) SetEndOfFile(file_.get());
+    return false;
+  }
   file_.reset();
   return true;
 }

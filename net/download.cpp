@@ -3,6 +3,7 @@
 #include "net/cancellable_call.h"
 #include "net/http_connection.h"
 #include "net/multipart.h"
+#include "net/resume.h"
 #include "net/single_stream.h"
 #include "util/error_text.h"
 
@@ -34,11 +35,19 @@ DownloadResult downloadNow(const std::wstring& url, const std::wstring& destPath
   uint64_t total = 0;
   std::wstring validator;
   // No retries here: whatever fails is resumed by the next call from the files left behind.
-  const DownloadResult result =
-      probeRangeSupport(connection, total, &validator) && total >= kMultipartThreshold
-          ? downloadMultipart(connection, total, validator, destPath, progress, cancelEvent)
-          : downloadSingleStream(connection, destPath, progress, cancelEvent);
+  const bool inParts = probeRangeSupport(connection, total, &validator) && total >= kMultipartThreshold;
+  const DownloadResult result = inParts ? downloadMultipart(connection, total, validator, destPath, progress, cancelEvent)
+                                        : downloadSingleStream(connection, destPath, progress, cancelEvent);
   connection.close();
+  // What an earlier call left for the other way (the server then told another size or range
+  // support) is of no use once the file is in place.
+  if (result.ok) {
+    if (inParts) {
+      discardPartial(partialPath(destPath));
+    } else {
+      discardParts(destPath);
+    }
+  }
   return result;
 }
 

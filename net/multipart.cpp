@@ -150,11 +150,6 @@ void flushFile(const std::wstring& path) {
   if (file) FlushFileBuffers(file.get());
 }
 
-void discardParts(const std::wstring& destPath) {
-  discardPartial(partsDataPath(destPath));
-  (void)util::deleteFileForce(partsStatePath(destPath));
-}
-
 // The parts of this call: those an earlier call left in the state file when they belong to the
 // version of the resource the probe saw and the data file still holds what they claim; else the
 // initial ranges, and whatever an earlier call left goes. A complete part is never held by a
@@ -451,6 +446,11 @@ std::vector<PartRange> partRanges(uint64_t total) {
 std::wstring partsDataPath(const std::wstring& destPath) { return destPath + L".parts"; }
 
 std::wstring partsStatePath(const std::wstring& destPath) { return destPath + L".parts.state"; }
+
+void discardParts(const std::wstring& destPath) {
+  discardPartial(partsDataPath(destPath));
+  (void)util::deleteFileForce(partsStatePath(destPath));
+}
 
 bool readPartsState(const std::wstring& destPath, uint64_t total, std::vector<PartState>& parts) {
   parts.clear();

@@ -29,6 +29,8 @@ std::vector<PartRange> partRanges(uint64_t total);
 // The data file of a download in parts, and the state a failed call leaves beside it.
 std::wstring partsDataPath(const std::wstring& destPath);
 std::wstring partsStatePath(const std::wstring& destPath);
+// Deletes the data file, its validator and the state.
+void discardParts(const std::wstring& destPath);
 
 // What the data file holds of one range: bytes [start, start + have).
 struct PartState {

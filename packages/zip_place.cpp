@@ -346,8 +346,14 @@ void ExtractionThread::start(const std::wstring& zipPath, const std::wstring& ta
   hold.unlock();
   if (thread_.joinable()) thread_.join();
   hold.lock();
+  try {
+    thread_ = std::thread(&ExtractionThread::work, this);
+  } catch (...) {
+    // No thread to wait for: the package was never taken, and the caller learns why.
+    queue_.pop_back();
+    throw;
+  }
   working_ = true;
-  thread_ = std::thread(&ExtractionThread::work, this);
 }
 
 void ExtractionThread::work() {

@@ -289,8 +289,8 @@ TEST_F(UpgradeJob, ContentOnDiskIsAppliedAndItsCleanFolderRemoved) {
   EXPECT_FALSE(dirExists(content));
 }
 
-// Two packages of one kind with a file in common: the later one's file and version go in place.
-// When a later step fails, the rollback brings back what was there before the upgrade.
+// A file, then two packages of one kind, all with a file in common: the last one's file and
+// version go in place. When a later step fails, the rollback brings back what was there before.
 TEST_F(UpgradeJob, APackageMayReplaceAFileOfAnEarlierOne) {
   const std::wstring held = install_ + L"\\docs\\notes_2.0.txt";
   ASSERT_TRUE(util::createDirectories(install_ + L"\\docs"));
@@ -298,10 +298,11 @@ TEST_F(UpgradeJob, APackageMayReplaceAFileOfAnEarlierOne) {
   const std::map<std::wstring, std::string> before = treeOf(install_);
   const UpgradeItem quotes = item(L"quotes_2.1.zip", packageBytes(L"component.zip"), L"Quotes", L"2.1", L"plugins\\quotes");
   const UpgradeItem hotfix = item(L"quotes_2.1.1.zip", packageBytes(L"hotfix.zip"), L"Quotes", L"2.1.1", L"plugins\\quotes");
+  const UpgradeItem single = item(L"quotes.cfg", "quotes 2.0", L"Config", L"2.0", L"plugins\\quotes");
   {
     FileHolder holder(held);
     ASSERT_TRUE(holder.holding());
-    ctx_.items = {quotes, hotfix, item(L"notes_2.0.txt", "release notes 2.0", L"docs", L"2.0", L"docs")};
+    ctx_.items = {single, quotes, hotfix, item(L"notes_2.0.txt", "release notes 2.0", L"docs", L"2.0", L"docs")};
     EXPECT_TRUE(startsWith(runJob(ctx_).failure, L"覆盖升级文件失败（"));
   }
   std::map<std::wstring, std::string> after = treeOf(install_);
@@ -309,7 +310,7 @@ TEST_F(UpgradeJob, APackageMayReplaceAFileOfAnEarlierOne) {
   after.erase(after.lower_bound(L"\\backup\\"), after.lower_bound(L"\\backup]"));
   EXPECT_TRUE(after == before) << "the rollback left the installation changed";
 
-  ctx_.items = {quotes, hotfix};
+  ctx_.items = {single, quotes, hotfix};
   const JobOutcome outcome = runJob(ctx_);
   ASSERT_TRUE(outcome.success) << util::toUtf8(outcome.failure);
   EXPECT_EQ(readFileBytes(install_ + L"\\plugins\\quotes\\quotes.cfg"), "quotes 2.1.1");

@@ -3,6 +3,7 @@
 #include "net_test_helpers.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
+#include "util/files.h"
 #include "util/handles.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +67,21 @@ TEST_F(DownloadFile, ServerWithoutRangesGetsOneStreamWhateverTheSize) {
   ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
   EXPECT_TRUE(readFileBytes(dest_) == body);
   EXPECT_EQ(scenario_.faultRequests().size(), 2u);
+}
+
+// What an earlier call left for the other way of downloading (the server then told another size)
+// goes once the file is in place.
+TEST_F(DownloadFile, LeftoversOfTheOtherWayGoOnceTheFileIsInPlace) {
+  const wchar_t* const leftovers[] = {L".part", L".part.validator", L".parts", L".parts.validator", L".parts.state"};
+  for (const size_t size : {kThreshold, kThreshold - 1}) {  // in parts, then one stream
+    const std::string body = patternBytes(size, 6);
+    scenario_.putFile(L"pkg.zip", body);
+    for (const wchar_t* suffix : leftovers) ASSERT_TRUE(util::writeFile(dest_ + suffix, "old", 3));
+    const DownloadResult result = downloadFile(scenario_.faultUrl(L"pkg.zip"), dest_, {}, nullptr);
+    ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+    EXPECT_TRUE(readFileBytes(dest_) == body);
+    for (const wchar_t* suffix : leftovers) EXPECT_FALSE(fileExists(dest_ + suffix)) << size;
+  }
 }
 
 TEST_F(DownloadFile, UnsupportedSchemeIsANetworkSetUpFailure) {
