@@ -26,6 +26,7 @@ cleanup() {
 }
 trap cleanup EXIT
 start_wine "$build"
+keep_desktop_open
 "$servers" start "$state"
 # shellcheck disable=SC1091
 . "$state/servers.env"

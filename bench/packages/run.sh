@@ -16,6 +16,7 @@ rounds=${ORVALO_BENCH_ROUNDS:-3}
 configure_and_build "$build" >/dev/null
 trap stop_session EXIT
 start_wine "$build"
+keep_desktop_open
 
 mkdir -p "$work"
 if [ ! -f "$work/pkg.zip" ]; then
@@ -27,30 +28,29 @@ fi
 
 win() { printf 'Z:%s' "${1//\//\\}"; }
 
-# measure NAME COMMAND...: the median wall time of the rounds (fresh output each time) and the
-# largest peak RSS, in seconds and KiB.
-measure() {
-  local name=$1 times="" peak=0 i stats
+# once NAME COMMAND...: one round of a tool, into a fresh folder with nothing of the round before
+# waiting to be written: "NAME seconds peak_kib".
+once() {
+  local name=$1
   shift
-  for i in $(seq "$rounds"); do
-    rm -rf "$work/out"
-    sync
-    stats=$(/usr/bin/time -f '%e %M' "$@" 2>&1 >/dev/null | tail -n1)
-    read -r secs kib <<<"$stats"
-    times+="$secs"$'\n'
-    if [ "$kib" -gt "$peak" ]; then peak=$kib; fi
-  done
-  printf '%s %s %s\n' "$name" "$(sort -n <<<"${times%$'\n'}" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')" "$peak"
+  rm -rf "$work/out"
+  sync
+  printf '%s %s\n' "$name" "$(/usr/bin/time -f '%e %M' "$@" 2>&1 >/dev/null | tail -n1)"
 }
 
+rm -rf "$work/tree" && unzip -q "$work/pkg.zip" -d "$work/tree"
+tool=("$build/wine-run" "$build/bin/orvalo-tool.exe")
+# Every round measures each tool once: a ratio compares tools measured seconds apart, whatever the
+# machine's load does over the whole run.
 results=$(
-  measure unzip unzip -q "$work/pkg.zip" -d "$work/out"
-  measure tool-unzip "$build/wine-run" "$build/bin/orvalo-tool.exe" unzip "$(win "$work/pkg.zip")" "$(win "$work/out")"
-  measure tool-place "$build/wine-run" "$build/bin/orvalo-tool.exe" place "$(win "$work/pkg.zip")" "$(win "$work/out")"
-  measure tool-unzip-empty "$build/wine-run" "$build/bin/orvalo-tool.exe" unzip "$(win "$work/tiny.zip")" "$(win "$work/out")"
-  rm -rf "$work/tree" && unzip -q "$work/pkg.zip" -d "$work/tree"
-  measure cp cp -r "$work/tree/pkg" "$work/out"
-  measure tool-copy "$build/wine-run" "$build/bin/orvalo-tool.exe" copy "$(win "$work/tree/pkg")" "$(win "$work/out")"
+  for _ in $(seq "$rounds"); do
+    once unzip unzip -q "$work/pkg.zip" -d "$work/out"
+    once tool-unzip "${tool[@]}" unzip "$(win "$work/pkg.zip")" "$(win "$work/out")"
+    once tool-place "${tool[@]}" place "$(win "$work/pkg.zip")" "$(win "$work/out")"
+    once tool-unzip-empty "${tool[@]}" unzip "$(win "$work/tiny.zip")" "$(win "$work/out")"
+    once cp cp -r "$work/tree/pkg" "$work/out"
+    once tool-copy "${tool[@]}" copy "$(win "$work/tree/pkg")" "$(win "$work/out")"
+  done
 )
 rm -rf "$work/out"
 echo "$results"
@@ -58,11 +58,21 @@ echo "$results"
 files=$(find "$work/tree/pkg" -type f | wc -l)
 bytes=$(du -sb "$work/tree/pkg" | cut -f1)
 awk -v files="$files" -v bytes="$bytes" '
-  { secs[$1] = $2; kib[$1] = $3 }
+  function median(a, n,   i, j, t) {
+    for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+    return a[int((n + 1) / 2)]
+  }
+  # The median of the per-round speed ratios theirs / ours, and the median times.
+  function report(label, ours, theirs,   r, ratios, a, b, n) {
+    n = rounds[ours]
+    for (r = 1; r <= n; r++) { ratios[r] = secs[theirs, r] / secs[ours, r]; a[r] = secs[ours, r]; b[r] = secs[theirs, r] }
+    printf "%s orvalo-tool %.2f s, %s %.2f s: speed ratio %.2f\n", label, median(a, n), theirs, median(b, n), median(ratios, n)
+  }
+  { n = ++rounds[$1]; secs[$1, n] = $2; if ($3 > kib[$1]) kib[$1] = $3 }
   END {
-    printf "package: %d files, %.0f MB unpacked\n", files, bytes / 1e6
-    printf "unzip: orvalo-tool %.2f s, unzip -q %.2f s: speed ratio %.2f\n", secs["tool-unzip"], secs["unzip"], secs["unzip"] / secs["tool-unzip"]
-    printf "place: orvalo-tool %.2f s (unpacked straight into place, as an install does): speed ratio %.2f\n", secs["tool-place"], secs["unzip"] / secs["tool-place"]
-    printf "copy:  orvalo-tool %.2f s, cp -r %.2f s: speed ratio %.2f\n", secs["tool-copy"], secs["cp"], secs["cp"] / secs["tool-copy"]
+    printf "package: %d files, %.0f MB unpacked (medians of %d rounds)\n", files, bytes / 1e6, rounds["unzip"]
+    report("unzip:", "tool-unzip", "unzip")
+    report("place (unpacked straight into place, as an install does):", "tool-place", "unzip")
+    report("copy: ", "tool-copy", "cp")
     printf "orvalo-tool peak RSS: unzip %.1f MiB, copy %.1f MiB, unzip of an empty archive %.1f MiB (Wine itself)\n", kib["tool-unzip"] / 1024, kib["tool-copy"] / 1024, kib["tool-unzip-empty"] / 1024
   }' <<<"$results"

@@ -44,6 +44,15 @@ start_wine() {
     </dev/null >/dev/null 2>&1
 }
 
+# keep_desktop_open (after start_wine, for measurements): Windows' desktop is always there, while
+# Wine's ends a few seconds after the last program that used it and starts again with the next
+# one, a third of a second that a measurement after a pause would count. A program waiting for a
+# window that never comes holds it open until stop_session ends the Wine server.
+keep_desktop_open() {
+  "$ORVALO_SESSION_BUILD/wine-run" "$ORVALO_SESSION_BUILD/bin/ui_driver.exe" wait OrvaloNoSuchWindow 86400000 \
+    </dev/null >/dev/null 2>&1 &
+}
+
 stop_session() {
   if [ -n "$ORVALO_SESSION_BUILD" ]; then
     WINEPREFIX="${ORVALO_WINEPREFIX:-$ORVALO_SESSION_BUILD/wineprefix}" /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
