@@ -3,6 +3,7 @@
 #include "install/channel_stamp.h"
 #include "install/markers.h"
 #include "install/registration.h"
+#include "install/setup_copy.h"
 #include "install/shortcut.h"
 #include "prog/debug_log.h"
 #include "util/client_contract.h"
@@ -16,19 +17,6 @@
 #include <cwctype>
 
 namespace install {
-namespace {
-
-// The setup copy is what the client upgrades and Windows uninstalls through: a newer setup
-// replaces an older copy. A run started from the copy itself has nothing to refresh.
-void refreshSetupCopy(const std::wstring& setupCopy) {
-  const std::wstring self = util::modulePath();
-  if (self.empty() || util::normalizePathKey(self) == util::normalizePathKey(setupCopy)) return;
-  std::string running, installed;
-  if (util::readFile(setupCopy, installed) && util::readFile(self, running) && running == installed) return;
-  (void)util::copyFileOver(self, setupCopy);
-}
-
-}  // namespace
 
 std::wstring findMainProgram(const std::wstring& installDir, const std::wstring& exeName) {
   const std::wstring named = installDir + L"\\" + exeName;
@@ -94,7 +82,7 @@ prog::JobResult finishInstall(const InstallRequest& request, const ServerManifes
   writeUpdateMarker(dir, manifest.main.version);
 
   // 8. The setup copy through which the client upgrades and Windows uninstalls.
-  refreshSetupCopy(dir + L"\\" + client::kSetupExeName);
+  refreshSetupCopy(util::modulePath(), dir + L"\\" + client::kSetupExeName);
 
   // 9.-10. The client.
   const std::wstring exe = findMainProgram(dir, manifest.main.exe);

@@ -72,7 +72,7 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
   // is complete and verified: a failed or cancelled repair keeps the working file.
   const std::wstring installedPath = item.targetDir + L"\\" + entry.filename;
   const std::wstring downloadPath =
-      zip ? temp + L"\\QVSetup_" + item.label + L".zip" : installedPath + kDownloadSuffix;
+      zip ? temp + L"\\" + item.downloadName : installedPath + kDownloadSuffix;
 
   if (!zip && !util::createDirectories(item.targetDir)) {
     fail(prog::FailureKind::kFileSystem, L"创建目标目录失败：" + item.targetDir);
@@ -134,8 +134,17 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
   }
   reporter_.setStage(L"正在解压" + item.label + L"…", prog::kPhaseExtract);
   std::wstring error;
+  // The first count comes once the archive is read, its names checked and its folders made; from
+  // then on every file handled is a file put in its place, which the bar shows as the overwrite,
+  // so that the package's share runs to its end. The counts arrive one at a time.
+  bool placing = false;
   const bool extracted = extractZipInPlace(downloadPath, item.targetDir, PlaceHooks{}, &error,
-                                           [this](uint64_t done, uint64_t total) {
+                                           [this, &item, &placing](uint64_t done, uint64_t total) {
+                                             if (!placing) {
+                                               placing = true;
+                                               reporter_.setStage(L"正在覆盖" + item.label + L"…",
+                                                                  prog::kPhaseOverwrite);
+                                             }
                                              reporter_.setCounts(done, total, false);
                                              return !cancelled();
                                            });

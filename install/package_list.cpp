@@ -45,14 +45,18 @@ bool checkServerNames(const ServerManifest& manifest, const PackagePlan& plan, s
 PackagePlan buildPackageList(const ServerManifest& manifest, bool gpuCapable, bool cudaRequested,
                              const std::wstring& installDir) {
   PackagePlan plan;
-  plan.items.push_back({L"依赖包", &manifest.deps, installDir});
-  for (const ComponentEntry& component : manifest.components) {
-    plan.items.push_back({component.name, &component, installDir});
+  // Built-in packages by their section's reserved name, components by their place among the
+  // components: neither can be spelled by a vendor's section name.
+  plan.items.push_back({L"依赖包", &manifest.deps, installDir, L"QVSetup_deps.zip"});
+  for (size_t i = 0; i < manifest.components.size(); ++i) {
+    const ComponentEntry& component = manifest.components[i];
+    plan.items.push_back(
+        {component.name, &component, installDir, L"QVSetup_component" + std::to_wstring(i + 1) + L".zip"});
   }
-  plan.items.push_back({L"主程序", &manifest.main, installDir});
+  plan.items.push_back({L"主程序", &manifest.main, installDir, L"QVSetup_main.zip"});
   if (gpuCapable) {
     if (cudaRequested && manifest.llmDeps.present) {
-      plan.items.push_back({L"CUDA组件", &manifest.llmDeps, installDir});
+      plan.items.push_back({L"CUDA组件", &manifest.llmDeps, installDir, L"QVSetup_llm_deps.zip"});
       plan.cudaIncluded = true;
     } else if (cudaRequested) {
       plan.cudaNotice = L"服务器未提供 CUDA 组件包，NVIDIA 显卡加速将不可用";

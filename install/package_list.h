@@ -9,9 +9,13 @@
 #include <vector>
 
 struct PackageItem {
-  std::wstring label;          // shown in the status texts and part of the temporary names
+  std::wstring label;          // shown in the status texts
   const ManifestEntry* entry;  // points into the fetched manifest
   std::wstring targetDir;      // the install folder
+  // The zip's download name in the temporary folder. Never the label: a component may be called
+  // like a built-in package's label (主程序) and would share its file while that one unpacks. The
+  // same manifest gives the same names in every run, so a later run resumes what this one left.
+  std::wstring downloadName;
 };
 
 struct PackagePlan {

@@ -283,8 +283,9 @@ bool openDataFile(const Part& part, const std::wstring& dataPath, util::FileHand
 }
 
 // The requests of one part, each for the next piece of it, until it is done; at most three of
-// them may fail (the data file keeps what they brought), and a 206 for other bytes than asked
-// starts the part over once. The data file stays open in `file` between the pieces.
+// them may fail (the data file keeps what they brought), each followed by a longer wait, and a
+// 416 costs an attempt without one; a 206 for other bytes than asked starts the part over once.
+// The data file stays open in `file` between the pieces.
 void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::FileHandle& file) {
   PartResult& result = part.result;
   uint64_t& have = part.have;  // read by the schedule's owner only after this thread has ended
@@ -292,11 +293,21 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
   int failures = 0;
   DWORD delay = kFirstRetryDelayMs;
   std::vector<char> buffer;
+  // True when the part gives up. The wait ends early for a cancel, which then stops every part.
   const auto failedAgain = [&] {
-    if (++failures == kAttempts) return true;
-    Sleep(delay);
+    bool cancelledMeanwhile = false;
+    if (context.cancelEvent) {
+      cancelledMeanwhile = WaitForSingleObject(context.cancelEvent, delay) == WAIT_OBJECT_0;
+    } else {
+      Sleep(delay);
+    }
     delay += kRetryDelayStepMs;
-    return false;
+    if (cancelledMeanwhile) {
+      context.cancelled = true;
+      context.abort = true;
+      return true;
+    }
+    return ++failures == kAttempts;
   };
   for (;;) {
     if (context.abort) return;
@@ -325,16 +336,23 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
       continue;
     }
     const DWORD status = responseStatus(request.get());
-    // 416, or a 206 for other bytes than asked: the part starts over at once (the range was ours
-    // to get wrong, or the server's, not the network's), but only once.
-    const bool wrongRange = status == HTTP_STATUS_PARTIAL_CONTENT &&
-                            !rangeMatches(request.get(), from, to, context.total);
-    if (status == kStatusRangeNotSatisfiable || wrongRange) {
+    // 416: what the part kept does not fit the resource; it starts over at once, the range being
+    // ours to get wrong, not the network's, and that costs an attempt.
+    if (status == kStatusRangeNotSatisfiable) {
+      file.reset();
+      have = 0;
+      if (++failures == kAttempts) {
+        result.message = L"分片请求异常状态码：" + std::to_wstring(status);
+        return;
+      }
+      continue;
+    }
+    // A 206 for other bytes than asked: the server's mistake; the part starts over once.
+    if (status == HTTP_STATUS_PARTIAL_CONTENT && !rangeMatches(request.get(), from, to, context.total)) {
       file.reset();
       have = 0;
       if (restarted) {
-        result.message = wrongRange ? std::wstring(L"服务器返回的数据范围与请求不符")
-                                    : L"分片请求异常状态码：" + std::to_wstring(status);
+        result.message = L"服务器返回的数据范围与请求不符";
         context.abort = true;
         return;
       }

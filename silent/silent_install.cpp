@@ -113,6 +113,8 @@ wizard::AgreementText acceptedAgreement(const SilentInstallOptions& options, HAN
   ServerManifest manifest;
   wizard::AgreementText agreement;
   if (wizard::fetchServerAgreement(options.base, cancel, manifest, agreement)) {
+    // As in the wizard: a server that names no version leaves the built-in one recorded.
+    if (agreement.version.empty()) agreement.version = wizard::kBuiltinAgreementVersion;
     log.line(L"已接受服务器的用户协议，版本 " + agreement.version);
     return agreement;
   }

@@ -330,8 +330,9 @@ void onAgreement(HWND window, Ctx& ctx, LPARAM lParam) {
                  " html=" + (payload->htmlPath.empty() ? "none" : "yes"));
   // The user has already accepted what was on the page: a late agreement changes nothing.
   if (ctx.optionsShown) return;
-  // Text and version change together: the install records the version of the text it keeps.
-  ctx.agreementVersion = payload->version;
+  // Text and version change together: the install records the version of the text it keeps. A
+  // server that names no version leaves the one recorded so far rather than an empty one.
+  if (!payload->version.empty()) ctx.agreementVersion = payload->version;
   ctx.agreementText = payload->text;
   if (!payload->htmlPath.empty() && showAgreementHtml(window, ctx, payload->htmlPath)) return;
   setControlText(window, kIdAgreementEdit, payload->text);

@@ -155,7 +155,7 @@ class InstallEndToEnd(unittest.TestCase):
         self.site.edit_manifest(spoil)
         setup = self.start()
         self.assertEqual(setup.install(folder), "安装失败：主程序SHA256 校验失败（文件不完整或被篡改）")
-        self.assertFalse(os.path.exists(os.path.join(TEMP_UNIX, "QVSetup_主程序.zip")))
+        self.assertFalse(os.path.exists(os.path.join(TEMP_UNIX, "QVSetup_main.zip")))
         self.assertEqual(setup.text(2011), "重试安装")
         self.site.edit_manifest(lambda text: text.replace("sha256=" + "0" * 64, good))
         self.assertEqual(setup.install(), "安装完成，主程序已启动。")
@@ -169,7 +169,7 @@ class InstallEndToEnd(unittest.TestCase):
         setup = self.start(self.site.fault)
         status = setup.install(folder)
         self.assertTrue(status.startswith("安装失败：下载主程序失败："), status)
-        self.assertTrue(os.path.exists(os.path.join(TEMP_UNIX, "QVSetup_主程序.zip.part")), self.site.fault_log())
+        self.assertTrue(os.path.exists(os.path.join(TEMP_UNIX, "QVSetup_main.zip.part")), self.site.fault_log())
         self.assertEqual(setup.install(), "安装完成，主程序已启动。")
         ranges = [line[2] for line in self.site.fault_log() if line[1].endswith("main.zip") and line[0] == "GET"]
         self.assertIn("bytes=40000-", ranges)
@@ -187,7 +187,7 @@ class InstallEndToEnd(unittest.TestCase):
         code, text = driver("answer", "OrvaloTrader 安装", "yes", "10000")
         self.assertEqual(text.strip(), "确定取消安装？未完成的下载将被清理。")
         self.assertEqual(setup.wait_end(), "安装失败：已取消", self.site.fault_log())
-        leftovers = [n for n in os.listdir(TEMP_UNIX) if n.startswith("QVSetup_主程序")]
+        leftovers = [n for n in os.listdir(TEMP_UNIX) if n.startswith("QVSetup_main")]
         self.assertEqual(leftovers, [])
 
     def test_cancel_while_the_server_keeps_silent_is_prompt(self):

@@ -153,6 +153,23 @@ class SilentEndToEnd(unittest.TestCase):
         self.assertIn("获取版本清单失败：版本清单签名无效", log_text())
         self.assertFalse(os.path.exists(unix))
 
+    def test_a_component_named_like_the_main_package_installs_beside_it(self):
+        # Its label is the main package's; its download must still be a file of its own while the
+        # main package downloads and the component unpacks.
+        digest = self.site.write_zip("same_label.zip", [("same_label.txt", b"component\n")])
+        with open(self.site.manifest_path, encoding="ascii", newline="") as f:
+            text = f.read()
+        text = text.replace("[main]", f"[主程序]\r\nurl={self.site.nginx}/download/same_label.zip\r\n"
+                                      f"sha256={digest}\r\nversion=7\r\n[main]", 1)
+        with open(self.site.manifest_path, "wb") as f:
+            f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+        folder, unix = install_folder("same_label")
+        self.assertEqual(self.install("--accept-agreement", "--dir", folder, "--no-shortcut", "--no-launch"), 0,
+                         log_text())
+        self.assertEqual(read(os.path.join(unix, "same_label.txt")), b"component\n")
+        self.assertEqual(read(os.path.join(unix, "Orvalo.exe")), read(os.path.join(BIN, "Orvalo.exe")))
+        self.assertEqual(read(os.path.join(unix, "update", "_主程序.done")), b"7")
+
     def test_second_install_is_refused_and_closing_the_first_cancels_it(self):
         self.site.build(base=self.site.fault)
         # The first install stops at the size probe of the main package, which gets no answer.

@@ -103,12 +103,13 @@ TEST_F(InstallJob, InstallsWithoutAWindowAndReportsItsStagesInOrder) {
   }
   const std::vector<std::wstring> expected = {
       L"获取版本信息…", L"正在获取安装包信息…", L"正在下载依赖包…", L"正在校验依赖包…",
-      L"正在下载主程序…", L"正在校验主程序…", L"正在解压主程序…", L"协议文本已就绪"};
+      L"正在下载主程序…", L"正在校验主程序…", L"正在解压主程序…", L"正在覆盖主程序…", L"协议文本已就绪"};
   EXPECT_EQ(stages, expected);
   ASSERT_FALSE(sink.packages.empty());
   for (size_t i = 1; i < sink.packages.size(); ++i) {
     EXPECT_GE(sink.packages[i].permille, sink.packages[i - 1].permille) << "the bar never runs backwards";
   }
+  EXPECT_EQ(sink.packages.back().permille, 1000) << "the last package's share runs to its end";
 }
 
 TEST_F(InstallJob, CancelAtEachStageEndsCancelledAndLeavesNoTemporaryFiles) {

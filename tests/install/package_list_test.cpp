@@ -1,6 +1,10 @@
 #include "install/package_list.h"
 
+#include "util/text.h"
+
 #include <gtest/gtest.h>
+
+#include <set>
 
 namespace {
 
@@ -41,6 +45,18 @@ TEST(PackageList, DepsComponentsInOrderThenMain) {
   EXPECT_EQ(plan.items[0].targetDir, L"D:\\Orvalo");
   EXPECT_FALSE(plan.cudaIncluded);
   EXPECT_TRUE(plan.cudaNotice.empty()) << "nothing is said about CUDA without a suitable GPU";
+}
+
+TEST(PackageList, DownloadNamesNeverComeFromComponentNames) {
+  const ServerManifest m = manifestWith(true, {L"主程序", L"依赖包", L"CUDA组件", L"..\\x"});
+  const PackagePlan plan = buildPackageList(m, true, true, L"D:\\O");
+  std::set<std::wstring> names;
+  for (const PackageItem& item : plan.items) {
+    EXPECT_EQ(item.downloadName.rfind(L"QVSetup_", 0), 0u);
+    EXPECT_EQ(item.downloadName.find(item.label), std::wstring::npos) << util::toUtf8(item.label);
+    names.insert(item.downloadName);
+  }
+  EXPECT_EQ(names.size(), plan.items.size()) << "two packages would share a download file";
 }
 
 TEST(PackageList, CudaOnlyWithGpuRequestAndServerPackage) {

@@ -313,6 +313,31 @@ TEST_F(Multipart, PartFailingThreeTimesKeepsEveryRangeAndTheNextCallFetchesTheRe
             "bytes=" + std::to_string(broken.start + 3000) + "-" + std::to_string(broken.end));
 }
 
+TEST_F(Multipart, RangeNotSatisfiableCostsAnAttemptAndTheThirdGivesUp) {
+  scenario_.putFile(L"main.zip", body_);
+  const std::string rule = "{\"when\": {\"range_end\": " + std::to_string(ranges_[1].end) + "}, \"status\": 416";
+  scenario_.setFaultRules("{\"rules\": [" + rule + ", \"times\": 2}]}");
+  const DownloadResult twice = fetch(scenario_.faultUrl(L"main.zip"));
+  ASSERT_TRUE(twice.ok) << testing::PrintToString(twice.message);
+  EXPECT_TRUE(readFileBytes(dest_) == body_);
+
+  scenario_.setFaultRules("{\"rules\": [" + rule + "}]}");
+  const size_t before = scenario_.faultRequests().size();
+  const DownloadResult always = fetch(scenario_.faultUrl(L"main.zip"));
+  EXPECT_FALSE(always.ok);
+  EXPECT_EQ(always.message, L"分片下载失败：分片请求异常状态码：416" + kKeptSuffix);
+  const auto requests = scenario_.faultRequests();
+  const std::string asked = "-" + std::to_string(ranges_[1].end);
+  size_t refused = 0;
+  for (size_t i = before; i < requests.size(); ++i) {
+    if (requests[i].range.size() > asked.size() &&
+        requests[i].range.compare(requests[i].range.size() - asked.size(), asked.size(), asked) == 0) {
+      ++refused;
+    }
+  }
+  EXPECT_EQ(refused, 3u);
+}
+
 TEST_F(Multipart, UnexpectedStatusOfAPartAbortsTheOthers) {
   scenario_.putFile(L"main.zip", body_);
   scenario_.setFaultRules("{\"rules\": [{\"when\": {\"range_start\": 0}, \"status\": 403}]}");

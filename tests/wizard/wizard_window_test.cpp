@@ -471,6 +471,11 @@ TEST_F(WizardWindow, PackageMessageSetsLabelAndBar) {
 TEST_F(WizardWindow, AgreementBeforeTheSwitchReplacesTextAndVersion) {
   open();
   auto payload = std::make_unique<AgreementPayload>();
+  payload->text = L"无版本";
+  post(WM_WIZ_AGREEMENT, 0, std::move(payload));
+  sync();
+  EXPECT_EQ(ctx_->agreementVersion, L"builtin") << "a server that names no version records none";
+  payload = std::make_unique<AgreementPayload>();
   payload->version = L"2026.12";
   payload->text = L"服务器协议\r\n第一条";
   post(WM_WIZ_AGREEMENT, 0, std::move(payload));
