@@ -2,6 +2,7 @@
 // the main thread; the mode's result is the exit code.
 #include "app/command_line.h"
 #include "applier/applier.h"
+#include "install/install_lock.h"
 #include "install/registration.h"
 #include "install/upgrade_journal.h"
 #include "silent/silent_install.h"
@@ -70,10 +71,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const bool oleReady = SUCCEEDED(OleInitialize(nullptr));
   // Started from the installation (the copy Windows and the client start) whose last upgrade was
   // cut short: it is undone before this run looks at anything. Only the registered installation
-  // counts: a journal planted beside a downloaded setup names nothing of ours.
+  // counts: a journal planted beside a downloaded setup names nothing of ours. And only while no
+  // one owns the folder: a journal whose upgrade is alive (its helper waiting for the client)
+  // is that upgrade's. The lock goes again before the mode runs, which takes it where it needs it.
   const std::wstring home = util::moduleDirectory();
   if (util::normalizePathKey(home) == util::normalizePathKey(readInstallLocation())) {
-    (void)install::recoverUpgrade(home);
+    const util::Handle owner = install::acquireFolderLock(home);
+    if (owner) (void)install::recoverUpgrade(home);
   }
   const int exitCode = runFromSystemCommandLine();
   if (oleReady) OleUninitialize();

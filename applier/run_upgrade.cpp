@@ -8,6 +8,7 @@
 #include "applier/upgrade_rules.h"
 #include "applier/upgrade_steps.h"
 #include "applier/upgrade_window.h"
+#include "install/install_lock.h"
 #include "install/upgrade_journal.h"
 #include "util/error_text.h"
 #include "util/fixed_window.h"
@@ -24,8 +25,31 @@
 namespace {
 
 constexpr wchar_t kCaption[] = L"OrvaloTrader 升级";
+constexpr wchar_t kFolderBusy[] = L"此目录正被另一个升级、安装或卸载使用，请等它结束后再升级。";
 
 void showError(const std::wstring& text) { MessageBoxW(nullptr, text.c_str(), kCaption, MB_OK | MB_ICONERROR); }
+
+// Takes the lock of the install folder that exe names. A run whose exe names no folder takes
+// none: its job fails on that before it touches anything. False, after saying so, when another
+// run owns the folder: this one then leaves everything, the client included, as it is.
+bool lockInstallFolder(const std::wstring& exe, util::Handle& lock) {
+  std::wstring installDir;
+  if (!applier::installFolderOf(exe, installDir)) return true;
+  lock = install::acquireFolderLock(installDir);
+  if (lock) return true;
+  MessageBoxW(nullptr, kFolderBusy, kCaption, MB_OK | MB_ICONWARNING);
+  return false;
+}
+
+// The client's second "check for updates" while the first upgrade runs: said here, before the
+// helper's file, which that upgrade runs from, is copied over. The helper asks again for real.
+bool installFolderIsFree(const RunOptions& options) {
+  applier::Ctx probe;
+  probe.options = options;
+  if (!options.plan.empty() && !loadUpgradePlan(options.plan, probe, nullptr)) return true;
+  util::Handle lock;
+  return lockInstallFolder(probe.options.exe, lock);
+}
 
 // The arguments of this process without its program name; none when the line cannot be split.
 std::vector<std::wstring> ownArguments() {
@@ -38,7 +62,8 @@ std::vector<std::wstring> ownArguments() {
   return args;
 }
 
-int startHelper() {
+int startHelper(const RunOptions& options) {
+  if (!installFolderIsFree(options)) return 1;
   std::wstring helper;
   if (!copySelfToTemp(helper)) {
     showError(L"升级器初始化失败：无法复制自身到临时目录");
@@ -69,6 +94,10 @@ int runHelper(const RunOptions& options) {
       return 1;
     }
   }
+  // Held until the last old copy is deleted: from here on the folder's journal is this run's,
+  // and no other start may undo what it has staged.
+  util::Handle folderLock;
+  if (!lockInstallFolder(ctx->options.exe, folderLock)) return 1;
   // Before the downloads, not after them: the id names the client only while it runs, and the
   // handle held from now on keeps the id from passing to another program.
   ctx->client = applier::openClientProcess(ctx->options.pid, ctx->options.exe);
@@ -88,5 +117,5 @@ std::wstring helperCommandLine(const std::wstring& helperPath, const std::vector
 }
 
 int runUpgrade(const RunOptions& options, bool fromHelper) {
-  return fromHelper ? runHelper(options) : startHelper();
+  return fromHelper ? runHelper(options) : startHelper(options);
 }

@@ -175,6 +175,13 @@ int runSilentInstall(const SilentInstallOptions& options) {
     log.line(L"安装目录不可用：" + check.message + L" 未做任何更改。");
     return prog::kExitRefused;
   }
+  // Held until the job has ended: an upgrade of that folder waiting for its client, or its
+  // uninstaller, owns what is there, and the job's first step would undo the upgrade's files.
+  const util::Handle folderLock = install::acquireFolderLock(check.dir);
+  if (!folderLock) {
+    log.line(L"此目录正被另一个升级、安装或卸载使用：" + check.dir + L" 未做任何更改。");
+    return prog::kExitRefused;
+  }
   const util::Handle lock = install::acquireInstallLock();
   if (!lock) {
     log.line(L"另一个 OrvaloTrader 安装正在进行。未做任何更改。");

@@ -1,6 +1,7 @@
 #include "uninstall/uninstall.h"
 
 #include "applier/self_copy.h"
+#include "install/install_lock.h"
 #include "install/registration.h"
 #include "install/shortcut.h"
 #include "prog/job.h"
@@ -30,6 +31,7 @@ constexpr wchar_t kPurgeQuestion[] =
 constexpr wchar_t kNotInstalledPrefix[] = L"未找到 Orvalo量化 的安装：";
 constexpr wchar_t kCopyFailed[] = L"卸载失败：无法在临时目录创建卸载程序。";
 constexpr wchar_t kStartFailed[] = L"卸载失败：无法启动临时卸载程序。";
+constexpr wchar_t kFolderBusy[] = L"正在升级，请在升级完成后再卸载。";
 
 // Files held by the processes just ended are released a moment after they exit.
 constexpr int kRemoveAttempts = 5;
@@ -55,6 +57,20 @@ bool acceptFolder(HWND owner, const std::wstring& folder, prog::RunLog* log = nu
     showBox(owner, kNotInstalledPrefix + folder, MB_OK | MB_ICONERROR);
   }
   return false;
+}
+
+// The folder's lock, taken before the first question and the first change: an upgrade that owns
+// the folder (its files staged, its helper waiting for the client) must not lose them to the
+// removal. Refused with a box (a line of the log, with one) when another run owns it.
+util::Handle lockFolder(HWND owner, const std::wstring& folder, prog::RunLog* log = nullptr) {
+  util::Handle lock = install::acquireFolderLock(folder);
+  if (lock) return lock;
+  if (log) {
+    log->line(kFolderBusy);
+  } else {
+    showBox(owner, kFolderBusy, MB_OK | MB_ICONWARNING);
+  }
+  return lock;
 }
 
 std::wstring logPathOrDefault(const std::wstring& logPath) {
@@ -239,6 +255,8 @@ void removeUserData() {
 
 int runUninstall(const std::wstring& installDir, HWND owner) {
   if (!acceptFolder(owner, installDir)) return 1;
+  util::Handle lock = lockFolder(owner, installDir);
+  if (!lock) return 1;
   if (showBox(owner, kConfirmPrefix + installDir + kConfirmSuffix,
               MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
     return 0;
@@ -257,6 +275,7 @@ int runUninstall(const std::wstring& installDir, HWND owner) {
       return 1;
     }
     const std::wstring parameters = uninstall::workerParameters(installDir, purge);
+    lock.reset();  // the worker takes it as it starts
     const auto started = reinterpret_cast<INT_PTR>(
         ShellExecuteW(owner, L"open", worker.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
     if (started <= 32) {
@@ -280,6 +299,8 @@ int runSilentUninstall(const std::wstring& installDir, bool purgeData, const std
   prog::RunLog log(path, prog::RunLog::Mode::kOverwrite);
   log.line(L"OrvaloSetup 静默卸载开始：" + installDir + (purgeData ? L"（删除用户数据和数据库）" : L"（保留数据库）"));
   if (!acceptFolder(nullptr, installDir, &log)) return prog::kExitRefused;
+  util::Handle lock = lockFolder(nullptr, installDir, &log);
+  if (!lock) return prog::kExitRefused;
 
   endProcessesInside(installDir);
 
@@ -297,10 +318,13 @@ int runSilentUninstall(const std::wstring& installDir, bool purgeData, const std
                                 std::to_wstring(GetCurrentProcessId()) + L".exe";
     const bool moved = MoveFileExW(self.c_str(), parked.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
     log.line(L"由临时卸载程序继续：" + worker);
+    lock.reset();  // the worker takes it as it starts
     const int code = runSilentWorker(worker, installDir, purgeData, path);
-    if (code < 0) {
+    // A worker that refused (another run took the folder meanwhile) removed nothing: the
+    // installation keeps its setup copy.
+    if (code < 0 || code == prog::kExitRefused) {
       if (moved) MoveFileExW(parked.c_str(), self.c_str(), 0);
-      log.line(kStartFailed);
+      if (code < 0) log.line(kStartFailed);
       return prog::kExitRefused;
     }
     if (moved) scheduleSelfDeletion(parked);
@@ -321,6 +345,8 @@ int runUninstallWorker(const std::wstring& installDir, bool purgeData, bool sile
   std::unique_ptr<prog::RunLog> log;
   if (silent) log = std::make_unique<prog::RunLog>(logPathOrDefault(logPath), prog::RunLog::Mode::kAppend);
   if (!acceptFolder(nullptr, installDir, log.get())) return 1;
+  const util::Handle lock = lockFolder(nullptr, installDir, log.get());
+  if (!lock) return 1;
   removeShortcutAndRegistration(installDir);
   const uninstall::RemovalResult removed = removeInstallDir(
       installDir, purgeData ? uninstall::UserFiles::Remove : uninstall::UserFiles::Keep);

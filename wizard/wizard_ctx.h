@@ -40,6 +40,7 @@ struct Ctx {
   std::wstring existingInstallDir;
   std::atomic<bool> installing{false};
   util::Handle installLock;  // held from the start of an install to its end
+  util::Handle folderLock;   // the install folder's, held alike
   util::Handle cancelEvent;
   prog::WindowJob installRun;
   util::GdiObject titleFont;

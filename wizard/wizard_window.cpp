@@ -43,6 +43,7 @@ constexpr wchar_t kFailurePrefix[] = L"安装失败：";
 constexpr wchar_t kUnknownError[] = L"未知错误";
 constexpr wchar_t kThreadStartFailed[] = L"无法启动安装线程";
 constexpr wchar_t kAnotherInstall[] = L"另一个 OrvaloTrader 安装正在进行，请等它结束后再安装。";
+constexpr wchar_t kFolderBusy[] = L"此目录正被另一个升级、安装或卸载使用，请等它结束后再安装。";
 
 HWND control(HWND window, int id) { return GetDlgItem(window, id); }
 
@@ -147,6 +148,7 @@ void onNcDestroy(HWND window, Ctx& ctx) {
 void showInstallEnd(HWND window, Ctx& ctx, const prog::JobResult& result) {
   ctx.installing = false;
   ctx.installLock.reset();
+  ctx.folderLock.reset();
 
   const bool success = result.ok;
   if (success) {
@@ -178,10 +180,18 @@ void startInstall(HWND window, Ctx& ctx) {
   ctx.installDir = check.dir;
   ctx.cudaRequested = ctx.gpuCapable && IsDlgButtonChecked(window, kIdCuda) == BST_CHECKED;
   if (ctx.installing) return;
+  // An upgrade of that folder waiting for its client, or its uninstaller, owns what is there:
+  // the job's first step would undo the upgrade's staged files.
+  ctx.folderLock = install::acquireFolderLock(ctx.installDir);
+  if (!ctx.folderLock) {
+    MessageBoxW(window, kFolderBusy, kBoxCaption, MB_ICONWARNING);
+    return;
+  }
   // Another install of this user (a second wizard, an unattended install) would write the same
   // folder and registration.
   ctx.installLock = install::acquireInstallLock();
   if (!ctx.installLock) {
+    ctx.folderLock.reset();
     MessageBoxW(window, kAnotherInstall, kBoxCaption, MB_ICONWARNING);
     return;
   }

@@ -3,6 +3,7 @@
 // shows its window, waits for the running client, applies the packages and restarts the client.
 #include "applier/upgrade_layout.h"
 #include "applier/upgrade_steps.h"
+#include "install/registration.h"
 #include "net/sha256.h"
 #include "support/file_holder.h"
 #include "support/temp_dir.h"
@@ -51,6 +52,7 @@ class ApplyEndToEnd : public ::testing::Test {
   }
 
   void TearDown() override {
+    if (registered_) RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKeyPath);
     if (otherProgram_) TerminateProcess(otherProgram_.get(), 0);
     for (DWORD pid : {clientPid_, restartedPid_}) {
       util::Handle p(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
@@ -75,22 +77,38 @@ class ApplyEndToEnd : public ::testing::Test {
     }
   }
 
-  // OrvaloSetup.exe of the installation with these arguments; its exit code. No pipes: the
-  // helper it starts would keep them open (Wine hands the standard handles on), and a reader
-  // would wait for the helper too.
-  int startApplier(const std::vector<std::wstring>& args) {
+  // OrvaloSetup.exe of the installation with these arguments, started; null when it cannot be.
+  // No pipes: the helper it starts would keep them open (Wine hands the standard handles on),
+  // and a reader would wait for the helper too.
+  util::Handle launchSetup(const std::vector<std::wstring>& args, DWORD* pid = nullptr) {
     std::wstring line = util::buildCommandLine(install_ + L"\\OrvaloSetup.exe", args);
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, install_.c_str(), &si, &pi)) {
-      return -1;
+      return {};
     }
-    util::Handle process(pi.hProcess), thread(pi.hThread);
-    if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) return -2;
+    util::Handle thread(pi.hThread);
+    if (pid) *pid = pi.dwProcessId;
+    return util::Handle(pi.hProcess);
+  }
+
+  // The process's exit code once it has ended; -1 when there is none, -2 when it runs on.
+  static int exitCodeWithin(HANDLE process, DWORD ms) {
+    if (!process) return -1;
+    if (WaitForSingleObject(process, ms) != WAIT_OBJECT_0) return -2;
     DWORD code = 99;
-    GetExitCodeProcess(process.get(), &code);
+    GetExitCodeProcess(process, &code);
     return static_cast<int>(code);
+  }
+
+  // OrvaloSetup.exe of the installation with these arguments; its exit code.
+  int startApplier(const std::vector<std::wstring>& args) { return exitCodeWithin(launchSetup(args).get(), 30000); }
+
+  // Lets the client exit on its own while the helper waits for it; the helper's exit code.
+  int helperResultOnceTheClientExits(HANDLE helper) {
+    if (HWND client = findWindow(kClientClass, clientPid_)) PostMessageW(client, WM_CLOSE, 0, 0);
+    return exitCodeWithin(helper, 90000);
   }
 
   // Finds the helper, lets the client exit on its own while the helper waits for it, and
@@ -100,11 +118,19 @@ class ApplyEndToEnd : public ::testing::Test {
     if (!helper) return -1;
     EXPECT_TRUE(waitUntil([&] { return findWindow(kUpgradeClass, helperPid_) != nullptr; }, 20000));
     // The client ends by itself after starting the applier.
-    if (HWND client = findWindow(kClientClass, clientPid_)) PostMessageW(client, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(helper.get(), 90000) != WAIT_OBJECT_0) return -2;
-    DWORD code = 99;
-    GetExitCodeProcess(helper.get(), &code);
-    return static_cast<int>(code);
+    return helperResultOnceTheClientExits(helper.get());
+  }
+
+  // The text of the message box that the process shows, answered with OK.
+  static std::wstring answerBox(DWORD pid) {
+    HWND box = nullptr;
+    if (!waitUntil([&] { return (box = findWindow(L"#32770", pid)) != nullptr; }, 20000)) return L"<no box>";
+    wchar_t caption[64] = {};
+    GetWindowTextW(box, caption, 64);
+    wchar_t text[256] = {};
+    GetWindowTextW(GetDlgItem(box, 0xFFFF), text, 256);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return std::wstring(caption) + L"|" + text;
   }
 
   DWORD restartedClient() {
@@ -150,6 +176,25 @@ class ApplyEndToEnd : public ::testing::Test {
     return planPath;
   }
 
+  // What the three-item plan puts in place, and what it leaves alone.
+  void expectVersion2Installed() {
+    EXPECT_EQ(readFileBytes(install_ + L"\\readme.txt"), "Orvalo量化 2.0.0\n");
+    EXPECT_EQ(readFileBytes(install_ + L"\\bin\\engine.dll"), "engine 2.0.0");
+    EXPECT_EQ(readFileBytes(install_ + L"\\plugins\\quotes\\quotes.cfg"), "quotes 2.1");
+    EXPECT_EQ(readFileBytes(install_ + L"\\docs\\说明\\notes_2.0.txt"), "release notes 2.0");
+    EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "2.0.0");
+    EXPECT_EQ(readFileBytes(install_ + L"\\update\\_quotes.done"), "2.1");
+    EXPECT_EQ(readFileBytes(install_ + L"\\update\\_docs.done"), "2.0");
+    // Neither the folder's database nor the one the package carried replaced the user's.
+    EXPECT_EQ(readFileBytes(install_ + L"\\orvalo.db"), "the user's trades");
+    EXPECT_EQ(readFileBytes(install_ + L"\\data\\orvalo.db"), "the user's settings");
+    // Committed: no journal and no old copies are left.
+    for (const auto& [path, digest] : installedFiles()) {
+      EXPECT_EQ(path.find(".upg_"), std::string::npos) << path;
+      EXPECT_EQ(path.find("upgrade.journal"), std::string::npos) << path;
+    }
+  }
+
   // The installation's files (path and digest of the content) apart from the database
   // snapshots, which every run adds.
   std::map<std::string, std::string> installedFiles() const {
@@ -173,6 +218,7 @@ class ApplyEndToEnd : public ::testing::Test {
   TempDir dir_;
   util::Handle otherProgram_;
   std::wstring install_;
+  bool registered_ = false;  // the test registered the installation, as an install does
   DWORD clientPid_ = 0;
   DWORD helperPid_ = 0;
   DWORD restartedPid_ = 0;
@@ -186,26 +232,54 @@ TEST_F(ApplyEndToEnd, APlanOfThreeItemsUpgradesTheRunningClient) {
   ASSERT_EQ(startApplier({L"--apply", L"--plan", planPath, L"--exe", L"D:\\Apps\\", L"--pid", L"1"}), 0);
   ASSERT_EQ(observeHelper(), 0);
 
-  EXPECT_EQ(readFileBytes(install_ + L"\\readme.txt"), "Orvalo量化 2.0.0\n");
-  EXPECT_EQ(readFileBytes(install_ + L"\\bin\\engine.dll"), "engine 2.0.0");
-  EXPECT_EQ(readFileBytes(install_ + L"\\plugins\\quotes\\quotes.cfg"), "quotes 2.1");
-  EXPECT_EQ(readFileBytes(install_ + L"\\docs\\说明\\notes_2.0.txt"), "release notes 2.0");
-  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "2.0.0");
-  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_quotes.done"), "2.1");
-  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_docs.done"), "2.0");
-  // Neither the folder's database nor the one the package carried replaced the user's.
-  EXPECT_EQ(readFileBytes(install_ + L"\\orvalo.db"), "the user's trades");
-  EXPECT_EQ(readFileBytes(install_ + L"\\data\\orvalo.db"), "the user's settings");
+  expectVersion2Installed();
   const std::vector<std::wstring> snapshots = snapshotFolders(install_);
   ASSERT_EQ(snapshots.size(), 1u);
   EXPECT_EQ(readFileBytes(snapshots[0] + L"\\orvalo.db"), "the user's trades");
   EXPECT_TRUE(jobLeftoversInTemp().empty());
   EXPECT_NE(restartedClient(), 0u);
-  // Committed: no journal and no old copies are left.
-  for (const auto& [path, digest] : installedFiles()) {
-    EXPECT_EQ(path.find(".upg_"), std::string::npos) << path;
-    EXPECT_EQ(path.find("upgrade.journal"), std::string::npos) << path;
-  }
+}
+
+// While an upgrade waits for the running client, its files staged beside their places, other
+// starts of the installation's setup find the folder owned: the wizard opens, a second --apply
+// says so and ends, an unattended uninstall is refused, and none of them undoes the staged
+// files. Once the client exits the upgrade lands whole.
+TEST_F(ApplyEndToEnd, StartsWhileAnUpgradeWaitsForTheClientLeaveItsStagedFilesAlone) {
+  // Registered as an install leaves it: every start of its setup looks for a cut upgrade.
+  ASSERT_TRUE(registerUninstall(install_, install_ + L"\\Orvalo.exe", L"1.0.0"));
+  registered_ = true;
+  startClient();
+  const std::wstring planPath = writeThreeItemPlan();
+  ASSERT_EQ(startApplier({L"--apply", L"--plan", planPath}), 0);
+  util::Handle helper(openHelperProcess(10000, helperPid_));
+  ASSERT_TRUE(helper);
+  ASSERT_TRUE(waitUntil([&] { return helperStatus() == L"等待主程序退出…"; }, 60000)) << util::toUtf8(helperStatus());
+  const auto staged = installedFiles();
+  ASSERT_EQ(staged.count(util::toUtf8(L"\\readme.txt.upg_tmp")), 1u);
+  ASSERT_EQ(staged.count(util::toUtf8(L"\\update\\upgrade.journal")), 1u);
+
+  DWORD wizardPid = 0;
+  const util::Handle wizard = launchSetup({L"--base", scenario_.nginxUrl(L"")}, &wizardPid);
+  HWND wizardWindow = nullptr;
+  ASSERT_TRUE(waitUntil([&] { return (wizardWindow = findWindow(L"OrvaloSetupWizardWnd", wizardPid)) != nullptr; }, 20000));
+  PostMessageW(wizardWindow, WM_CLOSE, 0, 0);
+  EXPECT_EQ(exitCodeWithin(wizard.get(), 20000), 0);
+
+  DWORD secondPid = 0;
+  const util::Handle second = launchSetup({L"--apply", L"--plan", planPath}, &secondPid);
+  EXPECT_EQ(answerBox(secondPid), L"OrvaloTrader 升级|此目录正被另一个升级、安装或卸载使用，请等它结束后再升级。");
+  EXPECT_EQ(exitCodeWithin(second.get(), 20000), 1);
+
+  const std::wstring log = dir_ / L"uninstall.log";
+  EXPECT_EQ(exitCodeWithin(launchSetup({L"--uninstall", L"--silent", L"--log", log}).get(), 30000), 1);
+  EXPECT_NE(readFileBytes(log).find("正在升级，请在升级完成后再卸载。"), std::string::npos) << readFileBytes(log);
+
+  EXPECT_EQ(installedFiles(), staged);
+  EXPECT_EQ(helperStatus(), L"等待主程序退出…");
+  EXPECT_NE(findWindow(kClientClass, clientPid_), nullptr);
+  ASSERT_EQ(helperResultOnceTheClientExits(helper.get()), 0);
+  expectVersion2Installed();
+  EXPECT_NE(restartedClient(), 0u);
 }
 
 // The single package of the command line, with an install folder that ends in a backslash in

@@ -1,5 +1,6 @@
 // The real wizard window, created on a thread of its own with a message loop, driven from the
 // test thread with ordinary Win32 calls, as a user or the worker threads would.
+#include "install/install_lock.h"
 #include "prog/reporter.h"
 #include "support/live_allocations.h"
 #include "support/wait_until.h"
@@ -308,6 +309,32 @@ TEST_F(WizardWindow, InstallButtonRefusesBadFoldersWithAWarning) {
   EXPECT_EQ(answerBox(IDOK), L"安装位置不能是 %LOCALAPPDATA% 根目录");
   EXPECT_FALSE(ctx_->installing);
   EXPECT_EQ(g_jobsStarted, 0);
+}
+
+// Another process owns the folder (an upgrade waiting for its client): the wizard says so and
+// starts nothing. Its own install owns the folder until the job has ended.
+TEST_F(WizardWindow, AFolderThatAnotherRunOwnsIsRefusedAndAnInstallOwnsItsFolder) {
+  const std::wstring folder = util::tempDirectory() + L"\\OrvaloSetup_test_install";
+  open();
+  switchToOptions();
+  const int jobsBefore = g_jobsStarted;
+  util::Handle held = install::acquireFolderLock(folder + L"\\");
+  ASSERT_TRUE(held);
+  setText(kIdFolderEdit, folder);
+  clickLater(kIdInstall);
+  EXPECT_EQ(answerBox(IDOK), L"此目录正被另一个升级、安装或卸载使用，请等它结束后再安装。");
+  sync();
+  EXPECT_FALSE(ctx_->installing);
+  EXPECT_EQ(g_jobsStarted, jobsBefore);
+  EXPECT_TRUE(install::acquireInstallLock()) << "the refusal keeps no lock";
+
+  held.reset();
+  startInstall();
+  EXPECT_FALSE(install::acquireFolderLock(folder));
+  SetEvent(g_releaseJob);
+  ASSERT_TRUE(waitUntil([this] { return !ctx_->installing; }));
+  sync();
+  EXPECT_TRUE(install::acquireFolderLock(folder));
 }
 
 // The uninstaller asks in boxes owned by the wizard and removes the folder on its thread: until
