@@ -39,7 +39,7 @@ struct ServerManifest {
   std::vector<ComponentEntry> components;  // in file order
   std::wstring releaseExpires;  // [release] expires, YYYY-MM-DD (UTC), as written
   std::wstring releaseSerial;   // [release] serial, as written
-  // Verified against the built-in release key: every digest was required and the HTML edition
+  // Verified against the built-in release keys: every digest was required and the HTML edition
   // of the agreement needs its own.
   bool signedRelease = false;
 };

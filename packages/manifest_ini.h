@@ -1,8 +1,8 @@
-// The manifest's INI text, read by a parser of our own with the profile reader's rules (names
-// match in any letter case, the first key of a section wins, blanks around names and values go,
-// one pair of matching quotes around a value goes) but without its 1023-character cut: signed
-// download addresses are often longer. Two sections whose names differ only in letter case are
-// refused, since the profile reader would silently read the first one only.
+// The manifest's INI text, read by a parser of our own with the Windows profile reader's rules
+// (names match in any letter case, the first key of a section wins, blanks around names and
+// values go, one pair of matching quotes around a value goes) but without its cut of every value
+// at 1023 characters: signed download addresses are often longer. Two sections whose names differ
+// only in letter case are refused: a reader would take the first and quietly drop the other.
 #pragma once
 
 #include <string>

@@ -37,7 +37,7 @@ class Manifest : public ::testing::Test {
   }
   bool fetch(const std::wstring& baseUrl, ServerManifest& m, std::wstring& error, HANDLE cancel = nullptr) {
     const bool ok = fetchServerManifest(baseUrl, m, &error, cancel);
-    // Whatever happened, the call's temporary manifest is gone.
+    // Whatever happened, no manifest was left in the temporary folder.
     const std::wstring pattern = util::tempDirectory() + L"\\OrvaloSetup_manifest_" +
                                  std::to_wstring(GetCurrentProcessId()) + L"_*";
     WIN32_FIND_DATAW found;
