@@ -116,6 +116,20 @@ bool isCurvePoint(const std::string& publicKey) {
   return mulMod(y, y) == right;
 }
 
+// Verifies with one key; usableKey says whether the key is a point of the curve that CNG took.
+bool verifyWith(const Algorithm& algorithm, const std::string& digest, const std::string& publicKey,
+                const std::string& signature, bool& usableKey) {
+  Key key;
+  usableKey = publicKey.size() == kPublicKeyBytes && isCurvePoint(publicKey) &&
+              importKey(algorithm, publicKey, false, key);
+  return usableKey && signature.size() == kSignatureBytes &&
+         BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr,
+                                              reinterpret_cast<PUCHAR>(const_cast<char*>(digest.data())),
+                                              static_cast<ULONG>(digest.size()),
+                                              reinterpret_cast<PUCHAR>(const_cast<char*>(signature.data())),
+                                              static_cast<ULONG>(signature.size()), 0));
+}
+
 }  // namespace
 
 std::string base64Encode(const std::string& bytes) {
@@ -190,23 +204,6 @@ bool signBytes(const std::string& bytes, const std::string& privateKey, std::str
   signature.assign(reinterpret_cast<const char*>(out), size);
   return true;
 }
-
-namespace {
-
-bool verifyWith(const Algorithm& algorithm, const std::string& digest, const std::string& publicKey,
-                const std::string& signature, bool& usableKey) {
-  Key key;
-  usableKey = publicKey.size() == kPublicKeyBytes && isCurvePoint(publicKey) &&
-              importKey(algorithm, publicKey, false, key);
-  return usableKey && signature.size() == kSignatureBytes &&
-         BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr,
-                                              reinterpret_cast<PUCHAR>(const_cast<char*>(digest.data())),
-                                              static_cast<ULONG>(digest.size()),
-                                              reinterpret_cast<PUCHAR>(const_cast<char*>(signature.data())),
-                                              static_cast<ULONG>(signature.size()), 0));
-}
-
-}  // namespace
 
 bool verifyBytes(const std::string& bytes, const std::string& publicKey, const std::string& signature) {
   return verifyBytesWithAnyKey(bytes, {publicKey}, signature);
