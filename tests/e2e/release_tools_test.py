@@ -29,7 +29,7 @@ version=1.0.0
 
 [quotes]
 file=发布/行情.zip
-version=1.0.0
+version=1.0.0 行情
 
 [main]
 file=发布/主程序 1.0.zip
@@ -72,7 +72,10 @@ class ReleaseTools(unittest.TestCase):
         forget_release_serial()
         code, out = self.make_manifest("--key", KEY, "--expires", "2999-12-31")
         self.assertEqual(code, 0, out)
-        manifest = read(self.site.manifest_path).decode("ascii")
+        # Not ASCII: UTF-8 with its byte-order mark, which the installer reads on any system.
+        manifest = read(self.site.manifest_path).decode("utf-8")
+        self.assertIn("\ufeff; made by orvalo-tool make-manifest", manifest)
+        self.assertIn("version=1.0.0 行情", manifest)
         self.assertIn(f"url={self.site.nginx}/%E5%8F%91%E5%B8%83/%E4%B8%BB%E7%A8%8B%E5%BA%8F%201.0.zip", manifest)
         self.assertIn("html_sha256=", manifest)  # legal/agreement.html lies beside the text
         # The serial by default: the UTC time of making.
@@ -91,6 +94,7 @@ class ReleaseTools(unittest.TestCase):
                        "--no-launch", "--base", self.site.nginx, timeout=180)
         self.assertEqual(code, 0)
         self.assertTrue(os.path.isfile(os.path.join(unix, "Orvalo.exe")))
+        self.assertEqual(read(os.path.join(unix, "update", "_quotes.done")).decode("utf-8"), "1.0.0 行情")
 
         # The same server checked against another key: the release is refused as a whole.
         other = os.path.join(self.site.root, "other")
