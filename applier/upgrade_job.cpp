@@ -79,7 +79,7 @@ class UpgradeRun {
     for (UpgradeItem& item : items_) {
       if (!isAcceptableKind(item.kind)) return L"参数 --kind 非法（不能用作组件名）：" + item.kind;
       // A setup that checks signed releases applies only content whose digest the plan gives.
-      if (!builtInReleaseKey().empty() && !item.url.empty() && item.sha256.empty()) {
+      if (!builtInReleaseKeys().empty() && !item.url.empty() && item.sha256.empty()) {
         return L"升级计划缺少 SHA256：" + item.url;
       }
       std::wstring dest;

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -42,6 +44,90 @@ bool importKey(const Algorithm& algorithm, const std::string& material, bool isP
   return BCRYPT_SUCCESS(BCryptImportKeyPair(algorithm.get(), nullptr,
                                             isPrivate ? BCRYPT_ECCPRIVATE_BLOB : BCRYPT_ECCPUBLIC_BLOB,
                                             key.put(), blob.data(), static_cast<ULONG>(blob.size()), 0));
+}
+
+// Arithmetic modulo the prime of P-256, for the one check CNG does not make everywhere (Wine
+// imports any 64 bytes as a public key): that a key is a point of the curve at all.
+using Number = std::array<uint64_t, 4>;  // least significant 64 bits first
+constexpr Number kPrime = {0xFFFFFFFFFFFFFFFFull, 0x00000000FFFFFFFFull, 0, 0xFFFFFFFF00000001ull};
+constexpr Number kCurveB = {0x3BCE3C3E27D2604Bull, 0x651D06B0CC53B0F6ull, 0xB3EBBD55769886BCull,
+                            0x5AC635D8AA3A93E7ull};
+
+bool below(const Number& a, const Number& b) {
+  for (int i = 3; i >= 0; --i) {
+    if (a[i] != b[i]) return a[i] < b[i];
+  }
+  return false;
+}
+
+// a - b, wrapping modulo 2^256.
+Number minus(const Number& a, const Number& b) {
+  Number out{};
+  unsigned borrow = 0;
+  for (int i = 0; i < 4; ++i) {
+    const uint64_t d = a[i] - b[i] - borrow;
+    borrow = (a[i] < b[i] || (a[i] == b[i] && borrow)) ? 1 : 0;
+    out[i] = d;
+  }
+  return out;
+}
+
+// (a + b) mod p for a, b below p.
+Number addMod(const Number& a, const Number& b) {
+  Number sum{};
+  unsigned carry = 0;
+  for (int i = 0; i < 4; ++i) {
+    const uint64_t partial = a[i] + carry;
+    sum[i] = partial + b[i];
+    carry = (partial < carry || sum[i] < partial) ? 1 : 0;
+  }
+  return carry || !below(sum, kPrime) ? minus(sum, kPrime) : sum;
+}
+
+// (a - b) mod p for a, b below p.
+Number subMod(const Number& a, const Number& b) { return below(a, b) ? addMod(a, minus(kPrime, b)) : minus(a, b); }
+
+// (a * b) mod p by doubling and adding, from b's highest bit down.
+Number mulMod(const Number& a, const Number& b) {
+  Number out{};
+  for (int bit = 255; bit >= 0; --bit) {
+    out = addMod(out, out);
+    if ((b[bit / 64] >> (bit % 64)) & 1) out = addMod(out, a);
+  }
+  return out;
+}
+
+Number fromBigEndian(const std::string& bytes) {
+  Number n{};
+  for (unsigned char c : bytes) {
+    for (int i = 3; i > 0; --i) n[i] = (n[i] << 8) | (n[i - 1] >> 56);
+    n[0] = (n[0] << 8) | c;
+  }
+  return n;
+}
+
+// X ‖ Y lies on y² = x³ - 3x + b (mod p), with both coordinates below p.
+bool isCurvePoint(const std::string& publicKey) {
+  const Number x = fromBigEndian(publicKey.substr(0, kCoordinateBytes));
+  const Number y = fromBigEndian(publicKey.substr(kCoordinateBytes, kCoordinateBytes));
+  if (!below(x, kPrime) || !below(y, kPrime)) return false;
+  const Number threeX = addMod(addMod(x, x), x);
+  const Number right = addMod(subMod(mulMod(mulMod(x, x), x), threeX), kCurveB);
+  return mulMod(y, y) == right;
+}
+
+// Verifies with one key; usableKey says whether the key is a point of the curve that CNG took.
+bool verifyWith(const Algorithm& algorithm, const std::string& digest, const std::string& publicKey,
+                const std::string& signature, bool& usableKey) {
+  Key key;
+  usableKey = publicKey.size() == kPublicKeyBytes && isCurvePoint(publicKey) &&
+              importKey(algorithm, publicKey, false, key);
+  return usableKey && signature.size() == kSignatureBytes &&
+         BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr,
+                                              reinterpret_cast<PUCHAR>(const_cast<char*>(digest.data())),
+                                              static_cast<ULONG>(digest.size()),
+                                              reinterpret_cast<PUCHAR>(const_cast<char*>(signature.data())),
+                                              static_cast<ULONG>(signature.size()), 0));
 }
 
 }  // namespace
@@ -120,16 +206,21 @@ bool signBytes(const std::string& bytes, const std::string& privateKey, std::str
 }
 
 bool verifyBytes(const std::string& bytes, const std::string& publicKey, const std::string& signature) {
-  if (publicKey.size() != kPublicKeyBytes || signature.size() != kSignatureBytes) return false;
+  return verifyBytesWithAnyKey(bytes, {publicKey}, signature);
+}
+
+bool verifyBytesWithAnyKey(const std::string& bytes, const std::vector<std::string>& publicKeys,
+                           const std::string& signature) {
   const std::string digest = rawDigest(bytes);
   Algorithm algorithm;
-  Key key;
-  if (digest.empty() || !openEcdsa(algorithm) || !importKey(algorithm, publicKey, false, key)) return false;
-  return BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr,
-                                              reinterpret_cast<PUCHAR>(const_cast<char*>(digest.data())),
-                                              static_cast<ULONG>(digest.size()),
-                                              reinterpret_cast<PUCHAR>(const_cast<char*>(signature.data())),
-                                              static_cast<ULONG>(signature.size()), 0));
+  if (publicKeys.empty() || digest.empty() || !openEcdsa(algorithm)) return false;
+  bool verified = false;
+  for (const std::string& key : publicKeys) {
+    bool usableKey = false;
+    verified = verifyWith(algorithm, digest, key, signature, usableKey) || verified;
+    if (!usableKey) return false;
+  }
+  return verified;
 }
 
 }  // namespace net

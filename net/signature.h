@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace net {
 
@@ -26,5 +27,11 @@ bool signBytes(const std::string& bytes, const std::string& privateKey, std::str
 
 // True only when signature is a valid r ‖ s by publicKey over the SHA-256 of bytes.
 bool verifyBytes(const std::string& bytes, const std::string& publicKey, const std::string& signature);
+
+// True when signature is valid by one of the keys (a build may know an old and a new release
+// key). False whenever any key is not a point of the curve: a broken key in a build must show,
+// not quietly leave the others to decide.
+bool verifyBytesWithAnyKey(const std::string& bytes, const std::vector<std::string>& publicKeys,
+                           const std::string& signature);
 
 }  // namespace net

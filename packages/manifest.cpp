@@ -2,29 +2,17 @@
 
 #include "net/document.h"
 #include "net/signature.h"
+#include "packages/manifest_ini.h"
 #include "util/client_contract.h"
-#include "util/files.h"
-#include "util/paths.h"
 #include "util/text.h"
 
 #include <windows.h>
 
-#include <atomic>
-
 namespace {
 
-constexpr DWORD kValueChars = 1024;
-constexpr DWORD kSectionListChars = 8192;
 const wchar_t* const kReservedSections[] = {L"main", L"deps", L"llm_deps", L"agreement", L"hints",
                                             L"setup", L"release"};
 constexpr size_t kMaxSignatureBytes = 1024;
-
-
-std::wstring readValue(const std::wstring& path, const wchar_t* section, const wchar_t* key) {
-  wchar_t buffer[kValueChars] = {};
-  const DWORD len = GetPrivateProfileStringW(section, key, L"", buffer, kValueChars, path.c_str());
-  return std::wstring(buffer, len);
-}
 
 // Digests compare with the lower-case hex of our own hashing.
 std::string digestValue(const std::wstring& value) {
@@ -42,62 +30,51 @@ bool isReservedSection(const std::wstring& name) {
   return false;
 }
 
-// Section names: a list of NUL-terminated strings ending in an empty one.
-std::vector<std::wstring> readSectionNames(const std::wstring& path) {
-  std::vector<wchar_t> buffer(kSectionListChars, L'\0');
-  const DWORD len = GetPrivateProfileSectionNamesW(buffer.data(), kSectionListChars, path.c_str());
-  std::vector<std::wstring> names;
-  for (DWORD pos = 0; pos < len && buffer[pos] != L'\0';) {
-    std::wstring name(&buffer[pos]);
-    pos += static_cast<DWORD>(name.size()) + 1;
-    names.push_back(std::move(name));
-  }
-  return names;
-}
-
-}  // namespace
-
-std::wstring defaultServerBase() { return ORVALO_DEFAULT_BASE_URL_W; }
-
-ManifestEntry readManifestEntry(const std::wstring& path, const std::wstring& section,
+ManifestEntry readManifestEntry(const IniDocument& ini, const std::wstring& section,
                                 const std::wstring& defaultFilename) {
-  const wchar_t* s = section.c_str();
   ManifestEntry entry;
-  entry.url = readValue(path, s, L"url");
-  entry.version = readValue(path, s, L"version");
-  entry.filename = readValue(path, s, L"filename");
-  entry.exe = readValue(path, s, L"exe");
-  entry.sha256 = digestValue(readValue(path, s, L"sha256"));
+  entry.url = ini.value(section, L"url");
+  entry.version = ini.value(section, L"version");
+  entry.filename = ini.value(section, L"filename");
+  entry.exe = ini.value(section, L"exe");
+  entry.sha256 = digestValue(ini.value(section, L"sha256"));
   if (entry.filename.empty()) entry.filename = defaultFilename;
   if (entry.exe.empty()) entry.exe = client::kDefaultExeName;
   entry.present = !entry.url.empty();
   return entry;
 }
 
-void parseManifestFile(const std::wstring& path, ServerManifest& manifest) {
+}  // namespace
+
+std::wstring defaultServerBase() { return ORVALO_DEFAULT_BASE_URL_W; }
+
+bool parseManifest(const std::string& bytes, ServerManifest& manifest, std::wstring& error) {
   manifest = ServerManifest{};
-  manifest.deps = readManifestEntry(path, L"deps", L"deps.zip");
-  manifest.main = readManifestEntry(path, L"main", L"main.zip");
-  manifest.llmDeps = readManifestEntry(path, L"llm_deps", L"llm_deps.zip");
-  for (const std::wstring& name : readSectionNames(path)) {
-    if (isReservedSection(name)) continue;
+  IniDocument ini;
+  if (!parseIni(decodeManifestText(bytes), ini, error)) return false;
+  manifest.deps = readManifestEntry(ini, L"deps", L"deps.zip");
+  manifest.main = readManifestEntry(ini, L"main", L"main.zip");
+  manifest.llmDeps = readManifestEntry(ini, L"llm_deps", L"llm_deps.zip");
+  for (const IniSection& section : ini.sections) {
+    if (isReservedSection(section.name)) continue;
     ComponentEntry component;
-    static_cast<ManifestEntry&>(component) = readManifestEntry(path, name, name + L".zip");
+    static_cast<ManifestEntry&>(component) = readManifestEntry(ini, section.name, section.name + L".zip");
     if (!component.present) continue;
-    component.name = name;
+    component.name = section.name;
     manifest.components.push_back(std::move(component));
   }
-  manifest.agreementUrl = readValue(path, L"agreement", L"url");
-  manifest.agreementVersion = readValue(path, L"agreement", L"version");
-  manifest.agreementSha256 = digestValue(readValue(path, L"agreement", L"sha256"));
-  manifest.agreementHtmlSha256 = digestValue(readValue(path, L"agreement", L"html_sha256"));
-  manifest.hintsUrl = readValue(path, L"hints", L"url");
-  manifest.hintsSha256 = digestValue(readValue(path, L"hints", L"sha256"));
+  manifest.agreementUrl = ini.value(L"agreement", L"url");
+  manifest.agreementVersion = ini.value(L"agreement", L"version");
+  manifest.agreementSha256 = digestValue(ini.value(L"agreement", L"sha256"));
+  manifest.agreementHtmlSha256 = digestValue(ini.value(L"agreement", L"html_sha256"));
+  manifest.hintsUrl = ini.value(L"hints", L"url");
+  manifest.hintsSha256 = digestValue(ini.value(L"hints", L"sha256"));
   manifest.hasAgreement = !manifest.agreementUrl.empty();
   manifest.hasHints = !manifest.hintsUrl.empty();
-  manifest.releaseExpires = readValue(path, L"release", L"expires");
+  manifest.releaseExpires = ini.value(L"release", L"expires");
+  manifest.releaseSerial = ini.value(L"release", L"serial");
+  return true;
 }
-
 
 bool releaseExpired(const std::wstring& expires, const SYSTEMTIME& today) {
   unsigned year = 0, month = 0, day = 0;
@@ -126,17 +103,23 @@ std::wstring firstWithoutDigest(const ServerManifest& m) {
   return {};
 }
 
-// The release checks a built-in key adds: signature over the exact bytes, expiry, digests.
-std::wstring releaseFailure(const std::string& bytes, const std::string& signatureText, const std::string& key,
-                            const ServerManifest& manifest) {
+// The release checks built-in keys add: signature over the exact bytes, expiry, serial, digests.
+std::wstring releaseFailure(const std::string& bytes, const std::string& signatureText,
+                            const std::vector<std::string>& keys, const ServerManifest& manifest,
+                            uint64_t rememberedSerial) {
   std::string text = signatureText;
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
   std::string signature;
-  if (!net::base64Decode(text, signature) || !net::verifyBytes(bytes, key, signature)) return L"版本清单签名无效";
+  if (!net::base64Decode(text, signature) || !net::verifyBytesWithAnyKey(bytes, keys, signature)) {
+    return L"版本清单签名无效";
+  }
   SYSTEMTIME today{};
   GetSystemTime(&today);
   if (manifest.releaseExpires.empty()) return L"版本清单缺少有效期（[release] expires）";
   if (releaseExpired(manifest.releaseExpires, today)) return L"版本清单已过期";
+  uint64_t serial = 0;
+  if (!parseReleaseSerial(manifest.releaseSerial, serial)) return L"版本清单缺少有效的序号（[release] serial）";
+  if (serial < rememberedSerial) return L"版本清单已过时";
   const std::wstring missing = firstWithoutDigest(manifest);
   if (!missing.empty()) return L"版本清单缺少 SHA256：[" + missing + L"]";
   return {};
@@ -145,7 +128,8 @@ std::wstring releaseFailure(const std::string& bytes, const std::string& signatu
 }  // namespace
 
 bool fetchServerManifest(const std::wstring& base, ServerManifest& manifest, std::wstring* error,
-                         CancelEvent cancelEvent, const std::string& releaseKey) {
+                         CancelEvent cancelEvent, const std::vector<std::string>& releaseKeys,
+                         const std::wstring& serialKey) {
   const std::wstring url = (base.empty() ? defaultServerBase() : base) + L"/download/manifest.ini";
   std::string bytes;
   const DownloadResult download = fetchDocument(url, kMaxManifestBytes, bytes, cancelEvent);
@@ -154,28 +138,21 @@ bool fetchServerManifest(const std::wstring& base, ServerManifest& manifest, std
     return false;
   }
   std::string signature;
-  if (!releaseKey.empty()) {
+  if (!releaseKeys.empty()) {
     const DownloadResult fetched = fetchDocument(url + L".sig", kMaxSignatureBytes, signature, cancelEvent);
     if (fetched.cancelled) {
       if (error) *error = L"已取消";
       return false;
     }
   }
-  // The profile reader wants a file. Its name is this call's own, so that the wizard's
-  // retrievals and the install job never share one, and it is gone again before the check.
-  static std::atomic<unsigned> calls{0};
-  const std::wstring temp = util::tempDirectory() + L"\\OrvaloSetup_manifest_" +
-                            std::to_wstring(GetCurrentProcessId()) + L"_" +
-                            std::to_wstring(++calls) + L".ini";
-  const bool written = util::writeFile(temp, bytes.data(), bytes.size());
-  if (written) parseManifestFile(temp, manifest);
-  (void)util::deleteFileForce(temp);
-  if (!written) {
-    if (error) *error = L"获取版本清单失败：无法写入临时文件：" + temp;
+  std::wstring failure;
+  if (!parseManifest(bytes, manifest, failure)) {
+    if (error) *error = L"获取版本清单失败：" + failure;
     return false;
   }
-  if (!releaseKey.empty()) {
-    const std::wstring failure = releaseFailure(bytes, signature, releaseKey, manifest);
+  if (!releaseKeys.empty()) {
+    const uint64_t remembered = serialKey.empty() ? 0 : rememberedReleaseSerial(serialKey);
+    failure = releaseFailure(bytes, signature, releaseKeys, manifest, remembered);
     if (!failure.empty()) {
       if (error) *error = L"获取版本清单失败：" + failure;
       return false;
@@ -186,6 +163,10 @@ bool fetchServerManifest(const std::wstring& base, ServerManifest& manifest, std
   if (!manifest.main.present || !manifest.deps.present) {
     if (error) *error = L"服务器清单缺少主程序或依赖包配置（manifest.ini）";
     return false;
+  }
+  uint64_t serial = 0;
+  if (manifest.signedRelease && !serialKey.empty() && parseReleaseSerial(manifest.releaseSerial, serial)) {
+    rememberReleaseSerial(serialKey, serial);
   }
   return true;
 }

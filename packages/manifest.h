@@ -1,8 +1,9 @@
 // The server manifest (manifest.ini): which packages to install, where the agreement and the hints
-// are. Fetched fresh by each reader and parsed through the Windows profile API.
+// are. Fetched fresh by each reader and parsed in memory (packages/manifest_ini.h).
 #pragma once
 
 #include "net/download.h"
+#include "packages/release_serial.h"
 
 #include <windows.h>
 
@@ -37,7 +38,8 @@ struct ServerManifest {
   bool hasHints = false;
   std::vector<ComponentEntry> components;  // in file order
   std::wstring releaseExpires;  // [release] expires, YYYY-MM-DD (UTC), as written
-  // Verified against the built-in release key: every digest was required and the HTML edition
+  std::wstring releaseSerial;   // [release] serial, as written
+  // Verified against the built-in release keys: every digest was required and the HTML edition
   // of the agreement needs its own.
   bool signedRelease = false;
 };
@@ -48,25 +50,26 @@ std::wstring defaultServerBase();
 // A manifest larger than this is refused while it streams.
 constexpr size_t kMaxManifestBytes = 1048576;
 
-// The release key built into this executable (X ‖ Y, 64 bytes); empty when the build has none.
-const std::string& builtInReleaseKey();
+// The release keys built into this executable (X ‖ Y, 64 bytes each), in the order the build
+// names them; empty when the build has none.
+const std::vector<std::string>& builtInReleaseKeys();
 
 // Downloads base + "/download/manifest.ini" and parses it. On failure returns false with the
 // failure text in *error (when given): "已取消", "获取版本清单失败：…" or the text for a manifest
-// without its main or dependency package. With a release key the manifest must also come with
-// a valid manifest.ini.sig, an [release] expires date not past, and a digest for every package,
-// the agreement and the hints; without one everything is as before.
+// without its main or dependency package. With release keys the manifest must also come with a
+// manifest.ini.sig valid by one of them, an [release] expires date not past, a serial not below
+// the one remembered under HKCU\serialKey (empty: none is compared or remembered), and a digest
+// for every package, the agreement and the hints; its serial is then remembered. Without a key
+// everything is as before.
 [[nodiscard]] bool fetchServerManifest(const std::wstring& base, ServerManifest& manifest,
                                        std::wstring* error, CancelEvent cancelEvent,
-                                       const std::string& releaseKey = builtInReleaseKey());
+                                       const std::vector<std::string>& releaseKeys = builtInReleaseKeys(),
+                                       const std::wstring& serialKey = kReleaseSerialKey);
 
 // Whether the release is past its last day (YYYY-MM-DD, UTC) on the given UTC day; an expiry
 // that is no such date counts as past.
 [[nodiscard]] bool releaseExpired(const std::wstring& expires, const SYSTEMTIME& today);
 
-// Reads one package section of a manifest file.
-ManifestEntry readManifestEntry(const std::wstring& path, const std::wstring& section,
-                                const std::wstring& defaultFilename);
-
-// Parses a manifest file already on disk (the second half of fetchServerManifest).
-void parseManifestFile(const std::wstring& path, ServerManifest& manifest);
+// Parses a manifest's bytes (the second half of fetchServerManifest); false with the reason in
+// error for a manifest the parser refuses (packages/manifest_ini.h).
+[[nodiscard]] bool parseManifest(const std::string& bytes, ServerManifest& manifest, std::wstring& error);

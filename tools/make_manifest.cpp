@@ -119,6 +119,16 @@ std::wstring dateText(const SYSTEMTIME& day) {
   return text;
 }
 
+// The time of making, UTC, as YYYYMMDDHHMMSS: each release made later has a higher serial.
+std::wstring defaultSerial() {
+  SYSTEMTIME now{};
+  GetSystemTime(&now);
+  wchar_t text[16];
+  swprintf(text, 16, L"%04u%02u%02u%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+           now.wSecond);
+  return text;
+}
+
 std::wstring defaultExpiry() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
@@ -204,28 +214,25 @@ std::wstring addSection(Release& release, const Section& section) {
   return {};
 }
 
-// ASCII stays as it is; anything else goes out as UTF-16 with its byte-order mark, the one
-// encoding the profile reader takes whatever the reader's code page.
+// ASCII stays as it is; anything else goes out as UTF-8 with its byte-order mark, which the
+// installer reads whatever the system's code page.
 std::string encodeManifest(const std::wstring& text) {
   bool ascii = true;
   for (wchar_t c : text) ascii = ascii && c < 0x80;
-  if (ascii) return util::toUtf8(text);
-  std::string bytes = "\xFF\xFE";
-  for (wchar_t c : text) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>((c >> 8) & 0xFF);
-  }
-  return bytes;
+  return ascii ? util::toUtf8(text) : "\xEF\xBB\xBF" + util::toUtf8(text);
 }
 
-// make-manifest SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD] [--vendor-domain D]
+// make-manifest SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD] [--serial N]
+//               [--vendor-domain D]
 int runMakeManifest(const Args& args) {
   Args positional;
   std::map<std::wstring, std::wstring> options;
   std::wstring error;
-  if (!parseOptions(args, {L"--key", L"--expires", L"--vendor-domain"}, positional, options, error)) return fail(error);
+  if (!parseOptions(args, {L"--key", L"--expires", L"--serial", L"--vendor-domain"}, positional, options, error)) {
+    return fail(error);
+  }
   if (positional.size() != 2) {
-    return fail(L"usage: make-manifest SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD]");
+    return fail(L"usage: make-manifest SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD] [--serial N]");
   }
   Release release{positional[0], positional[1], vendorDomainOption(options[L"--vendor-domain"]), {}};
   while (!release.baseUrl.empty() && release.baseUrl.back() == L'/') release.baseUrl.pop_back();
@@ -238,6 +245,9 @@ int runMakeManifest(const Args& args) {
   SYSTEMTIME today{};
   GetSystemTime(&today);
   if (!expires.empty() && releaseExpired(expires, today)) return fail(L"有效期无效或已过：" + expires);
+  const std::wstring serial = options[L"--serial"].empty() ? defaultSerial() : options[L"--serial"];
+  uint64_t serialNumber = 0;
+  if (!parseReleaseSerial(serial, serialNumber)) return fail(L"序号必须是 1 到 18 位十进制数字：" + serial);
 
   std::string iniBytes;
   const std::wstring iniPath = release.siteDir + L"\\release.ini";
@@ -250,24 +260,23 @@ int runMakeManifest(const Args& args) {
     const std::wstring problem = addSection(release, section);
     if (!problem.empty()) return fail(problem);
   }
-  if (!expires.empty()) release.text += L"[release]\r\nexpires=" + expires + L"\r\n";
+  if (!expires.empty() || !options[L"--serial"].empty()) {
+    release.text += L"[release]\r\n" + (expires.empty() ? L"" : L"expires=" + expires + L"\r\n") + L"serial=" + serial + L"\r\n";
+  }
   const std::string bytes = encodeManifest(release.text);
   if (bytes.size() > kMaxManifestBytes) return fail(L"版本清单过大");
 
-  // Written beside its place and read back with the installer's own parser before it replaces
-  // the published one, so that a refused release never reaches the server's folder.
+  // Read back with the installer's own parser before anything is written, so that a refused
+  // release never reaches the server's folder.
+  ServerManifest manifest;
+  if (!parseManifest(bytes, manifest, error)) return fail(error);
+  const std::wstring problem = manifestNamesProblem(manifest);
+  if (!problem.empty()) return fail(problem);
   const std::wstring download = release.siteDir + L"\\download";
   const std::wstring manifestPath = download + L"\\manifest.ini";
   const std::wstring staged = manifestPath + L".new";
   if (!util::createDirectories(download) || !util::writeFile(staged, bytes.data(), bytes.size())) {
     return fail(L"无法写入 " + staged);
-  }
-  ServerManifest manifest;
-  parseManifestFile(staged, manifest);
-  const std::wstring problem = manifestNamesProblem(manifest);
-  if (!problem.empty()) {
-    (void)util::deleteFileForce(staged);
-    return fail(problem);
   }
   if (!key.empty() && !signFile(manifestPath, bytes, key, error)) {
     (void)util::deleteFileForce(staged);
@@ -280,7 +289,7 @@ int runMakeManifest(const Args& args) {
   }
   // A signature of an earlier manifest beside an unsigned one would only mislead.
   if (key.empty()) (void)util::deleteFileForce(manifestPath + L".sig");
-  printLine(L"ok: " + manifestPath + (key.empty() ? L"" : L"（已签名，有效期至 " + expires + L"）"));
+  printLine(L"ok: " + manifestPath + (key.empty() ? L"" : L"（已签名，序号 " + serial + L"，有效期至 " + expires + L"）"));
   return 0;
 }
 
@@ -289,7 +298,8 @@ int runMakeManifest(const Args& args) {
 int runVerifyServer(const Args& args);
 
 std::vector<Command> releaseCommands() {
-  return {{L"make-manifest", "SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD] [--vendor-domain D]",
+  return {{L"make-manifest",
+           "SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD] [--serial N] [--vendor-domain D]",
            runMakeManifest},
           {L"verify-server", "BASE [--key PUBLIC_FILE] [--vendor-domain D]", runVerifyServer}};
 }

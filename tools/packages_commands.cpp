@@ -50,7 +50,8 @@ int runManifest(const Args& args) {
   if (args.size() != 1) return fail(L"usage: manifest BASE");
   ServerManifest m;
   std::wstring failure;
-  if (!fetchServerManifest(args[0], m, &failure, nullptr)) return fail(failure);
+  // A look at the server, not an install: no serial is compared or remembered.
+  if (!fetchServerManifest(args[0], m, &failure, nullptr, builtInReleaseKeys(), L"")) return fail(failure);
   std::string components;
   for (const ComponentEntry& c : m.components) {
     if (!components.empty()) components += ",";

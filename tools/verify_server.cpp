@@ -201,19 +201,23 @@ int runVerifyServer(const Args& args) {
   if (positional.size() != 1) return fail(L"usage: verify-server BASE [--key PUBLIC_FILE] [--vendor-domain D]");
   std::wstring base = positional[0];
   while (!base.empty() && base.back() == L'/') base.pop_back();
-  std::string key = builtInReleaseKey();
-  if (!options[L"--key"].empty() && !readBase64File(options[L"--key"], net::kPublicKeyBytes, key)) {
-    return fail(L"公钥格式无效：" + options[L"--key"]);
+  std::vector<std::string> keys = builtInReleaseKeys();
+  if (!options[L"--key"].empty()) {
+    keys.assign(1, std::string());
+    if (!readBase64File(options[L"--key"], net::kPublicKeyBytes, keys[0])) return fail(L"公钥格式无效：" + options[L"--key"]);
   }
 
   Report report;
   ServerManifest m;
-  if (!fetchServerManifest(base, m, &error, nullptr, key)) {
+  // The vendor checks what the server offers: nothing is compared with, or remembered as, the
+  // serial of a release this machine has installed.
+  if (!fetchServerManifest(base, m, &error, nullptr, keys, L"")) {
     report.entry(L"manifest.ini", error);
     return report.finish();
   }
   report.entry(L"manifest.ini", manifestNamesProblem(m),
-               m.signedRelease ? L"签名有效，有效期至 " + m.releaseExpires : std::wstring(L"未验证签名"));
+               m.signedRelease ? L"签名有效，序号 " + m.releaseSerial + L"，有效期至 " + m.releaseExpires
+                               : std::wstring(L"未验证签名"));
   checkPackage(report, L"deps", m.deps);
   for (const ComponentEntry& component : m.components) checkPackage(report, component.name, component);
   checkPackage(report, L"main", m.main);

@@ -59,11 +59,11 @@ UpdateCheck checkForUpdate(const std::wstring& dir, const std::wstring& exe, con
   const DownloadResult download = fetchDocument(url, kMaxDescriptionBytes, bytes, nullptr);
   if (!download.ok) return failed(download.message);
   // With the vendor's release key, the description is believed only with its signature.
-  if (!builtInReleaseKey().empty()) {
+  if (!builtInReleaseKeys().empty()) {
     std::string line, signature;
     const bool verified = fetchDocument(url + L".sig", 1024, line, nullptr).ok &&
                           net::base64Decode(line.substr(0, line.find_first_of("\r\n")), signature) &&
-                          net::verifyBytes(bytes, builtInReleaseKey(), signature);
+                          net::verifyBytesWithAnyKey(bytes, builtInReleaseKeys(), signature);
     if (!verified) return failed(L"更新说明签名无效");
   }
 

@@ -48,9 +48,9 @@ class SignedUpdateDescription : public ::testing::Test {
 
   std::wstring check() { return demo::checkForUpdate(dir_.path(), dir_ / L"Orvalo.exe", L"1.0.0").message; }
 
-  void putSignatureOf(const std::string& bytes) {
+  void putSignatureOf(const std::string& bytes, const wchar_t* keyFile = ORVALO_TEST_RELEASE_PRIVATE_KEY) {
     std::string keyText, key, signature;
-    ASSERT_TRUE(util::readFile(ORVALO_TEST_RELEASE_PRIVATE_KEY, keyText));
+    ASSERT_TRUE(util::readFile(keyFile, keyText));
     ASSERT_TRUE(net::base64Decode(keyText.substr(0, keyText.find('\n')), key));
     ASSERT_TRUE(net::signBytes(bytes, key, signature));
     scenario_.putFile(L"latest.json.sig", net::base64Encode(signature) + "\n");
@@ -67,6 +67,8 @@ TEST_F(SignedUpdateDescription, IsBelievedOnlyWithItsOwnSignature) {
   putSignatureOf(description_ + " ");
   EXPECT_EQ(check(), L"检查更新失败：更新说明签名无效");
   putSignatureOf(description_);
+  EXPECT_EQ(check(), L"已是最新版本（1.0.0）");
+  putSignatureOf(description_, ORVALO_TEST_SECOND_RELEASE_PRIVATE_KEY);  // the key rotated to
   EXPECT_EQ(check(), L"已是最新版本（1.0.0）");
 }
 

@@ -24,6 +24,7 @@ HOME = os.path.join(BUILD, "winehome")
 USER = os.environ.get("USER", "root")
 TEMP_UNIX = os.path.join(PREFIX, "drive_c", "users", USER, "Temp")  # Wine's %TEMP%
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\OrvaloTrader"
+RELEASE_SERIAL_KEY = r"HKCU\Software\OrvaloTrader"
 WIZARD = "OrvaloSetupWizardWnd"
 CLIENT = "OrvaloDemoClientWnd"
 
@@ -87,6 +88,13 @@ class Site:
             text = f.read()
         with open(self.manifest_path, "w", encoding="ascii", newline="") as f:
             f.write(fn(text))
+
+    def sign_manifest(self, key="release_test"):
+        """Signs the manifest as it stands with one of the tests' keys (tests/support/KEY.key), as
+        the vendor's release tool does."""
+        private = "Z:" + os.path.join(ROOT, "tests", "support", key + ".key").replace("/", "\\")
+        manifest = "Z:" + self.manifest_path.replace("/", "\\")
+        wine(os.path.join(BIN, "orvalo-tool.exe"), "sign", manifest, private, check=True)
 
     def write_zip(self, name, files):
         make_site.write_zip(os.path.join(self.root, "download", name), files)
@@ -191,6 +199,17 @@ def registry_values():
 
 def delete_registration():
     wine("reg", "delete", UNINSTALL_KEY, "/f")
+
+
+def forget_release_serial():
+    """Deletes the highest release serial the signed builds have accepted in the prefix, so that a
+    newer release an earlier test installed does not refuse this test's."""
+    wine("reg", "delete", RELEASE_SERIAL_KEY, "/v", "ReleaseSerial", "/f")
+
+
+def remembered_release_serial():
+    code, out = wine("reg", "query", RELEASE_SERIAL_KEY, "/v", "ReleaseSerial")
+    return int(out.split()[-1]) if code == 0 else None
 
 
 def install_folder(tag):

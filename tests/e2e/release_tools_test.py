@@ -7,7 +7,8 @@ import re
 import shutil
 import unittest
 
-from e2e import BIN, ROOT, Site, close_client, delete_registration, end_programs, install_folder, read, wine
+from e2e import (BIN, ROOT, Site, close_client, delete_registration, end_programs, forget_release_serial, install_folder,
+                 read, wine)
 
 TOOL = os.path.join(BIN, "orvalo-tool.exe")
 SIGNED_SETUP = os.path.join(BIN, "signed", "OrvaloSetup.exe")
@@ -28,7 +29,7 @@ version=1.0.0
 
 [quotes]
 file=发布/行情.zip
-version=1.0.0
+version=1.0.0 行情
 
 [main]
 file=发布/主程序 1.0.zip
@@ -68,16 +69,22 @@ class ReleaseTools(unittest.TestCase):
         return wine(TOOL, "verify-server", base, *options, timeout=180)
 
     def test_a_release_made_by_the_tool_verifies_and_installs_with_the_signed_build(self):
+        forget_release_serial()
         code, out = self.make_manifest("--key", KEY, "--expires", "2999-12-31")
         self.assertEqual(code, 0, out)
-        manifest = read(self.site.manifest_path).decode("ascii")
+        # Not ASCII: UTF-8 with its byte-order mark, which the installer reads on any system.
+        manifest = read(self.site.manifest_path).decode("utf-8")
+        self.assertIn("\ufeff; made by orvalo-tool make-manifest", manifest)
+        self.assertIn("version=1.0.0 行情", manifest)
         self.assertIn(f"url={self.site.nginx}/%E5%8F%91%E5%B8%83/%E4%B8%BB%E7%A8%8B%E5%BA%8F%201.0.zip", manifest)
         self.assertIn("html_sha256=", manifest)  # legal/agreement.html lies beside the text
-        self.assertIn("[release]\r\nexpires=2999-12-31", manifest)
+        # The serial by default: the UTC time of making.
+        serial = re.search(r"\[release\]\r\nexpires=2999-12-31\r\nserial=(\d{14})\r\n", manifest).group(1)
         self.assertEqual(wine(TOOL, "verify", win(self.site.manifest_path), PUB), (0, "ok\n"))
 
         code, out = self.verify(self.site.nginx, "--key", PUB)
         self.assertEqual(code, 0, out)
+        self.assertRegex(out, rf"(?m)^manifest.ini: ok.*序号 {serial}")
         for entry in ("manifest.ini", "deps", "quotes", "main", "agreement", "agreement.html"):
             self.assertRegex(out, rf"(?m)^{re.escape(entry)}: ok")
         self.assertTrue(out.splitlines()[-1].startswith("ok: 6 "), out)
@@ -87,6 +94,7 @@ class ReleaseTools(unittest.TestCase):
                        "--no-launch", "--base", self.site.nginx, timeout=180)
         self.assertEqual(code, 0)
         self.assertTrue(os.path.isfile(os.path.join(unix, "Orvalo.exe")))
+        self.assertEqual(read(os.path.join(unix, "update", "_quotes.done")).decode("utf-8"), "1.0.0 行情")
 
         # The same server checked against another key: the release is refused as a whole.
         other = os.path.join(self.site.root, "other")
@@ -116,6 +124,7 @@ class ReleaseTools(unittest.TestCase):
             (RELEASE_INI + "[hints]\nfile=hints.json\n", "[hints] 提示文档必须通过 https 放在厂商域名"),
             (RELEASE_INI.replace("version=1.0.0\n", "version=1.0.0\nsha256=00\n", 1), "[deps] 不能写 sha256"),
             (RELEASE_INI + "[release]\nexpires=2999-01-01\n", "[release] 由 --expires 生成"),
+            (RELEASE_INI + "[QUOTES]\nfile=发布/行情.zip\n", "release.ini 第 18 行：重复的节 [QUOTES]"),
         ]
         for text, expected in cases:
             self.write_release(text)
@@ -125,6 +134,9 @@ class ReleaseTools(unittest.TestCase):
         self.write_release(RELEASE_INI)
         code, out = self.make_manifest("--key", KEY, "--expires", "2001-01-01")
         self.assertEqual((code, "有效期无效或已过：2001-01-01" in out), (1, True))
+        for serial in ("1234567890123456789", "12a", "-1"):
+            code, out = self.make_manifest("--key", KEY, "--serial", serial)
+            self.assertEqual((code, "序号必须是 1 到 18 位十进制数字：" + serial in out), (1, True), out)
         self.assertEqual(read(self.site.manifest_path), published)
         self.assertFalse(os.path.exists(self.site.manifest_path + ".sig"))
 

@@ -2,14 +2,17 @@
 --silent against the loopback servers, judged by its exit code, its log, the disk and the
 registry."""
 import os
+import re
 import subprocess
 import time
 import unittest
 
-from e2e import (BIN, HOME, ROOT, TEMP_UNIX, WINE_RUN, Setup, Site, close_client, delete_registration, driver, end_programs,
-                 install_folder, read, registry_values, unix_path, wait_until, wine)
+from e2e import (BIN, HOME, TEMP_UNIX, WINE_RUN, Setup, Site, close_client, delete_registration, driver, end_programs,
+                 forget_release_serial, install_folder, read, registry_values, remembered_release_serial, unix_path,
+                 wait_until, wine)
 
 SETUP = os.path.join(BIN, "OrvaloSetup.exe")
+SIGNED_SETUP = os.path.join(BIN, "signed", "OrvaloSetup.exe")
 LOG = "C:\\e2e\\silent.log"
 
 
@@ -132,24 +135,29 @@ class SilentEndToEnd(unittest.TestCase):
         self.assertEqual([n for n in os.listdir(TEMP_UNIX) if n.startswith("QVSetup_")], [])
         self.assertIn("安装失败：主程序SHA256 校验失败（文件不完整或被篡改）（退出码 2）", log_text())
 
+    def install_signed(self, tag):
+        """Runs the build with the tests' keys; returns its exit code and the install folder's Unix path."""
+        folder, unix = install_folder(tag)
+        code, _ = wine(SIGNED_SETUP, "--silent", "--accept-agreement", "--dir", folder, "--no-shortcut", "--no-launch",
+                       "--base", self.site.nginx, "--log", LOG, timeout=180)
+        return code, unix
+
+    def publish(self, text, key="release_test"):
+        self.site.edit_manifest(lambda _: text)
+        self.site.sign_manifest(key)
+
     def test_a_build_with_a_release_key_installs_only_a_signed_release(self):
-        signed = os.path.join(BIN, "signed", "OrvaloSetup.exe")
-        tool = os.path.join(BIN, "orvalo-tool.exe")
-        key = "Z:" + os.path.join(ROOT, "tests", "support", "release_test.key").replace("/", "\\")
-        manifest = "Z:" + self.site.manifest_path.replace("/", "\\")
-        self.site.edit_manifest(lambda text: text + "[release]\r\nexpires=2999-12-31\r\n")
-        self.assertEqual(wine(tool, "sign", manifest, key)[0], 0)
-        folder, unix = install_folder("signed")
-        run = [signed, "--silent", "--accept-agreement", "--dir", folder, "--no-shortcut", "--no-launch",
-               "--base", self.site.nginx, "--log", LOG]
-        self.assertEqual(wine(*run, timeout=180)[0], 0, log_text())
+        forget_release_serial()
+        self.site.edit_manifest(lambda text: text + "[release]\r\nexpires=2999-12-31\r\nserial=1\r\n")
+        self.site.sign_manifest()
+        code, unix = self.install_signed("signed")
+        self.assertEqual(code, 0, log_text())
         self.assertTrue(os.path.isfile(os.path.join(unix, "Orvalo.exe")))
 
         # One byte changed after signing: refused before anything is downloaded.
         self.site.edit_manifest(lambda text: text.replace("expires=2999-12-31", "expires=2999-12-30"))
-        again, unix = install_folder("tampered")
-        run[run.index(folder)] = again
-        self.assertEqual(wine(*run, timeout=180)[0], 2)
+        code, unix = self.install_signed("tampered")
+        self.assertEqual(code, 2)
         self.assertIn("获取版本清单失败：版本清单签名无效", log_text())
         self.assertFalse(os.path.exists(unix))
 
@@ -169,6 +177,41 @@ class SilentEndToEnd(unittest.TestCase):
         self.assertEqual(read(os.path.join(unix, "same_label.txt")), b"component\n")
         self.assertEqual(read(os.path.join(unix, "Orvalo.exe")), read(os.path.join(BIN, "Orvalo.exe")))
         self.assertEqual(read(os.path.join(unix, "update", "_主程序.done")), b"7")
+
+    def test_releases_signed_with_either_key_are_taken_and_never_an_older_one(self):
+        forget_release_serial()
+        original = read(self.site.manifest_path).decode("ascii")
+        quotes = re.search(r"\[quotes\]\r\n(?:[^\[]*\r\n)", original).group(0)
+
+        def release(serial, text=original):
+            return text + f"[release]\r\nexpires=2999-12-31\r\nserial={serial}\r\n"
+
+        # Sections that differ only in letter case: refused before any package is asked for.
+        self.publish(release(20, original + quotes.replace("[quotes]", "[QUOTES]")))
+        code, unix = self.install_signed("twice")
+        self.assertEqual(code, 2)
+        self.assertIn("安装失败：获取版本清单失败：版本清单中的组件重复：QUOTES", log_text())
+        self.assertEqual([r for r in self.site.nginx_log() if ".zip" in r[1]], [])
+
+        # A signed CDN address of 1500 characters, in a release signed with the second key.
+        main = f"{self.site.nginx}/download/main.zip"
+        long_main = main + "?token=" + "x" * (1500 - len(main) - 7)
+        self.publish(release(20, original.replace(main, long_main)), key="release_test2")
+        code, unix = self.install_signed("long")
+        self.assertEqual(code, 0, log_text())
+        self.assertTrue(os.path.isfile(os.path.join(unix, "Orvalo.exe")))
+        self.assertIn(long_main.split("/", 3)[3], [r[1].lstrip("/") for r in self.site.nginx_log()])
+        self.assertEqual(remembered_release_serial(), 20)
+
+        # An older release, though signed and not expired, is refused; a newer one is taken.
+        self.publish(release(19))
+        code, unix = self.install_signed("older")
+        self.assertEqual(code, 2)
+        self.assertIn("安装失败：获取版本清单失败：版本清单已过时", log_text())
+        self.assertFalse(os.path.exists(unix))
+        self.publish(release(21))
+        self.assertEqual(self.install_signed("newer")[0], 0, log_text())
+        self.assertEqual(remembered_release_serial(), 21)
 
     def test_second_install_is_refused_and_closing_the_first_cancels_it(self):
         self.site.build(base=self.site.fault)

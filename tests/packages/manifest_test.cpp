@@ -1,4 +1,4 @@
-// The server manifest, fetched from the loopback servers and parsed through the profile API.
+// The server manifest, fetched from the loopback servers and parsed in memory.
 #include "packages/manifest.h"
 
 #include "net/signature.h"
@@ -37,7 +37,7 @@ class Manifest : public ::testing::Test {
   }
   bool fetch(const std::wstring& baseUrl, ServerManifest& m, std::wstring& error, HANDLE cancel = nullptr) {
     const bool ok = fetchServerManifest(baseUrl, m, &error, cancel);
-    // Whatever happened, the call's temporary manifest is gone.
+    // Whatever happened, no manifest was left in the temporary folder.
     const std::wstring pattern = util::tempDirectory() + L"\\OrvaloSetup_manifest_" +
                                  std::to_wstring(GetCurrentProcessId()) + L"_*";
     WIN32_FIND_DATAW found;
@@ -156,25 +156,53 @@ TEST_F(Manifest, DownloadFailureAndCancellationHaveTheirTexts) {
   EXPECT_EQ(error, L"获取版本清单失败：文件过大（超过 1048576 字节）");
 }
 
-// A release key built in: the signature over the exact bytes, the expiry and every digest decide.
-TEST_F(Manifest, ASignedReleaseIsCheckedBeforeAnythingIsDownloaded) {
-  std::string privateKey, publicKey;
-  ASSERT_TRUE(net::generateSigningKey(privateKey, publicKey));
-  const std::string release = std::string(kFull) + "[release]\r\nexpires=2999-12-31\r\n";
-  const std::string sha = "sha256=" + std::string(64, 'a') + "\r\n";
-  const std::string complete = std::regex_replace(release, std::regex("\\[(main|quotes|alpha)\\]\r\n"), "$&" + sha);
-  const auto publish = [&](const std::string& text, const std::string& signedText) {
+// Releases signed with a key of the test's own; the serial it accepts is remembered in a registry
+// key of its own, so that no other test's releases meet it.
+class SignedManifest : public Manifest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(net::generateSigningKey(privateKey_, publicKey_));
+    RegDeleteTreeW(HKEY_CURRENT_USER, serialKey_.c_str());
+  }
+  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, serialKey_.c_str()); }
+
+  // kFull with [release] and every digest.
+  static std::string release(const std::string& releaseSection) {
+    const std::string sha = "sha256=" + std::string(64, 'a') + "\r\n";
+    return std::regex_replace(std::string(kFull), std::regex("\\[(main|quotes|alpha)\\]\r\n"), "$&" + sha) +
+           "[release]\r\n" + releaseSection;
+  }
+  std::wstring publish(const std::string& text, const std::string& signedText, const std::string& privateKey) {
     const std::wstring base = serve(text);
     std::string signature;
     EXPECT_TRUE(net::signBytes(signedText, privateKey, signature));
-    const std::string line = net::base64Encode(signature) + "\n";
-    scenario_.putFile(L"download\\manifest.ini.sig", line);
+    scenario_.putFile(L"download\\manifest.ini.sig", net::base64Encode(signature) + "\n");
     return base;
+  }
+  std::wstring publish(const std::string& text) { return publish(text, text, privateKey_); }
+  // The failure text, empty when the release is taken.
+  std::string fetchSigned(const std::wstring& base, const std::vector<std::string>& keys) {
+    ServerManifest m;
+    std::wstring error;
+    const bool ok = fetchServerManifest(base, m, &error, nullptr, keys, serialKey_);
+    EXPECT_EQ(ok, m.signedRelease);
+    return ok ? std::string() : util::toUtf8(error);
+  }
+  uint64_t remembered() const { return rememberedReleaseSerial(serialKey_); }
+
+  std::string privateKey_, publicKey_;
+  const std::wstring serialKey_ = L"Software\\OrvaloTrader\\ManifestTests_" + std::to_wstring(GetCurrentProcessId());
+};
+
+// The signature over the exact bytes, the expiry, the serial and every digest decide.
+TEST_F(SignedManifest, IsCheckedBeforeAnythingIsDownloaded) {
+  const std::string complete = release("expires=2999-12-31\r\nserial=7\r\n");
+  const std::string sha = "sha256=" + std::string(64, 'a') + "\r\n";
+  const auto publish = [&](const std::string& text, const std::string& signedText) {
+    return this->publish(text, signedText, privateKey_);
   };
-  ServerManifest m;
-  std::wstring error;
-  EXPECT_TRUE(fetchServerManifest(publish(complete, complete), m, &error, nullptr, publicKey)) << util::toUtf8(error);
-  EXPECT_TRUE(m.signedRelease);
+  const std::vector<std::string> publicKey{publicKey_};
+  EXPECT_EQ(fetchSigned(publish(complete, complete), publicKey), "");
 
   std::string tampered = complete;
   tampered[tampered.find("2.1.0")] = '3';
@@ -188,14 +216,67 @@ TEST_F(Manifest, ASignedReleaseIsCheckedBeforeAnythingIsDownloaded) {
   };
   for (const auto& c : refused) {
     const std::string signedText = c.signedText.empty() ? c.text : c.signedText;
-    EXPECT_FALSE(fetchServerManifest(publish(c.text, signedText), m, &error, nullptr, publicKey));
-    EXPECT_EQ(util::toUtf8(error), "获取版本清单失败：" + c.failure);
+    EXPECT_EQ(fetchSigned(publish(c.text, signedText), publicKey), "获取版本清单失败：" + c.failure);
   }
   SYSTEMTIME day{};
   day.wYear = 2026, day.wMonth = 12, day.wDay = 10;
   EXPECT_FALSE(releaseExpired(L"2026-12-10", day));  // the last day still counts
   EXPECT_TRUE(releaseExpired(L"2026-12-09", day));
   EXPECT_TRUE(releaseExpired(L"2026-13-01x", day));
+}
+
+TEST_F(SignedManifest, AnOlderSerialIsRefusedAndAnEqualOrNewerOneIsTakenAndRemembered) {
+  const std::vector<std::string> key{publicKey_};
+  for (const char* serial : {"", "serial=\r\n", "serial=12a\r\n", "serial=-1\r\n", "serial=1234567890123456789\r\n"}) {
+    EXPECT_EQ(fetchSigned(publish(release(std::string("expires=2999-12-31\r\n") + serial)), key),
+              "获取版本清单失败：版本清单缺少有效的序号（[release] serial）")
+        << serial;
+  }
+  EXPECT_EQ(remembered(), 0u);
+  const auto withSerial = [](const std::string& serial) {
+    return release("expires=2999-12-31\r\nserial=" + serial + "\r\n");
+  };
+  EXPECT_EQ(fetchSigned(publish(withSerial("202612110900")), key), "");
+  EXPECT_EQ(remembered(), 202612110900u);
+  EXPECT_EQ(fetchSigned(publish(withSerial("202612110859")), key), "获取版本清单失败：版本清单已过时");
+  EXPECT_EQ(fetchSigned(publish(withSerial("202612110900")), key), "");
+  // Remembered only once the whole release check has passed.
+  const std::string noDigest =
+      std::regex_replace(withSerial("202612120000"), std::regex("\\[alpha\\]\r\nsha256=a+"), "[alpha]");
+  EXPECT_EQ(fetchSigned(publish(noDigest), key), "获取版本清单失败：版本清单缺少 SHA256：[alpha]");
+  EXPECT_EQ(remembered(), 202612110900u);
+  EXPECT_EQ(fetchSigned(publish(withSerial("999999999999999999")), key), "");
+  EXPECT_EQ(remembered(), 999999999999999999u);
+
+  // Without a place to remember it (the vendor's tools), nothing is compared.
+  ServerManifest m;
+  std::wstring error;
+  EXPECT_TRUE(fetchServerManifest(publish(withSerial("1")), m, &error, nullptr, key, L"")) << util::toUtf8(error);
+  EXPECT_EQ(remembered(), 999999999999999999u);
+}
+
+TEST_F(SignedManifest, IsTakenWithAnyBuiltInKeyButNeverWithAKeyOffTheCurve) {
+  std::string secondPrivate, secondPublic;
+  ASSERT_TRUE(net::generateSigningKey(secondPrivate, secondPublic));
+  const std::string text = release("expires=2999-12-31\r\nserial=1\r\n");
+  EXPECT_EQ(fetchSigned(publish(text, text, secondPrivate), {publicKey_, secondPublic}), "");
+  EXPECT_EQ(fetchSigned(publish(text, text, secondPrivate), {publicKey_}), "获取版本清单失败：版本清单签名无效");
+
+  // X = Y = 1 is no point of P-256: such a key built in refuses every release, even one that
+  // another built-in key has signed.
+  const std::string offCurve = std::string(31, '\0') + '\1' + std::string(31, '\0') + '\1';
+  EXPECT_EQ(fetchSigned(publish(text), {offCurve}), "获取版本清单失败：版本清单签名无效");
+  EXPECT_EQ(fetchSigned(publish(text), {publicKey_, offCurve}), "获取版本清单失败：版本清单签名无效");
+  EXPECT_EQ(fetchSigned(publish(text), {publicKey_, "not base64"}), "获取版本清单失败：版本清单签名无效");
+}
+
+TEST_F(Manifest, SectionsWhoseNamesDifferOnlyInCaseAndOverlongValuesAreRefused) {
+  ServerManifest m;
+  std::wstring error;
+  EXPECT_FALSE(fetch(serve(std::string(kFull) + "[QUOTES]\r\nurl=http://x/q2.zip\r\n"), m, error));
+  EXPECT_EQ(error, L"获取版本清单失败：版本清单中的组件重复：QUOTES");
+  EXPECT_FALSE(fetch(serve(std::string(kFull) + "[beta]\r\nurl=http://x/" + std::string(32768, 'b') + "\r\n"), m, error));
+  EXPECT_EQ(error, L"获取版本清单失败：版本清单中 [beta] url 的值过长（超过 32768 个字符）");
 }
 
 TEST(DefaultServer, IsAnHttpsAddressWithoutTrailingSlash) {
