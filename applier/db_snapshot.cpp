@@ -35,8 +35,6 @@ bool copyInto(const std::wstring& source, const std::wstring& target) {
                      COPY_FILE_ALLOW_DECRYPTED_DESTINATION) != FALSE;
 }
 
-std::wstring fileNameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
-
 }  // namespace
 
 std::wstring snapshotFolderName(unsigned year, unsigned month, unsigned day, unsigned hour,
@@ -67,7 +65,7 @@ std::wstring createDbSnapshot(const std::wstring& installDir) {
   if (!util::createDirectories(folder)) return {};
 
   for (const std::wstring& database : databases) {
-    const std::wstring name = fileNameOf(database);
+    const std::wstring name = util::fileNameOf(database);
     // A database that cannot be read makes the snapshot worthless as a whole; what was copied
     // stays for the user, but older snapshots are not pruned on its account.
     if (!copyInto(database, folder + L"\\" + name)) return {};

@@ -28,11 +28,6 @@ namespace {
 // A package whose size the server does not tell weighs as much as the average of the others.
 constexpr uint64_t kDefaultPackageWeight = 100ull << 20;
 
-std::wstring fileNameOf(const std::wstring& path) {
-  const size_t cut = path.find_last_of(L"\\/");
-  return cut == std::wstring::npos ? path : path.substr(cut + 1);
-}
-
 // Raised while the installation's files are replaced, so that the window can ask Windows to wait.
 class ApplyingFlag {
  public:
@@ -272,7 +267,7 @@ class UpgradeRun {
     if (normalizedKind(item.kind) == L"main") {
       target = request_.exe;
     } else {
-      const std::wstring name = targetNames_[i].empty() ? fileNameOf(item.src) : targetNames_[i];
+      const std::wstring name = targetNames_[i].empty() ? util::fileNameOf(item.src) : targetNames_[i];
       if (item.dest.empty() || name.empty()) return L"参数 --dest 无效";
       target = appendToFolder(item.dest, name);
     }

@@ -1,6 +1,7 @@
 #include "util/database_files.h"
 
 #include "util/client_contract.h"
+#include "util/paths.h"
 #include "util/text.h"
 
 namespace {
@@ -17,8 +18,7 @@ bool endsWithDatabase(const std::wstring& name, const wchar_t* suffix, const wch
 }  // namespace
 
 bool isDatabaseFile(const std::wstring& path) {
-  const size_t cut = path.find_last_of(L"\\/");
-  const std::wstring name = cut == std::wstring::npos ? path : path.substr(cut + 1);
+  const std::wstring name = util::fileNameOf(path);
   return endsWithDatabase(name, client::kDbSuffix, client::kDbCompanionSuffixes) ||
          endsWithDatabase(name, client::kDuckDbSuffix, client::kDuckDbCompanionSuffixes);
 }

@@ -20,6 +20,11 @@ struct CoTaskMemDeleter {
 
 }  // namespace
 
+std::wstring fileNameOf(const std::wstring& path) {
+  const size_t cut = path.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
 std::wstring joinPath(const std::wstring& base, const std::wstring& name) {
   if (base.empty()) return name;
   if (!name.empty() && isSeparator(name.front())) return base + name;

@@ -10,6 +10,9 @@ namespace util {
 // gives the name. A trailing separator on the base is kept (callers pass trimmed bases).
 std::wstring joinPath(const std::wstring& base, const std::wstring& name);
 
+// The last piece of path: what follows its last '\' or '/', or the whole path without one.
+std::wstring fileNameOf(const std::wstring& path);
+
 // Drops trailing separators while the path is longer than 3 characters ("C:\" stays).
 void trimTrailingSeparators(std::wstring& path);
 

@@ -3,11 +3,11 @@
 #include "prog/debug_log.h"
 #include "wizard/agreement_com_ids.h"
 #include "wizard/agreement_navigation.h"
+#include "wizard/com_unknown.h"
 
 #include <exdispid.h>
 #include <shellapi.h>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -40,21 +40,10 @@ class AgreementEventSink final : public IDispatch {
   AgreementEventSink& operator=(const AgreementEventSink&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, kIidUnknown) || IsEqualIID(iid, kIidDispatch) || IsEqualIID(iid, kDiidWebBrowserEvents2)) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    return answerQuery(iid, out, {{kIidUnknown, this}, {kIidDispatch, this}, {kDiidWebBrowserEvents2, this}});
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++count_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const long left = --count_;
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return count_.addRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return count_.release(this); }
 
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
@@ -81,6 +70,7 @@ class AgreementEventSink final : public IDispatch {
   }
 
  private:
+  friend class ComRefCount<AgreementEventSink>;
   ~AgreementEventSink() = default;  // only Release deletes
 
   void onNavigation(const std::wstring& url, VARIANT* cancelFlag) {
@@ -99,7 +89,7 @@ class AgreementEventSink final : public IDispatch {
     }
   }
 
-  std::atomic<long> count_{1};
+  ComRefCount<AgreementEventSink> count_;
   bool navigated_ = false;  // events come on the window's thread only
 };
 

@@ -2,13 +2,13 @@
 
 #include "prog/debug_log.h"
 #include "wizard/agreement_com_ids.h"
+#include "wizard/com_unknown.h"
 #include "wizard/wizard_ids.h"
 
 #include <mshtmdid.h>
 #include <ole2.h>
 #include <wrl/client.h>
 
-#include <atomic>
 #include <cstdio>
 
 using Microsoft::WRL::ComPtr;
@@ -44,28 +44,15 @@ class AgreementOleSite final : public IOleClientSite,
 
   // IUnknown, shared by the four faces.
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, kIidUnknown) || IsEqualIID(iid, kIidOleClientSite)) {
-      *out = static_cast<IOleClientSite*>(this);
-    } else if (IsEqualIID(iid, kIidOleInPlaceSite)) {
-      *out = static_cast<IOleInPlaceSite*>(this);
-    } else if (IsEqualIID(iid, kIidOleInPlaceFrame)) {
-      *out = static_cast<IOleInPlaceFrame*>(this);
-    } else if (IsEqualIID(iid, kIidDispatch)) {
-      *out = static_cast<IDispatch*>(this);
-    } else {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    return answerQuery(iid, out,
+                       {{kIidUnknown, static_cast<IOleClientSite*>(this)},
+                        {kIidOleClientSite, static_cast<IOleClientSite*>(this)},
+                        {kIidOleInPlaceSite, static_cast<IOleInPlaceSite*>(this)},
+                        {kIidOleInPlaceFrame, static_cast<IOleInPlaceFrame*>(this)},
+                        {kIidDispatch, static_cast<IDispatch*>(this)}});
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++count_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const long left = --count_;
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return count_.addRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return count_.release(this); }
 
   // IOleClientSite
   HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
@@ -147,9 +134,10 @@ class AgreementOleSite final : public IOleClientSite,
   }
 
  private:
+  friend class ComRefCount<AgreementOleSite>;
   ~AgreementOleSite() = default;  // only Release deletes
 
-  std::atomic<long> count_{1};
+  ComRefCount<AgreementOleSite> count_;
   HWND host_;
 };
 

@@ -7,6 +7,13 @@
 using util::isPathInside;
 using util::joinPath;
 
+TEST(FileNameOf, EitherSeparatorEndsTheFolderPart) {
+  EXPECT_EQ(util::fileNameOf(L"C:\\a/b\\数据.db"), L"数据.db");
+  EXPECT_EQ(util::fileNameOf(L"C:\\a\\b/c.db"), L"c.db");
+  EXPECT_EQ(util::fileNameOf(L"plain.db"), L"plain.db");
+  EXPECT_EQ(util::fileNameOf(L"C:\\a\\"), L"");
+}
+
 TEST(JoinPath, AddsOneBackslashBetweenBaseAndName) {
   EXPECT_EQ(joinPath(L"C:\\a", L"b.txt"), L"C:\\a\\b.txt");
   EXPECT_EQ(joinPath(L"", L"b.txt"), L"b.txt");
