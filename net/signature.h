@@ -1,6 +1,6 @@
 // Release signatures: ECDSA P-256 over the SHA-256 of a file's exact bytes, through CNG. Keys and
 // signatures travel as one line of base64 each, so that a build server can make them with
-// OpenSSL as well (README "For vendors"):
+// OpenSSL as well (docs/vendors.md):
 //   public key  = base64(X ‖ Y), the 64 bytes of the curve point
 //   private key = base64(X ‖ Y ‖ d), 96 bytes
 //   signature   = base64(r ‖ s), 64 bytes
