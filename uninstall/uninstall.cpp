@@ -6,6 +6,7 @@
 #include "install/shortcut.h"
 #include "prog/job.h"
 #include "prog/run_log.h"
+#include "uninstall/texts.h"
 #include "util/client_contract.h"
 #include "util/files.h"
 #include "util/handles.h"
@@ -20,18 +21,11 @@
 
 namespace {
 
-constexpr wchar_t kCaption[] = L"Orvalo量化 卸载";
-constexpr wchar_t kConfirmPrefix[] = L"将卸载 Orvalo量化：\n\n";
-constexpr wchar_t kConfirmSuffix[] =
-    L"\n\n注意：安装目录下的 models\\llm 模型文件（您自行下载，可能数百 MB 至数 GB）也会一并删除。"
-    L"\n\n是否继续？";
-constexpr wchar_t kPurgeQuestion[] =
-    L"是否同时删除用户数据（登录状态、配置、日志、WebView 缓存）？\n\n"
-    L"选“否”＝保留，重装后免重新登录；选“是”＝彻底清除。";
-constexpr wchar_t kNotInstalledPrefix[] = L"未找到 Orvalo量化 的安装：";
-constexpr wchar_t kCopyFailed[] = L"卸载失败：无法在临时目录创建卸载程序。";
-constexpr wchar_t kStartFailed[] = L"卸载失败：无法启动临时卸载程序。";
-constexpr wchar_t kFolderBusy[] = L"正在升级，请在升级完成后再卸载。";
+using uninstall::kCaption;
+using uninstall::kCopyFailed;
+using uninstall::kFolderBusy;
+using uninstall::kNotInstalledPrefix;
+using uninstall::kStartFailed;
 
 // Files held by the processes just ended are released a moment after they exit.
 constexpr int kRemoveAttempts = 5;
@@ -71,6 +65,11 @@ util::Handle lockFolder(HWND owner, const std::wstring& folder, prog::RunLog* lo
     showBox(owner, kFolderBusy, MB_OK | MB_ICONWARNING);
   }
   return lock;
+}
+
+// An unattended removal tells an administrator's script whether anything that was to go remained.
+int silentExitCode(const uninstall::RemovalResult& removed) {
+  return removed.complete ? prog::kExitDone : prog::kExitFileSystem;
 }
 
 std::wstring logPathOrDefault(const std::wstring& logPath) {
@@ -253,51 +252,76 @@ void removeUserData() {
   }
 }
 
-int runUninstall(const std::wstring& installDir, HWND owner) {
-  if (!acceptFolder(owner, installDir)) return 1;
+namespace uninstall {
+
+Answers askAndHandOver(const std::wstring& installDir, HWND owner) {
+  Answers answers;
+  answers.exitCode = 1;
+  if (!acceptFolder(owner, installDir)) return answers;
   util::Handle lock = lockFolder(owner, installDir);
-  if (!lock) return 1;
+  if (!lock) return answers;
+  answers.exitCode = 0;
   if (showBox(owner, kConfirmPrefix + installDir + kConfirmSuffix,
               MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
-    return 0;
+    return answers;
   }
-  const bool purge =
+  answers.purgeData =
       showBox(owner, kPurgeQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 
   endProcessesInside(installDir);
 
-  if (uninstall::runsFromInside(util::moduleDirectory(), installDir)) {
-    // The shortcut and the registration stay for the worker: it removes them once it has
-    // accepted the folder, which it does by reading that same registration.
-    std::wstring worker;
-    if (!copySelfToTemp(worker)) {
-      showBox(owner, kCopyFailed, MB_OK | MB_ICONERROR);
-      return 1;
-    }
-    const std::wstring parameters = uninstall::workerParameters(installDir, purge);
-    lock.reset();  // the worker takes it as it starts
-    const auto started = reinterpret_cast<INT_PTR>(
-        ShellExecuteW(owner, L"open", worker.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
-    if (started <= 32) {
-      showBox(owner, kStartFailed, MB_OK | MB_ICONERROR);
-      return 1;
-    }
-    return 0;  // the worker finishes the job
+  if (!runsFromInside(util::moduleDirectory(), installDir)) {
+    answers.removeInPlace = true;
+    answers.lock = std::move(lock);
+    return answers;
   }
+  // The shortcut and the registration stay for the worker: it removes them once it has
+  // accepted the folder, which it does by reading that same registration.
+  std::wstring worker;
+  if (!copySelfToTemp(worker)) {
+    showBox(owner, kCopyFailed, MB_OK | MB_ICONERROR);
+    answers.exitCode = 1;
+    return answers;
+  }
+  const std::wstring parameters = workerParameters(installDir, answers.purgeData);
+  lock.reset();  // the worker takes it as it starts
+  const auto started = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(owner, L"open", worker.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
+  if (started <= 32) {
+    showBox(owner, kStartFailed, MB_OK | MB_ICONERROR);
+    answers.exitCode = 1;
+  }
+  return answers;  // 0: the worker finishes the job
+}
 
-  removeShortcutAndRegistration(installDir);
-  const uninstall::RemovalResult removed = removeInstallDir(
-      installDir, purge ? uninstall::UserFiles::Remove : uninstall::UserFiles::Keep);
-  if (purge) removeUserData();
-  showBox(owner, uninstall::removalReport(removed, installDir, uninstall::Remover::InPlace),
-          MB_OK | MB_ICONINFORMATION);
+Closing removeInstallation(const std::wstring& folder, bool purgeData, Remover remover) {
+  removeShortcutAndRegistration(folder);
+  Closing closing;
+  closing.removed = removeInstallDir(folder, purgeData ? UserFiles::Remove : UserFiles::Keep);
+  if (purgeData) removeUserData();
+  closing.report = removalReport(closing.removed, folder, remover);
+  return closing;
+}
+
+void showClosingBox(HWND owner, const std::wstring& report) {
+  showBox(owner, report, MB_OK | MB_ICONINFORMATION);
+}
+
+}  // namespace uninstall
+
+int runUninstall(const std::wstring& installDir, HWND owner) {
+  const uninstall::Answers answers = uninstall::askAndHandOver(installDir, owner);
+  if (!answers.removeInPlace) return answers.exitCode;
+  uninstall::showClosingBox(
+      owner, uninstall::removeInstallation(installDir, answers.purgeData, uninstall::Remover::InPlace).report);
   return 0;
 }
 
 int runSilentUninstall(const std::wstring& installDir, bool purgeData, const std::wstring& logPath) {
   const std::wstring path = logPathOrDefault(logPath);
   prog::RunLog log(path, prog::RunLog::Mode::kOverwrite);
-  log.line(L"OrvaloSetup 静默卸载开始：" + installDir + (purgeData ? L"（删除用户数据和数据库）" : L"（保留数据库）"));
+  log.line(uninstall::kSilentStartPrefix + installDir +
+           (purgeData ? uninstall::kSilentPurgeSuffix : uninstall::kSilentKeepSuffix));
   if (!acceptFolder(nullptr, installDir, &log)) return prog::kExitRefused;
   util::Handle lock = lockFolder(nullptr, installDir, &log);
   if (!lock) return prog::kExitRefused;
@@ -317,7 +341,7 @@ int runSilentUninstall(const std::wstring& installDir, bool purgeData, const std
     const std::wstring parked = util::tempDirectory() + L"\\OrvaloSetup_uninstall_" +
                                 std::to_wstring(GetCurrentProcessId()) + L".exe";
     const bool moved = MoveFileExW(self.c_str(), parked.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-    log.line(L"由临时卸载程序继续：" + worker);
+    log.line(uninstall::kHandedOverPrefix + worker);
     lock.reset();  // the worker takes it as it starts
     const int code = runSilentWorker(worker, installDir, purgeData, path);
     // A worker that refused (another run took the folder meanwhile) removed nothing: the
@@ -331,12 +355,10 @@ int runSilentUninstall(const std::wstring& installDir, bool purgeData, const std
     return code;
   }
 
-  removeShortcutAndRegistration(installDir);
-  const uninstall::RemovalResult removed = removeInstallDir(
-      installDir, purgeData ? uninstall::UserFiles::Remove : uninstall::UserFiles::Keep);
-  if (purgeData) removeUserData();
-  log.line(uninstall::removalReport(removed, installDir, uninstall::Remover::InPlace));
-  return removed.complete ? prog::kExitDone : prog::kExitFileSystem;
+  const uninstall::Closing closing =
+      uninstall::removeInstallation(installDir, purgeData, uninstall::Remover::InPlace);
+  log.line(closing.report);
+  return silentExitCode(closing.removed);
 }
 
 int runUninstallWorker(const std::wstring& installDir, bool purgeData, bool silent,
@@ -347,17 +369,13 @@ int runUninstallWorker(const std::wstring& installDir, bool purgeData, bool sile
   if (!acceptFolder(nullptr, installDir, log.get())) return 1;
   const util::Handle lock = lockFolder(nullptr, installDir, log.get());
   if (!lock) return 1;
-  removeShortcutAndRegistration(installDir);
-  const uninstall::RemovalResult removed = removeInstallDir(
-      installDir, purgeData ? uninstall::UserFiles::Remove : uninstall::UserFiles::Keep);
-  if (purgeData) removeUserData();
-  const std::wstring report = uninstall::removalReport(removed, installDir, uninstall::Remover::Worker);
+  const uninstall::Closing closing =
+      uninstall::removeInstallation(installDir, purgeData, uninstall::Remover::Worker);
   if (log) {
-    log->line(report);
+    log->line(closing.report);
   } else {
-    showBox(nullptr, report, MB_OK | MB_ICONINFORMATION);
+    uninstall::showClosingBox(nullptr, closing.report);
   }
   scheduleSelfDeletion();
-  if (!silent) return 0;
-  return removed.complete ? prog::kExitDone : prog::kExitFileSystem;
+  return silent ? silentExitCode(closing.removed) : 0;
 }

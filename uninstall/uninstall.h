@@ -1,13 +1,12 @@
 // The uninstaller (--uninstall, and the wizard's uninstall button) and its temporary worker
-// (--uninstall-worker). Both run on the main thread and talk to the user with message boxes.
+// (--uninstall-worker). They talk to the user with message boxes from the thread that owns them;
+// only the removal itself (removeInstallation) may run on another thread.
 #pragma once
 
 #include "uninstall/uninstall_rules.h"
+#include "util/handles.h"
 
 #include <string>
-
-// The window handle type of <windows.h>, named here so that callers need no <windows.h>.
-struct HWND__;
 
 // Interactive removal of the installation in installDir: refuses what is no installation, and a
 // folder that another run (an upgrade, an install) owns, asks twice, ends the processes running
@@ -17,7 +16,7 @@ struct HWND__;
 // a hand-over that fails leaves the product listed. Every box is owned by owner (the wizard's
 // window, or none). Returns the process exit code: 1 when the folder is refused or the worker
 // cannot be made or started, else 0.
-int runUninstall(const std::wstring& installDir, ::HWND__* owner = nullptr);
+int runUninstall(const std::wstring& installDir, HWND owner = nullptr);
 
 // The unattended removal (--uninstall --silent): the same without a question or a box, keeping
 // the databases unless purgeData, writing the run log at logPath (empty: the default). Started
@@ -43,6 +42,33 @@ uninstall::RemovalResult removeInstallDir(const std::wstring& folder,
 void removeUserData();
 
 namespace uninstall {
+
+// How runUninstall's questions ended: with its exit code (the folder refused, the user declined,
+// the removal handed over to the worker or failing to be), or with the folder to be removed in
+// place.
+struct Answers {
+  int exitCode = 0;
+  bool removeInPlace = false;
+  bool purgeData = false;
+  util::Handle lock;  // the folder's, when it is removed in place: held until the removal ends
+};
+
+// runUninstall up to the removal in place, on the caller's thread with every box owned by owner:
+// for a caller that removes the folder on another thread (the wizard, whose window keeps
+// painting meanwhile) and then shows showClosingBox, as runUninstall does.
+Answers askAndHandOver(const std::wstring& installDir, HWND owner);
+
+// The closing steps of every mode, once the folder is accepted, locked and the processes inside
+// are ended: the shortcut and the registration, the folder (the kept user files stay unless
+// purgeData), the user data when purgeData. Needs no window; any thread may run it.
+struct Closing {
+  RemovalResult removed;
+  std::wstring report;  // the result box's text, or the run log's line, as remover words it
+};
+Closing removeInstallation(const std::wstring& folder, bool purgeData, Remover remover);
+
+// The interactive modes' last box: the report, owned by owner (the wizard's window, or none).
+void showClosingBox(HWND owner, const std::wstring& report);
 
 // What the folder holds of an installation, read from the registry and the file system.
 InstallEvidence gatherInstallEvidence(const std::wstring& folder);

@@ -1,5 +1,6 @@
 #include "uninstall/uninstall_rules.h"
 
+#include "uninstall/texts.h"
 #include "util/client_contract.h"
 #include "util/database_files.h"
 #include "util/paths.h"
@@ -7,16 +8,6 @@
 #include "util/text.h"
 
 namespace uninstall {
-namespace {
-
-constexpr wchar_t kRemoved[] = L"Orvalo量化 已卸载。";
-constexpr wchar_t kPartlyRemovedHere[] =
-    L"卸载完成，但部分文件正被占用，未能全部删除。\n请重启后手动删除残留目录。";
-constexpr wchar_t kPartlyRemovedByWorker[] =
-    L"卸载完成，但部分文件正被占用，未能全部删除。\n请重启后手动删除残留的安装目录。";
-constexpr wchar_t kKeptPrefix[] = L"\n已保留数据库文件：";
-
-}  // namespace
 
 bool isFolderTooShort(const std::wstring& folder) { return folder.size() < kMinFolderLength; }
 

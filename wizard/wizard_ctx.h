@@ -1,4 +1,5 @@
-// The state record of one wizard window, shared with its retrieval threads (agreement and hints).
+// The state record of one wizard window, shared with its retrieval threads (agreement and hints);
+// the uninstall's removal thread gets what it needs by value.
 // It has no lock: the window writes what a thread reads before it starts the thread, and threads
 // report back only through posted messages. The install job gets a request of its own.
 #pragma once
@@ -53,9 +54,11 @@ struct Ctx {
   // very text in the install folder. The built-in one until the server's replaces it.
   std::wstring agreementVersion = kBuiltinAgreementVersion;
   std::wstring agreementText;
-  // The uninstaller runs on the window's thread with its questions owned by the window; nothing
-  // of the wizard may start meanwhile.
+  // The uninstaller asks on the window's thread in boxes owned by the window, and removes the
+  // folder in place on a thread of its own; nothing of the wizard may start meanwhile.
   bool uninstalling = false;
+  std::thread uninstallThread;
+  util::Handle uninstallLock;  // the install folder's, held from the questions to the closing box
   std::thread hintsThread;
   util::Handle hintsCancelEvent;
   std::wstring dataSourceUrls[2];

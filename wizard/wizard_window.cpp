@@ -7,6 +7,7 @@
 #include "prog/job_messages.h"
 #include "prog/reporter.h"
 #include "resources/resource_ids.h"
+#include "uninstall/texts.h"
 #include "uninstall/uninstall.h"
 #include "util/error_text.h"
 #include "util/files.h"
@@ -27,6 +28,7 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include <memory>
 #include <system_error>
 
 namespace wizard {
@@ -117,6 +119,7 @@ void freeQueuedPayloads(HWND window) {
     switch (msg.message) {
       case WM_WIZ_AGREEMENT: util::takePayload<AgreementPayload>(msg.lParam); break;
       case WM_WIZ_HINTS: util::takePayload<HintsDocument>(msg.lParam); break;
+      case WM_WIZ_UNINSTALLED: util::takePayload<UninstalledPayload>(msg.lParam); break;
       default: break;
     }
   }
@@ -127,6 +130,9 @@ void onNcDestroy(HWND window, Ctx& ctx) {
   if (ctx.agreementThread.joinable()) ctx.agreementThread.join();
   SetEvent(ctx.hintsCancelEvent.get());
   if (ctx.hintsThread.joinable()) ctx.hintsThread.join();
+  // A removal cannot be cancelled halfway; a window destroyed under it waits for its end.
+  if (ctx.uninstallThread.joinable()) ctx.uninstallThread.join();
+  ctx.uninstallLock.reset();
   ctx.browserEvents.reset();
   ctx.browserInPlace.Reset();
   ctx.browser.Reset();
@@ -246,13 +252,9 @@ void dropQueuedInput() {
   }
 }
 
-// The uninstaller asks its questions in boxes owned by the wizard and removes the folder on this
-// thread: the wizard stays disabled throughout, so that no repair, second uninstall or close can
-// start under it.
-void onUninstall(HWND window, Ctx& ctx) {
-  ctx.uninstalling = true;
-  EnableWindow(window, FALSE);
-  const int result = runUninstall(ctx.existingInstallDir, window);
+// An uninstall that went its way (declined, handed over or done) closes the wizard; a refused one
+// leaves it as it was.
+void endUninstall(HWND window, Ctx& ctx, int result) {
   dropQueuedInput();
   ctx.uninstalling = false;
   if (result == 0) {
@@ -260,6 +262,55 @@ void onUninstall(HWND window, Ctx& ctx) {
     return;
   }
   EnableWindow(window, TRUE);
+}
+
+// The removal of a large folder takes long: it runs on a thread of the wizard's, which sees
+// nothing of the record, so that the window keeps painting. A removal that throws may have left
+// anything behind, and is reported as partly done.
+void removeAndReportEnd(HWND window, const std::wstring& folder, bool purgeData) {
+  std::unique_ptr<UninstalledPayload> end = util::guarded(
+      [&] {
+        auto done = std::make_unique<UninstalledPayload>();
+        done->report = uninstall::removeInstallation(folder, purgeData, uninstall::Remover::InPlace).report;
+        return done;
+      },
+      [&](const char* what) {
+        appendDebugLog(std::string("[uninstall] internal error: ") + what);
+        return std::unique_ptr<UninstalledPayload>();
+      });
+  (void)util::postPayload(window, WM_WIZ_UNINSTALLED, 0, std::move(end));
+}
+
+// The uninstaller asks its questions in boxes owned by the wizard, on this thread, and the
+// folder is removed on another; the wizard stays disabled until the closing box has been
+// answered, so that no repair, second uninstall or close can start under it.
+void onUninstall(HWND window, Ctx& ctx) {
+  ctx.uninstalling = true;
+  EnableWindow(window, FALSE);
+  uninstall::Answers answers = uninstall::askAndHandOver(ctx.existingInstallDir, window);
+  if (!answers.removeInPlace) {
+    endUninstall(window, ctx, answers.exitCode);
+    return;
+  }
+  ctx.uninstallLock = std::move(answers.lock);
+  // A message box re-enables its owner as it closes.
+  EnableWindow(window, FALSE);
+  try {
+    ctx.uninstallThread = std::thread(removeAndReportEnd, window, ctx.existingInstallDir,
+                                      answers.purgeData);
+  } catch (const std::system_error&) {
+    // No thread: the removal runs here, as it would without the wizard.
+    removeAndReportEnd(window, ctx.existingInstallDir, answers.purgeData);
+  }
+}
+
+// The end of the removal; no payload: it threw.
+void onUninstalled(HWND window, Ctx& ctx, LPARAM lParam) {
+  const auto end = util::takePayload<UninstalledPayload>(lParam);
+  if (ctx.uninstallThread.joinable()) ctx.uninstallThread.join();
+  uninstall::showClosingBox(window, end ? end->report : uninstall::kPartlyRemovedHere);
+  ctx.uninstallLock.reset();
+  endUninstall(window, ctx, 0);
 }
 
 void onCommand(HWND window, Ctx& ctx, int id, int code) {
@@ -448,6 +499,7 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case prog::WM_JOB_DONE: onDone(window, ctx); return 0;
     case WM_WIZ_AGREEMENT: onAgreement(window, ctx, lParam); return 0;
     case WM_WIZ_HINTS: onHints(window, ctx, lParam); return 0;
+    case WM_WIZ_UNINSTALLED: onUninstalled(window, ctx, lParam); return 0;
     case WM_SETCURSOR:
       if (onSetCursor(window, lParam)) return TRUE;
       break;

@@ -5,6 +5,7 @@
 #include "install/install_lock.h"
 #include "process_watch.h"
 #include "support/temp_dir.h"
+#include "uninstall/texts.h"
 #include "util/files.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,7 @@
 
 namespace {
 
-constexpr wchar_t kCaption[] = L"Orvalo量化 卸载";
+using uninstall::kCaption;
 
 using OwnerWindow = std::unique_ptr<HWND__, decltype(&DestroyWindow)>;
 
@@ -67,6 +68,6 @@ TEST(UninstallBoxes, AFolderThatAnUpgradeOwnsIsRefusedBeforeTheFirstQuestion) {
   std::thread answer([&] { shown = testing_support::answerMessageBox(GetCurrentProcessId(), kCaption, IDOK); });
   EXPECT_EQ(runUninstall(folder, owner.get()), 1);
   answer.join();
-  EXPECT_EQ(shown, L"正在升级，请在升级完成后再卸载。");
+  EXPECT_EQ(shown, uninstall::kFolderBusy);
   EXPECT_TRUE(testing_support::fileExists(tmp / L"Orvalo\\OrvaloSetup.exe"));
 }

@@ -8,6 +8,7 @@
 #include "support/file_holder.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
+#include "uninstall/texts.h"
 #include "util/files.h"
 #include "util/paths.h"
 
@@ -25,21 +26,15 @@ using namespace testing_support;
 
 namespace {
 
-constexpr wchar_t kCaption[] = L"Orvalo量化 卸载";
-constexpr wchar_t kPurgeQuestion[] =
-    L"是否同时删除用户数据（登录状态、配置、日志、WebView 缓存）？\n\n"
-    L"选“否”＝保留，重装后免重新登录；选“是”＝彻底清除。";
-constexpr wchar_t kRemoved[] = L"Orvalo量化 已卸载。";
-constexpr wchar_t kPartlyRemovedHere[] =
-    L"卸载完成，但部分文件正被占用，未能全部删除。\n请重启后手动删除残留目录。";
-constexpr wchar_t kPartlyRemovedByWorker[] =
-    L"卸载完成，但部分文件正被占用，未能全部删除。\n请重启后手动删除残留的安装目录。";
+using uninstall::kCaption;
+using uninstall::kPartlyRemovedByWorker;
+using uninstall::kPartlyRemovedHere;
+using uninstall::kPurgeQuestion;
+using uninstall::kRemoved;
 constexpr int kUninstallButton = 2031;
 
 std::wstring confirmation(const std::wstring& folder) {
-  return L"将卸载 Orvalo量化：\n\n" + folder +
-         L"\n\n注意：安装目录下的 models\\llm 模型文件（您自行下载，可能数百 MB 至数 GB）也会一并删除。"
-         L"\n\n是否继续？";
+  return uninstall::kConfirmPrefix + folder + uninstall::kConfirmSuffix;
 }
 
 std::wstring desktopShortcut() {
@@ -190,7 +185,7 @@ class Uninstaller : public ::testing::Test {
   }
 
   std::wstring helperPath() const { return temp_ + L"\\OrvaloSetup_helper.exe"; }
-  std::wstring keptLine() const { return L"\n已保留数据库文件：" + installDir_; }
+  std::wstring keptLine() const { return uninstall::kKeptPrefix + installDir_; }
 
   // Windows starts the registered command; the two questions get their answers.
   Child& startRegisteredUninstall(bool purge) {
@@ -403,13 +398,13 @@ TEST_F(Uninstaller, RefusesAFolderThatIsNoInstallation) {
   ASSERT_EQ(waitForProcessImage(downloads_ + L"\\viewer.exe", 10000), viewer.pid);
 
   Child& setup = start(quoteArg(downloads_ + L"\\OrvaloSetup.exe") + L" --uninstall");
-  EXPECT_EQ(answerMessageBox(setup.pid, kCaption, IDOK), L"未找到 Orvalo量化 的安装：" + downloads_);
+  EXPECT_EQ(answerMessageBox(setup.pid, kCaption, IDOK), uninstall::kNotInstalledPrefix + downloads_);
   EXPECT_EQ(setup.exitCodeWithin(15000), 1);
 
   // The worker's mode refuses it the same way.
   Child& worker = start(quoteArg(binPath(L"OrvaloSetup.exe")) + L" --uninstall-worker " +
                         quoteArg(downloads_) + L" --purge-data");
-  EXPECT_EQ(answerMessageBox(worker.pid, kCaption, IDOK), L"未找到 Orvalo量化 的安装：" + downloads_);
+  EXPECT_EQ(answerMessageBox(worker.pid, kCaption, IDOK), uninstall::kNotInstalledPrefix + downloads_);
   EXPECT_EQ(worker.exitCodeWithin(15000), 1);
 
   EXPECT_TRUE(fileExists(downloads_ + L"\\statement.pdf"));
@@ -424,7 +419,7 @@ TEST_F(Uninstaller, AWorkerThatCannotBeCopiedFailsAndLeavesTheInstallationListed
   ASSERT_TRUE(util::createDirectories(helperPath()));
 
   Child& first = startRegisteredUninstall(false);
-  EXPECT_EQ(answerMessageBox(first.pid, kCaption, IDOK), L"卸载失败：无法在临时目录创建卸载程序。");
+  EXPECT_EQ(answerMessageBox(first.pid, kCaption, IDOK), uninstall::kCopyFailed);
   EXPECT_EQ(first.exitCodeWithin(15000), 1);
   expectInstallationUntouched();
 }

@@ -2,6 +2,7 @@
 // test thread with ordinary Win32 calls, as a user or the worker threads would.
 #include "install/install_lock.h"
 #include "prog/reporter.h"
+#include "uninstall/texts.h"
 #include "support/live_allocations.h"
 #include "support/wait_until.h"
 #include "support/window_checks.h"
@@ -337,8 +338,8 @@ TEST_F(WizardWindow, AFolderThatAnotherRunOwnsIsRefusedAndAnInstallOwnsItsFolder
   EXPECT_TRUE(install::acquireFolderLock(folder));
 }
 
-// The uninstaller asks in boxes owned by the wizard and removes the folder on its thread: until
-// it returns, the wizard's buttons and close box start nothing. A refusal leaves the wizard
+// The uninstaller asks in boxes owned by the wizard: until it has ended, the wizard's buttons and
+// close box start nothing. A refusal leaves the wizard
 // usable; an uninstall that went its way (here: declined at the first question) closes it.
 TEST_F(WizardWindow, WizardIsDisabledWhileItsUninstallRuns) {
   const std::wstring installed = util::tempDirectory() + L"\\OrvaloSetup_wizard_uninstall";
@@ -357,10 +358,10 @@ TEST_F(WizardWindow, WizardIsDisabledWhileItsUninstallRuns) {
     PostMessageW(window_, WM_CLOSE, 0, 0);
     const std::wstring question = answerBox(isInstallation ? IDNO : IDOK);
     if (isInstallation) {
-      EXPECT_EQ(question.rfind(L"将卸载 Orvalo量化", 0), 0u);
+      EXPECT_EQ(question, uninstall::kConfirmPrefix + installed + uninstall::kConfirmSuffix);
       EXPECT_TRUE(waitUntil([this] { return !IsWindow(window_); }));
     } else {
-      EXPECT_EQ(question.rfind(L"未找到 Orvalo量化 的安装", 0), 0u);
+      EXPECT_EQ(question, uninstall::kNotInstalledPrefix + installed + L"_missing");
       sync();
       EXPECT_TRUE(IsWindowEnabled(window_));
       EXPECT_FALSE(ctx_->uninstalling);
@@ -369,6 +370,40 @@ TEST_F(WizardWindow, WizardIsDisabledWhileItsUninstallRuns) {
     TearDown();
   }
   EXPECT_TRUE(util::isExistingFile(installed + L"\\channel.ini"));
+  util::deleteDirRecursive(installed);
+}
+
+// The folder is removed in place on a thread of the wizard's: while a file held open makes the
+// removal try again, the disabled wizard answers, and the file released then goes with the next
+// attempt. A removal on the window's thread would answer only after its last attempt, with the
+// file still there, and its closing box would say so.
+TEST_F(WizardWindow, WindowAnswersWhileItsUninstallRemovesTheFolder) {
+  const std::wstring installed = util::tempDirectory() + L"\\OrvaloSetup_wizard_in_place";
+  ASSERT_TRUE(util::createDirectories(installed));
+  ASSERT_TRUE(util::writeFile(installed + L"\\OrvaloSetup.exe", "MZ", 2));
+  ASSERT_TRUE(util::writeFile(installed + L"\\channel.ini", "[Channel]", 9));
+  ASSERT_TRUE(util::writeFile(installed + L"\\client.log", "log", 3));
+  util::FileHandle held(CreateFileW((installed + L"\\client.log").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held);
+  open([&](Ctx& ctx) { ctx.existingInstallDir = installed; });
+  clickLater(kIdUninstall);
+  EXPECT_EQ(answerBox(IDYES), uninstall::kConfirmPrefix + installed + uninstall::kConfirmSuffix);
+  EXPECT_EQ(answerBox(IDNO), uninstall::kPurgeQuestion);
+  ASSERT_TRUE(waitUntil([&] { return !util::isExistingFile(installed + L"\\OrvaloSetup.exe"); }));
+
+  SendMessageW(window_, WM_NULL, 0, 0);
+  EXPECT_FALSE(IsWindowEnabled(window_));
+  EXPECT_TRUE(ctx_->uninstalling);
+  EXPECT_FALSE(install::acquireFolderLock(installed)) << "the wizard owns the folder while removing";
+  held.reset();
+
+  FoundBox closing;
+  ASSERT_TRUE(waitUntil([&] { return (closing = findMessageBox(ui_->threadId())).box != nullptr; }, 15000));
+  EXPECT_EQ(GetWindow(closing.box, GW_OWNER), window_);
+  EXPECT_EQ(answerBox(IDOK), uninstall::kRemoved);
+  EXPECT_TRUE(waitUntil([this] { return !IsWindow(window_); }));
+  EXPECT_FALSE(util::isExistingFolder(installed));
   util::deleteDirRecursive(installed);
 }
 
