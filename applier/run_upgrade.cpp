@@ -4,7 +4,7 @@
 
 #include "applier/applier_ctx.h"
 #include "applier/helper_command.h"
-#include "applier/self_copy.h"
+#include "util/self_copy.h"
 #include "applier/upgrade_rules.h"
 #include "applier/upgrade_steps.h"
 #include "applier/upgrade_window.h"

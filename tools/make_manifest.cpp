@@ -8,8 +8,8 @@
 #include "util/file_names.h"
 #include "util/files.h"
 #include "util/text.h"
-#include "wizard/agreement_retrieval.h"
-#include "wizard/hints/hints.h"
+#include "documents/agreement.h"
+#include "documents/hints.h"
 
 #include <windows.h>
 
@@ -182,13 +182,13 @@ std::wstring addSection(Release& release, const Section& section) {
     std::wstring problem;
     if (isReserved(name, L"agreement")) {
       std::string bytes;
-      problem = readWithin(path, wizard::kMaxAgreementBytes, L"协议文本", bytes);
+      problem = readWithin(path, documents::kMaxAgreementBytes, L"协议文本", bytes);
       if (problem.empty()) problem = agreementProblem(bytes);
       // The wizard looks for the HTML edition beside a ".txt" agreement.
       const std::wstring html = path.substr(0, path.size() - 4) + L".html";
       if (problem.empty() && util::endsWithIgnoringCase(path, L".txt") && util::isExistingFile(html)) {
         std::string htmlBytes;
-        problem = readWithin(html, wizard::kMaxAgreementBytes, L"协议 HTML 版本", htmlBytes);
+        problem = readWithin(html, documents::kMaxAgreementBytes, L"协议 HTML 版本", htmlBytes);
         if (problem.empty()) {
           release.text += L"html_sha256=" + util::toWide(util::kCodePageUtf8, sha256Hex(htmlBytes)) + L"\r\n";
         }
@@ -197,7 +197,7 @@ std::wstring addSection(Release& release, const Section& section) {
       std::string bytes;
       problem = hintsAddressProblem(url, release.vendorDomain);
       if (problem.empty()) {
-        problem = readWithin(path, kMaxHintsDocumentBytes, L"提示文档", bytes);
+        problem = readWithin(path, documents::kMaxHintsDocumentBytes, L"提示文档", bytes);
         if (problem.empty()) problem = hintsProblem(bytes);
       }
     } else {

@@ -2,10 +2,10 @@
 
 #include "install/package_list.h"
 #include "packages/zip_extract.h"
-#include "wizard/agreement_retrieval.h"
-#include "wizard/hints/hints.h"
-#include "wizard/hints/link_allowlist.h"
-#include "wizard/hints/vendor_domain.h"
+#include "documents/agreement.h"
+#include "documents/hints.h"
+#include "documents/link_allowlist.h"
+#include "documents/vendor_domain.h"
 
 #include <windows.h>
 
@@ -13,8 +13,8 @@ namespace tool {
 
 std::wstring agreementProblem(const std::string& bytes) {
   if (bytes.empty()) return L"协议文本为空";
-  if (bytes.size() > wizard::kMaxAgreementBytes) {
-    return L"协议文本过大（超过 " + std::to_wstring(wizard::kMaxAgreementBytes) + L" 字节）";
+  if (bytes.size() > documents::kMaxAgreementBytes) {
+    return L"协议文本过大（超过 " + std::to_wstring(documents::kMaxAgreementBytes) + L" 字节）";
   }
   if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr,
                           0) == 0) {
@@ -24,16 +24,16 @@ std::wstring agreementProblem(const std::string& bytes) {
 }
 
 std::wstring hintsAddressProblem(const std::wstring& url, const std::wstring& vendorDomain) {
-  if (isAllowedLink(url, kLinkKindVendor, vendorDomain.c_str())) return {};
+  if (documents::isAllowedLink(url, documents::kLinkKindVendor, vendorDomain.c_str())) return {};
   return L"提示文档必须通过 https 放在厂商域名 " + vendorDomain + L" 上：" + url;
 }
 
 std::wstring hintsProblem(const std::string& bytes) {
-  if (bytes.size() > kMaxHintsDocumentBytes) {
-    return L"提示文档过大（超过 " + std::to_wstring(kMaxHintsDocumentBytes) + L" 字节）";
+  if (bytes.size() > documents::kMaxHintsDocumentBytes) {
+    return L"提示文档过大（超过 " + std::to_wstring(documents::kMaxHintsDocumentBytes) + L" 字节）";
   }
-  HintsDocument doc;
-  if (!parseHints(bytes, doc)) return L"提示文档无效（不是可用的 JSON 提示文档）";
+  documents::HintsDocument doc;
+  if (!documents::parseHints(bytes, doc)) return L"提示文档无效（不是可用的 JSON 提示文档）";
   return {};
 }
 
@@ -52,6 +52,6 @@ std::wstring manifestNamesProblem(const ServerManifest& manifest) {
   return {};
 }
 
-std::wstring vendorDomainOption(const std::wstring& value) { return value.empty() ? vendorDomain() : value; }
+std::wstring vendorDomainOption(const std::wstring& value) { return value.empty() ? documents::vendorDomain() : value; }
 
 }  // namespace tool

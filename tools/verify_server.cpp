@@ -14,8 +14,8 @@
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/text.h"
-#include "wizard/agreement_retrieval.h"
-#include "wizard/hints/hints.h"
+#include "documents/agreement.h"
+#include "documents/hints.h"
 
 #include <windows.h>
 
@@ -173,19 +173,19 @@ std::wstring documentProblem(const std::wstring& url, size_t bound, const std::s
 
 void checkAgreement(Report& report, const ServerManifest& m) {
   std::string bytes;
-  std::wstring problem = documentProblem(m.agreementUrl, wizard::kMaxAgreementBytes, m.agreementSha256, bytes);
+  std::wstring problem = documentProblem(m.agreementUrl, documents::kMaxAgreementBytes, m.agreementSha256, bytes);
   if (problem.empty()) problem = agreementProblem(bytes);
   report.entry(L"agreement", problem, m.agreementSha256.empty() ? L"清单未给 SHA256" : L"");
   if (m.agreementHtmlSha256.empty() || !util::endsWithIgnoringCase(m.agreementUrl, L".txt")) return;
   const std::wstring html = m.agreementUrl.substr(0, m.agreementUrl.size() - 4) + L".html";
   std::string page;
-  report.entry(L"agreement.html", documentProblem(html, wizard::kMaxAgreementBytes, m.agreementHtmlSha256, page));
+  report.entry(L"agreement.html", documentProblem(html, documents::kMaxAgreementBytes, m.agreementHtmlSha256, page));
 }
 
 void checkHints(Report& report, const ServerManifest& m, const std::wstring& vendorDomain) {
   std::string bytes;
   std::wstring problem = hintsAddressProblem(m.hintsUrl, vendorDomain);
-  if (problem.empty()) problem = documentProblem(m.hintsUrl, kMaxHintsDocumentBytes, m.hintsSha256, bytes);
+  if (problem.empty()) problem = documentProblem(m.hintsUrl, documents::kMaxHintsDocumentBytes, m.hintsSha256, bytes);
   if (problem.empty()) problem = hintsProblem(bytes);
   report.entry(L"hints", problem);
 }

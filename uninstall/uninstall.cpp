@@ -1,6 +1,6 @@
 #include "uninstall/uninstall.h"
 
-#include "applier/self_copy.h"
+#include "util/self_copy.h"
 #include "install/install_lock.h"
 #include "install/registration.h"
 #include "install/shortcut.h"

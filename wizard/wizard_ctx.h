@@ -7,8 +7,9 @@
 #include "prog/window_job.h"
 #include "util/handles.h"
 #include "wizard/agreement_events.h"
-#include "wizard/gpu.h"
-#include "wizard/hints/hints.h"
+#include "install/gpu.h"
+#include "documents/agreement.h"
+#include "documents/hints.h"
 
 #include <windows.h>
 #include <exdisp.h>
@@ -22,9 +23,6 @@
 #include <vector>
 
 namespace wizard {
-
-// The version an install records for the agreement the setup carries.
-constexpr wchar_t kBuiltinAgreementVersion[] = L"builtin";
 
 // The job the wizard runs for an install: install::runInstall, or a test's own.
 using InstallJob =
@@ -51,7 +49,7 @@ struct Ctx {
   bool optionsShown = false;
   // The agreement on the page when the user accepted it and its version: the install keeps that
   // very text in the install folder. The built-in one until the server's replaces it.
-  std::wstring agreementVersion = kBuiltinAgreementVersion;
+  std::wstring agreementVersion = documents::kBuiltinAgreementVersion;
   std::wstring agreementText;
   // The uninstaller runs on the window's thread with its questions owned by the window; nothing
   // of the wizard may start meanwhile.
@@ -61,7 +59,7 @@ struct Ctx {
   std::wstring dataSourceUrls[2];
   std::wstring localModelHelpUrl;
   std::wstring extraLinkUrl;
-  std::vector<ModelEntry> models;
+  std::vector<documents::ModelEntry> models;
   std::wstring recommendedTier;
   Microsoft::WRL::ComPtr<IWebBrowser2> browser;
   Microsoft::WRL::ComPtr<IOleInPlaceObject> browserInPlace;
@@ -78,7 +76,7 @@ struct Ctx {
   // Opens an address that passed the link rules; null: the shell opens it. Tests record it.
   void (*openAddress)(HWND window, const std::wstring& address) = nullptr;
   // Looks at the graphics adapters when the window is created; tests give a fixed machine.
-  GpuInfo (*gpuDetector)() = detectGpu;
+  install::GpuInfo (*gpuDetector)() = install::detectGpu;
   // Whether the window starts the agreement and hints retrievals when it is created.
   bool startRetrievals = true;
 };

@@ -54,7 +54,7 @@ prog::JobResult throwingJob(const install::InstallRequest&, prog::JobSink&, Canc
 std::vector<std::wstring> g_opened;
 void recordAddress(HWND, const std::wstring& address) { g_opened.push_back(address); }
 
-GpuInfo noGpu() { return GpuInfo{}; }
+install::GpuInfo noGpu() { return install::GpuInfo{}; }
 
 struct FoundBox {
   HWND box = nullptr;
@@ -523,7 +523,7 @@ TEST_F(WizardWindow, AgreementBeforeTheSwitchReplacesTextAndVersion) {
 
 TEST_F(WizardWindow, HintsBeforeTheSwitchShowNothingUntilThePageIsUp) {
   open();
-  auto hints = std::make_unique<HintsDocument>();
+  auto hints = std::make_unique<documents::HintsDocument>();
   hints->dataSourceIntro = L"新的说明";
   hints->dataSources = {{L"东方财富：eastmoney.com", L"https://www.eastmoney.com/"}};
   hints->links = {{L"魔搭社区", L"https://modelscope.cn/"}};
@@ -551,7 +551,7 @@ TEST_F(WizardWindow, HintsAfterTheSwitchApplyAtOnce) {
   open();
   switchToOptions();
   const std::wstring helpBefore = text(kIdModelHelpLink);
-  auto hints = std::make_unique<HintsDocument>();
+  auto hints = std::make_unique<documents::HintsDocument>();
   hints->mirrorNote = L"镜像说明";
   hints->helpUrl = L"https://www.orvalotrader.com/x";  // without a title: the help link stays
   hints->hasContent = true;
@@ -569,7 +569,7 @@ TEST_F(WizardWindow, HintsAfterTheSwitchApplyAtOnce) {
 
 TEST_F(WizardWindow, ModelRowsMarkOnlyTheExactTier) {
   open([](Ctx& ctx) { ctx.existingInstallDir = L"D:\\Apps\\OrvaloTrader"; });
-  auto hints = std::make_unique<HintsDocument>();
+  auto hints = std::make_unique<documents::HintsDocument>();
   hints->models = {{L"mid", L"A", L"https://modelscope.cn/a"},
                    {L"Mid", L"B", L"https://modelscope.cn/b"},
                    {L"mid", L"C", L"https://modelscope.cn/c"}};
@@ -693,7 +693,7 @@ TEST_F(WizardWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
       auto agreement = std::make_unique<AgreementPayload>();
       agreement->text = std::wstring(300, L'协');
       util::postPayload(window, WM_WIZ_AGREEMENT, 0, std::move(agreement));
-      auto hints = std::make_unique<HintsDocument>();
+      auto hints = std::make_unique<documents::HintsDocument>();
       hints->mirrorNote = std::wstring(100, L'x');
       util::postPayload(window, WM_WIZ_HINTS, 0, std::move(hints));
     }
@@ -785,7 +785,7 @@ TEST_F(WizardWindow, LinksOpenWithEnterAndOnceForADoubleClick) {
   EXPECT_FALSE(ctx_->installing);
   EXPECT_EQ(g_jobsStarted, 0);
 
-  auto hints = std::make_unique<HintsDocument>();
+  auto hints = std::make_unique<documents::HintsDocument>();
   hints->dataSources = {{L"钓鱼", L"https://evil.example/"}};
   hints->hasContent = true;
   post(WM_WIZ_HINTS, 0, std::move(hints));

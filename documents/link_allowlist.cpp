@@ -1,9 +1,11 @@
-#include "wizard/hints/link_allowlist.h"
+#include "documents/link_allowlist.h"
 
-#include "wizard/hints/vendor_domain.h"
+#include "documents/vendor_domain.h"
 
 #include <cstddef>
 #include <cwchar>
+
+namespace documents {
 
 namespace {
 
@@ -74,3 +76,5 @@ bool isAllowedLink(const std::wstring& address, int kind, const wchar_t* vendor)
       return false;
   }
 }
+
+}  // namespace documents

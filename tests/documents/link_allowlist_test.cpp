@@ -1,5 +1,5 @@
-#include "wizard/hints/link_allowlist.h"
-#include "wizard/hints/vendor_domain.h"
+#include "documents/link_allowlist.h"
+#include "documents/vendor_domain.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,8 @@
 #include <cwctype>
 #include <string>
 #include <vector>
+
+using namespace documents;
 
 namespace {
 

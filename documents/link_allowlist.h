@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace documents {
+
 // The three link kinds; a kind is passed as a plain integer because it also arrives from data.
 constexpr int kLinkKindMarketData = 0;  // data-source and financial sites
 constexpr int kLinkKindModelHub = 1;    // model hubs
@@ -15,3 +17,5 @@ constexpr int kLinkKindVendor = 2;      // the vendor's own site
 // The same with another vendor domain in place of the built-in one (lower case, no leading dot):
 // for the vendor's tools, which check a release for a build of that domain.
 [[nodiscard]] bool isAllowedLink(const std::wstring& address, int kind, const wchar_t* vendor);
+
+}  // namespace documents

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace documents {
+
 // One link of the options page: the text shown and the address opened.
 struct HintLink {
   std::wstring label;  // at most 64 characters
@@ -40,3 +42,5 @@ constexpr size_t kMaxHintsDocumentBytes = 32768;
 
 // The values the wizard starts with and keeps for whatever a document does not replace.
 HintsDocument builtInHints();
+
+}  // namespace documents

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace install {
+
 struct GpuInfo {
   bool gpuCapable = false;      // dedicatedBytes is at least 6 GiB
   std::wstring name;            // the chosen adapter's description; empty when none was chosen
@@ -34,3 +36,5 @@ std::wstring gpuText(const GpuInfo& gpu);
 
 // "small", "mid" or "large".
 std::wstring tierFor(const GpuInfo& gpu);
+
+}  // namespace install

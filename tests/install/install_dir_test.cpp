@@ -1,4 +1,4 @@
-#include "wizard/install_dir.h"
+#include "install/install_dir.h"
 
 #include "support/temp_dir.h"
 #include "util/files.h"
@@ -6,21 +6,22 @@
 #include <gtest/gtest.h>
 
 using testing_support::TempDir;
-using wizard::validateInstallDir;
+
+using namespace install;
 
 namespace {
 
 const std::wstring kLocal = L"C:\\users\\trader\\AppData\\Local";
-const wizard::InstallDirContext kContext{kLocal, L""};
+const InstallDirContext kContext{kLocal, L""};
 
-std::wstring accepted(const std::wstring& text, bool subfolder, const wizard::InstallDirContext& context = kContext) {
-  const wizard::InstallDirCheck check = validateInstallDir(text, subfolder, context);
+std::wstring accepted(const std::wstring& text, bool subfolder, const InstallDirContext& context = kContext) {
+  const InstallDirCheck check = validateInstallDir(text, subfolder, context);
   EXPECT_TRUE(check.ok) << "refused: " << check.message.size();
   return check.dir;
 }
 
-std::wstring refused(const std::wstring& text, bool subfolder, const wizard::InstallDirContext& context = kContext) {
-  const wizard::InstallDirCheck check = validateInstallDir(text, subfolder, context);
+std::wstring refused(const std::wstring& text, bool subfolder, const InstallDirContext& context = kContext) {
+  const InstallDirCheck check = validateInstallDir(text, subfolder, context);
   EXPECT_FALSE(check.ok);
   EXPECT_TRUE(check.dir.empty());
   return check.message;
@@ -131,6 +132,6 @@ TEST(ValidateInstallDir, EmptyMissingAndOwnFoldersAreAccepted) {
 }
 
 TEST(DefaultInstallDir, IsProgramsOrvaloTraderBelowLocalAppData) {
-  EXPECT_EQ(wizard::defaultInstallDir(kLocal), kLocal + L"\\Programs\\OrvaloTrader");
-  EXPECT_EQ(wizard::defaultInstallDir(L""), L"\\Programs\\OrvaloTrader");
+  EXPECT_EQ(defaultInstallDir(kLocal), kLocal + L"\\Programs\\OrvaloTrader");
+  EXPECT_EQ(defaultInstallDir(L""), L"\\Programs\\OrvaloTrader");
 }

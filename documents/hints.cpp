@@ -1,13 +1,15 @@
-#include "wizard/hints/hints.h"
+#include "documents/hints.h"
 
+#include "documents/link_allowlist.h"
+#include "documents/texts.h"
+#include "documents/vendor_domain.h"
 #include "util/text.h"
-#include "wizard/hints/link_allowlist.h"
-#include "wizard/hints/vendor_domain.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cwctype>
 
+namespace documents {
 namespace {
 
 using Json = nlohmann::json;
@@ -20,7 +22,6 @@ constexpr size_t kMaxUrl = 300;
 constexpr size_t kMaxDataSources = 2;
 constexpr size_t kMaxLinks = 1;
 constexpr size_t kMaxModels = 3;
-constexpr wchar_t kHelpTitle[] = L"本地模型获取与镜像说明";
 
 // Cuts to at most limit UTF-16 code units. A surrogate pair split by the cut would leave half a
 // character that renders as garbage, so its first half goes too.
@@ -98,7 +99,7 @@ void readLocalLlm(const Json& section, HintsDocument& doc) {
   const std::wstring guide = stringAt(section, "guideUrl");
   if (!guide.empty() && isAllowedLink(guide, kLinkKindVendor)) {
     doc.helpUrl = cut(guide, kMaxUrl);
-    doc.helpTitle = kHelpTitle;
+    doc.helpTitle = kHintsHelpTitle;
   }
   doc.links = readLinks(memberOf(section, "items"), kMaxLinks, kLinkKindModelHub);
   doc.models = readEntries(memberOf(section, "models"), kMaxModels, kLinkKindModelHub, "size", true);
@@ -130,21 +131,22 @@ bool parseHints(const std::string& bytes, HintsDocument& doc) {
 HintsDocument builtInHints() {
   const std::wstring modelSearch = L"https://modelscope.cn/models?name=";
   HintsDocument doc;
-  doc.dataSourceIntro =
-      L"行情数据源：需搭配第三方行情终端（通达信需 TQ 量化版 / 掘金量化），请在下方官网下载并注册账号";
+  doc.dataSourceIntro = kHintsDataSourceIntro;
   doc.dataSources = {
-      {L"通达信官网：www.tdx.com.cn", L"https://www.tdx.com.cn/"},
-      {L"掘金量化官网：www.myquant.cn", L"https://www.myquant.cn/"},
+      {kHintsTdxLabel, L"https://www.tdx.com.cn/"},
+      {kHintsMyquantLabel, L"https://www.myquant.cn/"},
   };
-  doc.modelFileNote = L"本地大模型文件需自行下载并放入安装目录 models\\llm 文件夹（GGUF 格式）";
-  doc.mirrorNote = L"国内网络推荐魔搭社区；Hugging Face 需自行解决访问，第三方镜像请自行评估风险";
-  doc.helpTitle = kHelpTitle;
+  doc.modelFileNote = kHintsModelFileNote;
+  doc.mirrorNote = kHintsMirrorNote;
+  doc.helpTitle = kHintsHelpTitle;
   doc.helpUrl = std::wstring(L"https://www.") + vendorDomain() + L"/manual/ai.html#local-model";
   doc.models = {
-      {L"small", L"Qwen3-1.7B（GGUF Q4，约 1.1 GB）", modelSearch + L"Qwen3-1.7B-GGUF"},
-      {L"mid", L"Qwen3-8B（GGUF Q4_K_M，约 5 GB）", modelSearch + L"Qwen3-8B-GGUF"},
-      {L"large", L"Qwen3-32B（GGUF Q4，约 20 GB）", modelSearch + L"Qwen3-32B-GGUF"},
+      {L"small", kHintsSmallModelLabel, modelSearch + L"Qwen3-1.7B-GGUF"},
+      {L"mid", kHintsMidModelLabel, modelSearch + L"Qwen3-8B-GGUF"},
+      {L"large", kHintsLargeModelLabel, modelSearch + L"Qwen3-32B-GGUF"},
   };
   doc.hasContent = true;
   return doc;
 }
+
+}  // namespace documents

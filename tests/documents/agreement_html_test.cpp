@@ -1,15 +1,17 @@
 // The agreement's HTML edition in the wizard's typography.
-#include "wizard/agreement_html.h"
+#include "documents/agreement_html.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-using wizard::insertInternetZoneMark;
-using wizard::isHttpsAddress;
-using wizard::kAgreementStyleBlock;
-using wizard::kInternetZoneMark;
-using wizard::styleAgreementHtml;
+using namespace documents;
+
+using documents::insertInternetZoneMark;
+using documents::isHttpsAddress;
+using documents::kAgreementStyleBlock;
+using documents::kInternetZoneMark;
+using documents::styleAgreementHtml;
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The one part of the GPU advice that asks the system: the adapter list from DXGI.
-#include "wizard/gpu.h"
+#include "install/gpu.h"
 
 #include "util/handles.h"
 
@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <iterator>
 
+namespace install {
 namespace {
 
 using CreateFactoryFunction = HRESULT(WINAPI*)(REFIID, void**);
@@ -51,3 +52,5 @@ std::vector<AdapterDescription> enumerateAdapters() {
 }  // namespace
 
 GpuInfo detectGpu() { return chooseAdapter(enumerateAdapters()); }
+
+}  // namespace install

@@ -1,8 +1,10 @@
-#include "wizard/hints/hints_retrieval.h"
+#include "documents/hints_retrieval.h"
 
 #include "net/document.h"
 #include "net/sha256.h"
-#include "wizard/hints/link_allowlist.h"
+#include "documents/link_allowlist.h"
+
+namespace documents {
 
 bool loadHints(const std::wstring& url, const std::string& expectedDigest, HintsDocument& doc,
                CancelEvent cancelEvent) {
@@ -13,3 +15,5 @@ bool loadHints(const std::wstring& url, const std::string& expectedDigest, Hints
   if (!expectedDigest.empty() && sha256Hex(bytes) != expectedDigest) return false;
   return parseHints(bytes, doc);
 }
+
+}  // namespace documents

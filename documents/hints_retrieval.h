@@ -3,12 +3,16 @@
 #pragma once
 
 #include "net/download.h"
-#include "wizard/hints/hints.h"
+#include "documents/hints.h"
 
 #include <string>
+
+namespace documents {
 
 // Fetches the document at url (only an https address on the vendor's own site; anything else is
 // never fetched), checks its digest when one is given (lower-case hex), reads at most
 // kMaxHintsDocumentBytes and parses it into doc. True when doc has content.
 [[nodiscard]] bool loadHints(const std::wstring& url, const std::string& expectedDigest,
                              HintsDocument& doc, CancelEvent cancelEvent);
+
+}  // namespace documents

@@ -1,12 +1,14 @@
-#include "wizard/hints/hints.h"
-#include "wizard/hints/link_allowlist.h"
-#include "wizard/hints/vendor_domain.h"
+#include "documents/hints.h"
+#include "documents/link_allowlist.h"
+#include "documents/vendor_domain.h"
 
 #include "util/text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+using namespace documents;
 
 namespace {
 

@@ -3,5 +3,9 @@
 // that the same logic can be linked against another domain without recompiling it.
 #pragma once
 
+namespace documents {
+
 // Lower-case registrable domain without a leading dot, for example L"orvalotrader.com".
 const wchar_t* vendorDomain();
+
+}  // namespace documents

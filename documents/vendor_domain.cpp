@@ -1,4 +1,4 @@
-#include "wizard/hints/vendor_domain.h"
+#include "documents/vendor_domain.h"
 
 #ifndef ORVALO_VENDOR_DOMAIN
 #error "ORVALO_VENDOR_DOMAIN must be defined by the build"
@@ -7,4 +7,8 @@
 #define ORVALO_WIDEN_(x) L##x
 #define ORVALO_WIDEN(x) ORVALO_WIDEN_(x)
 
+namespace documents {
+
 const wchar_t* vendorDomain() { return ORVALO_WIDEN(ORVALO_VENDOR_DOMAIN); }
+
+}  // namespace documents

@@ -1,7 +1,7 @@
 // Feeds thousands of damaged hints documents and addresses to the parser and the allowlist. The
 // loop is deterministic (a fixed seed), so a failure names a variant that can be replayed.
-#include "wizard/hints/hints.h"
-#include "wizard/hints/link_allowlist.h"
+#include "documents/hints.h"
+#include "documents/link_allowlist.h"
 
 #include "util/text.h"
 
@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <string>
+
+using namespace documents;
 
 namespace {
 

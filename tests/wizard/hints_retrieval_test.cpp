@@ -4,7 +4,7 @@
 #include "support/test_servers.h"
 #include "util/files.h"
 #include "util/text.h"
-#include "wizard/hints/hints_retrieval.h"
+#include "documents/hints_retrieval.h"
 #include "wizard/hints_retrieval_window.h"
 #include "wizard/wizard_ids.h"
 #include "wizard/wizard_harness.h"
@@ -85,27 +85,27 @@ class HintsRetrieval : public ::testing::Test {
 
 TEST_F(HintsRetrieval, DocumentFromTheVendorSiteIsReadWithAndWithoutDigest) {
   const std::wstring path = scenario_.putFile(L"hints.json", hintsDocument());
-  HintsDocument doc;
-  ASSERT_TRUE(loadHints(scenario_.vendorUrl(L"hints.json"), "", doc, nullptr));
+  documents::HintsDocument doc;
+  ASSERT_TRUE(documents::loadHints(scenario_.vendorUrl(L"hints.json"), "", doc, nullptr));
   EXPECT_EQ(doc.dataSourceIntro, L"服务器的行情说明");
   ASSERT_EQ(doc.dataSources.size(), 1u);
   EXPECT_EQ(doc.dataSources[0].url, L"https://www.tdx.com.cn/server");
-  HintsDocument verified;
-  EXPECT_TRUE(loadHints(scenario_.vendorUrl(L"hints.json"), digestOf(path), verified, nullptr));
+  documents::HintsDocument verified;
+  EXPECT_TRUE(documents::loadHints(scenario_.vendorUrl(L"hints.json"), digestOf(path), verified, nullptr));
   EXPECT_FALSE(fileExists(temp_ / L"OrvaloSetup_hints.json"));
 }
 
 TEST_F(HintsRetrieval, WrongDigestIsRefusedAndTheFileRemoved) {
   scenario_.putFile(L"hints.json", hintsDocument());
-  HintsDocument doc;
-  EXPECT_FALSE(loadHints(scenario_.vendorUrl(L"hints.json"), std::string(64, '0'), doc, nullptr));
+  documents::HintsDocument doc;
+  EXPECT_FALSE(documents::loadHints(scenario_.vendorUrl(L"hints.json"), std::string(64, '0'), doc, nullptr));
   EXPECT_EQ(hintsRequests(), 1u);  // it was fetched, then refused
   EXPECT_FALSE(fileExists(temp_ / L"OrvaloSetup_hints.json"));
 }
 
 TEST_F(HintsRetrieval, AddressesOutsideTheVendorSiteAreNeverFetched) {
   scenario_.putFile(L"hints.json", hintsDocument());
-  HintsDocument doc;
+  documents::HintsDocument doc;
   const std::wstring refused[] = {
       scenario_.nginxUrl(L"hints.json"),                          // http
       scenario_.tlsUrl(L"hints.json"),                            // https with a port
@@ -114,7 +114,7 @@ TEST_F(HintsRetrieval, AddressesOutsideTheVendorSiteAreNeverFetched) {
       L"https://huggingface.co/" + scenario_.name() + L"/hints.json",
   };
   for (const std::wstring& url : refused) {
-    EXPECT_FALSE(loadHints(url, "", doc, nullptr)) << util::toUtf8(url);
+    EXPECT_FALSE(documents::loadHints(url, "", doc, nullptr)) << util::toUtf8(url);
   }
   EXPECT_EQ(hintsRequests(), 0u);
 
@@ -131,9 +131,9 @@ TEST_F(HintsRetrieval, DocumentOf32768BytesIsReadAndOneByteMoreIsNot) {
   ASSERT_EQ(hintsDocument(32768).size(), 32768u);
   scenario_.putFile(L"fits.json", hintsDocument(32768));
   scenario_.putFile(L"over.json", hintsDocument(32769));
-  HintsDocument doc;
-  EXPECT_TRUE(loadHints(scenario_.vendorUrl(L"fits.json"), "", doc, nullptr));
-  EXPECT_FALSE(loadHints(scenario_.vendorUrl(L"over.json"), "", doc, nullptr));
+  documents::HintsDocument doc;
+  EXPECT_TRUE(documents::loadHints(scenario_.vendorUrl(L"fits.json"), "", doc, nullptr));
+  EXPECT_FALSE(documents::loadHints(scenario_.vendorUrl(L"over.json"), "", doc, nullptr));
   EXPECT_FALSE(fileExists(temp_ / L"OrvaloSetup_hints.json"));
 }
 

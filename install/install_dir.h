@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace wizard {
+namespace install {
 
 struct InstallDirCheck {
   bool ok = false;
@@ -31,4 +31,4 @@ InstallDirCheck validateInstallDir(const std::wstring& text, bool createSubfolde
 // Where the wizard proposes to install: <local app data>\Programs\OrvaloTrader.
 std::wstring defaultInstallDir(const std::wstring& localAppData);
 
-}  // namespace wizard
+}  // namespace install

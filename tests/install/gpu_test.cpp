@@ -1,8 +1,10 @@
-#include "wizard/gpu.h"
+#include "install/gpu.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+using namespace install;
 
 namespace {
 

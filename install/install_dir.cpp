@@ -1,28 +1,18 @@
-#include "wizard/install_dir.h"
+#include "install/install_dir.h"
 
 #include "install/registration.h"
-#include "uninstall/uninstall_rules.h"
+#include "install/texts.h"
 #include "util/client_contract.h"
 #include "util/files.h"
+#include "util/installation.h"
 #include "util/paths.h"
+#include "util/product.h"
 #include "util/text.h"
 
 #include <windows.h>
 
-
-namespace wizard {
+namespace install {
 namespace {
-
-constexpr wchar_t kSubfolderName[] = L"OrvaloTrader";
-constexpr wchar_t kEmptyText[] = L"请选择或输入安装位置";
-constexpr wchar_t kNotAbsolute[] = L"请输入完整的安装路径，例如 D:\\OrvaloTrader";
-constexpr wchar_t kBadCharacters[] = L"安装位置包含无效字符（< > : \" | ? *）";
-constexpr wchar_t kDriveRoot[] = L"安装位置不能是盘符根目录";
-constexpr wchar_t kLocalAppDataRoot[] = L"安装位置不能是 %LOCALAPPDATA% 根目录";
-constexpr wchar_t kIsAFile[] = L"安装位置已存在同名文件，请选择文件夹";
-constexpr wchar_t kNotEmptyPrefix[] = L"安装位置不为空：";
-constexpr wchar_t kNotEmptyAdvice[] =
-    L"\n\n为免卸载时删除其中的其他文件，请勾选“在所选位置下新建 OrvaloTrader 文件夹”，或选择一个空文件夹。";
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 bool isAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
@@ -65,7 +55,7 @@ bool holdsOnlyKeptUserData(const std::wstring& folder, const std::wstring& relat
   return util::forEachEntry(folder, [&](const std::wstring& path, const WIN32_FIND_DATAW& data) {
     const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const std::wstring rel = relative.empty() ? std::wstring(data.cFileName) : relative + L"\\" + data.cFileName;
-    if (uninstall::isKeptUserEntry(rel, isFolder)) {
+    if (util::isKeptUserEntry(rel, isFolder)) {
       keptSeen = true;
       return true;
     }
@@ -98,26 +88,26 @@ bool isEmptyFolder(const std::wstring& dir) {
 InstallDirCheck validateInstallDir(const std::wstring& text, bool createSubfolder,
                                    const InstallDirContext& context) {
   std::wstring typed = util::trimBlanks(text);
-  if (typed.empty()) return refuse(kEmptyText);
+  if (typed.empty()) return refuse(kDirEmpty);
   // "D:" alone means the drive, not the current folder on it.
   if (typed.size() == 2 && isAsciiLetter(typed[0]) && typed[1] == L':') typed += L'\\';
   const size_t root = absoluteRootLength(typed);
-  if (root == 0) return refuse(kNotAbsolute);
-  if (hasBadCharacters(typed, root)) return refuse(kBadCharacters);
+  if (root == 0) return refuse(kDirNotAbsolute);
+  if (hasBadCharacters(typed, root)) return refuse(kDirBadCharacters);
 
   std::wstring dir = normalised(typed);
-  if (dir.empty()) return refuse(kNotAbsolute);
-  if (createSubfolder) dir = util::joinPath(dir.back() == L'\\' ? dir.substr(0, dir.size() - 1) : dir, kSubfolderName);
-  if (absoluteRootLength(dir) >= dir.size()) return refuse(kDriveRoot);
+  if (dir.empty()) return refuse(kDirNotAbsolute);
+  if (createSubfolder) dir = util::joinPath(dir.back() == L'\\' ? dir.substr(0, dir.size() - 1) : dir, product::kLatinName);
+  if (absoluteRootLength(dir) >= dir.size()) return refuse(kDirDriveRoot);
   if (!context.localAppData.empty() && util::normalizePathKey(dir) == util::normalizePathKey(normalised(context.localAppData))) {
-    return refuse(kLocalAppDataRoot);
+    return refuse(kDirLocalAppDataRoot);
   }
 
   const DWORD attrs = GetFileAttributesW(dir.c_str());
   if (attrs != INVALID_FILE_ATTRIBUTES) {
-    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return refuse(kIsAFile);
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return refuse(kDirIsAFile);
     if (!isEmptyFolder(dir) && !isProductFolder(dir, context.registeredDir)) {
-      return refuse(kNotEmptyPrefix + dir + kNotEmptyAdvice);
+      return refuse(kDirNotEmptyPrefix + dir + kDirNotEmptyAdvice);
     }
   }
   return {true, dir, {}};
@@ -128,7 +118,7 @@ InstallDirCheck validateInstallDir(const std::wstring& text, bool createSubfolde
 }
 
 std::wstring defaultInstallDir(const std::wstring& localAppData) {
-  return localAppData + L"\\Programs\\OrvaloTrader";
+  return localAppData + L"\\Programs\\" + product::kLatinName;
 }
 
-}  // namespace wizard
+}  // namespace install

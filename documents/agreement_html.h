@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace wizard {
+namespace documents {
 
 // The style block put before the first "</head>" (306 bytes, one line).
 extern const char kAgreementStyleBlock[];
@@ -27,4 +27,4 @@ void insertInternetZoneMark(std::string& html);
 // taken only from such an address: over http anyone on the way could put another page in.
 [[nodiscard]] bool isHttpsAddress(const std::wstring& address);
 
-}  // namespace wizard
+}  // namespace documents

@@ -1,8 +1,8 @@
-#include "wizard/agreement_html.h"
+#include "documents/agreement_html.h"
 
 #include <cstddef>
 
-namespace wizard {
+namespace documents {
 
 const char kAgreementStyleBlock[] =
     "<style>body,p,li,td,th,div{font-size:10.5pt;font-family:'Microsoft YaHei UI','Microsoft "
@@ -69,4 +69,4 @@ bool isHttpsAddress(const std::wstring& address) {
   return true;
 }
 
-}  // namespace wizard
+}  // namespace documents

@@ -1,4 +1,4 @@
-#include "applier/self_copy.h"
+#include "util/self_copy.h"
 
 #include "util/paths.h"
 
