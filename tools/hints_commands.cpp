@@ -1,5 +1,6 @@
 // allow, hints, gpu: the link allowlist, a local hints document and the GPU advice, as the wizard
 // would see them.
+#include "tools/texts.h"
 #include "tools/tool.h"
 
 #include "util/error_text.h"
@@ -60,7 +61,7 @@ int runHints(const Args& args) {
   if (args.size() != 1) return fail(L"usage: hints FILE");
   std::string bytes;
   if (!util::readFile(args[0], bytes, documents::kMaxHintsDocumentBytes)) {
-    return fail(L"cannot read " + args[0] + L"（" + lastErrorText() + L"）");
+    return fail(L"cannot read " + args[0] + kParenOpen + lastErrorText() + kParenClose);
   }
   documents::HintsDocument doc;
   if (!documents::parseHints(bytes, doc)) return fail(L"no content");
