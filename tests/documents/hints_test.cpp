@@ -1,5 +1,6 @@
 #include "documents/hints.h"
 #include "documents/link_allowlist.h"
+#include "documents/texts.h"
 #include "documents/vendor_domain.h"
 
 #include "util/text.h"
@@ -63,7 +64,7 @@ TEST(ParseHints, ReadsEveryPartOfAFullDocument) {
   EXPECT_EQ(doc.dataSources[1].label, L"B");
   EXPECT_EQ(doc.modelFileNote, L"hint text");
   EXPECT_EQ(doc.mirrorNote, L"note text");
-  EXPECT_EQ(doc.helpTitle, L"本地模型获取与镜像说明");
+  EXPECT_EQ(doc.helpTitle, kHintsHelpTitle);
   EXPECT_EQ(doc.helpUrl, util::toWide(util::kCodePageUtf8, vendorUrl("/manual/ai.html#local-model")));
   ASSERT_EQ(doc.links.size(), 1u);
   EXPECT_EQ(doc.links[0].label, L"Hub（mirror）");
@@ -245,15 +246,15 @@ TEST(BuiltInHints, PointsEveryAddressAtItsOwnKind) {
   const HintsDocument doc = builtInHints();
   EXPECT_TRUE(doc.hasContent);
   ASSERT_EQ(doc.dataSources.size(), 2u);
-  EXPECT_EQ(doc.dataSources[0].label, L"通达信官网：www.tdx.com.cn");
+  EXPECT_EQ(doc.dataSources[0].label, kHintsTdxLabel);
   EXPECT_EQ(doc.dataSources[0].url, L"https://www.tdx.com.cn/");
-  EXPECT_EQ(doc.dataSources[1].label, L"掘金量化官网：www.myquant.cn");
+  EXPECT_EQ(doc.dataSources[1].label, kHintsMyquantLabel);
   EXPECT_EQ(doc.dataSources[1].url, L"https://www.myquant.cn/");
   for (const HintLink& link : doc.dataSources) EXPECT_TRUE(isAllowedLink(link.url, kLinkKindMarketData));
-  EXPECT_EQ(doc.helpTitle, L"本地模型获取与镜像说明");
+  EXPECT_EQ(doc.helpTitle, kHintsHelpTitle);
   EXPECT_EQ(doc.helpUrl, std::wstring(L"https://www.") + vendorDomain() + L"/manual/ai.html#local-model");
   EXPECT_TRUE(isAllowedLink(doc.helpUrl, kLinkKindVendor));
-  EXPECT_EQ(doc.modelFileNote, L"本地大模型文件需自行下载并放入安装目录 models\\llm 文件夹（GGUF 格式）");
+  EXPECT_EQ(doc.modelFileNote, kHintsModelFileNote);
   EXPECT_TRUE(doc.links.empty());
   ASSERT_EQ(doc.models.size(), 3u);
   const wchar_t* tiers[] = {L"small", L"mid", L"large"};
@@ -264,7 +265,7 @@ TEST(BuiltInHints, PointsEveryAddressAtItsOwnKind) {
     EXPECT_TRUE(isAllowedLink(doc.models[i].url, kLinkKindModelHub));
     EXPECT_LE(doc.models[i].label.size(), 64u);
   }
-  EXPECT_EQ(doc.models[1].label, L"Qwen3-8B（GGUF Q4_K_M，约 5 GB）");
+  EXPECT_EQ(doc.models[1].label, kHintsMidModelLabel);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "install/install_dir.h"
 
+#include "install/texts.h"
 #include "support/temp_dir.h"
 #include "util/files.h"
 
@@ -29,31 +30,27 @@ std::wstring refused(const std::wstring& text, bool subfolder, const InstallDirC
 
 void makeFile(const std::wstring& path) { ASSERT_TRUE(util::writeFile(path, "x", 1)); }
 
-const wchar_t kAskForFullPath[] = L"请输入完整的安装路径，例如 D:\\OrvaloTrader";
-const wchar_t kRoot[] = L"安装位置不能是盘符根目录";
-const wchar_t kLocalRoot[] = L"安装位置不能是 %LOCALAPPDATA% 根目录";
-
 }  // namespace
 
 TEST(ValidateInstallDir, EmptyTextAsksForAFolder) {
-  EXPECT_EQ(refused(L"", false), L"请选择或输入安装位置");
-  EXPECT_EQ(refused(L"  ", true), L"请选择或输入安装位置");
+  EXPECT_EQ(refused(L"", false), kDirEmpty);
+  EXPECT_EQ(refused(L"  ", true), kDirEmpty);
 }
 
 TEST(ValidateInstallDir, TextThatIsNotAFullPathIsRefused) {
   for (const wchar_t* text : {L"Orvalo", L"Orvalo\\x", L"D:Orvalo", L"\\Orvalo", L"%LOCALAPPDATA%\\x",
                               L"\\\\?\\D:\\Orvalo", L"\\\\server"}) {
-    EXPECT_EQ(refused(text, false), kAskForFullPath) << text;
-    EXPECT_EQ(refused(text, true), kAskForFullPath) << text;
+    EXPECT_EQ(refused(text, false), kDirNotAbsolute) << text;
+    EXPECT_EQ(refused(text, true), kDirNotAbsolute) << text;
   }
-  EXPECT_EQ(refused(L"D:\\a<b", false), L"安装位置包含无效字符（< > : \" | ? *）");
-  EXPECT_EQ(refused(L"D:\\a:b", true), L"安装位置包含无效字符（< > : \" | ? *）");
+  EXPECT_EQ(refused(L"D:\\a<b", false), kDirBadCharacters);
+  EXPECT_EQ(refused(L"D:\\a:b", true), kDirBadCharacters);
 }
 
 TEST(ValidateInstallDir, EverySpellingOfADriveRootIsRefusedWithoutSubfolder) {
   for (const wchar_t* text : {L"D:\\", L"D:\\\\\\", L"D:", L"D:/", L"D:\\.", L"D:\\..", L"d:\\Apps\\..",
                               L"\\\\server\\share", L"\\\\server\\share\\"}) {
-    EXPECT_EQ(refused(text, false), kRoot) << text;
+    EXPECT_EQ(refused(text, false), kDirDriveRoot) << text;
   }
   EXPECT_EQ(accepted(L"D:\\", true), L"D:\\OrvaloTrader");
   EXPECT_EQ(accepted(L"D:/..", true), L"D:\\OrvaloTrader");
@@ -72,7 +69,7 @@ TEST(ValidateInstallDir, LocalAppDataItselfIsRefusedInEverySpelling) {
   for (const std::wstring& text : {std::wstring(L"c:\\USERS\\trader\\appdata\\LOCAL"), kLocal + L"\\",
                                    std::wstring(L"C:/users/trader/AppData/Local"), kLocal + L"\\.",
                                    kLocal + L"\\Programs\\.."}) {
-    EXPECT_EQ(refused(text, false), kLocalRoot);
+    EXPECT_EQ(refused(text, false), kDirLocalAppDataRoot);
   }
   EXPECT_EQ(accepted(L"c:\\USERS\\trader\\appdata\\LOCAL", true), L"c:\\USERS\\trader\\appdata\\LOCAL\\OrvaloTrader");
   EXPECT_EQ(accepted(kLocal + L"\\Programs", false), kLocal + L"\\Programs");
@@ -84,18 +81,16 @@ TEST(ValidateInstallDir, ForeignFolderWithContentIsRefusedAndLeftAlone) {
   TempDir tools;
   makeFile(tools / L"editor.exe");
   const std::wstring message = refused(tools.path(), false);
-  EXPECT_NE(message.find(L"不为空"), std::wstring::npos);
-  EXPECT_NE(message.find(tools.path()), std::wstring::npos);
-  EXPECT_NE(message.find(L"在所选位置下新建 OrvaloTrader 文件夹"), std::wstring::npos);
+  EXPECT_EQ(message, kDirNotEmptyPrefix + tools.path() + kDirNotEmptyAdvice);
   EXPECT_EQ(accepted(tools.path(), true), tools / L"OrvaloTrader");
 
   TempDir onlyFolder;
   ASSERT_TRUE(util::createDirectories(onlyFolder / L"photos"));
-  EXPECT_NE(refused(onlyFolder.path() + L"\\", false).find(L"不为空"), std::wstring::npos);
+  EXPECT_NE(refused(onlyFolder.path() + L"\\", false).find(kDirNotEmptyPrefix), std::wstring::npos);
 
   TempDir parent;
   makeFile(parent / L"notes.txt");
-  EXPECT_EQ(refused(parent / L"notes.txt", false), L"安装位置已存在同名文件，请选择文件夹");
+  EXPECT_EQ(refused(parent / L"notes.txt", false), kDirIsAFile);
   EXPECT_EQ(util::countFiles(tools.path()), 1u);
   EXPECT_FALSE(util::isExistingFolder(tools / L"OrvaloTrader"));
 }

@@ -7,6 +7,7 @@
 #include "util/text.h"
 #include "documents/agreement_html.h"
 #include "wizard/agreement_retrieval.h"
+#include "wizard/texts.h"
 #include "wizard/wizard_ids.h"
 #include "wizard_harness.h"
 
@@ -316,8 +317,8 @@ TEST_F(AgreementRetrieval, InstallKeepsTheAgreementShownAndItsVersion) {
   ASSERT_TRUE(util::writeFile(dir / L"legal\\agreement_install.txt", "accepted long ago", 17));
   SendMessageW(ui_.item(kIdFolderEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(dir.path().c_str()));
   ui_.click(kIdInstall);
-  ASSERT_TRUE(waitUntil([&] { return ui_.text(kIdInstall) == L"重试安装"; }, 60000)) << util::toUtf8(ui_.text(kIdStatus));
-  EXPECT_EQ(ui_.text(kIdStatus), L"安装失败：安装完成，但未在安装目录找到主程序（Orvalo.exe）");
+  ASSERT_TRUE(waitUntil([&] { return ui_.text(kIdInstall) == kRetryButton; }, 60000)) << util::toUtf8(ui_.text(kIdStatus));
+  EXPECT_EQ(ui_.text(kIdStatus), kFailurePrefix + std::wstring(L"安装完成，但未在安装目录找到主程序（Orvalo.exe）"));
   EXPECT_EQ(readFileBytes(markerDirectory(dir.path()) + L"\\_agreement.done"), "2026.12-installed");
   EXPECT_EQ(readFileBytes(dir / L"legal\\agreement_install.txt"), kServerText);
 }

@@ -5,7 +5,9 @@
 #include "util/files.h"
 #include "util/text.h"
 #include "documents/hints_retrieval.h"
+#include "documents/texts.h"
 #include "wizard/hints_retrieval_window.h"
+#include "wizard/texts.h"
 #include "wizard/wizard_ids.h"
 #include "wizard/wizard_harness.h"
 
@@ -158,7 +160,7 @@ TEST_F(HintsRetrieval, ManifestProblemsAndRefusedDocumentsEachLogOneLine) {
   EXPECT_EQ(lines[1], "[hints] manifest has no [hints] section");
   EXPECT_EQ(lines[2], "[hints] fetch/sha/parse failed: " + util::toUtf8(scenario_.vendorUrl(L"refused.json")) + " sha=");
   EXPECT_EQ(lines[3], "[hints] fetch/sha/parse failed: " + util::toUtf8(scenario_.vendorUrl(L"broken.json")) + " sha=");
-  EXPECT_EQ(ui_.text(kIdDataSourceIntro).rfind(L"行情数据源：需搭配第三方行情终端", 0), 0u);
+  EXPECT_EQ(ui_.text(kIdDataSourceIntro), documents::kHintsDataSourceIntro);
 }
 
 TEST_F(HintsRetrieval, DocumentArrivingOnTheAgreementPageShowsWithTheOptionsPage) {
@@ -194,7 +196,7 @@ TEST_F(HintsRetrieval, DocumentArrivingOnTheOptionsPageChangesItAtOnce) {
   EXPECT_TRUE(ui_.visible(kIdDataSourceLink1));
   EXPECT_EQ(ui_.text(kIdDataSourceLink1), L"通达信（服务器）");
   EXPECT_TRUE(ui_.visible(kIdExtraLink));
-  EXPECT_EQ(ui_.text(kIdModelRow0), L"Server-8B（5 GB）  ← 推荐");
+  EXPECT_EQ(ui_.text(kIdModelRow0), L"Server-8B（5 GB）" + std::wstring(wizard::kRecommendedMark));
 }
 
 TEST_F(HintsRetrieval, ClosingTheWindowStopsTheDownloadAndPostsNothing) {
