@@ -4,7 +4,6 @@
 
 #include "applier/applier_ctx.h"
 #include "applier/helper_command.h"
-#include "util/self_copy.h"
 #include "applier/upgrade_rules.h"
 #include "applier/upgrade_steps.h"
 #include "applier/upgrade_window.h"
@@ -14,6 +13,7 @@
 #include "util/fixed_window.h"
 #include "util/handles.h"
 #include "util/quote.h"
+#include "util/self_copy.h"
 
 #include <windows.h>
 

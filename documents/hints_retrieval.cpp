@@ -1,8 +1,8 @@
 #include "documents/hints_retrieval.h"
 
+#include "documents/link_allowlist.h"
 #include "net/document.h"
 #include "net/sha256.h"
-#include "documents/link_allowlist.h"
 
 namespace documents {
 

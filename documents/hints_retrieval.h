@@ -2,8 +2,8 @@
 // thread (wizard/hints_retrieval_window.h) hands the result to the window.
 #pragma once
 
-#include "net/download.h"
 #include "documents/hints.h"
+#include "net/download.h"
 
 #include <string>
 

@@ -3,12 +3,12 @@
 #include "tools/texts.h"
 #include "tools/tool.h"
 
+#include "documents/hints.h"
+#include "documents/link_allowlist.h"
+#include "install/gpu.h"
 #include "util/error_text.h"
 #include "util/files.h"
 #include "util/text.h"
-#include "install/gpu.h"
-#include "documents/hints.h"
-#include "documents/link_allowlist.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,6 +1,8 @@
 // make-manifest: turns a release folder into the server's manifest. The vendor describes the
 // release in SITE_DIR/release.ini with the manifest's own sections, each naming its file by a
 // path below SITE_DIR (file=) instead of an address and a digest; everything else is copied.
+#include "documents/agreement.h"
+#include "documents/hints.h"
 #include "net/sha256.h"
 #include "packages/manifest.h"
 #include "tools/release_checks.h"
@@ -9,8 +11,6 @@
 #include "util/file_names.h"
 #include "util/files.h"
 #include "util/text.h"
-#include "documents/agreement.h"
-#include "documents/hints.h"
 
 #include <windows.h>
 

@@ -1,11 +1,11 @@
 #include "tools/release_checks.h"
 
-#include "install/package_list.h"
-#include "packages/zip_extract.h"
 #include "documents/agreement.h"
 #include "documents/hints.h"
 #include "documents/link_allowlist.h"
 #include "documents/vendor_domain.h"
+#include "install/package_list.h"
+#include "packages/zip_extract.h"
 #include "tools/texts.h"
 
 #include <windows.h>

@@ -1,6 +1,8 @@
 // verify-server: checks a live download server as the installer will meet it, before users do.
 // One line per entry on standard output ("name: ok …" or "name: error: …"), download progress on
 // standard error, a summary line last; exit 0 only when every entry is well.
+#include "documents/agreement.h"
+#include "documents/hints.h"
 #include "install/package_list.h"
 #include "net/document.h"
 #include "net/http_connection.h"
@@ -15,8 +17,6 @@
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/text.h"
-#include "documents/agreement.h"
-#include "documents/hints.h"
 
 #include <windows.h>
 

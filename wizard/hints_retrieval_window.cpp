@@ -1,10 +1,10 @@
 #include "wizard/hints_retrieval_window.h"
 
+#include "documents/hints_retrieval.h"
 #include "packages/manifest.h"
 #include "prog/debug_log.h"
 #include "util/payload.h"
 #include "util/text.h"
-#include "documents/hints_retrieval.h"
 #include "wizard/wizard_messages.h"
 
 #include <memory>

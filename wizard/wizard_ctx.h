@@ -3,13 +3,13 @@
 // report back only through posted messages. The install job gets a request of its own.
 #pragma once
 
+#include "documents/agreement.h"
+#include "documents/hints.h"
+#include "install/gpu.h"
 #include "install/install_job.h"
 #include "prog/window_job.h"
 #include "util/handles.h"
 #include "wizard/agreement_events.h"
-#include "install/gpu.h"
-#include "documents/agreement.h"
-#include "documents/hints.h"
 
 #include <windows.h>
 #include <exdisp.h>

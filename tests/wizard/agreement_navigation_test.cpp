@@ -1,6 +1,6 @@
 // Which navigations of the agreement page load, and which go to the user's browser instead.
-#include "wizard/agreement_navigation.h"
 #include "documents/vendor_domain.h"
+#include "wizard/agreement_navigation.h"
 
 #include <gtest/gtest.h>
 

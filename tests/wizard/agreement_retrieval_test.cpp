@@ -1,11 +1,11 @@
 // The agreement retrieval through the real wizard window, against nginx and the fault server:
 // what arrives, what is refused silently, and what the window then shows and records.
+#include "documents/agreement_html.h"
 #include "install/markers.h"
 #include "net/sha256.h"
 #include "support/test_servers.h"
 #include "util/files.h"
 #include "util/text.h"
-#include "documents/agreement_html.h"
 #include "wizard/agreement_retrieval.h"
 #include "wizard/texts.h"
 #include "wizard/wizard_ids.h"

@@ -1,15 +1,15 @@
 // The hints retrieval against the vendor's own site, https://localhost/ on port 443 (this test
 // program is linked for the vendor domain "localhost"), and the options page it changes.
+#include "documents/hints_retrieval.h"
+#include "documents/texts.h"
 #include "net/sha256.h"
 #include "support/test_servers.h"
 #include "util/files.h"
 #include "util/text.h"
-#include "documents/hints_retrieval.h"
-#include "documents/texts.h"
 #include "wizard/hints_retrieval_window.h"
 #include "wizard/texts.h"
-#include "wizard/wizard_ids.h"
 #include "wizard/wizard_harness.h"
+#include "wizard/wizard_ids.h"
 
 #include <gtest/gtest.h>
 

@@ -8,15 +8,15 @@
 #include "support/wait_until.h"
 #include "support/window_checks.h"
 #include "util/files.h"
-#include "util/payload.h"
 #include "util/paths.h"
+#include "util/payload.h"
 #include "util/text.h"
 #include "wizard/layout.h"
 #include "wizard/texts.h"
 #include "wizard/wizard_ctx.h"
+#include "wizard/wizard_harness.h"
 #include "wizard/wizard_ids.h"
 #include "wizard/wizard_messages.h"
-#include "wizard/wizard_harness.h"
 #include "wizard/wizard_window.h"
 
 #include <gtest/gtest.h>
