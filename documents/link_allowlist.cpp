@@ -6,7 +6,6 @@
 #include <cwchar>
 
 namespace documents {
-
 namespace {
 
 constexpr size_t kMinAddressLength = 9;
