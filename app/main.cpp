@@ -36,8 +36,21 @@ int runMode(const CommandLine& cmd) {
       options.logPath = cmd.log;
       return runSilentInstall(options);
     }
-    case RunMode::Apply:
-      return runUpgrade(cmd.options, cmd.fromHelper);
+    case RunMode::Apply: {
+      applier::UpgradeOptions options;
+      options.plan = cmd.options.plan;
+      options.url = cmd.options.url;
+      options.sha256 = cmd.options.sha256;
+      options.src = cmd.options.src;
+      options.pid = cmd.options.pid;
+      options.version = cmd.options.version;
+      options.exe = cmd.options.exe;
+      options.kind = cmd.options.kind;
+      options.dest = cmd.options.dest;
+      options.clean = cmd.options.clean;
+      options.launch = cmd.options.launch;
+      return runUpgrade(options, cmd.fromHelper);
+    }
     case RunMode::Wizard:
       break;
   }

@@ -2,7 +2,7 @@
 // plan that fills it. Private to the applier and its tests.
 #pragma once
 
-#include "app/command_line.h"
+#include "applier/upgrade_options.h"
 #include "prog/window_job.h"
 #include "util/handles.h"
 
@@ -25,7 +25,7 @@ struct UpgradeItem {
 };
 
 // The single package of a run without a plan.
-UpgradeItem commandLineItem(const RunOptions& options);
+UpgradeItem commandLineItem(const applier::UpgradeOptions& options);
 
 // A parsed plan file: the root's values and the items, in plan order.
 struct UpgradePlan {
@@ -42,7 +42,7 @@ struct UpgradeRequest;
 using JobFunction = std::function<prog::JobResult(const UpgradeRequest&, prog::JobSink&)>;
 
 struct Ctx {
-  RunOptions options;              // exe, pid and launch replaced by a loaded plan
+  UpgradeOptions options;          // exe, pid and launch replaced by a loaded plan
   std::vector<UpgradeItem> items;  // empty without a plan
   std::atomic<bool> finished{false};  // the window received the job's end message
   std::atomic<bool> applying{false};  // the job is replacing the installation's files

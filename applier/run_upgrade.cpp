@@ -4,7 +4,6 @@
 
 #include "applier/applier_ctx.h"
 #include "applier/helper_command.h"
-#include "applier/self_copy.h"
 #include "applier/upgrade_rules.h"
 #include "applier/upgrade_steps.h"
 #include "applier/upgrade_window.h"
@@ -14,6 +13,7 @@
 #include "util/fixed_window.h"
 #include "util/handles.h"
 #include "util/quote.h"
+#include "util/self_copy.h"
 
 #include <windows.h>
 
@@ -43,7 +43,7 @@ bool lockInstallFolder(const std::wstring& exe, util::Handle& lock) {
 
 // The client's second "check for updates" while the first upgrade runs: said here, before the
 // helper's file, which that upgrade runs from, is copied over. The helper asks again for real.
-bool installFolderIsFree(const RunOptions& options) {
+bool installFolderIsFree(const applier::UpgradeOptions& options) {
   applier::Ctx probe;
   probe.options = options;
   if (!options.plan.empty() && !loadUpgradePlan(options.plan, probe, nullptr)) return true;
@@ -62,7 +62,7 @@ std::vector<std::wstring> ownArguments() {
   return args;
 }
 
-int startHelper(const RunOptions& options) {
+int startHelper(const applier::UpgradeOptions& options) {
   if (!installFolderIsFree(options)) return 1;
   std::wstring helper;
   if (!copySelfToTemp(helper)) {
@@ -82,7 +82,7 @@ int startHelper(const RunOptions& options) {
   return 0;
 }
 
-int runHelper(const RunOptions& options) {
+int runHelper(const applier::UpgradeOptions& options) {
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&icc);
   auto ctx = std::make_unique<applier::Ctx>();
@@ -116,6 +116,6 @@ std::wstring helperCommandLine(const std::wstring& helperPath, const std::vector
   return util::buildCommandLine(helperPath, args) + L" --from-helper";
 }
 
-int runUpgrade(const RunOptions& options, bool fromHelper) {
+int runUpgrade(const applier::UpgradeOptions& options, bool fromHelper) {
   return fromHelper ? runHelper(options) : startHelper(options);
 }

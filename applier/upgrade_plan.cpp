@@ -62,7 +62,7 @@ bool parseUpgradePlan(const std::string& bytes, UpgradePlan& plan, std::wstring*
   return true;
 }
 
-UpgradeItem commandLineItem(const RunOptions& options) {
+UpgradeItem commandLineItem(const applier::UpgradeOptions& options) {
   UpgradeItem item;
   item.url = options.url;
   item.sha256 = options.sha256;

@@ -1,15 +1,16 @@
 #include "silent/silent_install.h"
 
+#include "documents/agreement.h"
+#include "install/gpu.h"
+#include "install/install_dir.h"
 #include "install/install_job.h"
 #include "install/install_lock.h"
 #include "install/registration.h"
 #include "prog/job.h"
 #include "prog/run_log.h"
+#include "silent/texts.h"
 #include "util/handles.h"
 #include "util/paths.h"
-#include "wizard/agreement_retrieval.h"
-#include "wizard/gpu.h"
-#include "wizard/install_dir.h"
 
 #include <windows.h>
 
@@ -104,37 +105,36 @@ void waitPumping(HANDLE done) {
 std::wstring chosenFolder(const SilentInstallOptions& options) {
   if (!options.dir.empty()) return options.dir;
   const std::wstring registered = readInstallLocation();
-  return registered.empty() ? wizard::defaultInstallDir(util::localAppDataDirectory()) : registered;
+  return registered.empty() ? install::defaultInstallDir(util::localAppDataDirectory()) : registered;
 }
 
 // The agreement the administrator accepted for the user: the server's, as the wizard would show
 // it, else the one the setup carries.
-wizard::AgreementText acceptedAgreement(const SilentInstallOptions& options, HANDLE cancel, prog::RunLog& log) {
+documents::AgreementText acceptedAgreement(const SilentInstallOptions& options, HANDLE cancel, prog::RunLog& log) {
   ServerManifest manifest;
-  wizard::AgreementText agreement;
-  if (wizard::fetchServerAgreement(options.base, cancel, manifest, agreement)) {
+  documents::AgreementText agreement;
+  if (documents::fetchServerAgreement(options.base, cancel, manifest, agreement)) {
     // As in the wizard: a server that names no version leaves the built-in one recorded.
-    if (agreement.version.empty()) agreement.version = wizard::kBuiltinAgreementVersion;
-    log.line(L"已接受服务器的用户协议，版本 " + agreement.version);
+    if (agreement.version.empty()) agreement.version = documents::kBuiltinAgreementVersion;
+    log.line(silent::kServerAgreementAccepted + agreement.version);
     return agreement;
   }
-  log.line(L"无法获取服务器的用户协议，已接受安装器内置的用户协议");
-  return wizard::builtInAgreement();
+  log.line(silent::kBuiltInAgreementAccepted);
+  return documents::builtInAgreement();
 }
 
 // The CUDA component is asked for only on a machine the wizard would offer it to; whether the
 // server has it, the job says.
 bool machineQualifiesForCuda(prog::RunLog& log) {
-  const GpuInfo gpu = detectGpu();
+  const install::GpuInfo gpu = install::detectGpu();
   if (gpu.gpuCapable) return true;
-  log.line(L"跳过 CUDA 组件：本机显卡不满足要求（需至少 6 GB 独立显存）" +
-           (gpu.name.empty() ? std::wstring() : L"，检测到 " + gpu.name));
+  log.line(silent::kCudaSkipped + (gpu.name.empty() ? std::wstring() : silent::kCudaSkippedAdapter + gpu.name));
   return false;
 }
 
 prog::JobResult runJob(const install::InstallRequest& request, HANDLE cancel, prog::RunLog& log) {
   util::Handle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!done) return prog::jobFailed(L"无法创建事件", prog::FailureKind::kRefused);
+  if (!done) return prog::jobFailed(silent::kNoEvent, prog::FailureKind::kRefused);
   SilentWindowState state{cancel, done.get()};
   const HiddenWindow window(&state);
 
@@ -148,7 +148,7 @@ prog::JobResult runJob(const install::InstallRequest& request, HANDLE cancel, pr
     waitPumping(done.get());
     job.join();
   } catch (const std::system_error&) {
-    return prog::jobFailed(L"无法启动安装线程", prog::FailureKind::kRefused);
+    return prog::jobFailed(silent::kNoThread, prog::FailureKind::kRefused);
   }
   sink.finish();
   return result;
@@ -159,46 +159,46 @@ prog::JobResult runJob(const install::InstallRequest& request, HANDLE cancel, pr
 int runSilentInstall(const SilentInstallOptions& options) {
   prog::RunLog log(options.logPath.empty() ? prog::defaultRunLogPath() : options.logPath,
                    prog::RunLog::Mode::kOverwrite);
-  log.line(L"OrvaloSetup 静默安装开始");
+  log.line(silent::kStarted);
   // A log asked for and not writable would leave the administrator without the reason of any
   // later failure: nothing is done (the console, if any, still says why).
   if (!options.logPath.empty() && !log.hasFile()) {
-    log.line(L"无法写入日志文件：" + options.logPath + L" 未做任何更改。");
+    log.line(silent::kLogNotWritable + options.logPath + silent::kNothingChanged);
     return prog::kExitRefused;
   }
   if (!options.acceptAgreement) {
-    log.line(L"未指定 --accept-agreement：安装前必须接受用户协议。未做任何更改。");
+    log.line(silent::kAgreementNotAccepted);
     return prog::kExitRefused;
   }
-  const wizard::InstallDirCheck check = wizard::validateInstallDir(chosenFolder(options), false);
+  const install::InstallDirCheck check = install::validateInstallDir(chosenFolder(options), false);
   if (!check.ok) {
-    log.line(L"安装目录不可用：" + check.message + L" 未做任何更改。");
+    log.line(silent::kFolderRefused + check.message + silent::kNothingChanged);
     return prog::kExitRefused;
   }
   // Held until the job has ended: an upgrade of that folder waiting for its client, or its
   // uninstaller, owns what is there, and the job's first step would undo the upgrade's files.
   const util::Handle folderLock = install::acquireFolderLock(check.dir);
   if (!folderLock) {
-    log.line(L"此目录正被另一个升级、安装或卸载使用：" + check.dir + L" 未做任何更改。");
+    log.line(silent::kFolderInUse + check.dir + silent::kNothingChanged);
     return prog::kExitRefused;
   }
   const util::Handle lock = install::acquireInstallLock();
   if (!lock) {
-    log.line(L"另一个 OrvaloTrader 安装正在进行。未做任何更改。");
+    log.line(silent::kAnotherInstall);
     return prog::kExitRefused;
   }
   const util::Handle cancel(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!cancel) {
-    log.line(L"无法创建事件。未做任何更改。");
+    log.line(silent::kNoEventNothingChanged);
     return prog::kExitRefused;
   }
   if (log.hasConsole()) {
     g_consoleCancel = cancel.get();
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
   }
-  log.line(L"安装目录：" + check.dir);
+  log.line(silent::kInstallFolder + check.dir);
 
-  const wizard::AgreementText agreement = acceptedAgreement(options, cancel.get(), log);
+  const documents::AgreementText agreement = acceptedAgreement(options, cancel.get(), log);
   install::InstallRequest request;
   request.baseUrl = options.base;
   request.installDir = check.dir;
@@ -215,7 +215,8 @@ int runSilentInstall(const SilentInstallOptions& options) {
     g_consoleCancel = nullptr;
   }
   const int code = prog::exitCodeFor(result);
-  log.line(result.ok ? L"安装完成：" + result.mainProgram + L"（退出码 0）"
-                     : L"安装失败：" + result.failure + L"（退出码 " + std::to_wstring(code) + L"）");
+  log.line(result.ok ? silent::kDone + result.mainProgram + silent::kDoneExitZero
+                     : silent::kFailed + result.failure + silent::kExitCodePrefix + std::to_wstring(code) +
+                           silent::kExitCodeSuffix);
   return code;
 }

@@ -1,13 +1,14 @@
 // allow, hints, gpu: the link allowlist, a local hints document and the GPU advice, as the wizard
 // would see them.
+#include "tools/texts.h"
 #include "tools/tool.h"
 
+#include "documents/hints.h"
+#include "documents/link_allowlist.h"
+#include "install/gpu.h"
 #include "util/error_text.h"
 #include "util/files.h"
 #include "util/text.h"
-#include "wizard/gpu.h"
-#include "wizard/hints/hints.h"
-#include "wizard/hints/link_allowlist.h"
 
 #include <cerrno>
 #include <climits>
@@ -22,15 +23,15 @@ std::string linkJson(const std::wstring* tier, const std::wstring& label, const 
   return out + "\"label\":" + jsonString(label) + ",\"url\":" + jsonString(url) + "}";
 }
 
-std::string hintsJson(const HintsDocument& doc) {
+std::string hintsJson(const documents::HintsDocument& doc) {
   std::string dataSources, links, models;
-  for (const HintLink& l : doc.dataSources) {
+  for (const documents::HintLink& l : doc.dataSources) {
     dataSources += (dataSources.empty() ? "" : ",") + linkJson(nullptr, l.label, l.url);
   }
-  for (const HintLink& l : doc.links) {
+  for (const documents::HintLink& l : doc.links) {
     links += (links.empty() ? "" : ",") + linkJson(nullptr, l.label, l.url);
   }
-  for (const ModelEntry& m : doc.models) {
+  for (const documents::ModelEntry& m : doc.models) {
     models += (models.empty() ? "" : ",") + linkJson(&m.tier, m.label, m.url);
   }
   return "{\"dataSourceIntro\":" + jsonString(doc.dataSourceIntro) + ",\"dataSources\":[" +
@@ -50,7 +51,7 @@ int runAllow(const Args& args) {
   if (args[1].empty() || *end != L'\0' || errno == ERANGE || kind < INT_MIN || kind > INT_MAX) {
     return fail(L"KIND must be an integer: " + args[1]);
   }
-  const bool allowed = isAllowedLink(args[0], static_cast<int>(kind));
+  const bool allowed = documents::isAllowedLink(args[0], static_cast<int>(kind));
   printLine(allowed ? "allowed" : "refused");
   return allowed ? 0 : 1;
 }
@@ -59,11 +60,11 @@ int runAllow(const Args& args) {
 int runHints(const Args& args) {
   if (args.size() != 1) return fail(L"usage: hints FILE");
   std::string bytes;
-  if (!util::readFile(args[0], bytes, kMaxHintsDocumentBytes)) {
-    return fail(L"cannot read " + args[0] + L"（" + lastErrorText() + L"）");
+  if (!util::readFile(args[0], bytes, documents::kMaxHintsDocumentBytes)) {
+    return fail(L"cannot read " + args[0] + kParenOpen + lastErrorText() + kParenClose);
   }
-  HintsDocument doc;
-  if (!parseHints(bytes, doc)) return fail(L"no content");
+  documents::HintsDocument doc;
+  if (!documents::parseHints(bytes, doc)) return fail(L"no content");
   printLine(hintsJson(doc));
   return 0;
 }
@@ -71,11 +72,11 @@ int runHints(const Args& args) {
 // orvalo-tool gpu: the adapter the wizard would choose and its advice.
 int runGpu(const Args& args) {
   if (!args.empty()) return fail(L"usage: gpu");
-  const GpuInfo gpu = detectGpu();
+  const install::GpuInfo gpu = install::detectGpu();
   printLine(std::string("{\"capable\":") + (gpu.gpuCapable ? "true" : "false") +
             ",\"name\":" + jsonString(gpu.name) +
             ",\"dedicatedBytes\":" + std::to_string(gpu.dedicatedBytes) +
-            ",\"tier\":" + jsonString(tierFor(gpu)) + ",\"text\":" + jsonString(gpuText(gpu)) + "}");
+            ",\"tier\":" + jsonString(install::tierFor(gpu)) + ",\"text\":" + jsonString(install::gpuText(gpu)) + "}");
   return 0;
 }
 

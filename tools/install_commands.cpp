@@ -1,4 +1,5 @@
 // stamp: writes a channel build of the setup executable, the setup followed by its channel stamp.
+#include "tools/texts.h"
 #include "tools/tool.h"
 
 #include "install/channel_stamp.h"
@@ -11,7 +12,7 @@ namespace tool {
 namespace {
 
 std::wstring readFailure(const std::wstring& path) {
-  return L"cannot read " + path + L"（" + lastErrorText() + L"）";
+  return L"cannot read " + path + kParenOpen + lastErrorText() + kParenClose;
 }
 
 // orvalo-tool stamp SETUP_EXE PAYLOAD_FILE OUT_EXE
@@ -42,7 +43,7 @@ int runStamp(const Args& args) {
   if (!util::writeFile(outPath, image.data(), image.size())) {
     const std::wstring reason = lastErrorText();
     util::deleteFileForce(outPath);  // never leave a truncated executable behind
-    return fail(L"cannot write " + outPath + L"（" + reason + L"）");
+    return fail(L"cannot write " + outPath + kParenOpen + reason + kParenClose);
   }
   printLine(L"stamped " + outPath + L" (" + std::to_wstring(length) + L" payload bytes)");
   return 0;

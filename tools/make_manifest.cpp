@@ -1,15 +1,16 @@
 // make-manifest: turns a release folder into the server's manifest. The vendor describes the
 // release in SITE_DIR/release.ini with the manifest's own sections, each naming its file by a
 // path below SITE_DIR (file=) instead of an address and a digest; everything else is copied.
+#include "documents/agreement.h"
+#include "documents/hints.h"
 #include "net/sha256.h"
 #include "packages/manifest.h"
 #include "tools/release_checks.h"
+#include "tools/texts.h"
 #include "tools/tool.h"
 #include "util/file_names.h"
 #include "util/files.h"
 #include "util/text.h"
-#include "wizard/agreement_retrieval.h"
-#include "wizard/hints/hints.h"
 
 #include <windows.h>
 
@@ -41,7 +42,7 @@ bool parseReleaseIni(const std::string& bytes, std::vector<Section>& sections, s
   std::string text = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
   if (!text.empty() && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
                                            static_cast<int>(text.size()), nullptr, 0) == 0) {
-    error = L"release.ini 不是有效的 UTF-8";
+    error = kReleaseIniNotUtf8;
     return false;
   }
   const std::wstring wide = util::toWide(util::kCodePageUtf8, text);
@@ -55,12 +56,12 @@ bool parseReleaseIni(const std::string& bytes, std::vector<Section>& sections, s
     if (!line.empty() && line.back() == L'\r') line.pop_back();
     line = util::trimBlanks(line);
     if (line.empty() || line[0] == L';' || line[0] == L'#') continue;
-    const std::wstring where = L"release.ini 第 " + std::to_wstring(lineNumber) + L" 行";
+    const std::wstring where = kReleaseIniLinePrefix + std::to_wstring(lineNumber) + kReleaseIniLineSuffix;
     if (line.front() == L'[' && line.back() == L']') {
       Section section{util::trimBlanks(line.substr(1, line.size() - 2)), {}};
       for (const Section& seen : sections) {
         if (util::equalsIgnoringCase(seen.name, section.name)) {
-          error = where + L"：重复的节 [" + section.name + L"]";
+          error = where + kDuplicateSectionPrefix + section.name + kDuplicateSectionSuffix;
           return false;
         }
       }
@@ -69,7 +70,7 @@ bool parseReleaseIni(const std::string& bytes, std::vector<Section>& sections, s
     }
     const size_t equals = line.find(L'=');
     if (equals == std::wstring::npos || equals == 0 || sections.empty()) {
-      error = where + L"无法识别：" + line;
+      error = where + kUnrecognisedLine + line;
       return false;
     }
     sections.back().keys.emplace_back(util::trimBlanks(line.substr(0, equals)), util::trimBlanks(line.substr(equals + 1)));
@@ -143,10 +144,10 @@ std::wstring defaultExpiry() {
 // A document of the release, read only when it is within the bound the installer applies to it.
 std::wstring readWithin(const std::wstring& path, size_t bound, const wchar_t* what, std::string& bytes) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::wstring(what) + L"无法读取";
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::wstring(what) + kUnreadableSuffix;
   const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  if (size > bound) return std::wstring(what) + L"过大（超过 " + std::to_wstring(bound) + L" 字节）";
-  return util::readFile(path, bytes) ? std::wstring() : std::wstring(what) + L"无法读取";
+  if (size > bound) return std::wstring(what) + kTooLargePrefix + std::to_wstring(bound) + kBytesSuffix;
+  return util::readFile(path, bytes) ? std::wstring() : std::wstring(what) + kUnreadableSuffix;
 }
 
 struct Release {
@@ -160,21 +161,21 @@ struct Release {
 std::wstring addSection(Release& release, const Section& section) {
   const std::wstring& name = section.name;
   const std::wstring where = L"[" + name + L"] ";
-  if (isReserved(name, L"release")) return where + L"由 --expires 生成，不能写在 release.ini 中";
+  if (isReserved(name, L"release")) return where + kReleaseSectionReserved;
   for (const auto& [key, value] : section.keys) {
     if (isReserved(key, L"url") || isReserved(key, L"sha256") || isReserved(key, L"html_sha256")) {
-      return where + L"不能写 " + key + L"：地址与摘要由 file= 生成";
+      return where + kKeyNotAllowedPrefix + key + kKeyNotAllowedSuffix;
     }
   }
   release.text += L"[" + name + L"]\r\n";
   const std::wstring file = section.value(L"file");
   if (file.empty()) {
-    if (!isReserved(name, L"setup")) return where + L"缺少 file=";
+    if (!isReserved(name, L"setup")) return where + kFileMissing;
   } else {
-    if (!isReleasePath(file)) return where + L"file= 必须是发布目录下的相对路径：" + file;
+    if (!isReleasePath(file)) return where + kFileNotRelative + file;
     const std::wstring path = release.siteDir + L"\\" + file;
     std::string digest;
-    if (!util::isExistingFile(path) || !sha256File(path, digest, nullptr, {})) return where + L"文件不存在：" + file;
+    if (!util::isExistingFile(path) || !sha256File(path, digest, nullptr, {})) return where + kFileNotFound + file;
     const std::wstring base = section.value(L"base").empty() ? release.baseUrl : section.value(L"base");
     const std::wstring url = base + L"/" + urlPath(file);
     release.text += L"url=" + url + L"\r\nsha256=" + util::toWide(util::kCodePageUtf8, digest) + L"\r\n";
@@ -182,13 +183,13 @@ std::wstring addSection(Release& release, const Section& section) {
     std::wstring problem;
     if (isReserved(name, L"agreement")) {
       std::string bytes;
-      problem = readWithin(path, wizard::kMaxAgreementBytes, L"协议文本", bytes);
+      problem = readWithin(path, documents::kMaxAgreementBytes, kAgreementTextWhat, bytes);
       if (problem.empty()) problem = agreementProblem(bytes);
       // The wizard looks for the HTML edition beside a ".txt" agreement.
       const std::wstring html = path.substr(0, path.size() - 4) + L".html";
       if (problem.empty() && util::endsWithIgnoringCase(path, L".txt") && util::isExistingFile(html)) {
         std::string htmlBytes;
-        problem = readWithin(html, wizard::kMaxAgreementBytes, L"协议 HTML 版本", htmlBytes);
+        problem = readWithin(html, documents::kMaxAgreementBytes, kAgreementHtmlWhat, htmlBytes);
         if (problem.empty()) {
           release.text += L"html_sha256=" + util::toWide(util::kCodePageUtf8, sha256Hex(htmlBytes)) + L"\r\n";
         }
@@ -197,7 +198,7 @@ std::wstring addSection(Release& release, const Section& section) {
       std::string bytes;
       problem = hintsAddressProblem(url, release.vendorDomain);
       if (problem.empty()) {
-        problem = readWithin(path, kMaxHintsDocumentBytes, L"提示文档", bytes);
+        problem = readWithin(path, documents::kMaxHintsDocumentBytes, kHintsWhat, bytes);
         if (problem.empty()) problem = hintsProblem(bytes);
       }
     } else {
@@ -237,21 +238,21 @@ int runMakeManifest(const Args& args) {
   Release release{positional[0], positional[1], vendorDomainOption(options[L"--vendor-domain"]), {}};
   while (!release.baseUrl.empty() && release.baseUrl.back() == L'/') release.baseUrl.pop_back();
   if (release.baseUrl.compare(0, 7, L"http://") != 0 && release.baseUrl.compare(0, 8, L"https://") != 0) {
-    return fail(L"BASE_URL 必须以 http:// 或 https:// 开头：" + release.baseUrl);
+    return fail(kBadBaseUrl + release.baseUrl);
   }
   const std::wstring& key = options[L"--key"];
   std::wstring expires = options[L"--expires"];
   if (expires.empty() && !key.empty()) expires = defaultExpiry();
   SYSTEMTIME today{};
   GetSystemTime(&today);
-  if (!expires.empty() && releaseExpired(expires, today)) return fail(L"有效期无效或已过：" + expires);
+  if (!expires.empty() && releaseExpired(expires, today)) return fail(kBadExpiry + expires);
   const std::wstring serial = options[L"--serial"].empty() ? defaultSerial() : options[L"--serial"];
   uint64_t serialNumber = 0;
-  if (!parseReleaseSerial(serial, serialNumber)) return fail(L"序号必须是 1 到 18 位十进制数字：" + serial);
+  if (!parseReleaseSerial(serial, serialNumber)) return fail(kBadSerial + serial);
 
   std::string iniBytes;
   const std::wstring iniPath = release.siteDir + L"\\release.ini";
-  if (!util::readFile(iniPath, iniBytes, kMaxManifestBytes)) return fail(L"无法读取 " + iniPath);
+  if (!util::readFile(iniPath, iniBytes, kMaxManifestBytes)) return fail(kCannotReadPrefix + iniPath);
   std::vector<Section> sections;
   if (!parseReleaseIni(iniBytes, sections, error)) return fail(error);
 
@@ -264,7 +265,7 @@ int runMakeManifest(const Args& args) {
     release.text += L"[release]\r\n" + (expires.empty() ? L"" : L"expires=" + expires + L"\r\n") + L"serial=" + serial + L"\r\n";
   }
   const std::string bytes = encodeManifest(release.text);
-  if (bytes.size() > kMaxManifestBytes) return fail(L"版本清单过大");
+  if (bytes.size() > kMaxManifestBytes) return fail(kManifestTooLarge);
 
   // Read back with the installer's own parser before anything is written, so that a refused
   // release never reaches the server's folder.
@@ -276,7 +277,7 @@ int runMakeManifest(const Args& args) {
   const std::wstring manifestPath = download + L"\\manifest.ini";
   const std::wstring staged = manifestPath + L".new";
   if (!util::createDirectories(download) || !util::writeFile(staged, bytes.data(), bytes.size())) {
-    return fail(L"无法写入 " + staged);
+    return fail(kCannotWritePrefix + staged);
   }
   if (!key.empty() && !signFile(manifestPath, bytes, key, error)) {
     (void)util::deleteFileForce(staged);
@@ -285,11 +286,11 @@ int runMakeManifest(const Args& args) {
   if (!MoveFileExW(staged.c_str(), manifestPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     (void)util::deleteFileForce(staged);
     (void)util::deleteFileForce(manifestPath + L".sig");
-    return fail(L"无法写入 " + manifestPath);
+    return fail(kCannotWritePrefix + manifestPath);
   }
   // A signature of an earlier manifest beside an unsigned one would only mislead.
   if (key.empty()) (void)util::deleteFileForce(manifestPath + L".sig");
-  printLine(L"ok: " + manifestPath + (key.empty() ? L"" : L"（已签名，序号 " + serial + L"，有效期至 " + expires + L"）"));
+  printLine(L"ok: " + manifestPath + (key.empty() ? L"" : kSignedSerialPrefix + serial + kValidUntil + expires + kParenClose));
   return 0;
 }
 

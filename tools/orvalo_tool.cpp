@@ -1,5 +1,6 @@
 #include "tools/tool.h"
 
+#include "tools/texts.h"
 #include "util/text.h"
 
 #include <windows.h>
@@ -57,11 +58,11 @@ bool parseOptions(const Args& args, std::initializer_list<const wchar_t*> names,
     bool known = false;
     for (const wchar_t* name : names) known = known || args[i] == name;
     if (!known) {
-      error = L"未知选项：" + args[i];
+      error = kUnknownOption + args[i];
       return false;
     }
     if (i + 1 >= args.size()) {
-      error = L"选项缺少取值：" + args[i];
+      error = kOptionWithoutValue + args[i];
       return false;
     }
     values[args[i]] = args[i + 1];

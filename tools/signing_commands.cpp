@@ -1,4 +1,5 @@
 #include "net/signature.h"
+#include "tools/texts.h"
 #include "tools/tool.h"
 #include "util/files.h"
 
@@ -24,17 +25,17 @@ bool signFile(const std::wstring& path, const std::string& bytes, const std::wst
               std::wstring& error) {
   std::string privateKey, signature;
   if (!readBase64File(privateKeyFile, net::kPrivateKeyBytes, privateKey)) {
-    error = L"私钥格式无效：" + privateKeyFile;
+    error = kBadPrivateKey + privateKeyFile;
     return false;
   }
   const bool signedOk = net::signBytes(bytes, privateKey, signature);
   SecureZeroMemory(privateKey.data(), privateKey.size());
   if (!signedOk) {
-    error = L"签名失败（CNG）";
+    error = kSigningFailed;
     return false;
   }
   if (!writeBase64File(path + L".sig", signature)) {
-    error = L"无法写入签名文件：" + path + L".sig";
+    error = kCannotWriteSignature + path + L".sig";
     return false;
   }
   return true;
@@ -46,13 +47,13 @@ namespace {
 int runKeygen(const Args& args) {
   if (args.size() != 2) return fail(L"usage: keygen PRIVATE_FILE PUBLIC_FILE");
   if (GetFileAttributesW(args[0].c_str()) != INVALID_FILE_ATTRIBUTES) {
-    return fail(L"私钥文件已存在，不会覆盖：" + args[0]);
+    return fail(kPrivateKeyExists + args[0]);
   }
   std::string privateKey, publicKey;
-  if (!net::generateSigningKey(privateKey, publicKey)) return fail(L"生成密钥失败（CNG）");
+  if (!net::generateSigningKey(privateKey, publicKey)) return fail(kKeyGenerationFailed);
   const bool written = writeBase64File(args[0], privateKey) && writeBase64File(args[1], publicKey);
   SecureZeroMemory(privateKey.data(), privateKey.size());
-  if (!written) return fail(L"无法写入密钥文件");
+  if (!written) return fail(kCannotWriteKeys);
   printLine("ok");
   return 0;
 }
@@ -62,7 +63,7 @@ int runSign(const Args& args) {
   if (args.size() != 2) return fail(L"usage: sign FILE PRIVATE_FILE");
   std::string bytes;
   std::wstring error;
-  if (!util::readFile(args[0], bytes)) return fail(L"无法读取文件：" + args[0]);
+  if (!util::readFile(args[0], bytes)) return fail(kCannotReadFile + args[0]);
   if (!signFile(args[0], bytes, args[1], error)) return fail(error);
   printLine("ok");
   return 0;
@@ -72,12 +73,12 @@ int runSign(const Args& args) {
 int runVerify(const Args& args) {
   if (args.size() != 2) return fail(L"usage: verify FILE PUBLIC_FILE");
   std::string bytes, publicKey, signature;
-  if (!util::readFile(args[0], bytes)) return fail(L"无法读取文件：" + args[0]);
-  if (!readBase64File(args[1], net::kPublicKeyBytes, publicKey)) return fail(L"公钥格式无效：" + args[1]);
+  if (!util::readFile(args[0], bytes)) return fail(kCannotReadFile + args[0]);
+  if (!readBase64File(args[1], net::kPublicKeyBytes, publicKey)) return fail(kBadPublicKey + args[1]);
   if (!readBase64File(args[0] + L".sig", net::kSignatureBytes, signature)) {
-    return fail(L"签名文件缺失或格式无效：" + args[0] + L".sig");
+    return fail(kSignatureMissing + args[0] + L".sig");
   }
-  if (!net::verifyBytes(bytes, publicKey, signature)) return fail(L"签名无效");
+  if (!net::verifyBytes(bytes, publicKey, signature)) return fail(kSignatureInvalid);
   printLine("ok");
   return 0;
 }

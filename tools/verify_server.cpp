@@ -1,6 +1,8 @@
 // verify-server: checks a live download server as the installer will meet it, before users do.
 // One line per entry on standard output ("name: ok …" or "name: error: …"), download progress on
 // standard error, a summary line last; exit 0 only when every entry is well.
+#include "documents/agreement.h"
+#include "documents/hints.h"
 #include "install/package_list.h"
 #include "net/document.h"
 #include "net/http_connection.h"
@@ -9,13 +11,12 @@
 #include "net/signature.h"
 #include "packages/manifest.h"
 #include "tools/release_checks.h"
+#include "tools/texts.h"
 #include "tools/tool.h"
 #include "util/error_text.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/text.h"
-#include "wizard/agreement_retrieval.h"
-#include "wizard/hints/hints.h"
 
 #include <windows.h>
 
@@ -34,7 +35,7 @@ class Report {
   void entry(const std::wstring& name, const std::wstring& problem, const std::wstring& okDetail = {}) {
     ++entries_;
     if (problem.empty()) {
-      printLine(name + L": ok" + (okDetail.empty() ? L"" : L"（" + okDetail + L"）"));
+      printLine(name + L": ok" + (okDetail.empty() ? L"" : kParenOpen + okDetail + kParenClose));
     } else {
       ++failed_;
       printLine(name + L": error: " + problem);
@@ -43,10 +44,10 @@ class Report {
 
   int finish() {
     if (failed_ == 0) {
-      printLine(L"ok: " + std::to_wstring(entries_) + L" 项全部正常");
+      printLine(L"ok: " + std::to_wstring(entries_) + kAllEntriesFine);
       return 0;
     }
-    printLine(L"error: " + std::to_wstring(entries_) + L" 项中 " + std::to_wstring(failed_) + L" 项有问题");
+    printLine(L"error: " + std::to_wstring(entries_) + kEntriesOf + std::to_wstring(failed_) + kEntriesFailed);
     return 1;
   }
 
@@ -70,12 +71,12 @@ RangeAnswer askRange(const std::wstring& url, uint64_t start, uint64_t end, uint
   RangeAnswer answer;
   HttpConnection connection;
   if (!openHttpConnection(connection, url)) {
-    answer.failure = L"地址无效或网络初始化失败（" + lastErrorText() + L"）";
+    answer.failure = kBadAddressPrefix + lastErrorText() + kParenClose;
     return answer;
   }
   InternetHandle request = openGetRequest(connection);
   if (!request || !sendRequest(request.get(), rangeHeaders(start, end, std::wstring()))) {
-    answer.failure = L"连接服务器失败（" + lastErrorText() + L"）";
+    answer.failure = kConnectFailedPrefix + lastErrorText() + kParenClose;
     return answer;
   }
   answer.status = responseStatus(request.get());
@@ -95,20 +96,20 @@ RangeAnswer askRange(const std::wstring& url, uint64_t start, uint64_t end, uint
 std::wstring rangeProblem(const std::wstring& url, uint64_t& size) {
   const RangeAnswer first = askRange(url, 0, 0, 1);
   if (!first.failure.empty()) return first.failure;
-  if (first.status == HTTP_STATUS_OK) return L"服务器忽略 Range（返回 200），无法分段与续传";
-  if (first.status != HTTP_STATUS_PARTIAL_CONTENT) return L"服务器返回异常状态码：" + std::to_wstring(first.status);
-  if (!first.hasRange || first.range.total == 0) return L"206 应答缺少带总大小的 Content-Range，大小未知";
+  if (first.status == HTTP_STATUS_OK) return kRangeIgnored;
+  if (first.status != HTTP_STATUS_PARTIAL_CONTENT) return kUnexpectedStatus + std::to_wstring(first.status);
+  if (!first.hasRange || first.range.total == 0) return kNoTotalSize;
   size = first.range.total;
   const uint64_t start = size / 2;
   const uint64_t end = std::min(size - 1, start + kMiddleRangeBytes - 1);
   const RangeAnswer middle = askRange(url, start, end, end - start + 1);
   if (!middle.failure.empty()) return middle.failure;
   if (middle.status != HTTP_STATUS_PARTIAL_CONTENT) {
-    return L"中间范围应答状态码为 " + std::to_wstring(middle.status) + L"（应为 206）";
+    return kMiddleStatusPrefix + std::to_wstring(middle.status) + kMiddleStatusSuffix;
   }
   if (!middle.hasRange || middle.range.start != start || middle.range.end != end || middle.range.total != size ||
       middle.bodyBytes != end - start + 1) {
-    return L"中间范围 bytes=" + std::to_wstring(start) + L"-" + std::to_wstring(end) + L" 的应答与请求不符";
+    return kMiddleRangePrefix + std::to_wstring(start) + L"-" + std::to_wstring(end) + kMiddleRangeMismatch;
   }
   return {};
 }
@@ -133,7 +134,7 @@ void endProgressLine() {
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\n", 1, &written, nullptr);
 }
 
-std::wstring sizeText(uint64_t bytes) { return std::to_wstring(bytes) + L" 字节"; }
+std::wstring sizeText(uint64_t bytes) { return std::to_wstring(bytes) + kBytes; }
 
 // One package: reachable with its size and ranges, then downloaded whole for its digest and
 // opened as the installer would open it.
@@ -150,42 +151,42 @@ void checkPackage(Report& report, const std::wstring& name, const ManifestEntry&
   endProgressLine();
   std::string digest;
   if (!download.ok) {
-    problem = L"下载失败：" + download.message;
+    problem = kDownloadFailed + download.message;
   } else if (!sha256File(temp, digest, &problem, {})) {
-    problem = L"无法计算 SHA256：" + problem;
+    problem = kCannotHash + problem;
   } else if (!entry.sha256.empty() && digest != entry.sha256) {
-    problem = L"SHA256 不符（清单 " + util::toWide(util::kCodePageUtf8, entry.sha256) + L"，实际 " +
-              util::toWide(util::kCodePageUtf8, digest) + L"）";
+    problem = kDigestMismatchPrefix + util::toWide(util::kCodePageUtf8, entry.sha256) + kDigestActual +
+              util::toWide(util::kCodePageUtf8, digest) + kParenClose;
   } else {
     problem = packageProblem(temp, entry.filename);
   }
   (void)util::deleteFileForce(temp);
-  report.entry(name, problem, sizeText(size) + (entry.sha256.empty() ? L"，清单未给 SHA256" : L""));
+  report.entry(name, problem, sizeText(size) + (entry.sha256.empty() ? kNoDigestAfterSize : L""));
 }
 
 // A document: fetched within its bound, matching its digest when one is given.
 std::wstring documentProblem(const std::wstring& url, size_t bound, const std::string& expected, std::string& bytes) {
   const DownloadResult fetched = fetchDocument(url, bound, bytes, nullptr);
-  if (!fetched.ok) return L"获取失败：" + fetched.message;
-  if (!expected.empty() && sha256Hex(bytes) != expected) return L"SHA256 不符";
+  if (!fetched.ok) return kFetchFailed + fetched.message;
+  if (!expected.empty() && sha256Hex(bytes) != expected) return kDigestMismatch;
   return {};
 }
 
 void checkAgreement(Report& report, const ServerManifest& m) {
   std::string bytes;
-  std::wstring problem = documentProblem(m.agreementUrl, wizard::kMaxAgreementBytes, m.agreementSha256, bytes);
+  std::wstring problem = documentProblem(m.agreementUrl, documents::kMaxAgreementBytes, m.agreementSha256, bytes);
   if (problem.empty()) problem = agreementProblem(bytes);
-  report.entry(L"agreement", problem, m.agreementSha256.empty() ? L"清单未给 SHA256" : L"");
+  report.entry(L"agreement", problem, m.agreementSha256.empty() ? kNoDigest : L"");
   if (m.agreementHtmlSha256.empty() || !util::endsWithIgnoringCase(m.agreementUrl, L".txt")) return;
   const std::wstring html = m.agreementUrl.substr(0, m.agreementUrl.size() - 4) + L".html";
   std::string page;
-  report.entry(L"agreement.html", documentProblem(html, wizard::kMaxAgreementBytes, m.agreementHtmlSha256, page));
+  report.entry(L"agreement.html", documentProblem(html, documents::kMaxAgreementBytes, m.agreementHtmlSha256, page));
 }
 
 void checkHints(Report& report, const ServerManifest& m, const std::wstring& vendorDomain) {
   std::string bytes;
   std::wstring problem = hintsAddressProblem(m.hintsUrl, vendorDomain);
-  if (problem.empty()) problem = documentProblem(m.hintsUrl, kMaxHintsDocumentBytes, m.hintsSha256, bytes);
+  if (problem.empty()) problem = documentProblem(m.hintsUrl, documents::kMaxHintsDocumentBytes, m.hintsSha256, bytes);
   if (problem.empty()) problem = hintsProblem(bytes);
   report.entry(L"hints", problem);
 }
@@ -204,7 +205,7 @@ int runVerifyServer(const Args& args) {
   std::vector<std::string> keys = builtInReleaseKeys();
   if (!options[L"--key"].empty()) {
     keys.assign(1, std::string());
-    if (!readBase64File(options[L"--key"], net::kPublicKeyBytes, keys[0])) return fail(L"公钥格式无效：" + options[L"--key"]);
+    if (!readBase64File(options[L"--key"], net::kPublicKeyBytes, keys[0])) return fail(kBadPublicKey + options[L"--key"]);
   }
 
   Report report;
@@ -216,8 +217,8 @@ int runVerifyServer(const Args& args) {
     return report.finish();
   }
   report.entry(L"manifest.ini", manifestNamesProblem(m),
-               m.signedRelease ? L"签名有效，序号 " + m.releaseSerial + L"，有效期至 " + m.releaseExpires
-                               : std::wstring(L"未验证签名"));
+               m.signedRelease ? kSignatureValid + m.releaseSerial + kValidUntil + m.releaseExpires
+                               : std::wstring(kSignatureNotChecked));
   checkPackage(report, L"deps", m.deps);
   for (const ComponentEntry& component : m.components) checkPackage(report, component.name, component);
   checkPackage(report, L"main", m.main);

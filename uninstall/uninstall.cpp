@@ -1,6 +1,5 @@
 #include "uninstall/uninstall.h"
 
-#include "applier/self_copy.h"
 #include "install/install_lock.h"
 #include "install/registration.h"
 #include "install/shortcut.h"
@@ -12,6 +11,7 @@
 #include "util/handles.h"
 #include "util/paths.h"
 #include "util/quote.h"
+#include "util/self_copy.h"
 
 #include <windows.h>
 #include <shellapi.h>

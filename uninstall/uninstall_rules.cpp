@@ -1,8 +1,6 @@
 #include "uninstall/uninstall_rules.h"
 
 #include "uninstall/texts.h"
-#include "util/client_contract.h"
-#include "util/database_files.h"
 #include "util/paths.h"
 #include "util/quote.h"
 #include "util/text.h"
@@ -10,11 +8,6 @@
 namespace uninstall {
 
 bool isFolderTooShort(const std::wstring& folder) { return folder.size() < kMinFolderLength; }
-
-bool looksLikeInstallation(const InstallEvidence& evidence) {
-  if (evidence.registered) return true;
-  return evidence.setupCopy && (evidence.channelFile || evidence.markerDir);
-}
 
 bool runsFromInside(const std::wstring& moduleDir, const std::wstring& installDir) {
   // A plain prefix test would also hand over for a sibling such as "D:\Orvalo2" beside
@@ -38,13 +31,6 @@ ShellCommand selfDeleteCommand(const std::wstring& exePath, const std::wstring& 
   command.commandLine = L"\"" + command.application + L"\" /c \"\"" + systemDir +
                         L"\\ping.exe\" -n 3 127.0.0.1 >nul & del /f /q \"" + exePath + L"\"\"";
   return command;
-}
-
-bool isKeptUserEntry(const std::wstring& relativePath, bool isFolder) {
-  if (!isFolder) return isDatabaseFile(relativePath);
-  // Only the folder the upgrade writes its snapshots to; a "backup" deeper down goes like any
-  // other folder, except for the databases in it.
-  return util::equalsIgnoringCase(relativePath, client::kBackupDirName);
 }
 
 std::wstring removalReport(const RemovalResult& result, const std::wstring& installDir,

@@ -1,8 +1,9 @@
 // The uninstaller's rules that need no window and no system call: which folders it accepts, when
-// it hands the removal to a temporary copy, which processes it ends, what it keeps of the user's
-// files, the command lines it builds for the worker and for the worker's own deletion, and the
-// text of its result.
+// it hands the removal to a temporary copy, which processes it ends, the command lines it builds
+// for the worker and for the worker's own deletion, and the text of its result.
 #pragma once
+
+#include "util/installation.h"
 
 #include <cstdint>
 #include <string>
@@ -15,18 +16,11 @@ constexpr size_t kMinFolderLength = 4;
 
 bool isFolderTooShort(const std::wstring& folder);
 
-// What the folder holds of an installation.
-struct InstallEvidence {
-  bool registered = false;   // it is the registered install location
-  bool setupCopy = false;    // "OrvaloSetup.exe" is in it
-  bool channelFile = false;  // "channel.ini" is in it
-  bool markerDir = false;    // the "update" marker folder is in it
-};
-
-// A folder is removed only when it is the registered installation, or when it holds what an
-// install leaves beside the setup copy. The setup executable alone proves nothing: the downloaded
-// setup sits in Downloads too, and --uninstall takes the folder of whatever copy was started.
-bool looksLikeInstallation(const InstallEvidence& evidence);
+// The folder's evidence of an installation and the user's entries an uninstall keeps are shared
+// with the install folder check.
+using util::InstallEvidence;
+using util::isKeptUserEntry;
+using util::looksLikeInstallation;
 
 // True when the running executable lies in the install folder or below it, so that the folder
 // can only be removed by a copy running from elsewhere.
@@ -48,11 +42,6 @@ ShellCommand selfDeleteCommand(const std::wstring& exePath, const std::wstring& 
 
 // Whether the user's own files in the install folder go with it.
 enum class UserFiles { Remove, Keep };
-
-// The user's own files that an uninstall keeps when asked to: every database file with its
-// journals (isDatabaseFile) wherever it lies, and the snapshot folder "backup" directly in the
-// install folder. relativePath is the entry's path below the install folder, '\'-separated.
-bool isKeptUserEntry(const std::wstring& relativePath, bool isFolder);
 
 struct RemovalResult {
   bool complete = true;         // everything that was to go is gone

@@ -1,6 +1,6 @@
 #include "wizard/agreement_navigation.h"
 
-#include "wizard/hints/link_allowlist.h"
+#include "documents/link_allowlist.h"
 
 namespace wizard {
 
@@ -8,7 +8,7 @@ namespace wizard {
 // able to send the user to sites the vendor does not answer for.
 AgreementNavigation agreementNavigation(const std::wstring& url, bool first) {
   if (first) return AgreementNavigation::kLoad;
-  return isAllowedLink(url, kLinkKindVendor) ? AgreementNavigation::kCancelAndOpenInBrowser
+  return documents::isAllowedLink(url, documents::kLinkKindVendor) ? AgreementNavigation::kCancelAndOpenInBrowser
                                              : AgreementNavigation::kCancel;
 }
 

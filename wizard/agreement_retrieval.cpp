@@ -1,90 +1,25 @@
 #include "wizard/agreement_retrieval.h"
 
-#include "net/document.h"
-#include "net/download.h"
-#include "net/sha256.h"
-#include "install/channel_stamp.h"
+#include "documents/agreement.h"
 #include "packages/manifest.h"
-#include "resources/resource_ids.h"
-#include "util/files.h"
-#include "util/paths.h"
 #include "util/payload.h"
-#include "util/text.h"
-#include "wizard/agreement_html.h"
 #include "wizard/wizard_messages.h"
 
 #include <memory>
 #include <string>
 
 namespace wizard {
-namespace {
-
-constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
-
-bool endsWithTxt(const std::wstring& url) { return url.size() > 4 && util::endsWithIgnoringCase(url, L".txt"); }
-
-// The HTML edition beside a ".txt" agreement, written to agreementHtmlFile() styled, with the
-// byte-order mark the control needs to take it as UTF-8 and the Internet-zone mark; empty when
-// there is none, when it would come over plain http, when it does not match its digest, or when a
-// signed release gives it none.
-std::wstring fetchHtmlEdition(const ServerManifest& manifest, CancelEvent cancel) {
-  const std::wstring& agreementUrl = manifest.agreementUrl;
-  if (!endsWithTxt(agreementUrl)) return {};
-  const std::wstring htmlUrl = agreementUrl.substr(0, agreementUrl.size() - 4) + L".html";
-  if (!isHttpsAddress(htmlUrl)) return {};
-  // A signed release vouches only for what carries a digest.
-  if (manifest.signedRelease && manifest.agreementHtmlSha256.empty()) return {};
-  std::string html;
-  if (!fetchDocument(htmlUrl, kMaxAgreementBytes, html, cancel).ok || html.empty()) return {};
-  if (!manifest.agreementHtmlSha256.empty() && sha256Hex(html) != manifest.agreementHtmlSha256) return {};
-
-  styleAgreementHtml(html);
-  if (html.compare(0, 3, kUtf8Bom) != 0) html.insert(0, kUtf8Bom);
-  insertInternetZoneMark(html);
-  const std::wstring path = agreementHtmlFile();
-  if (!util::writeFile(path, html.data(), html.size())) {
-    (void)util::deleteFileForce(path);  // a half-written page is not shown
-    return {};
-  }
-  return path;
-}
-
-}  // namespace
-
-std::wstring agreementHtmlFile() {
-  return util::tempDirectory() + L"\\OrvaloSetup_agreement_" + std::to_wstring(GetCurrentProcessId()) + L".html";
-}
-
-bool fetchServerAgreement(const std::wstring& baseUrl, CancelEvent cancel, ServerManifest& manifest,
-                          AgreementText& agreement) {
-  if (!fetchServerManifest(baseUrl, manifest, nullptr, cancel) || !manifest.hasAgreement) return false;
-
-  std::string text;
-  if (!fetchDocument(manifest.agreementUrl, kMaxAgreementBytes, text, cancel).ok || text.empty()) return false;
-  if (!manifest.agreementSha256.empty() && sha256Hex(text) != manifest.agreementSha256) return false;
-  agreement.version = manifest.agreementVersion;
-  agreement.text = util::toWide(util::kCodePageUtf8, text);
-  return true;
-}
-
-AgreementText builtInAgreement() {
-  AgreementText agreement;
-  agreement.version = kBuiltinAgreementVersion;
-  std::string bytes;
-  if (loadRcData(IDR_AGREEMENT_BUILTIN, bytes).empty()) agreement.text = util::toWide(util::kCodePageUtf8, bytes);
-  return agreement;
-}
 
 void retrieveAgreement(Ctx* ctx, HWND window) {
   const CancelEvent cancel = ctx->agreementCancelEvent.get();
   ServerManifest manifest;
-  AgreementText agreement;
-  if (!fetchServerAgreement(ctx->baseUrl, cancel, manifest, agreement)) return;
+  documents::AgreementText agreement;
+  if (!documents::fetchServerAgreement(ctx->baseUrl, cancel, manifest, agreement)) return;
 
   auto payload = std::make_unique<AgreementPayload>();
   payload->version = agreement.version;
   payload->text = std::move(agreement.text);
-  payload->htmlPath = fetchHtmlEdition(manifest, cancel);
+  payload->htmlPath = documents::fetchAgreementHtmlEdition(manifest, cancel);
   // A window on its way out has stopped the HTML download; it wants nothing posted any more.
   if (isCancelSignalled(cancel)) return;
   util::postPayload(window, WM_WIZ_AGREEMENT, 0, std::move(payload));

@@ -1,10 +1,10 @@
 #include "wizard/hints_retrieval_window.h"
 
+#include "documents/hints_retrieval.h"
 #include "packages/manifest.h"
 #include "prog/debug_log.h"
 #include "util/payload.h"
 #include "util/text.h"
-#include "wizard/hints/hints_retrieval.h"
 #include "wizard/wizard_messages.h"
 
 #include <memory>
@@ -23,8 +23,8 @@ void retrieveHints(Ctx* ctx, HWND window) {
     appendDebugLog("[hints] manifest has no [hints] section");
     return;
   }
-  auto document = std::make_unique<HintsDocument>();
-  if (loadHints(manifest.hintsUrl, manifest.hintsSha256, *document, cancel) && document->hasContent) {
+  auto document = std::make_unique<documents::HintsDocument>();
+  if (documents::loadHints(manifest.hintsUrl, manifest.hintsSha256, *document, cancel) && document->hasContent) {
     appendDebugLog("[hints] applied: ds=" + std::to_string(document->dataSources.size()) +
                    " llm=" + std::to_string(document->links.size()));
     util::postPayload(window, WM_WIZ_HINTS, 0, std::move(document));

@@ -11,7 +11,7 @@
 namespace wizard {
 
 // Body of the hints thread: reads baseUrl and hintsCancelEvent of ctx, writes nothing in it,
-// and posts at most one WM_WIZ_HINTS with a HintsDocument to window.
+// and posts at most one WM_WIZ_HINTS with a documents::HintsDocument to window.
 void retrieveHints(Ctx* ctx, HWND window);
 
 }  // namespace wizard

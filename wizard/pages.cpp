@@ -1,11 +1,13 @@
 #include "wizard/pages.h"
 
+#include "documents/link_allowlist.h"
+#include "documents/vendor_domain.h"
+#include "install/gpu.h"
+#include "install/install_dir.h"
 #include "util/paths.h"
-#include "wizard/gpu.h"
-#include "wizard/hints/link_allowlist.h"
-#include "wizard/hints/vendor_domain.h"
-#include "wizard/install_dir.h"
+#include "util/product.h"
 #include "wizard/layout.h"
+#include "wizard/texts.h"
 #include "wizard/wizard_ids.h"
 
 #include <commctrl.h>
@@ -37,32 +39,32 @@ constexpr DWORD kTab = WS_TABSTOP;
 // Every control, in creation order, which is also the order of Tab: the reading order of each
 // page. Only the controls of the agreement page start visible.
 const ControlDef kControls[] = {
-    {kIdTitle, L"STATIC", L"OrvaloTrader", kShown, 0, FontKind::Title},
-    {kIdAgreementTitle, L"STATIC", L"用户安装协议", kShown, 0, FontKind::Title},
-    {kIdFullAgreementLink, L"STATIC", L"完整协议（网页版）↗", kShown | kTab | SS_NOTIFY | SS_RIGHT, 0,
+    {kIdTitle, L"STATIC", product::kLatinName, kShown, 0, FontKind::Title},
+    {kIdAgreementTitle, L"STATIC", kAgreementTitle, kShown, 0, FontKind::Title},
+    {kIdFullAgreementLink, L"STATIC", kFullAgreementLink, kShown | kTab | SS_NOTIFY | SS_RIGHT, 0,
      FontKind::Link},
-    {kIdAgreementEdit, L"EDIT", L"正在获取用户安装协议…",
+    {kIdAgreementEdit, L"EDIT", kAgreementLoading,
      kShown | kTab | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 0, FontKind::Body},
-    {kIdAgreementCheck, L"BUTTON", L"我已阅读并同意《用户安装协议》", kShown | kTab | BS_AUTOCHECKBOX, 0,
+    {kIdAgreementCheck, L"BUTTON", kAgreementCheck, kShown | kTab | BS_AUTOCHECKBOX, 0,
      FontKind::Body},
-    {kIdDecline, L"BUTTON", L"拒绝并退出", kShown | kTab, 0, FontKind::Body},
-    {kIdAccept, L"BUTTON", L"同意并继续", kShown | WS_DISABLED | kTab | BS_DEFPUSHBUTTON, 0,
+    {kIdDecline, L"BUTTON", kDeclineButton, kShown | kTab, 0, FontKind::Body},
+    {kIdAccept, L"BUTTON", kAcceptButton, kShown | WS_DISABLED | kTab | BS_DEFPUSHBUTTON, 0,
      FontKind::Body},
-    {kIdSubtitle, L"STATIC", L"在线安装 · 下载依赖与最新主程序并完成配置", 0, 0, FontKind::Body},
-    {kIdFolderLabel, L"STATIC", L"安装位置", 0, 0, FontKind::Body},
+    {kIdSubtitle, L"STATIC", kSubtitle, 0, 0, FontKind::Body},
+    {kIdFolderLabel, L"STATIC", kFolderLabel, 0, 0, FontKind::Body},
     {kIdFolderEdit, L"EDIT", nullptr, kTab | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, FontKind::Body},
-    {kIdBrowse, L"BUTTON", L"浏览…", kTab, 0, FontKind::Body},
-    {kIdSubfolder, L"BUTTON", L"在所选位置下新建 OrvaloTrader 文件夹", kTab | BS_AUTOCHECKBOX, 0,
+    {kIdBrowse, L"BUTTON", kBrowseButton, kTab, 0, FontKind::Body},
+    {kIdSubfolder, L"BUTTON", kSubfolderCheck, kTab | BS_AUTOCHECKBOX, 0,
      FontKind::Body},
-    {kIdDataSourceTitle, L"STATIC", L"行情数据源（必需）", 0, 0, FontKind::Title},
+    {kIdDataSourceTitle, L"STATIC", kDataSourceTitle, 0, 0, FontKind::Title},
     {kIdDataSourceIntro, L"STATIC", nullptr, 0, 0, FontKind::Body},
     {kIdDataSourceLink1, L"STATIC", nullptr, kTab | SS_NOTIFY, 0, FontKind::Link},
     {kIdDataSourceLink2, L"STATIC", nullptr, kTab | SS_NOTIFY, 0, FontKind::Link},
-    {kIdModelTitle, L"STATIC", L"本地大模型（可选）", 0, 0, FontKind::Title},
+    {kIdModelTitle, L"STATIC", kModelTitle, 0, 0, FontKind::Title},
     {kIdGpuText, L"STATIC", nullptr, 0, 0, FontKind::Body},
-    {kIdCuda, L"BUTTON", L"下载NVIDIA显卡加速组件（CUDA，本地大模型GPU推理用，约数百MB）",
+    {kIdCuda, L"BUTTON", kCudaCheck,
      kTab | BS_AUTOCHECKBOX, 0, FontKind::Body},
-    {kIdModelListLabel, L"STATIC", L"推荐模型（按显存匹配，点击打开下载页）：", 0, 0, FontKind::Body},
+    {kIdModelListLabel, L"STATIC", kModelListLabel, 0, 0, FontKind::Body},
     {kIdModelRow0, L"STATIC", L"", kTab | SS_NOTIFY, 0, FontKind::Link},
     {kIdModelRow1, L"STATIC", L"", kTab | SS_NOTIFY, 0, FontKind::Link},
     {kIdModelRow2, L"STATIC", L"", kTab | SS_NOTIFY, 0, FontKind::Link},
@@ -75,9 +77,9 @@ const ControlDef kControls[] = {
     {kIdPackageBar, PROGRESS_CLASSW, nullptr, PBS_SMOOTH, 0, FontKind::None},
     {kIdOverallBar, PROGRESS_CLASSW, nullptr, PBS_SMOOTH | PBS_MARQUEE, 0, FontKind::None},
     // The bottom row from left to right; the page switch makes "开始安装" the default button.
-    {kIdUninstall, L"BUTTON", L"卸载", kTab, 0, FontKind::Body},
-    {kIdCancel, L"BUTTON", L"取消", kTab, 0, FontKind::Body},
-    {kIdInstall, L"BUTTON", L"开始安装", kTab, 0, FontKind::Body},
+    {kIdUninstall, L"BUTTON", kUninstallButton, kTab, 0, FontKind::Body},
+    {kIdCancel, L"BUTTON", kCancelButton, kTab, 0, FontKind::Body},
+    {kIdInstall, L"BUTTON", kInstallButton, kTab, 0, FontKind::Body},
 };
 
 // The options page's controls shown by the page switch (the links and the CUDA box follow their
@@ -91,8 +93,6 @@ const int kOptionsPageControls[] = {
 
 const int kLinkIds[] = {kIdModelHelpLink, kIdDataSourceLink1, kIdDataSourceLink2, kIdExtraLink,
                         kIdModelRow0,     kIdModelRow1,       kIdModelRow2};
-
-constexpr wchar_t kRecommendedMark[] = L"  ← 推荐";
 
 HWND control(HWND window, int id) { return GetDlgItem(window, id); }
 
@@ -198,10 +198,10 @@ LRESULT CALLBACK linkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam,
 }
 
 // Texts that depend on the machine or on the built-in hints.
-std::wstring initialText(const ControlDef& def, const Ctx& ctx, const HintsDocument& builtin,
+std::wstring initialText(const ControlDef& def, const Ctx& ctx, const documents::HintsDocument& builtin,
                          const std::wstring& gpuLine) {
   switch (def.id) {
-    case kIdFolderEdit: return defaultInstallDir(util::localAppDataDirectory());
+    case kIdFolderEdit: return install::defaultInstallDir(util::localAppDataDirectory());
     case kIdDataSourceIntro: return builtin.dataSourceIntro;
     case kIdDataSourceLink1: return builtin.dataSources.size() > 0 ? builtin.dataSources[0].label : L"";
     case kIdDataSourceLink2: return builtin.dataSources.size() > 1 ? builtin.dataSources[1].label : L"";
@@ -215,7 +215,7 @@ std::wstring initialText(const ControlDef& def, const Ctx& ctx, const HintsDocum
 
 // The vendor's web page of the full agreement.
 std::wstring vendorAgreementPageUrl() {
-  return std::wstring(L"https://www.") + vendorDomain() + L"/legal/agreement.html";
+  return std::wstring(L"https://www.") + documents::vendorDomain() + L"/legal/agreement.html";
 }
 
 void openAddress(HWND window, const Ctx& ctx, const std::wstring& address) {
@@ -227,7 +227,7 @@ void openAddress(HWND window, const Ctx& ctx, const std::wstring& address) {
 }
 
 void openIfAllowed(HWND window, const Ctx& ctx, const std::wstring& address, int kind) {
-  if (address.empty() || !isAllowedLink(address, kind)) return;
+  if (address.empty() || !documents::isAllowedLink(address, kind)) return;
   openAddress(window, ctx, address);
 }
 
@@ -255,11 +255,11 @@ bool isColouredLink(int id) {
 bool createControls(HWND window, Ctx& ctx, int dpi) {
   createFonts(ctx, dpi);
 
-  const GpuInfo gpu = ctx.gpuDetector ? ctx.gpuDetector() : detectGpu();
+  const install::GpuInfo gpu = ctx.gpuDetector ? ctx.gpuDetector() : install::detectGpu();
   ctx.gpuCapable = gpu.gpuCapable;
-  ctx.recommendedTier = tierFor(gpu);
-  const std::wstring gpuLine = gpuText(gpu);
-  const HintsDocument builtin = builtInHints();
+  ctx.recommendedTier = install::tierFor(gpu);
+  const std::wstring gpuLine = install::gpuText(gpu);
+  const documents::HintsDocument builtin = documents::builtInHints();
 
   const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
   for (const ControlDef& def : kControls) {
@@ -311,9 +311,9 @@ void focusFirstControl(HWND window) {
 
 void prepareInstalledVariant(HWND window, Ctx& ctx) {
   setControlText(window, kIdFolderEdit, ctx.existingInstallDir);
-  setControlText(window, kIdTitle, L"Orvalo量化 已安装");
-  setControlText(window, kIdSubtitle, L"检测到已安装，可重新安装 / 修复（覆盖程序文件），或卸载");
-  setControlText(window, kIdInstall, L"重新安装 / 修复");
+  setControlText(window, kIdTitle, kInstalledTitle);
+  setControlText(window, kIdSubtitle, kInstalledSubtitle);
+  setControlText(window, kIdInstall, kRepairButton);
   showControl(window, kIdUninstall, true);
   showOptionsPage(window, ctx);
 }
@@ -349,7 +349,7 @@ void refreshModelRows(HWND window, Ctx& ctx) {
       showControl(window, id, false);
       continue;
     }
-    const ModelEntry& model = ctx.models[static_cast<size_t>(i)];
+    const documents::ModelEntry& model = ctx.models[static_cast<size_t>(i)];
     std::wstring text = model.label;
     if (!ctx.recommendedTier.empty() && ctx.recommendedTier == model.tier) text += kRecommendedMark;
     setControlText(window, id, text);
@@ -357,7 +357,7 @@ void refreshModelRows(HWND window, Ctx& ctx) {
   }
 }
 
-void applyHints(HWND window, Ctx& ctx, const HintsDocument& document) {
+void applyHints(HWND window, Ctx& ctx, const documents::HintsDocument& document) {
   if (!document.dataSourceIntro.empty()) {
     setControlText(window, kIdDataSourceIntro, document.dataSourceIntro);
   }
@@ -408,7 +408,7 @@ void browseForFolder(HWND window, Ctx& ctx) {
   FILEOPENDIALOGOPTIONS options = 0;
   dialog->GetOptions(&options);
   dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
-  dialog->SetTitle(L"选择安装位置");
+  dialog->SetTitle(kFolderDialogTitle);
   if (FAILED(dialog->Show(window))) return;
 
   ComPtr<IShellItem> item;
@@ -430,15 +430,15 @@ bool openLinkControl(HWND window, Ctx& ctx, int id) {
     case kIdFullAgreementLink:
       openAddress(window, ctx, vendorAgreementPageUrl());
       return true;
-    case kIdDataSourceLink1: openIfAllowed(window, ctx, ctx.dataSourceUrls[0], kLinkKindMarketData); return true;
-    case kIdDataSourceLink2: openIfAllowed(window, ctx, ctx.dataSourceUrls[1], kLinkKindMarketData); return true;
-    case kIdModelHelpLink: openIfAllowed(window, ctx, ctx.localModelHelpUrl, kLinkKindVendor); return true;
-    case kIdExtraLink: openIfAllowed(window, ctx, ctx.extraLinkUrl, kLinkKindModelHub); return true;
+    case kIdDataSourceLink1: openIfAllowed(window, ctx, ctx.dataSourceUrls[0], documents::kLinkKindMarketData); return true;
+    case kIdDataSourceLink2: openIfAllowed(window, ctx, ctx.dataSourceUrls[1], documents::kLinkKindMarketData); return true;
+    case kIdModelHelpLink: openIfAllowed(window, ctx, ctx.localModelHelpUrl, documents::kLinkKindVendor); return true;
+    case kIdExtraLink: openIfAllowed(window, ctx, ctx.extraLinkUrl, documents::kLinkKindModelHub); return true;
     case kIdModelRow0:
     case kIdModelRow1:
     case kIdModelRow2: {
       const size_t row = static_cast<size_t>(id - kIdModelRow0);
-      if (row < ctx.models.size()) openIfAllowed(window, ctx, ctx.models[row].url, kLinkKindModelHub);
+      if (row < ctx.models.size()) openIfAllowed(window, ctx, ctx.models[row].url, documents::kLinkKindModelHub);
       return true;
     }
     default: return false;

@@ -28,7 +28,7 @@ void prepareInstalledVariant(HWND window, Ctx& ctx);
 // control.
 void showOptionsPage(HWND window, Ctx& ctx);
 void refreshModelRows(HWND window, Ctx& ctx);
-void applyHints(HWND window, Ctx& ctx, const HintsDocument& document);
+void applyHints(HWND window, Ctx& ctx, const documents::HintsDocument& document);
 
 // The folder edit's text exactly as typed.
 std::wstring readInstallDir(HWND window);

@@ -4,12 +4,13 @@
 // report back only through posted messages. The install job gets a request of its own.
 #pragma once
 
+#include "documents/agreement.h"
+#include "documents/hints.h"
+#include "install/gpu.h"
 #include "install/install_job.h"
 #include "prog/window_job.h"
 #include "util/handles.h"
 #include "wizard/agreement_events.h"
-#include "wizard/gpu.h"
-#include "wizard/hints/hints.h"
 
 #include <windows.h>
 #include <exdisp.h>
@@ -23,9 +24,6 @@
 #include <vector>
 
 namespace wizard {
-
-// The version an install records for the agreement the setup carries.
-constexpr wchar_t kBuiltinAgreementVersion[] = L"builtin";
 
 // The job the wizard runs for an install: install::runInstall, or a test's own.
 using InstallJob =
@@ -52,7 +50,7 @@ struct Ctx {
   bool optionsShown = false;
   // The agreement on the page when the user accepted it and its version: the install keeps that
   // very text in the install folder. The built-in one until the server's replaces it.
-  std::wstring agreementVersion = kBuiltinAgreementVersion;
+  std::wstring agreementVersion = documents::kBuiltinAgreementVersion;
   std::wstring agreementText;
   // The uninstaller asks on the window's thread in boxes owned by the window, and removes the
   // folder in place on a thread of its own; nothing of the wizard may start meanwhile.
@@ -64,7 +62,7 @@ struct Ctx {
   std::wstring dataSourceUrls[2];
   std::wstring localModelHelpUrl;
   std::wstring extraLinkUrl;
-  std::vector<ModelEntry> models;
+  std::vector<documents::ModelEntry> models;
   std::wstring recommendedTier;
   Microsoft::WRL::ComPtr<IWebBrowser2> browser;
   Microsoft::WRL::ComPtr<IOleInPlaceObject> browserInPlace;
@@ -81,7 +79,7 @@ struct Ctx {
   // Opens an address that passed the link rules; null: the shell opens it. Tests record it.
   void (*openAddress)(HWND window, const std::wstring& address) = nullptr;
   // Looks at the graphics adapters when the window is created; tests give a fixed machine.
-  GpuInfo (*gpuDetector)() = detectGpu;
+  install::GpuInfo (*gpuDetector)() = install::detectGpu;
   // Whether the window starts the agreement and hints retrievals when it is created.
   bool startRetrievals = true;
 };

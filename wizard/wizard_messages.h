@@ -14,7 +14,7 @@ namespace wizard {
 
 // The job's messages come from prog/job_messages.h; these follow them.
 constexpr UINT WM_WIZ_AGREEMENT = prog::WM_JOB_NEXT_FREE;      // lParam: AgreementPayload
-constexpr UINT WM_WIZ_HINTS = prog::WM_JOB_NEXT_FREE + 1;      // lParam: HintsDocument
+constexpr UINT WM_WIZ_HINTS = prog::WM_JOB_NEXT_FREE + 1;      // lParam: documents::HintsDocument
 constexpr UINT WM_WIZ_UNINSTALLED = prog::WM_JOB_NEXT_FREE + 2;  // lParam: UninstalledPayload
 constexpr UINT WM_WIZ_FIRST = WM_WIZ_AGREEMENT;
 constexpr UINT WM_WIZ_LAST = WM_WIZ_UNINSTALLED;

@@ -1,5 +1,8 @@
 #include "wizard/wizard_window.h"
 
+#include "documents/agreement.h"
+#include "documents/hints.h"
+#include "install/install_dir.h"
 #include "install/install_lock.h"
 #include "install/registration.h"
 #include "prog/bar_control.h"
@@ -17,11 +20,10 @@
 #include "util/text.h"
 #include "wizard/agreement_retrieval.h"
 #include "wizard/agreement_view.h"
-#include "wizard/hints/hints.h"
 #include "wizard/hints_retrieval_window.h"
-#include "wizard/install_dir.h"
 #include "wizard/layout.h"
 #include "wizard/pages.h"
+#include "wizard/texts.h"
 #include "wizard/wizard_ids.h"
 #include "wizard/wizard_messages.h"
 
@@ -35,17 +37,6 @@ namespace wizard {
 namespace {
 
 constexpr wchar_t kClassName[] = L"OrvaloSetupWizardWnd";
-constexpr wchar_t kTitle[] = L"OrvaloTrader 安装向导";
-constexpr wchar_t kBoxCaption[] = L"OrvaloTrader 安装";
-constexpr wchar_t kCancelQuestion[] = L"确定取消安装？未完成的下载将被清理。";
-constexpr wchar_t kInstallingButton[] = L"安装中…";
-constexpr wchar_t kRetryButton[] = L"重试安装";
-constexpr wchar_t kSuccessStatus[] = L"安装完成，主程序已启动。";
-constexpr wchar_t kFailurePrefix[] = L"安装失败：";
-constexpr wchar_t kUnknownError[] = L"未知错误";
-constexpr wchar_t kThreadStartFailed[] = L"无法启动安装线程";
-constexpr wchar_t kAnotherInstall[] = L"另一个 OrvaloTrader 安装正在进行，请等它结束后再安装。";
-constexpr wchar_t kFolderBusy[] = L"此目录正被另一个升级、安装或卸载使用，请等它结束后再安装。";
 
 HWND control(HWND window, int id) { return GetDlgItem(window, id); }
 
@@ -100,7 +91,7 @@ LRESULT onCreate(HWND window, Ctx& ctx) {
 
   if (!createControls(window, ctx, dpi)) return -1;
   SendMessageW(window, DM_SETDEFID, kIdAccept, 0);
-  const AgreementText builtIn = builtInAgreement();
+  const documents::AgreementText builtIn = documents::builtInAgreement();
   if (!builtIn.text.empty()) {
     ctx.agreementText = builtIn.text;
     setControlText(window, kIdAgreementEdit, ctx.agreementText);
@@ -118,7 +109,7 @@ void freeQueuedPayloads(HWND window) {
   while (PeekMessageW(&msg, window, WM_WIZ_FIRST, WM_WIZ_LAST, PM_REMOVE)) {
     switch (msg.message) {
       case WM_WIZ_AGREEMENT: util::takePayload<AgreementPayload>(msg.lParam); break;
-      case WM_WIZ_HINTS: util::takePayload<HintsDocument>(msg.lParam); break;
+      case WM_WIZ_HINTS: util::takePayload<documents::HintsDocument>(msg.lParam); break;
       case WM_WIZ_UNINSTALLED: util::takePayload<UninstalledPayload>(msg.lParam); break;
       default: break;
     }
@@ -136,7 +127,7 @@ void onNcDestroy(HWND window, Ctx& ctx) {
   ctx.browserEvents.reset();
   ctx.browserInPlace.Reset();
   ctx.browser.Reset();
-  (void)util::deleteFileForce(agreementHtmlFile());
+  (void)util::deleteFileForce(documents::agreementHtmlFile());
   ctx.titleFont.reset();
   ctx.bodyFont.reset();
   ctx.linkFont.reset();
@@ -178,7 +169,7 @@ void showInstallEnd(HWND window, Ctx& ctx, const prog::JobResult& result) {
 }
 
 void startInstall(HWND window, Ctx& ctx) {
-  const InstallDirCheck check = validateInstallDir(readInstallDir(window), ctx.createSubfolder);
+  const install::InstallDirCheck check = install::validateInstallDir(readInstallDir(window), ctx.createSubfolder);
   if (!check.ok) {
     MessageBoxW(window, check.message.c_str(), kBoxCaption, MB_ICONWARNING);
     return;
@@ -375,7 +366,7 @@ void onPackage(HWND window, LPARAM lParam) {
   SendMessageW(bar, PBM_SETRANGE32, 0, 1000);
   SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(info->permille), 0);
   wchar_t label[64];
-  swprintf(label, 64, L"安装包 %u/%u", static_cast<unsigned>(info->index),
+  swprintf(label, 64, kPackageCounterFormat, static_cast<unsigned>(info->index),
            static_cast<unsigned>(info->count));
   setControlText(window, kIdPackageLabel, label);
 }
@@ -400,7 +391,7 @@ void onAgreement(HWND window, Ctx& ctx, LPARAM lParam) {
 }
 
 void onHints(HWND window, Ctx& ctx, LPARAM lParam) {
-  const auto document = util::takePayload<HintsDocument>(lParam);
+  const auto document = util::takePayload<documents::HintsDocument>(lParam);
   if (document) applyHints(window, ctx, *document);
 }
 
@@ -523,7 +514,7 @@ LRESULT CALLBACK wizardProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 std::unique_ptr<Ctx> makeCtx(const std::wstring& baseUrl) {
   auto ctx = std::make_unique<Ctx>();
   ctx->baseUrl = baseUrl;
-  const HintsDocument builtin = builtInHints();
+  const documents::HintsDocument builtin = documents::builtInHints();
   for (size_t i = 0; i < 2 && i < builtin.dataSources.size(); ++i) {
     ctx->dataSourceUrls[i] = builtin.dataSources[i].url;
   }
@@ -536,7 +527,7 @@ std::unique_ptr<Ctx> makeCtx(const std::wstring& baseUrl) {
 HWND createWizardWindow(Ctx* ctx) {
   const HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP_ICON));
   if (!util::registerFixedWindowClass(kClassName, wizardProc, icon)) return nullptr;
-  return util::createFixedWindow(kClassName, kTitle, outerSize(static_cast<int>(GetDpiForSystem())), ctx);
+  return util::createFixedWindow(kClassName, kWindowTitle, outerSize(static_cast<int>(GetDpiForSystem())), ctx);
 }
 
 void runMessageLoop() { util::runMessageLoop(); }

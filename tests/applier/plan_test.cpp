@@ -158,7 +158,7 @@ TEST_F(UpgradePlanFile, ToolPrintsThePlanAsTheApplierReadsIt) {
 
 // Without a plan the run has one item, made of the command line's package fields.
 TEST(UpgradeCommandLineItem, TakesThePackageFieldsOfTheRunOptions) {
-  RunOptions options;
+  applier::UpgradeOptions options;
   options.url = L"http://h/quotes.zip";
   options.sha256 = L"ab";
   options.version = L"2.1";

@@ -1,6 +1,6 @@
 // Which navigations of the agreement page load, and which go to the user's browser instead.
+#include "documents/vendor_domain.h"
 #include "wizard/agreement_navigation.h"
-#include "wizard/hints/vendor_domain.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@ using wizard::AgreementNavigation;
 using wizard::agreementNavigation;
 
 TEST(AgreementNavigation, OnlyTheFirstLoadsAndOnlyVendorLinksOpenOutside) {
-  const std::wstring vendor = vendorDomain();
+  const std::wstring vendor = documents::vendorDomain();
   EXPECT_EQ(agreementNavigation(L"C:\\Temp\\OrvaloSetup_agreement_7.html", true), AgreementNavigation::kLoad);
   EXPECT_EQ(agreementNavigation(L"https://www." + vendor + L"/privacy", false),
             AgreementNavigation::kCancelAndOpenInBrowser);

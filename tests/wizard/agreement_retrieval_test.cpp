@@ -1,12 +1,13 @@
 // The agreement retrieval through the real wizard window, against nginx and the fault server:
 // what arrives, what is refused silently, and what the window then shows and records.
+#include "documents/agreement_html.h"
 #include "install/markers.h"
 #include "net/sha256.h"
 #include "support/test_servers.h"
 #include "util/files.h"
 #include "util/text.h"
-#include "wizard/agreement_html.h"
 #include "wizard/agreement_retrieval.h"
+#include "wizard/texts.h"
 #include "wizard/wizard_ids.h"
 #include "wizard_harness.h"
 
@@ -180,8 +181,8 @@ TEST_F(AgreementRetrieval, CapitalTxtAddressBringsTheStyledHtmlEditionIntoTheVie
 
   EXPECT_TRUE(requested("/legal/Agreement.html"));
   std::string expected = html;
-  styleAgreementHtml(expected);
-  EXPECT_EQ(readFileBytes(htmlFile_), kBom + (kInternetZoneMark + expected));
+  documents::styleAgreementHtml(expected);
+  EXPECT_EQ(readFileBytes(htmlFile_), kBom + (documents::kInternetZoneMark + expected));
   const std::wstring textLen = std::to_wstring(util::toWide(util::kCodePageUtf8, kServerText).size());
   EXPECT_EQ(arrivals(), std::vector<std::string>{"AGREEMENT arrive: ver='2026.12-html' textLen=" +
                                                  util::toUtf8(textLen) + " html=yes"});
@@ -220,13 +221,13 @@ TEST_F(AgreementRetrieval, HtmlEditionWithItsOwnByteOrderMarkGetsNoSecond) {
   ASSERT_TRUE(open());
   ASSERT_TRUE(ui_.runWorker(retrieveAgreement));
   std::string expected = std::string(kBom) + "<p>第一条</p>";
-  styleAgreementHtml(expected);  // a fragment: framed, so the mark ends up inside the body
-  EXPECT_EQ(readFileBytes(htmlFile_), kBom + (kInternetZoneMark + expected));
+  documents::styleAgreementHtml(expected);  // a fragment: framed, so the mark ends up inside the body
+  EXPECT_EQ(readFileBytes(htmlFile_), kBom + (documents::kInternetZoneMark + expected));
 
   scenario_.putFile(L"legal\\agreement.html", std::string(kBom) + "<html><head></head><body>x</body></html>");
   ASSERT_TRUE(ui_.runWorker(retrieveAgreement));
   EXPECT_EQ(readFileBytes(htmlFile_),
-            std::string(kBom) + kInternetZoneMark + "<html><head>" + kAgreementStyleBlock + "</head><body>x</body></html>");
+            std::string(kBom) + documents::kInternetZoneMark + "<html><head>" + documents::kAgreementStyleBlock + "</head><body>x</body></html>");
 }
 
 TEST_F(AgreementRetrieval, MissingOrEmptyHtmlEditionLeavesThePlainText) {
@@ -264,7 +265,7 @@ TEST_F(AgreementRetrieval, HtmlEditionOverHttpOrWithAnotherDigestIsNotShown) {
 }
 
 TEST_F(AgreementRetrieval, TextOfTheLargestSizeIsUsedAndOneByteMoreIsNot) {
-  std::string text(kMaxAgreementBytes, 'a');
+  std::string text(documents::kMaxAgreementBytes, 'a');
   for (size_t i = 99; i < text.size(); i += 100) text[i] = '\n';
   scenario_.putFile(L"legal\\largest", text);
   text.push_back('a');
@@ -316,8 +317,8 @@ TEST_F(AgreementRetrieval, InstallKeepsTheAgreementShownAndItsVersion) {
   ASSERT_TRUE(util::writeFile(dir / L"legal\\agreement_install.txt", "accepted long ago", 17));
   SendMessageW(ui_.item(kIdFolderEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(dir.path().c_str()));
   ui_.click(kIdInstall);
-  ASSERT_TRUE(waitUntil([&] { return ui_.text(kIdInstall) == L"重试安装"; }, 60000)) << util::toUtf8(ui_.text(kIdStatus));
-  EXPECT_EQ(ui_.text(kIdStatus), L"安装失败：安装完成，但未在安装目录找到主程序（Orvalo.exe）");
+  ASSERT_TRUE(waitUntil([&] { return ui_.text(kIdInstall) == kRetryButton; }, 60000)) << util::toUtf8(ui_.text(kIdStatus));
+  EXPECT_EQ(ui_.text(kIdStatus), kFailurePrefix + std::wstring(L"安装完成，但未在安装目录找到主程序（Orvalo.exe）"));
   EXPECT_EQ(readFileBytes(markerDirectory(dir.path()) + L"\\_agreement.done"), "2026.12-installed");
   EXPECT_EQ(readFileBytes(dir / L"legal\\agreement_install.txt"), kServerText);
 }

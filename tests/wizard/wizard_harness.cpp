@@ -24,7 +24,7 @@ void restore(const wchar_t* name, const std::wstring& value) {
   SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
 }
 
-GpuInfo eightGigabyteGpu() { return GpuInfo{true, L"Test Adapter", 8ull << 30}; }
+install::GpuInfo eightGigabyteGpu() { return install::GpuInfo{true, L"Test Adapter", 8ull << 30}; }
 
 }  // namespace
 

@@ -1,20 +1,23 @@
 // The real wizard window, created on a thread of its own with a message loop, driven from the
 // test thread with ordinary Win32 calls, as a user or the worker threads would.
+#include "documents/texts.h"
 #include "install/install_lock.h"
+#include "install/texts.h"
 #include "prog/reporter.h"
 #include "uninstall/texts.h"
 #include "support/live_allocations.h"
 #include "support/wait_until.h"
 #include "support/window_checks.h"
 #include "util/files.h"
-#include "util/payload.h"
 #include "util/paths.h"
+#include "util/payload.h"
 #include "util/text.h"
 #include "wizard/layout.h"
+#include "wizard/texts.h"
 #include "wizard/wizard_ctx.h"
+#include "wizard/wizard_harness.h"
 #include "wizard/wizard_ids.h"
 #include "wizard/wizard_messages.h"
-#include "wizard/wizard_harness.h"
 #include "wizard/wizard_window.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +58,7 @@ prog::JobResult throwingJob(const install::InstallRequest&, prog::JobSink&, Canc
 std::vector<std::wstring> g_opened;
 void recordAddress(HWND, const std::wstring& address) { g_opened.push_back(address); }
 
-GpuInfo noGpu() { return GpuInfo{}; }
+install::GpuInfo noGpu() { return install::GpuInfo{}; }
 
 struct FoundBox {
   HWND box = nullptr;
@@ -225,7 +228,7 @@ TEST_F(WizardWindow, OpensOnTheAgreementPageWithTheBuiltInText) {
   wchar_t cls[64] = {};
   GetClassNameW(window_, cls, 64);
   EXPECT_STREQ(cls, L"OrvaloSetupWizardWnd");
-  EXPECT_EQ(windowText(window_), L"OrvaloTrader 安装向导");
+  EXPECT_EQ(windowText(window_), kWindowTitle);
   const LONG style = GetWindowLongW(window_, GWL_STYLE);
   EXPECT_FALSE(style & WS_MAXIMIZEBOX);
   EXPECT_FALSE(style & WS_THICKFRAME);
@@ -258,12 +261,12 @@ TEST_F(WizardWindow, AcceptSwitchesToTheOptionsPage) {
                             kIdInstall};
   expected.insert(kIdCuda);
   EXPECT_EQ(visibleControls(), expected);
-  EXPECT_EQ(text(kIdInstall), L"开始安装");
+  EXPECT_EQ(text(kIdInstall), kInstallButton);
   EXPECT_EQ(text(kIdFolderEdit), util::localAppDataDirectory() + L"\\Programs\\OrvaloTrader");
   // Exactly one built-in model row carries the recommendation.
   int marked = 0;
   for (int id = kIdModelRow0; id <= kIdModelRow2; ++id) {
-    if (text(id).find(L"  ← 推荐") != std::wstring::npos) ++marked;
+    if (text(id).find(kRecommendedMark) != std::wstring::npos) ++marked;
   }
   EXPECT_EQ(marked, 1);
 }
@@ -278,9 +281,9 @@ TEST_F(WizardWindow, AlreadyInstalledVariantStartsOnOptionsWithUninstall) {
   open([](Ctx& ctx) { ctx.existingInstallDir = L"D:\\Apps\\OrvaloTrader"; });
   EXPECT_TRUE(ctx_->optionsShown);
   EXPECT_EQ(text(kIdFolderEdit), L"D:\\Apps\\OrvaloTrader");
-  EXPECT_EQ(text(kIdTitle), L"Orvalo量化 已安装");
-  EXPECT_EQ(text(kIdSubtitle), L"检测到已安装，可重新安装 / 修复（覆盖程序文件），或卸载");
-  EXPECT_EQ(text(kIdInstall), L"重新安装 / 修复");
+  EXPECT_EQ(text(kIdTitle), kInstalledTitle);
+  EXPECT_EQ(text(kIdSubtitle), kInstalledSubtitle);
+  EXPECT_EQ(text(kIdInstall), kRepairButton);
   EXPECT_TRUE(visible(kIdUninstall));
   EXPECT_FALSE(visible(kIdAgreementEdit));
   EXPECT_FALSE(visible(kIdAccept));
@@ -299,15 +302,15 @@ TEST_F(WizardWindow, InstallButtonRefusesBadFoldersWithAWarning) {
   switchToOptions();
   setText(kIdFolderEdit, L"");
   clickLater(kIdInstall);
-  EXPECT_EQ(answerBox(IDOK), L"请选择或输入安装位置");
+  EXPECT_EQ(answerBox(IDOK), install::kDirEmpty);
   setText(kIdFolderEdit, L"C:\\");
   clickLater(kIdInstall);
-  EXPECT_EQ(answerBox(IDOK), L"安装位置不能是盘符根目录");
+  EXPECT_EQ(answerBox(IDOK), install::kDirDriveRoot);
   std::wstring local = util::localAppDataDirectory();
   for (wchar_t& c : local) c = static_cast<wchar_t>(towupper(c));
   setText(kIdFolderEdit, local);
   clickLater(kIdInstall);
-  EXPECT_EQ(answerBox(IDOK), L"安装位置不能是 %LOCALAPPDATA% 根目录");
+  EXPECT_EQ(answerBox(IDOK), install::kDirLocalAppDataRoot);
   EXPECT_FALSE(ctx_->installing);
   EXPECT_EQ(g_jobsStarted, 0);
 }
@@ -323,7 +326,7 @@ TEST_F(WizardWindow, AFolderThatAnotherRunOwnsIsRefusedAndAnInstallOwnsItsFolder
   ASSERT_TRUE(held);
   setText(kIdFolderEdit, folder);
   clickLater(kIdInstall);
-  EXPECT_EQ(answerBox(IDOK), L"此目录正被另一个升级、安装或卸载使用，请等它结束后再安装。");
+  EXPECT_EQ(answerBox(IDOK), kFolderBusy);
   sync();
   EXPECT_FALSE(ctx_->installing);
   EXPECT_EQ(g_jobsStarted, jobsBefore);
@@ -417,14 +420,14 @@ TEST_F(WizardWindow, InstallingStateRefusesCloseAndAsksBeforeCancelling) {
   EXPECT_FALSE(enabled(kIdBrowse));
   EXPECT_TRUE(enabled(kIdCancel));
   EXPECT_FALSE(enabled(kIdInstall));
-  EXPECT_EQ(text(kIdInstall), L"安装中…");
+  EXPECT_EQ(text(kIdInstall), kInstallingButton);
   for (int id : {kIdOverallBar, kIdStatus, kIdPackageBar, kIdPackageLabel}) EXPECT_TRUE(visible(id)) << id;
 
   SendMessageW(window_, WM_CLOSE, 0, 0);
   EXPECT_TRUE(IsWindow(window_)) << "closing while installing only beeps";
 
   clickLater(kIdCancel);
-  EXPECT_EQ(answerBox(IDNO), L"确定取消安装？未完成的下载将被清理。");
+  EXPECT_EQ(answerBox(IDNO), kCancelQuestion);
   sync();
   EXPECT_TRUE(ctx_->installing);
 
@@ -432,8 +435,8 @@ TEST_F(WizardWindow, InstallingStateRefusesCloseAndAsksBeforeCancelling) {
   answerBox(IDYES);
   ASSERT_TRUE(waitUntil([this] { return !ctx_->installing; }));
   sync();
-  EXPECT_EQ(text(kIdStatus), L"安装失败：已取消");
-  EXPECT_EQ(text(kIdInstall), L"重试安装");
+  EXPECT_EQ(text(kIdStatus), kFailurePrefix + std::wstring(L"已取消"));
+  EXPECT_EQ(text(kIdInstall), kRetryButton);
   EXPECT_TRUE(enabled(kIdInstall));
   EXPECT_TRUE(enabled(kIdFolderEdit));
   EXPECT_TRUE(visible(kIdOverallBar));
@@ -449,11 +452,11 @@ TEST_F(WizardWindow, SuccessShowsTheTextAndClosesAfterTheDelay) {
   switchToOptions();
   startInstall();
   SetEvent(g_releaseJob);
-  ASSERT_TRUE(waitUntil([this] { return text(kIdStatus) == L"安装完成，主程序已启动。"; }));
+  ASSERT_TRUE(waitUntil([this] { return text(kIdStatus) == kSuccessStatus; }));
   const auto shown = std::chrono::steady_clock::now();
   EXPECT_EQ(LOWORD(SendMessageW(window_, DM_GETDEFID, 0, 0)), kIdCancel) << "Enter now closes";
   EXPECT_FALSE(enabled(kIdInstall));
-  EXPECT_EQ(text(kIdInstall), L"安装中…");
+  EXPECT_EQ(text(kIdInstall), kInstallingButton);
   EXPECT_FALSE(visible(kIdOverallBar));
   EXPECT_FALSE(visible(kIdPackageLabel));
   ASSERT_TRUE(waitUntil([this] { return !IsWindow(window_); }, 5000));
@@ -476,8 +479,8 @@ TEST_F(WizardWindow, FailureWithoutTextSaysUnknownError) {
   switchToOptions();
   PostMessageW(window_, prog::WM_JOB_DONE, 0, 0);
   sync();
-  EXPECT_EQ(text(kIdStatus), L"安装失败：未知错误");
-  EXPECT_EQ(text(kIdInstall), L"重试安装");
+  EXPECT_EQ(text(kIdStatus), kFailurePrefix + std::wstring(kUnknownError));
+  EXPECT_EQ(text(kIdInstall), kRetryButton);
 }
 
 TEST_F(WizardWindow, AJobThatThrowsEndsAsAFailureInsteadOfEndingTheProcess) {
@@ -485,9 +488,9 @@ TEST_F(WizardWindow, AJobThatThrowsEndsAsAFailureInsteadOfEndingTheProcess) {
   switchToOptions();
   setText(kIdFolderEdit, util::tempDirectory() + L"\\OrvaloSetup_test_install");
   click(kIdInstall);
-  ASSERT_TRUE(waitUntil([this] { return text(kIdStatus) == L"安装失败：内部错误：std::bad_alloc"; }))
+  ASSERT_TRUE(waitUntil([this] { return text(kIdStatus) == kFailurePrefix + std::wstring(L"内部错误：std::bad_alloc"); }))
       << util::toUtf8(text(kIdStatus));
-  EXPECT_EQ(text(kIdInstall), L"重试安装");
+  EXPECT_EQ(text(kIdInstall), kRetryButton);
 }
 
 TEST_F(WizardWindow, ProgressSwitchesBetweenMarqueeAndRange) {
@@ -558,7 +561,7 @@ TEST_F(WizardWindow, AgreementBeforeTheSwitchReplacesTextAndVersion) {
 
 TEST_F(WizardWindow, HintsBeforeTheSwitchShowNothingUntilThePageIsUp) {
   open();
-  auto hints = std::make_unique<HintsDocument>();
+  auto hints = std::make_unique<documents::HintsDocument>();
   hints->dataSourceIntro = L"新的说明";
   hints->dataSources = {{L"东方财富：eastmoney.com", L"https://www.eastmoney.com/"}};
   hints->links = {{L"魔搭社区", L"https://modelscope.cn/"}};
@@ -586,7 +589,7 @@ TEST_F(WizardWindow, HintsAfterTheSwitchApplyAtOnce) {
   open();
   switchToOptions();
   const std::wstring helpBefore = text(kIdModelHelpLink);
-  auto hints = std::make_unique<HintsDocument>();
+  auto hints = std::make_unique<documents::HintsDocument>();
   hints->mirrorNote = L"镜像说明";
   hints->helpUrl = L"https://www.orvalotrader.com/x";  // without a title: the help link stays
   hints->hasContent = true;
@@ -604,7 +607,7 @@ TEST_F(WizardWindow, HintsAfterTheSwitchApplyAtOnce) {
 
 TEST_F(WizardWindow, ModelRowsMarkOnlyTheExactTier) {
   open([](Ctx& ctx) { ctx.existingInstallDir = L"D:\\Apps\\OrvaloTrader"; });
-  auto hints = std::make_unique<HintsDocument>();
+  auto hints = std::make_unique<documents::HintsDocument>();
   hints->models = {{L"mid", L"A", L"https://modelscope.cn/a"},
                    {L"Mid", L"B", L"https://modelscope.cn/b"},
                    {L"mid", L"C", L"https://modelscope.cn/c"}};
@@ -614,9 +617,9 @@ TEST_F(WizardWindow, ModelRowsMarkOnlyTheExactTier) {
   ctx_->recommendedTier = L"mid";
   post(WM_WIZ_HINTS, 0, std::move(hints));
   sync();
-  EXPECT_EQ(text(kIdModelRow0), L"A  ← 推荐");
+  EXPECT_EQ(text(kIdModelRow0), L"A" + std::wstring(kRecommendedMark));
   EXPECT_EQ(text(kIdModelRow1), L"B");
-  EXPECT_EQ(text(kIdModelRow2), L"C  ← 推荐");
+  EXPECT_EQ(text(kIdModelRow2), L"C" + std::wstring(kRecommendedMark));
 }
 
 TEST_F(WizardWindow, ControlsSitWhereTheLayoutSaysAtTheWindowsDpi) {
@@ -646,8 +649,8 @@ TEST_F(WizardWindow, WithoutASuitableGpuTheCudaOptionStaysHidden) {
   EXPECT_FALSE(visible(kIdCuda));
   EXPECT_EQ(ctx_->recommendedTier, L"small");
   EXPECT_EQ(text(kIdGpuText),
-            L"显卡：未检测到可用独立显卡（本地 GPU 推理需专用显存 ≥ 6 GB）\n推荐本地模型：1.5B ~ 3B（Q4 量化），或改用服务器智能分析");
-  EXPECT_NE(text(kIdModelRow0).find(L"  ← 推荐"), std::wstring::npos);
+            install::kGpuNoAdapter);
+  EXPECT_NE(text(kIdModelRow0).find(kRecommendedMark), std::wstring::npos);
   // A checked but hidden box is ignored when the install starts.
   SendMessageW(item(kIdCuda), BM_SETCHECK, BST_CHECKED, 0);
   startInstall();
@@ -657,7 +660,7 @@ TEST_F(WizardWindow, WithoutASuitableGpuTheCudaOptionStaysHidden) {
 TEST_F(WizardWindow, CudaChoiceIsReadWhenTheInstallStarts) {
   open();
   switchToOptions();
-  EXPECT_EQ(text(kIdGpuText).rfind(L"显卡：Test Adapter（专用显存 8 GB）", 0), 0u);
+  EXPECT_EQ(text(kIdGpuText).rfind(install::kGpuPrefix + std::wstring(L"Test Adapter") + install::kGpuMemoryPrefix + L"8" + install::kGpuMemorySuffix, 0), 0u);
   click(kIdCuda);
   startInstall();
   EXPECT_TRUE(ctx_->cudaRequested);
@@ -677,7 +680,7 @@ TEST_F(WizardWindow, ControlsHaveTheirStylesAndFonts) {
   EXPECT_EQ(style(kIdDecline) & 0xF, static_cast<DWORD>(BS_PUSHBUTTON));
   EXPECT_EQ(style(kIdOverallBar) & (PBS_SMOOTH | PBS_MARQUEE), static_cast<DWORD>(PBS_SMOOTH | PBS_MARQUEE));
   EXPECT_EQ(style(kIdFullAgreementLink) & (SS_NOTIFY | SS_RIGHT), static_cast<DWORD>(SS_NOTIFY | SS_RIGHT));
-  EXPECT_EQ(text(kIdModelFileNote), L"本地大模型文件需自行下载并放入安装目录 models\\llm 文件夹（GGUF 格式）");
+  EXPECT_EQ(text(kIdModelFileNote), documents::kHintsModelFileNote);
 
   auto font = [this](int id) { return reinterpret_cast<HGDIOBJ>(SendMessageW(item(id), WM_GETFONT, 0, 0)); };
   for (int id : {kIdTitle, kIdAgreementTitle, kIdDataSourceTitle, kIdModelTitle}) EXPECT_EQ(font(id), ctx_->titleFont.get()) << id;
@@ -728,7 +731,7 @@ TEST_F(WizardWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
       auto agreement = std::make_unique<AgreementPayload>();
       agreement->text = std::wstring(300, L'协');
       util::postPayload(window, WM_WIZ_AGREEMENT, 0, std::move(agreement));
-      auto hints = std::make_unique<HintsDocument>();
+      auto hints = std::make_unique<documents::HintsDocument>();
       hints->mirrorNote = std::wstring(100, L'x');
       util::postPayload(window, WM_WIZ_HINTS, 0, std::move(hints));
     }
@@ -788,14 +791,14 @@ TEST_F(WizardWindow, EnterInstallsEscAsksBeforeCancellingAndEnterRetries) {
   EXPECT_EQ(focusedId(), kIdCancel) << "the disabled controls handed the focus on";
 
   press(VK_ESCAPE);
-  EXPECT_EQ(answerBox(IDNO), L"确定取消安装？未完成的下载将被清理。");
+  EXPECT_EQ(answerBox(IDNO), kCancelQuestion);
   sync();
   EXPECT_TRUE(ctx_->installing);
   press(VK_ESCAPE);
   answerBox(IDYES);
   ASSERT_TRUE(waitUntil([this] { return !ctx_->installing; }));
   sync();
-  EXPECT_EQ(text(kIdInstall), L"重试安装");
+  EXPECT_EQ(text(kIdInstall), kRetryButton);
 
   press(VK_RETURN);
   EXPECT_TRUE(waitUntil([&] { return g_jobsStarted == before + 2; }));
@@ -820,7 +823,7 @@ TEST_F(WizardWindow, LinksOpenWithEnterAndOnceForADoubleClick) {
   EXPECT_FALSE(ctx_->installing);
   EXPECT_EQ(g_jobsStarted, 0);
 
-  auto hints = std::make_unique<HintsDocument>();
+  auto hints = std::make_unique<documents::HintsDocument>();
   hints->dataSources = {{L"钓鱼", L"https://evil.example/"}};
   hints->hasContent = true;
   post(WM_WIZ_HINTS, 0, std::move(hints));

@@ -1,0 +1,35 @@
+// The user-visible texts of the install folder check and of the GPU advice on the options page.
+#pragma once
+
+#include "util/product.h"
+
+namespace install {
+
+// Why a typed install folder is refused.
+inline constexpr wchar_t kDirEmpty[] = L"请选择或输入安装位置";
+inline constexpr wchar_t kDirNotAbsolute[] = L"请输入完整的安装路径，例如 D:\\" ORVALO_PRODUCT_LATIN_NAME;
+inline constexpr wchar_t kDirBadCharacters[] = L"安装位置包含无效字符（< > : \" | ? *）";
+inline constexpr wchar_t kDirDriveRoot[] = L"安装位置不能是盘符根目录";
+inline constexpr wchar_t kDirLocalAppDataRoot[] = L"安装位置不能是 %LOCALAPPDATA% 根目录";
+inline constexpr wchar_t kDirIsAFile[] = L"安装位置已存在同名文件，请选择文件夹";
+// Followed by the folder, then kDirNotEmptyAdvice.
+inline constexpr wchar_t kDirNotEmptyPrefix[] = L"安装位置不为空：";
+inline constexpr wchar_t kDirNotEmptyAdvice[] =
+    L"\n\n为免卸载时删除其中的其他文件，请勾选“在所选位置下新建 " ORVALO_PRODUCT_LATIN_NAME L" 文件夹”，或选择一个空文件夹。";
+
+// The GPU line: kGpuPrefix, the adapter, kGpuMemoryPrefix, the memory in GB, kGpuMemorySuffix,
+// then a lead and a model range.
+inline constexpr wchar_t kGpuNoAdapter[] =
+    L"显卡：未检测到可用独立显卡（本地 GPU 推理需专用显存 ≥ 6 GB）\n"
+    L"推荐本地模型：1.5B ~ 3B（Q4 量化），或改用服务器智能分析";
+inline constexpr wchar_t kGpuPrefix[] = L"显卡：";
+inline constexpr wchar_t kGpuMemoryPrefix[] = L"（专用显存 ";
+inline constexpr wchar_t kGpuMemorySuffix[] = L" GB）";
+inline constexpr wchar_t kGpuModelLead[] = L"\n推荐本地模型：";
+inline constexpr wchar_t kGpuLowMemoryLead[] = L"\n显存低于 6 GB，推荐本地模型：";
+inline constexpr wchar_t kGpuRangeLarge[] = L"14B ~ 32B（Q4 量化）";
+inline constexpr wchar_t kGpuRangeMid[] = L"7B ~ 14B（Q4 量化）";
+inline constexpr wchar_t kGpuRangeSmallMid[] = L"7B ~ 8B（Q4_K_M 量化）";
+inline constexpr wchar_t kGpuRangeSmall[] = L"1.5B ~ 3B（Q4 量化）";
+
+}  // namespace install
