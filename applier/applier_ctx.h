@@ -38,7 +38,7 @@ struct UpgradePlan {
 namespace applier {
 
 struct UpgradeRequest;
-// The job the window runs: runUpgradeJob, or a test's own.
+// The job the window runs: runUpgradeJob, unless a test creates the window with its own.
 using JobFunction = std::function<prog::JobResult(const UpgradeRequest&, prog::JobSink&)>;
 
 struct Ctx {
@@ -53,8 +53,8 @@ struct Ctx {
   util::Handle client;
   prog::WindowJob worker;
   util::GdiObject font;  // the window's controls' font
-  // What the window starts; the real job unless a test puts a stand-in here.
-  JobFunction job = nullptr;
+  // What the window starts, as createUpgradeWindow was given it.
+  JobFunction job;
 };
 
 }  // namespace applier

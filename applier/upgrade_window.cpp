@@ -69,7 +69,7 @@ bool createControl(HWND window, const Ctx& ctx, int id, const wchar_t* cls, DWOR
 void showEnd(HWND window, Ctx& ctx, const prog::JobResult& result);
 
 void startJob(HWND window, Ctx& ctx) {
-  const JobFunction job = ctx.job ? ctx.job : runUpgradeJob;
+  const JobFunction job = ctx.job;
   auto request = std::make_shared<UpgradeRequest>(upgradeRequestOf(ctx));
   const bool started = ctx.worker.start(window, [job, request](prog::JobSink& sink) {
     return job(*request, sink);
@@ -243,7 +243,8 @@ std::wstring failureStatusText(const std::wstring* failure) {
   return text;
 }
 
-HWND createUpgradeWindow(Ctx* ctx) {
+HWND createUpgradeWindow(Ctx* ctx, JobFunction job) {
+  ctx->job = std::move(job);
   if (!util::registerFixedWindowClass(kClassName, upgradeProc, nullptr)) return nullptr;
   return util::createFixedWindow(kClassName, kTitle, outerSize(static_cast<int>(GetDpiForSystem())), ctx);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "applier/applier_ctx.h"
+#include "applier/upgrade_job.h"
 
 #include <windows.h>
 
@@ -16,8 +17,8 @@ constexpr UINT kSuccessCloseMs = 900;
 constexpr UINT kFailureCloseMs = 4000;
 
 // Registers the class (once per process), creates and shows the window with ctx as its state;
-// the window starts ctx->job (doUpgrade unless a test set another). Null on failure.
-HWND createUpgradeWindow(Ctx* ctx);
+// the window starts job (a test gives its own). Null on failure.
+HWND createUpgradeWindow(Ctx* ctx, JobFunction job = runUpgradeJob);
 
 // "升级失败：" + the failure (or "未知错误"), cut to what a 512-character buffer holds.
 std::wstring failureStatusText(const std::wstring* failure);

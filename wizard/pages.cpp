@@ -219,11 +219,7 @@ std::wstring vendorAgreementPageUrl() {
 }
 
 void openAddress(HWND window, const Ctx& ctx, const std::wstring& address) {
-  if (ctx.openAddress) {
-    ctx.openAddress(window, address);
-    return;
-  }
-  ShellExecuteW(window, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  ctx.collaborators.openAddress(window, address);
 }
 
 void openIfAllowed(HWND window, const Ctx& ctx, const std::wstring& address, int kind) {
@@ -232,6 +228,10 @@ void openIfAllowed(HWND window, const Ctx& ctx, const std::wstring& address, int
 }
 
 }  // namespace
+
+void openInShell(HWND window, const std::wstring& address) {
+  ShellExecuteW(window, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
 
 void showControl(HWND window, int id, bool show) {
   ShowWindow(control(window, id), show ? SW_SHOW : SW_HIDE);
@@ -255,7 +255,7 @@ bool isColouredLink(int id) {
 bool createControls(HWND window, Ctx& ctx, int dpi) {
   createFonts(ctx, dpi);
 
-  const install::GpuInfo gpu = ctx.gpuDetector ? ctx.gpuDetector() : install::detectGpu();
+  const install::GpuInfo gpu = ctx.collaborators.detectGpu();
   ctx.gpuCapable = gpu.gpuCapable;
   ctx.recommendedTier = install::tierFor(gpu);
   const std::wstring gpuLine = install::gpuText(gpu);

@@ -37,8 +37,8 @@ std::wstring readInstallDir(HWND window);
 // box.
 void browseForFolder(HWND window, Ctx& ctx);
 
-// Opens the link behind a link control when its address passes the allowlist (through
-// ctx.openAddress when set); true when the id belongs to a link.
+// Opens the link behind a link control when its address passes the allowlist (through the
+// window's collaborators); true when the id belongs to a link.
 bool openLinkControl(HWND window, Ctx& ctx, int id);
 
 // Ids of the controls drawn as links (colour and hand cursor).

@@ -25,9 +25,21 @@
 
 namespace wizard {
 
-// The job the wizard runs for an install: install::runInstall, or a test's own.
 using InstallJob =
     std::function<prog::JobResult(const install::InstallRequest&, prog::JobSink&, CancelEvent)>;
+
+// Opens an address in the user's browser.
+void openInShell(HWND window, const std::wstring& address);
+
+// What the window takes from outside its own state: the job an install runs, how it opens a
+// link, how it looks at the graphics adapters, and whether it fetches the server's documents
+// when it is created. The program runs with these; createWizardWindow takes others (a test's).
+struct Collaborators {
+  InstallJob installJob = install::runInstall;
+  void (*openAddress)(HWND window, const std::wstring& address) = openInShell;
+  install::GpuInfo (*detectGpu)() = install::detectGpu;
+  bool startRetrievals = true;
+};
 
 struct Ctx {
   std::wstring baseUrl;
@@ -75,13 +87,8 @@ struct Ctx {
   int defaultButton = 0;
   int focusedControl = 0;
 
-  InstallJob installJob = install::runInstall;
-  // Opens an address that passed the link rules; null: the shell opens it. Tests record it.
-  void (*openAddress)(HWND window, const std::wstring& address) = nullptr;
-  // Looks at the graphics adapters when the window is created; tests give a fixed machine.
-  install::GpuInfo (*gpuDetector)() = install::detectGpu;
-  // Whether the window starts the agreement and hints retrievals when it is created.
-  bool startRetrievals = true;
+  // Those the window was created with.
+  Collaborators collaborators;
 };
 
 }  // namespace wizard

@@ -98,7 +98,7 @@ LRESULT onCreate(HWND window, Ctx& ctx) {
   }
 
   if (!ctx.existingInstallDir.empty()) prepareInstalledVariant(window, ctx);
-  if (ctx.startRetrievals) startRetrievalThreads(window, ctx);
+  if (ctx.collaborators.startRetrievals) startRetrievalThreads(window, ctx);
   return 0;
 }
 
@@ -215,7 +215,7 @@ void startInstall(HWND window, Ctx& ctx) {
   request.agreementText = ctx.agreementText;
   request.agreementVersion = ctx.agreementVersion;
   const CancelEvent cancel = ctx.cancelEvent.get();
-  const InstallJob job = ctx.installJob ? ctx.installJob : install::runInstall;
+  const InstallJob job = ctx.collaborators.installJob;
   const bool started = ctx.installRun.start(window, [job, request, cancel](prog::JobSink& sink) {
     return job(request, sink, cancel);
   });
@@ -524,7 +524,8 @@ std::unique_ptr<Ctx> makeCtx(const std::wstring& baseUrl) {
   return ctx;
 }
 
-HWND createWizardWindow(Ctx* ctx) {
+HWND createWizardWindow(Ctx* ctx, const Collaborators& collaborators) {
+  ctx->collaborators = collaborators;
   const HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP_ICON));
   if (!util::registerFixedWindowClass(kClassName, wizardProc, icon)) return nullptr;
   return util::createFixedWindow(kClassName, kWindowTitle, outerSize(static_cast<int>(GetDpiForSystem())), ctx);

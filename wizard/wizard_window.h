@@ -13,9 +13,10 @@ namespace wizard {
 // A record with the built-in hints, the found installation and the base URL.
 std::unique_ptr<Ctx> makeCtx(const std::wstring& baseUrl);
 
-// Registers the window class (once per process) and creates and shows the window for ctx.
-// Null when the window cannot be created. Only one wizard window exists at a time.
-HWND createWizardWindow(Ctx* ctx);
+// Registers the window class (once per process) and creates and shows the window for ctx, which
+// works with the collaborators given. Null when the window cannot be created. Only one wizard
+// window exists at a time.
+HWND createWizardWindow(Ctx* ctx, const Collaborators& collaborators = Collaborators{});
 
 // GetMessageW loop of the calling thread until WM_QUIT.
 void runMessageLoop();

@@ -63,12 +63,11 @@ class UpgradeWindow : public ::testing::Test {
     ResetEvent(g_releaseJob);
     g_result = prog::JobResult();
     ctx_ = std::make_unique<Ctx>();
-    ctx_->job = job;
     ctx_->items.resize(items == 1 ? 0 : items);  // one item: the command line's, no plan
-    const auto create = [this] {
+    const auto create = [this, job] {
       INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
       InitCommonControlsEx(&icc);
-      return createUpgradeWindow(ctx_.get());
+      return createUpgradeWindow(ctx_.get(), job);
     };
     const auto finish = [this] {
       SetEvent(g_releaseJob);

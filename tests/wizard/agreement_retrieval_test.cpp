@@ -83,7 +83,7 @@ class AgreementRetrieval : public ::testing::Test {
   }
 
   bool open(bool startRetrievals = false) {
-    return ui_.open(base_, [startRetrievals](Ctx& ctx) { ctx.startRetrievals = startRetrievals; });
+    return ui_.open(base_, {}, [startRetrievals](Collaborators& with) { with.startRetrievals = startRetrievals; });
   }
 
   std::vector<std::string> arrivals() const {

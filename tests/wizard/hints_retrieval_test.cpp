@@ -76,7 +76,7 @@ class HintsRetrieval : public ::testing::Test {
   }
 
   bool open(bool startRetrievals = false) {
-    return ui_.open(base_, [startRetrievals](Ctx& ctx) { ctx.startRetrievals = startRetrievals; });
+    return ui_.open(base_, {}, [startRetrievals](Collaborators& with) { with.startRetrievals = startRetrievals; });
   }
 
   PrivateTempFolder temp_;

@@ -49,17 +49,20 @@ std::vector<std::string> PrivateTempFolder::debugLines() const {
   return lines;
 }
 
-bool WizardHarness::open(const std::wstring& baseUrl, const std::function<void(wizard::Ctx&)>& prepare) {
+bool WizardHarness::open(const std::wstring& baseUrl, const std::function<void(wizard::Ctx&)>& prepare,
+                         const std::function<void(wizard::Collaborators&)>& collaborate) {
   ui_.join();
-  const auto create = [this, baseUrl, prepare] {
+  const auto create = [this, baseUrl, prepare, collaborate] {
     OleInitialize(nullptr);
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
     ctx_ = wizard::makeCtx(baseUrl);
     ctx_->existingInstallDir.clear();  // whatever the prefix's registry holds
-    ctx_->gpuDetector = eightGigabyteGpu;
     if (prepare) prepare(*ctx_);
-    return wizard::createWizardWindow(ctx_.get());
+    wizard::Collaborators with;
+    with.detectGpu = eightGigabyteGpu;
+    if (collaborate) collaborate(with);
+    return wizard::createWizardWindow(ctx_.get(), with);
   };
   const auto finish = [this] {
     wizard::finishRun(*ctx_);

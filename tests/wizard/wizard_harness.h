@@ -46,7 +46,8 @@ class WizardHarness {
 
   // Creates the window for a record of baseUrl (no existing installation, a fixed 8 GiB GPU);
   // prepare may change the record before the window exists. True when the window is up.
-  bool open(const std::wstring& baseUrl, const std::function<void(wizard::Ctx&)>& prepare = {});
+  bool open(const std::wstring& baseUrl, const std::function<void(wizard::Ctx&)>& prepare = {},
+            const std::function<void(wizard::Collaborators&)>& collaborate = {});
   // Closes the window (as its close box does) and waits until its thread has ended.
   void close() { ui_.close(); }
   // Waits until the window's thread has ended, for a window closed otherwise.

@@ -88,14 +88,15 @@ class WizardWindow : public ::testing::Test {
   static void SetUpTestSuite() { g_releaseJob = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
   static void TearDownTestSuite() { CloseHandle(g_releaseJob); }
 
-  void open(const std::function<void(Ctx&)>& prepare = {}) {
+  void open(const std::function<void(Ctx&)>& prepare = {},
+            const std::function<void(Collaborators&)>& collaborate = {}) {
     ResetEvent(g_releaseJob);
     ui_ = std::make_unique<testing_support::WizardHarness>();
-    const bool up = ui_->open(L"http://127.0.0.1:9", [prepare](Ctx& ctx) {
-      ctx.installJob = heldJob;
-      ctx.startRetrievals = false;  // these tests post the workers' messages themselves
-      if (prepare) prepare(ctx);
-      ctx.openAddress = recordAddress;
+    const bool up = ui_->open(L"http://127.0.0.1:9", prepare, [collaborate](Collaborators& with) {
+      with.installJob = heldJob;
+      with.startRetrievals = false;  // these tests post the workers' messages themselves
+      with.openAddress = recordAddress;
+      if (collaborate) collaborate(with);
     });
     window_ = ui_->window();
     ctx_ = &ui_->ctx();
@@ -484,7 +485,7 @@ TEST_F(WizardWindow, FailureWithoutTextSaysUnknownError) {
 }
 
 TEST_F(WizardWindow, AJobThatThrowsEndsAsAFailureInsteadOfEndingTheProcess) {
-  open([](Ctx& ctx) { ctx.installJob = throwingJob; });
+  open({}, [](Collaborators& with) { with.installJob = throwingJob; });
   switchToOptions();
   setText(kIdFolderEdit, util::tempDirectory() + L"\\OrvaloSetup_test_install");
   click(kIdInstall);
@@ -644,7 +645,7 @@ TEST_F(WizardWindow, ControlsSitWhereTheLayoutSaysAtTheWindowsDpi) {
 }
 
 TEST_F(WizardWindow, WithoutASuitableGpuTheCudaOptionStaysHidden) {
-  open([](Ctx& ctx) { ctx.gpuDetector = noGpu; });
+  open({}, [](Collaborators& with) { with.detectGpu = noGpu; });
   switchToOptions();
   EXPECT_FALSE(visible(kIdCuda));
   EXPECT_EQ(ctx_->recommendedTier, L"small");
