@@ -1,5 +1,6 @@
 #include "install/channel_stamp.h"
 
+#include "install/texts.h"
 #include "resources/resource_ids.h"
 #include "util/handles.h"
 #include "util/paths.h"
@@ -66,12 +67,12 @@ std::wstring readChannelStamp(std::string& payload) {
 std::wstring loadRcData(int id, std::string& bytes) {
   bytes.clear();
   HRSRC info = FindResourceW(nullptr, MAKEINTRESOURCEW(id), RT_RCDATA);
-  if (info == nullptr) return L"资源不存在";
+  if (info == nullptr) return install::kResourceMissing;
   HGLOBAL loaded = LoadResource(nullptr, info);
-  if (loaded == nullptr) return L"资源加载失败";
+  if (loaded == nullptr) return install::kResourceNotLoaded;
   const void* data = LockResource(loaded);
   const DWORD size = SizeofResource(nullptr, info);
-  if (data == nullptr || size == 0) return L"资源内容为空";
+  if (data == nullptr || size == 0) return install::kResourceEmpty;
   bytes.assign(static_cast<const char*>(data), size);
   return {};
 }

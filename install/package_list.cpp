@@ -1,5 +1,6 @@
 #include "install/package_list.h"
 
+#include "install/texts.h"
 #include "util/database_files.h"
 #include "util/file_names.h"
 #include "util/text.h"
@@ -47,21 +48,21 @@ PackagePlan buildPackageList(const ServerManifest& manifest, bool gpuCapable, bo
   PackagePlan plan;
   // Built-in packages by their section's reserved name, components by their place among the
   // components: neither can be spelled by a vendor's section name.
-  plan.items.push_back({L"依赖包", &manifest.deps, installDir, L"QVSetup_deps.zip"});
+  plan.items.push_back({install::kLabelDeps, &manifest.deps, installDir, L"QVSetup_deps.zip"});
   for (size_t i = 0; i < manifest.components.size(); ++i) {
     const ComponentEntry& component = manifest.components[i];
     plan.items.push_back(
         {component.name, &component, installDir, L"QVSetup_component" + std::to_wstring(i + 1) + L".zip"});
   }
-  plan.items.push_back({L"主程序", &manifest.main, installDir, L"QVSetup_main.zip"});
+  plan.items.push_back({install::kLabelMain, &manifest.main, installDir, L"QVSetup_main.zip"});
   if (gpuCapable) {
     if (cudaRequested && manifest.llmDeps.present) {
-      plan.items.push_back({L"CUDA组件", &manifest.llmDeps, installDir, L"QVSetup_llm_deps.zip"});
+      plan.items.push_back({install::kLabelCuda, &manifest.llmDeps, installDir, L"QVSetup_llm_deps.zip"});
       plan.cudaIncluded = true;
     } else if (cudaRequested) {
-      plan.cudaNotice = L"服务器未提供 CUDA 组件包，NVIDIA 显卡加速将不可用";
+      plan.cudaNotice = install::kCudaNotOffered;
     } else {
-      plan.cudaNotice = L"未勾选显卡加速组件，稍后检测到本地模型时会引导下载";
+      plan.cudaNotice = install::kCudaNotChosen;
     }
   }
   return plan;

@@ -1,5 +1,6 @@
 #include "install/registration.h"
 
+#include "install/texts.h"
 #include "util/client_contract.h"
 #include "util/handles.h"
 
@@ -31,9 +32,9 @@ bool registerUninstall(const std::wstring& installDir, const std::wstring& clien
   }
   // A failed value write leaves an incomplete entry in the list of programs, which is all the
   // harm it can do; the install itself has succeeded, so the individual results are not examined.
-  setString(key.get(), L"DisplayName", L"Orvalo量化");
+  setString(key.get(), L"DisplayName", install::kDisplayName);
   setString(key.get(), L"DisplayVersion", version);
-  setString(key.get(), L"Publisher", L"OrvaloTrader");
+  setString(key.get(), L"Publisher", install::kPublisher);
   setString(key.get(), L"DisplayIcon", clientExe);
   setString(key.get(), L"InstallLocation", installDir);
   const std::wstring setupCopy = L"\"" + installDir + L"\\" + client::kSetupExeName + L"\"";

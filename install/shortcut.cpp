@@ -1,5 +1,6 @@
 #include "install/shortcut.h"
 
+#include "install/texts.h"
 #include "util/handles.h"
 #include "util/paths.h"
 
@@ -268,23 +269,23 @@ bool createDesktopShortcut(const std::wstring& exe, const std::wstring& installD
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))))
       return false;
     if (FAILED(link->SetPath(exe.c_str())) || FAILED(link->SetWorkingDirectory(installDir.c_str())) ||
-        FAILED(link->SetDescription(L"Orvalo 量化交易客户端")) ||
+        FAILED(link->SetDescription(install::kShortcutDescription)) ||
         FAILED(link->SetIconLocation(exe.c_str(), 0))) {
       return false;
     }
     ComPtr<IPersistFile> file;
     if (FAILED(link.As(&file))) return false;
-    const std::wstring path = desktop + L"\\" + kShortcutFileName;
+    const std::wstring path = desktop + L"\\" + install::kShortcutFileName;
     saved = SUCCEEDED(file->Save(path.c_str(), TRUE));
   }
-  if (saved) placeDesktopIcon(kShortcutFileName);
+  if (saved) placeDesktopIcon(install::kShortcutFileName);
   return saved;
 }
 
 bool deleteDesktopShortcut(const std::wstring& installDir) {
   const std::wstring desktop = knownDesktopFolder();
   if (desktop.empty()) return false;
-  const std::wstring path = desktop + L"\\" + kShortcutFileName;
+  const std::wstring path = desktop + L"\\" + install::kShortcutFileName;
   const DWORD attrs = GetFileAttributesW(path.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY)) return false;
   const ComApartment com;

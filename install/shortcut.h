@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-constexpr wchar_t kShortcutFileName[] = L"Orvalo量化.lnk";
-
 // True when the shortcut file was saved, whatever became of the icon placement.
 bool createDesktopShortcut(const std::wstring& exe, const std::wstring& installDir);
 

@@ -32,4 +32,23 @@ inline constexpr wchar_t kGpuRangeMid[] = L"7B ~ 14B（Q4 量化）";
 inline constexpr wchar_t kGpuRangeSmallMid[] = L"7B ~ 8B（Q4_K_M 量化）";
 inline constexpr wchar_t kGpuRangeSmall[] = L"1.5B ~ 3B（Q4 量化）";
 
+// The packages' labels in the status lines (components are called by their section's name).
+inline constexpr wchar_t kLabelDeps[] = L"依赖包";
+inline constexpr wchar_t kLabelMain[] = L"主程序";
+inline constexpr wchar_t kLabelCuda[] = L"CUDA组件";
+// What the install says of the CUDA component on a machine that could use it.
+inline constexpr wchar_t kCudaNotOffered[] = L"服务器未提供 CUDA 组件包，NVIDIA 显卡加速将不可用";
+inline constexpr wchar_t kCudaNotChosen[] = L"未勾选显卡加速组件，稍后检测到本地模型时会引导下载";
+
+// Why a resource of the setup cannot be read.
+inline constexpr wchar_t kResourceMissing[] = L"资源不存在";
+inline constexpr wchar_t kResourceNotLoaded[] = L"资源加载失败";
+inline constexpr wchar_t kResourceEmpty[] = L"资源内容为空";
+
+// The entry in Windows' list of programs and the desktop shortcut.
+inline constexpr wchar_t kDisplayName[] = ORVALO_PRODUCT_NAME;
+inline constexpr wchar_t kPublisher[] = ORVALO_PRODUCT_LATIN_NAME;
+inline constexpr wchar_t kShortcutFileName[] = ORVALO_PRODUCT_NAME L".lnk";
+inline constexpr wchar_t kShortcutDescription[] = L"Orvalo 量化交易客户端";
+
 }  // namespace install

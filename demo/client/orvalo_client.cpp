@@ -4,6 +4,8 @@
 // Its button "检查更新" (or the switch --check-update) upgrades it as a real client would.
 #include "update_check.h"
 
+#include "texts.h"
+
 #include <windows.h>
 
 #include <string>
@@ -11,7 +13,6 @@
 namespace {
 
 constexpr wchar_t kClassName[] = L"OrvaloDemoClientWnd";
-constexpr wchar_t kTitle[] = L"Orvalo量化";
 constexpr int kIdCheckUpdate = 1001;
 constexpr wchar_t kCheckUpdateSwitch[] = L"--check-update";
 
@@ -35,14 +36,14 @@ std::wstring folderOf(const std::wstring& path) {
 std::wstring readInstalledVersion(const std::wstring& dir) {
   HANDLE file = CreateFileW((dir + L"\\update\\_update.done").c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return L"（未知）";
+  if (file == INVALID_HANDLE_VALUE) return demo::kUnknown;
   char buffer[256] = {};
   DWORD got = 0;
   ReadFile(file, buffer, sizeof buffer - 1, &got, nullptr);
   CloseHandle(file);
   wchar_t wide[256] = {};
   MultiByteToWideChar(CP_ACP, 0, buffer, static_cast<int>(got), wide, 255);
-  return wide[0] ? wide : L"（未知）";
+  return wide[0] ? wide : demo::kUnknown;
 }
 
 std::wstring readChannel(const std::wstring& dir) {
@@ -51,9 +52,9 @@ std::wstring readChannel(const std::wstring& dir) {
   wchar_t ref[256] = {};
   GetPrivateProfileStringW(L"Channel", L"id", L"", id, 256, ini.c_str());
   GetPrivateProfileStringW(L"Channel", L"ref", L"", ref, 256, ini.c_str());
-  if (GetFileAttributesW(ini.c_str()) == INVALID_FILE_ATTRIBUTES) return L"（无 channel.ini）";
-  std::wstring text = id[0] ? id : L"（默认）";
-  if (ref[0]) text += std::wstring(L"，来源 ") + ref;
+  if (GetFileAttributesW(ini.c_str()) == INVALID_FILE_ATTRIBUTES) return demo::kNoChannelFile;
+  std::wstring text = id[0] ? id : demo::kDefaultChannel;
+  if (ref[0]) text += std::wstring(demo::kChannelSource) + ref;
   return text;
 }
 
@@ -78,8 +79,8 @@ void ensureDatabase(const std::wstring& dir) {
 }
 
 void showInfo(HWND window) {
-  g_info = std::wstring(L"Orvalo量化 演示客户端\n\n版本：") + g_installedVersion + L"\n渠道：" +
-           readChannel(g_dir) + L"\n安装目录：" + g_dir;
+  g_info = std::wstring(demo::kInfoHeading) + g_installedVersion + demo::kInfoChannel +
+           readChannel(g_dir) + demo::kInfoFolder + g_dir;
   InvalidateRect(window, nullptr, TRUE);
 }
 
@@ -134,12 +135,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int show) 
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = kClassName;
   RegisterClassExW(&wc);
-  HWND window = CreateWindowExW(0, kClassName, kTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+  HWND window = CreateWindowExW(0, kClassName, demo::kTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                 CW_USEDEFAULT, 520, 280, nullptr, nullptr, instance, nullptr);
   if (!window) return 1;
   RECT client;
   GetClientRect(window, &client);
-  HWND button = CreateWindowExW(0, L"BUTTON", L"检查更新", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 16,
+  HWND button = CreateWindowExW(0, L"BUTTON", demo::kCheckButton, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 16,
                                 client.bottom - 44, 110, 28, window,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdCheckUpdate)), instance, nullptr);
   SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);

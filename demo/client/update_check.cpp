@@ -1,5 +1,7 @@
 #include "update_check.h"
 
+#include "texts.h"
+
 #include "net/document.h"
 #include "net/signature.h"
 #include "packages/manifest.h"
@@ -44,7 +46,7 @@ std::wstring updateAddress(const std::wstring& dir) {
 // An update description is a few lines of JSON; a larger answer is not one.
 constexpr size_t kMaxDescriptionBytes = 1048576;
 
-UpdateCheck failed(const std::wstring& text) { return {false, L"检查更新失败：" + text}; }
+UpdateCheck failed(const std::wstring& text) { return {false, kCheckFailed + text}; }
 
 }  // namespace
 
@@ -54,7 +56,7 @@ bool isNewerVersion(const std::wstring& offered, const std::wstring& installed) 
 
 UpdateCheck checkForUpdate(const std::wstring& dir, const std::wstring& exe, const std::wstring& installedVersion) {
   const std::wstring url = updateAddress(dir);
-  if (url.empty()) return failed(L"安装目录中没有 update.ini");
+  if (url.empty()) return failed(kNoUpdateIni);
   std::string bytes;
   const DownloadResult download = fetchDocument(url, kMaxDescriptionBytes, bytes, nullptr);
   if (!download.ok) return failed(download.message);
@@ -64,7 +66,7 @@ UpdateCheck checkForUpdate(const std::wstring& dir, const std::wstring& exe, con
     const bool verified = fetchDocument(url + L".sig", 1024, line, nullptr).ok &&
                           net::base64Decode(line.substr(0, line.find_first_of("\r\n")), signature) &&
                           net::verifyBytesWithAnyKey(bytes, builtInReleaseKeys(), signature);
-    if (!verified) return failed(L"更新说明签名无效");
+    if (!verified) return failed(kBadSignature);
   }
 
   nlohmann::json plan;
@@ -76,9 +78,9 @@ UpdateCheck checkForUpdate(const std::wstring& dir, const std::wstring& exe, con
     notes = util::toWide(util::kCodePageUtf8, latest.value("notes", std::string()));
     plan["items"] = latest.at("items");
   } catch (const nlohmann::json::exception& e) {
-    return failed(L"更新说明无效（" + util::toWide(util::kCodePageUtf8, e.what()) + L"）");
+    return failed(kBadDescription + util::toWide(util::kCodePageUtf8, e.what()) + kReasonEnd);
   }
-  if (!isNewerVersion(offered, installedVersion)) return {false, L"已是最新版本（" + installedVersion + L"）"};
+  if (!isNewerVersion(offered, installedVersion)) return {false, kUpToDate + installedVersion + kReasonEnd};
 
   // The plan names this very process: the applier waits for it to exit before replacing files.
   const std::wstring pid = std::to_wstring(GetCurrentProcessId());
@@ -87,7 +89,7 @@ UpdateCheck checkForUpdate(const std::wstring& dir, const std::wstring& exe, con
   plan["launch"] = true;
   const std::wstring planPath = util::tempDirectory() + L"\\Orvalo_upgrade_plan.json";
   const std::string text = plan.dump();
-  if (!util::writeFile(planPath, text.data(), text.size())) return failed(L"无法写入升级计划");
+  if (!util::writeFile(planPath, text.data(), text.size())) return failed(kPlanNotWritten);
 
   const std::wstring setup = dir + L"\\OrvaloSetup.exe";
   std::wstring commandLine =
@@ -97,10 +99,10 @@ UpdateCheck checkForUpdate(const std::wstring& dir, const std::wstring& exe, con
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(setup.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si,
                       &pi)) {
-    return failed(L"无法启动 OrvaloSetup.exe");
+    return failed(kSetupNotStarted);
   }
   util::Handle process(pi.hProcess), thread(pi.hThread);
-  return {true, L"发现新版本 " + offered + L"：" + notes};
+  return {true, kNewVersion + offered + kNewVersionNotes + notes};
 }
 
 }  // namespace demo

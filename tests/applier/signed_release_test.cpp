@@ -1,6 +1,7 @@
 // With the vendor's release key built in (here the tests' key), an upgrade takes only content
 // whose digest the plan gives, and the client believes an update description only with its
 // signature.
+#include "../../demo/client/texts.h"
 #include "../../demo/client/update_check.h"
 #include "net/signature.h"
 #include "support/temp_dir.h"
@@ -63,13 +64,13 @@ class SignedUpdateDescription : public ::testing::Test {
 };
 
 TEST_F(SignedUpdateDescription, IsBelievedOnlyWithItsOwnSignature) {
-  EXPECT_EQ(check(), L"检查更新失败：更新说明签名无效");  // no signature at all
+  EXPECT_EQ(check(), std::wstring(demo::kCheckFailed) + demo::kBadSignature);  // no signature at all
   putSignatureOf(description_ + " ");
-  EXPECT_EQ(check(), L"检查更新失败：更新说明签名无效");
+  EXPECT_EQ(check(), std::wstring(demo::kCheckFailed) + demo::kBadSignature);
   putSignatureOf(description_);
-  EXPECT_EQ(check(), L"已是最新版本（1.0.0）");
+  EXPECT_EQ(check(), std::wstring(demo::kUpToDate) + L"1.0.0" + demo::kReasonEnd);
   putSignatureOf(description_, ORVALO_TEST_SECOND_RELEASE_PRIVATE_KEY);  // the key rotated to
-  EXPECT_EQ(check(), L"已是最新版本（1.0.0）");
+  EXPECT_EQ(check(), std::wstring(demo::kUpToDate) + L"1.0.0" + demo::kReasonEnd);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "app/command_line.h"
 #include "install/registration.h"
 #include "install/shortcut.h"
+#include "install/texts.h"
 #include "process_watch.h"
 #include "support/file_holder.h"
 #include "support/run_process.h"
@@ -41,7 +42,7 @@ std::wstring desktopShortcut() {
   wchar_t* raw = nullptr;
   std::wstring path;
   if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Desktop, 0, nullptr, &raw))) {
-    path = std::wstring(raw) + L"\\" + kShortcutFileName;
+    path = std::wstring(raw) + L"\\" + install::kShortcutFileName;
   }
   CoTaskMemFree(raw);
   return path;
