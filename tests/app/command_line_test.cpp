@@ -1,6 +1,12 @@
 #include "app/command_line.h"
 
+#include "uninstall/uninstall_rules.h"
+#include "util/handles.h"
+
 #include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
 
 namespace {
 
@@ -134,4 +140,23 @@ TEST(ChooseRunMode, SilentInstallsUnlessAnotherModeIsAsked) {
   EXPECT_EQ(chooseRunMode(removal), RunMode::Uninstall);
   EXPECT_TRUE(removal.silent && removal.purgeData);
   EXPECT_EQ(chooseRunMode(parse({L"--Silent", L"-silent"})), RunMode::Wizard);
+}
+
+// The worker's entry reads back exactly the folder and the choice the uninstaller passed it.
+TEST(WorkerParameters, GiveTheWorkerExactlyTheFolderBack) {
+  for (const std::wstring folder :
+       {L"C:\\Program Files\\Orvalo 量化", L"D:\\Orvalo\\", L"D:\\量化\\\\", L"C:\\a b\\c"}) {
+    for (bool purge : {false, true}) {
+      const std::wstring line = L"\"C:\\Users\\李\\AppData\\Local\\Temp\\OrvaloSetup_helper.exe\" " +
+                                uninstall::workerParameters(folder, purge);
+      int argc = 0;
+      wchar_t** argv = CommandLineToArgvW(line.c_str(), &argc);
+      ASSERT_NE(argv, nullptr);
+      util::LocalMem owner(argv);
+      const CommandLine cmd = parseCommandLine(std::vector<std::wstring>(argv, argv + argc));
+      EXPECT_EQ(chooseRunMode(cmd), RunMode::UninstallWorker) << folder;
+      EXPECT_EQ(cmd.uninstallDir, folder);
+      EXPECT_EQ(cmd.purgeData, purge) << folder;
+    }
+  }
 }

@@ -2,30 +2,9 @@
 // ends and the command lines it builds.
 #include "uninstall/uninstall_rules.h"
 
-#include "app/command_line.h"
-#include "util/handles.h"
-
 #include <gtest/gtest.h>
 
-#include <windows.h>
-#include <shellapi.h>
-
 using namespace uninstall;
-
-namespace {
-
-// What the worker's entry gets from the command line the uninstaller starts it with.
-CommandLine parseAsTheWorkerWould(const std::wstring& parameters) {
-  const std::wstring line = L"\"C:\\Users\\李\\AppData\\Local\\Temp\\OrvaloSetup_helper.exe\" " + parameters;
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(line.c_str(), &argc);
-  EXPECT_NE(argv, nullptr);
-  if (!argv) return {};
-  util::LocalMem owner(argv);
-  return parseCommandLine(std::vector<std::wstring>(argv, argv + argc));
-}
-
-}  // namespace
 
 TEST(FolderRules, DriveRootsAreTooShort) {
   EXPECT_TRUE(isFolderTooShort(L""));
@@ -49,18 +28,6 @@ TEST(HandOver, ASiblingWhoseNameBeginsAlikeRemovesInPlace) {
 TEST(WorkerParameters, AreTheQuotedFolderAndThePurgeFlag) {
   EXPECT_EQ(workerParameters(L"C:\\Orvalo", false), L"--uninstall-worker \"C:\\Orvalo\"");
   EXPECT_EQ(workerParameters(L"C:\\Orvalo", true), L"--uninstall-worker \"C:\\Orvalo\" --purge-data");
-}
-
-TEST(WorkerParameters, GiveTheWorkerExactlyTheFolderBack) {
-  for (const std::wstring folder :
-       {L"C:\\Program Files\\Orvalo 量化", L"D:\\Orvalo\\", L"D:\\量化\\\\", L"C:\\a b\\c"}) {
-    for (bool purge : {false, true}) {
-      const CommandLine cmd = parseAsTheWorkerWould(workerParameters(folder, purge));
-      EXPECT_EQ(chooseRunMode(cmd), RunMode::UninstallWorker) << folder;
-      EXPECT_EQ(cmd.uninstallDir, folder);
-      EXPECT_EQ(cmd.purgeData, purge) << folder;
-    }
-  }
 }
 
 TEST(SelfDeletion, WaitsThenDeletesTheQuotedExecutableWithSystemProgramsByFullPath) {
