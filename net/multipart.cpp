@@ -204,37 +204,20 @@ void keepParts(const std::deque<Part>& parts, const std::wstring& destPath, uint
 // failure (message set) or a stop (abort set) ended it first.
 bool receivePiece(HINTERNET request, HANDLE file, uint64_t& have, uint64_t target,
                   MultipartContext& context, std::vector<char>& buffer, PartResult& result) {
-  ReadSizer sizer;
-  for (;;) {
-    if (context.abort) {
-      if (isCancelSignalled(context.cancelEvent)) context.cancelled = true;
-      return false;
-    }
-    if (isCancelSignalled(context.cancelEvent)) {
-      context.cancelled = true;
-      context.abort = true;
-      return false;
-    }
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available)) {
-      result.message = L"网络中断（" + lastErrorText() + L"）";
-      return false;
-    }
-    if (available == 0) return true;
-    const DWORD ask = sizer.next(available, target - have);
-    if (buffer.size() < ask) buffer.resize(ask);
-    DWORD read = 0;
-    const uint64_t started = GetTickCount64();
-    const bool gotData = WinHttpReadData(request, buffer.data(), ask, &read) && read > 0;
-    sizer.took(GetTickCount64() - started);
-    if (!gotData) {
-      result.message = L"网络中断（" + lastErrorText() + L"）";
-      return false;
-    }
-    if (read > target - have) read = static_cast<DWORD>(target - have);
-    if (isCancelSignalled(context.cancelEvent)) continue;  // noticed at the top of the loop
+  // A cancel stops every part; so does a failure of any part (abort).
+  const auto stopForCancel = [&context] {
+    if (!isCancelSignalled(context.cancelEvent)) return false;
+    context.cancelled = true;
+    context.abort = true;
+    return true;
+  };
+  BodyHooks hooks;
+  hooks.stop = [&] { return stopForCancel() || context.abort; };
+  hooks.left = [&] { return target - have; };
+  hooks.take = [&](const char* data, DWORD size) {
+    if (stopForCancel()) return false;
     DWORD written = 0;
-    if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written < read) {
+    if (!WriteFile(file, data, size, &written, nullptr) || written < size) {
       result.message = L"写入磁盘失败（" + lastErrorText() + L"）";
       context.abort = true;
       return false;
@@ -247,8 +230,15 @@ bool receivePiece(HINTERNET request, HANDLE file, uint64_t& have, uint64_t targe
       context.abort = true;
       return false;
     }
-    if (have == target) return true;
+    return true;
+  };
+  switch (readBody(request, buffer, hooks)) {
+    case BodyEnd::kEnded: return true;
+    case BodyEnd::kStopped: return false;
+    case BodyEnd::kFailed: break;
   }
+  result.message = L"网络中断（" + lastErrorText() + L"）";
+  return false;
 }
 
 // A 206 answer must cover exactly the bytes asked for, of the resource size the probe saw.

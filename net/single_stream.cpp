@@ -121,50 +121,41 @@ class Transfer {
   Outcome receive(HINTERNET request, HANDLE file, uint64_t& have, uint64_t total,
                   std::wstring& message) {
     std::vector<char> buffer;
-    ReadSizer sizer;
-    for (;;) {
-      if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
-      DWORD available = 0;
-      if (!WinHttpQueryDataAvailable(request, &available)) {
-        if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
-        message = interruptedText(lastErrorText());
-        return Outcome::Failed;
-      }
-      if (available == 0) {
-        // WinHTTP reports a connection closed early as a normal end of the body. A stated length
-        // that did not arrive is an interrupted transfer, resumable like any other, not a
-        // complete file: many downloads have no digest to catch the short file later.
-        if (total > 0 && have < total) {
-          SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
-          message = interruptedText(lastErrorText());
-          return Outcome::Failed;
-        }
-        return Outcome::Complete;
-      }
-      const DWORD ask = sizer.next(available, total > 0 ? total - have : UINT64_MAX);
-      if (buffer.size() < ask) buffer.resize(ask);
-      DWORD read = 0;
-      const uint64_t started = GetTickCount64();
-      const bool gotData = WinHttpReadData(request, buffer.data(), ask, &read) && read > 0;
-      sizer.took(GetTickCount64() - started);
-      if (!gotData) {
-        if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
-        message = interruptedText(lastErrorText());
-        return Outcome::Failed;
-      }
-      // Nothing beyond the stated length reaches the file, and nothing after a cancel.
-      if (total > 0 && read > total - have) read = static_cast<DWORD>(total - have);
-      if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
+    Outcome stopped = Outcome::Cancelled;
+    BodyHooks hooks;
+    hooks.stop = [this] { return isCancelSignalled(cancel_); };
+    // Nothing beyond the stated length reaches the file.
+    hooks.left = [&] { return total > 0 ? total - have : UINT64_MAX; };
+    hooks.take = [&](const char* data, DWORD size) {
+      // Nothing after a cancel.
+      if (isCancelSignalled(cancel_)) return false;
       DWORD written = 0;
-      if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written < read) {
+      if (!WriteFile(file, data, size, &written, nullptr) || written < size) {
         message = L"写入磁盘失败（" + lastErrorText() + L"）";
-        return Outcome::Failed;
+        stopped = Outcome::Failed;
+        return false;
       }
-      hash_.add(buffer.data(), written);
+      hash_.add(data, written);
       have += written;
-      if (progress_ && !progress_(have, total)) return Outcome::Cancelled;
-      if (total > 0 && have == total) return Outcome::Complete;
+      return !progress_ || progress_(have, total);
+    };
+    switch (readBody(request, buffer, hooks)) {
+      case BodyEnd::kStopped: return stopped;
+      case BodyEnd::kFailed:
+        if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
+        message = interruptedText(lastErrorText());
+        return Outcome::Failed;
+      case BodyEnd::kEnded: break;
     }
+    // WinHTTP reports a connection closed early as a normal end of the body. A stated length
+    // that did not arrive is an interrupted transfer, resumable like any other, not a complete
+    // file: many downloads have no digest to catch the short file later.
+    if (total > 0 && have < total) {
+      SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
+      message = interruptedText(lastErrorText());
+      return Outcome::Failed;
+    }
+    return Outcome::Complete;
   }
 
   const HttpConnection& connection_;
