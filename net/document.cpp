@@ -9,11 +9,7 @@
 
 namespace {
 
-DownloadResult failure(std::wstring message) {
-  DownloadResult result;
-  result.message = std::move(message);
-  return result;
-}
+DownloadResult failure(std::wstring message) { return downloadFailed(std::move(message)); }
 
 DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& bytes,
                         CancelEvent cancel) {
@@ -35,7 +31,7 @@ DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& b
 
   std::vector<char> buffer;
   for (;;) {
-    if (isCancelSignalled(cancel)) return failure(kCancelledText);
+    if (isCancelSignalled(cancel)) return cancelledDownload();
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request.get(), &available)) {
       return failure(L"网络中断（" + lastErrorText() + L"）");
@@ -56,9 +52,7 @@ DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& b
     SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
     return failure(L"网络中断（" + lastErrorText() + L"）");
   }
-  DownloadResult result;
-  result.ok = true;
-  return result;
+  return DownloadResult();
 }
 
 }  // namespace
@@ -74,15 +68,12 @@ DownloadResult fetchDocument(const std::wstring& url, size_t maxBytes, std::stri
   auto body = std::make_shared<std::string>();
   const bool ended = net::runCancellable(cancelEvent, [url, maxBytes, result, body](CancelEvent cancel) {
     *result = fetchNow(url, maxBytes, *body, cancel);
-    if (!result->ok) {
+    if (!result->ok()) {
       body->clear();
-      if (isCancelSignalled(cancel)) {
-        result->cancelled = true;
-        result->message = kCancelledText;
-      }
+      if (isCancelSignalled(cancel)) *result = cancelledDownload();
     }
   });
   if (!ended) return cancelledDownload();
-  if (result->ok) bytes = std::move(*body);
+  if (result->ok()) bytes = std::move(*body);
   return *result;
 }

@@ -9,12 +9,15 @@
 
 #include <windows.h>
 
-const wchar_t kCancelledText[] = L"已取消";
-
 DownloadResult cancelledDownload() {
   DownloadResult result;
-  result.cancelled = true;
-  result.message = kCancelledText;
+  result.failure = util::cancelledFailure();
+  return result;
+}
+
+DownloadResult downloadFailed(std::wstring text) {
+  DownloadResult result;
+  result.failure = util::failure(util::FailureKind::kNetwork, std::move(text));
   return result;
 }
 
@@ -28,9 +31,7 @@ DownloadResult downloadNow(const std::wstring& url, const std::wstring& destPath
                            const ByteProgress& progress, CancelEvent cancelEvent) {
   HttpConnection connection;
   if (!openHttpConnection(connection, url)) {
-    DownloadResult result;
-    result.message = L"网络初始化失败（" + lastErrorText() + L"）";
-    return result;
+    return downloadFailed(L"网络初始化失败（" + lastErrorText() + L"）");
   }
   uint64_t total = 0;
   std::wstring validator;
@@ -41,7 +42,7 @@ DownloadResult downloadNow(const std::wstring& url, const std::wstring& destPath
   connection.close();
   // What an earlier call left for the other way (the server then told another size or range
   // support) is of no use once the file is in place.
-  if (result.ok) {
+  if (result.ok()) {
     if (inParts) {
       discardPartial(partialPath(destPath));
     } else {

@@ -419,20 +419,18 @@ bool hashDataFile(const std::wstring& dataPath, uint64_t total, std::string& dig
 DownloadResult finishParts(const std::deque<Part>& parts, uint64_t total, const std::wstring& destPath) {
   DownloadResult result;
   const std::wstring dataPath = partsDataPath(destPath);
-  if (!hashDataFile(dataPath, total, result.sha256, result.message)) {
-    result.sha256.clear();
+  std::wstring message;
+  if (!hashDataFile(dataPath, total, result.sha256, message)) {
     // Bytes that are not what the parts say: nothing of it is worth resuming.
     discardParts(destPath);
-    return result;
+    return downloadFailed(std::move(message));
   }
   if (!MoveFileExW(dataPath.c_str(), destPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    result.message = L"下载文件改名失败（" + lastErrorText() + L"）";
-    result.sha256.clear();
+    DownloadResult failed = downloadFailed(L"下载文件改名失败（" + lastErrorText() + L"）");
     keepParts(parts, destPath, total);  // complete: the next call only renames it
-    return result;
+    return failed;
   }
   discardParts(destPath);  // only the validator and a stale state are left
-  result.ok = true;
   return result;
 }
 
@@ -537,9 +535,7 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
       // Fewer threads share the parts; with none, nothing would ever fetch them.
       if (&thread == &threads.front()) {
         keepParts(schedule.parts(), destPath, total);
-        DownloadResult result;
-        result.message = L"分片下载失败：分片线程创建失败（已保留分片断点，可重试）";
-        return result;
+        return downloadFailed(L"分片下载失败：分片线程创建失败（已保留分片断点，可重试）");
       }
       break;
     }
@@ -549,12 +545,9 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
   }
 
   const std::deque<Part>& parts = schedule.parts();
-  DownloadResult result;
   if (context.cancelled) {
     discardParts(destPath);
-    result.cancelled = true;
-    result.message = kCancelledText;
-    return result;
+    return cancelledDownload();
   }
   if (context.rangeIgnored) {
     discardParts(destPath);
@@ -570,9 +563,8 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
   }
   if (failed) {
     keepParts(parts, destPath, total);
-    result.message = L"分片下载失败：" + (failed->message.empty() ? L"未知错误" : failed->message) +
-                     L"（已保留分片断点，可重试）";
-    return result;
+    return downloadFailed(L"分片下载失败：" + (failed->message.empty() ? L"未知错误" : failed->message) +
+                          L"（已保留分片断点，可重试）");
   }
   return finishParts(parts, total, destPath);
 }

@@ -181,10 +181,11 @@ DownloadResult downloadSingleStream(const HttpConnection& connection, const std:
                                     const ByteProgress& progress, CancelEvent cancelEvent) {
   const std::wstring partPath = partialPath(destPath);
   DownloadResult result;
+  std::wstring message;
   InternetHandle request;
   util::FileHandle file;
   Transfer transfer(connection, partPath, progress, cancelEvent);
-  const Outcome outcome = transfer.run(request, file, result.message);
+  const Outcome outcome = transfer.run(request, file, message);
   if (file) {
     // Only a partial file kept for a later call must survive a crash; a complete one is used at
     // once and never trusted by a later run.
@@ -197,19 +198,18 @@ DownloadResult downloadSingleStream(const HttpConnection& connection, const std:
     case Outcome::Complete:
       if (MoveFileExW(partPath.c_str(), destPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         discardPartial(partPath);  // only the validator is left
-        result.ok = true;
         result.sha256 = transfer.digest();
       } else {
-        result.message = L"下载文件改名失败（" + lastErrorText() + L"）";
+        result = downloadFailed(L"下载文件改名失败（" + lastErrorText() + L"）");
       }
       break;
     case Outcome::Cancelled:
       discardPartial(partPath);
-      result.cancelled = true;
-      result.message = kCancelledText;
+      result = cancelledDownload();
       break;
     case Outcome::Failed:
-      break;  // the partial file stays for the next call to resume
+      result = downloadFailed(std::move(message));  // the partial file stays for the next call to resume
+      break;
   }
   return result;
 }

@@ -134,7 +134,7 @@ bool machineQualifiesForCuda(prog::RunLog& log) {
 
 prog::JobResult runJob(const install::InstallRequest& request, HANDLE cancel, prog::RunLog& log) {
   util::Handle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!done) return prog::jobFailed(L"无法创建事件", prog::FailureKind::kRefused);
+  if (!done) return prog::jobFailed(prog::FailureKind::kInternal, L"无法创建事件");
   SilentWindowState state{cancel, done.get()};
   const HiddenWindow window(&state);
 
@@ -148,7 +148,7 @@ prog::JobResult runJob(const install::InstallRequest& request, HANDLE cancel, pr
     waitPumping(done.get());
     job.join();
   } catch (const std::system_error&) {
-    return prog::jobFailed(L"无法启动安装线程", prog::FailureKind::kRefused);
+    return prog::jobFailed(prog::FailureKind::kInternal, L"无法启动安装线程");
   }
   sink.finish();
   return result;
@@ -215,7 +215,7 @@ int runSilentInstall(const SilentInstallOptions& options) {
     g_consoleCancel = nullptr;
   }
   const int code = prog::exitCodeFor(result);
-  log.line(result.ok ? L"安装完成：" + result.mainProgram + L"（退出码 0）"
-                     : L"安装失败：" + result.failure + L"（退出码 " + std::to_wstring(code) + L"）");
+  log.line(result.ok() ? L"安装完成：" + result.mainProgram + L"（退出码 0）"
+                       : L"安装失败：" + result.failure.text + L"（退出码 " + std::to_wstring(code) + L"）");
   return code;
 }

@@ -65,15 +65,15 @@ int fetch(const Args& args) {
   };
   const DownloadResult result = downloadFile(args[0], args[1], progress, cancelEvent.get());
   printPeakMemory();
-  if (result.ok) {
+  if (result.ok()) {
     printLine("ok");
     return 0;
   }
-  if (result.cancelled) {
+  if (result.cancelled()) {
     printLine("cancelled");
     return 1;
   }
-  return fail(result.message);
+  return fail(result.failure.text);
 }
 
 int probe(const Args& args) {

@@ -149,8 +149,8 @@ void checkPackage(Report& report, const std::wstring& name, const ManifestEntry&
   const DownloadResult download = downloadFile(entry.url, temp, progressLine(name), nullptr);
   endProgressLine();
   std::string digest;
-  if (!download.ok) {
-    problem = L"下载失败：" + download.message;
+  if (!download.ok()) {
+    problem = L"下载失败：" + download.failure.text;
   } else if (!sha256File(temp, digest, &problem, {})) {
     problem = L"无法计算 SHA256：" + problem;
   } else if (!entry.sha256.empty() && digest != entry.sha256) {
@@ -166,7 +166,7 @@ void checkPackage(Report& report, const std::wstring& name, const ManifestEntry&
 // A document: fetched within its bound, matching its digest when one is given.
 std::wstring documentProblem(const std::wstring& url, size_t bound, const std::string& expected, std::string& bytes) {
   const DownloadResult fetched = fetchDocument(url, bound, bytes, nullptr);
-  if (!fetched.ok) return L"获取失败：" + fetched.message;
+  if (!fetched.ok()) return L"获取失败：" + fetched.failure.text;
   if (!expected.empty() && sha256Hex(bytes) != expected) return L"SHA256 不符";
   return {};
 }
@@ -211,8 +211,9 @@ int runVerifyServer(const Args& args) {
   ServerManifest m;
   // The vendor checks what the server offers: nothing is compared with, or remembered as, the
   // serial of a release this machine has installed.
-  if (!fetchServerManifest(base, m, &error, nullptr, keys, L"")) {
-    report.entry(L"manifest.ini", error);
+  util::Failure failure;
+  if (!fetchServerManifest(base, m, &failure, nullptr, keys, L"")) {
+    report.entry(L"manifest.ini", failure.text);
     return report.finish();
   }
   report.entry(L"manifest.ini", manifestNamesProblem(m),

@@ -45,8 +45,7 @@ prog::JobResult heldJob(const UpgradeRequest&, prog::JobSink&) {
 }
 
 void endJob(bool ok, const std::wstring& failure = {}) {
-  g_result.ok = ok;
-  g_result.failure = failure;
+  g_result = ok ? prog::JobResult() : prog::jobFailed(prog::FailureKind::kDisk, failure);
   SetEvent(g_releaseJob);
 }
 

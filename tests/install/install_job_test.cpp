@@ -88,7 +88,7 @@ TEST_F(InstallJob, InstallsWithoutAWindowAndReportsItsStagesInOrder) {
   request_.installDir = dir_ / L"app";
   RecordingSink sink;
   const prog::JobResult result = install::runInstall(request_, sink, nullptr);
-  ASSERT_TRUE(result.ok) << util::toUtf8(result.failure);
+  ASSERT_TRUE(result.ok()) << util::toUtf8(result.failure.text);
   EXPECT_EQ(result.mainProgram, request_.installDir + L"\\Orvalo.exe");
   EXPECT_TRUE(util::isExistingFile(request_.installDir + L"\\lib.dll"));  // one top folder is entered
   EXPECT_TRUE(util::isExistingFile(request_.installDir + L"\\legal\\agreement_install.txt"));
@@ -120,9 +120,10 @@ TEST_F(InstallJob, CancelAtEachStageEndsCancelledAndLeavesNoTemporaryFiles) {
     CancellingSink sink(stage, cancel.get());
     request_.installDir = dir_ / (L"c" + std::to_wstring(sink.stages.size()) + stage);
     const prog::JobResult result = install::runInstall(request_, sink, cancel.get());
-    EXPECT_FALSE(result.ok);
-    EXPECT_TRUE(result.cancelled);
-    EXPECT_EQ(result.failure, L"已取消");
+    EXPECT_FALSE(result.ok());
+    EXPECT_TRUE(result.cancelled());
+    EXPECT_EQ(result.failure.text, util::kCancelledText);
+    EXPECT_EQ(prog::exitCodeFor(result), prog::kExitCancelled);
     bool leftover = false;
     util::forEachEntry(util::tempDirectory(), [&](const std::wstring&, const WIN32_FIND_DATAW& data) {
       leftover = leftover || std::wstring(data.cFileName).rfind(L"QVSetup_", 0) == 0;

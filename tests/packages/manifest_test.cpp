@@ -36,7 +36,9 @@ class Manifest : public ::testing::Test {
     return url;
   }
   bool fetch(const std::wstring& baseUrl, ServerManifest& m, std::wstring& error, HANDLE cancel = nullptr) {
-    const bool ok = fetchServerManifest(baseUrl, m, &error, cancel);
+    util::Failure failure;
+    const bool ok = fetchServerManifest(baseUrl, m, &failure, cancel);
+    error = failure.text;
     // Whatever happened, no manifest was left in the temporary folder.
     const std::wstring pattern = util::tempDirectory() + L"\\OrvaloSetup_manifest_" +
                                  std::to_wstring(GetCurrentProcessId()) + L"_*";
@@ -183,10 +185,10 @@ class SignedManifest : public Manifest {
   // The failure text, empty when the release is taken.
   std::string fetchSigned(const std::wstring& base, const std::vector<std::string>& keys) {
     ServerManifest m;
-    std::wstring error;
-    const bool ok = fetchServerManifest(base, m, &error, nullptr, keys, serialKey_);
+    util::Failure failure;
+    const bool ok = fetchServerManifest(base, m, &failure, nullptr, keys, serialKey_);
     EXPECT_EQ(ok, m.signedRelease);
-    return ok ? std::string() : util::toUtf8(error);
+    return ok ? std::string() : util::toUtf8(failure.text);
   }
   uint64_t remembered() const { return rememberedReleaseSerial(serialKey_); }
 
@@ -250,8 +252,8 @@ TEST_F(SignedManifest, AnOlderSerialIsRefusedAndAnEqualOrNewerOneIsTakenAndRemem
 
   // Without a place to remember it (the vendor's tools), nothing is compared.
   ServerManifest m;
-  std::wstring error;
-  EXPECT_TRUE(fetchServerManifest(publish(withSerial("1")), m, &error, nullptr, key, L"")) << util::toUtf8(error);
+  util::Failure failure;
+  EXPECT_TRUE(fetchServerManifest(publish(withSerial("1")), m, &failure, nullptr, key, L"")) << util::toUtf8(failure.text);
   EXPECT_EQ(remembered(), 999999999999999999u);
 }
 

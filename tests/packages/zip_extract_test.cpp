@@ -301,15 +301,19 @@ namespace {
 struct InPlace {
   bool ok = false;
   std::wstring failure;
+  util::FailureKind kind = util::FailureKind::kNone;
   Calls progress;
 };
 
 InPlace extractInPlace(const std::wstring& zip, const std::wstring& target, uint64_t stopAfter = UINT64_MAX) {
   InPlace result;
-  result.ok = extractZipInPlace(zip, target, PlaceHooks{}, &result.failure, [&](uint64_t done, uint64_t total) {
+  util::Failure failure;
+  result.ok = extractZipInPlace(zip, target, PlaceHooks{}, &failure, [&](uint64_t done, uint64_t total) {
     result.progress.emplace_back(done, total);
     return done < stopAfter;
   });
+  result.failure = failure.text;
+  result.kind = failure.kind;
   return result;
 }
 
@@ -364,7 +368,8 @@ TEST(ExtractZipInPlace, StopsCleanlyOnABadEntryACancelOrAnUnsafeName) {
     TempDir dir;
     const InPlace result = extractInPlace(testZip(L"place.zip"), dir.path(), 2);
     EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.failure, L"已取消");
+    EXPECT_EQ(result.failure, util::kCancelledText);
+    EXPECT_EQ(result.kind, util::FailureKind::kCancelled);
     EXPECT_FALSE(anyStagedFile(dir.path()));
   }
   {
@@ -392,7 +397,7 @@ TEST(ExtractionThread, UnpacksInQueueOrderAndDropsWhatIsQueuedBehindAFailure) {
   const std::wstring first = copyOfZip(zips, L"top_file.zip");  // pkg\a.txt "1"
   thread.start(first, target.path(), L"first", PlaceHooks{}, {});
   thread.start(copyOfZip(zips, L"one_folder.zip"), target / L"pkg", L"second", PlaceHooks{}, {});  // a.txt "alpha"
-  std::wstring failure;
+  util::Failure failure;
   EXPECT_TRUE(thread.finishOne(failure));
   EXPECT_FALSE(fileExists(first));
   EXPECT_TRUE(thread.finish(failure));
@@ -403,7 +408,8 @@ TEST(ExtractionThread, UnpacksInQueueOrderAndDropsWhatIsQueuedBehindAFailure) {
   thread.start(copyOfZip(zips, L"crc.zip"), target.path(), L"broken", PlaceHooks{}, {});
   thread.start(dropped, other.path(), L"dropped", PlaceHooks{}, {});
   EXPECT_FALSE(thread.finish(failure));
-  EXPECT_EQ(failure, L"解压失败：bad.txt");
+  EXPECT_EQ(failure.text, L"解压失败：bad.txt");
+  EXPECT_EQ(failure.kind, util::FailureKind::kDisk);
   EXPECT_TRUE(entryNames(other.path()).empty());
   EXPECT_FALSE(fileExists(dropped));
   EXPECT_TRUE(thread.finish(failure));  // reported once: a later batch starts afresh
