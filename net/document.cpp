@@ -2,6 +2,7 @@
 
 #include "net/cancellable_call.h"
 #include "net/http_connection.h"
+#include "net/texts.h"
 #include "util/error_text.h"
 
 #include <memory>
@@ -15,15 +16,15 @@ DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& b
                         CancelEvent cancel) {
   HttpConnection connection;
   if (!openHttpConnection(connection, url)) {
-    return failure(L"网络初始化失败（" + lastErrorText() + L"）");
+    return failure(net::withReason(net::kInitFailed, lastErrorText()));
   }
   InternetHandle request = openGetRequest(connection);
-  if (!request) return failure(L"创建请求失败（" + lastErrorText() + L"）");
+  if (!request) return failure(net::withReason(net::kRequestFailed, lastErrorText()));
   if (!sendRequest(request.get(), std::wstring())) {
-    return failure(L"连接服务器失败（" + lastErrorText() + L"）");
+    return failure(net::withReason(net::kConnectFailed, lastErrorText()));
   }
   const DWORD status = responseStatus(request.get());
-  if (status != HTTP_STATUS_OK) return failure(L"服务器返回异常状态码：" + std::to_wstring(status));
+  if (status != HTTP_STATUS_OK) return failure(net::kBadStatus + std::to_wstring(status));
   const uint64_t length = responseContentLength(request.get());
   if (length > maxBytes) {
     return failure(documentTooLargeText(maxBytes));
@@ -34,7 +35,7 @@ DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& b
     if (isCancelSignalled(cancel)) return cancelledDownload();
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request.get(), &available)) {
-      return failure(L"网络中断（" + lastErrorText() + L"）");
+      return failure(net::withReason(net::kInterrupted, lastErrorText()));
     }
     if (available == 0) break;
     // One byte past the bound is enough to know the document is too large.
@@ -43,14 +44,14 @@ DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& b
     DWORD read = 0;
     if (!WinHttpReadData(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read) ||
         read == 0) {
-      return failure(L"网络中断（" + lastErrorText() + L"）");
+      return failure(net::withReason(net::kInterrupted, lastErrorText()));
     }
     bytes.append(buffer.data(), read);
     if (bytes.size() > maxBytes) return failure(documentTooLargeText(maxBytes));
   }
   if (length > 0 && bytes.size() < length) {
     SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
-    return failure(L"网络中断（" + lastErrorText() + L"）");
+    return failure(net::withReason(net::kInterrupted, lastErrorText()));
   }
   return DownloadResult();
 }
@@ -58,7 +59,7 @@ DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& b
 }  // namespace
 
 std::wstring documentTooLargeText(size_t maxBytes) {
-  return L"文件过大（超过 " + std::to_wstring(maxBytes) + L" 字节）";
+  return net::kTooLargeBefore + std::to_wstring(maxBytes) + net::kTooLargeAfter;
 }
 
 DownloadResult fetchDocument(const std::wstring& url, size_t maxBytes, std::string& bytes,

@@ -5,6 +5,7 @@
 #include "net/multipart.h"
 #include "net/resume.h"
 #include "net/single_stream.h"
+#include "net/texts.h"
 #include "util/error_text.h"
 
 #include <windows.h>
@@ -31,7 +32,7 @@ DownloadResult downloadNow(const std::wstring& url, const std::wstring& destPath
                            const ByteProgress& progress, CancelEvent cancelEvent) {
   HttpConnection connection;
   if (!openHttpConnection(connection, url)) {
-    return downloadFailed(L"网络初始化失败（" + lastErrorText() + L"）");
+    return downloadFailed(net::withReason(net::kInitFailed, lastErrorText()));
   }
   uint64_t total = 0;
   std::wstring validator;

@@ -2,6 +2,7 @@
 
 #include "net/resume.h"
 #include "net/sha256.h"
+#include "net/texts.h"
 #include "util/error_text.h"
 #include "util/files.h"
 #include "util/handles.h"
@@ -15,7 +16,7 @@ namespace {
 enum class Outcome { Complete, Cancelled, Failed };
 
 std::wstring interruptedText(const std::wstring& description) {
-  return L"网络中断（" + description + L"），保留断点可重试";
+  return net::withReason(net::kInterrupted, description) + net::kResumableSuffix;
 }
 
 // Everything between the request and the end of the body. The request and the partial file are
@@ -43,13 +44,13 @@ class Transfer {
     for (;;) {
       request = openGetRequest(connection_);
       if (!request) {
-        message = L"创建请求失败（" + lastErrorText() + L"）";
+        message = net::withReason(net::kRequestFailed, lastErrorText());
         return Outcome::Failed;
       }
       const std::wstring headers = have > 0 ? rangeHeaders(have, UINT64_MAX, validator) : std::wstring();
       if (!sendRequest(request.get(), headers)) {
         if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
-        message = L"连接服务器失败（" + lastErrorText() + L"）";
+        message = net::withReason(net::kConnectFailed, lastErrorText());
         return Outcome::Failed;
       }
       status = responseStatus(request.get());
@@ -58,8 +59,8 @@ class Transfer {
       const bool wrongRange = status == HTTP_STATUS_PARTIAL_CONTENT && !rangeFits(request.get(), have);
       if (status != kStatusRangeNotSatisfiable && !wrongRange) break;
       if (restarted) {
-        message = wrongRange ? std::wstring(L"服务器返回的数据范围与请求不符")
-                             : L"服务器返回异常状态码：" + std::to_wstring(status);
+        message = wrongRange ? std::wstring(net::kWrongRange)
+                             : net::kBadStatus + std::to_wstring(status);
         discardPartial(partPath_);
         return Outcome::Failed;
       }
@@ -70,7 +71,7 @@ class Transfer {
     }
 
     if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
-      message = L"服务器返回异常状态码：" + std::to_wstring(status);
+      message = net::kBadStatus + std::to_wstring(status);
       return Outcome::Failed;
     }
     if (status == HTTP_STATUS_OK) {
@@ -83,13 +84,13 @@ class Transfer {
     file.reset(CreateFileW(partPath_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-      message = L"无法写入文件：" + partPath_ + L"（" + lastErrorText() + L"）";
+      message = net::withReason(net::kCannotWriteFile + partPath_, lastErrorText());
       return Outcome::Failed;
     }
     // Held open from here on, the file cannot change under us; before, a transfer abandoned by
     // a cancel may have removed it.
     if (util::fileSize(file.get()) < have) {
-      message = L"断点文件已被改动，请重试";
+      message = net::kPartialChanged;
       return Outcome::Failed;
     }
     // The digest covers the kept head first, read from the file now held open, then each new
@@ -99,7 +100,7 @@ class Transfer {
       return Outcome::Failed;
     }
     if (!hash_.addFile(file.get(), have)) {
-      message = L"断点文件已被改动，请重试";
+      message = net::kPartialChanged;
       return Outcome::Failed;
     }
     SetEndOfFile(file.get());
@@ -131,7 +132,7 @@ class Transfer {
       if (isCancelSignalled(cancel_)) return false;
       DWORD written = 0;
       if (!WriteFile(file, data, size, &written, nullptr) || written < size) {
-        message = L"写入磁盘失败（" + lastErrorText() + L"）";
+        message = net::withReason(net::kDiskWriteFailed, lastErrorText());
         stopped = Outcome::Failed;
         return false;
       }
@@ -200,7 +201,7 @@ DownloadResult downloadSingleStream(const HttpConnection& connection, const std:
         discardPartial(partPath);  // only the validator is left
         result.sha256 = transfer.digest();
       } else {
-        result = downloadFailed(L"下载文件改名失败（" + lastErrorText() + L"）");
+        result = downloadFailed(net::withReason(net::kRenameFailed, lastErrorText()));
       }
       break;
     case Outcome::Cancelled:

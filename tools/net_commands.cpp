@@ -90,10 +90,10 @@ int probe(const Args& args) {
 int sha256(const Args& args) {
   if (args.size() != 1) return fail(L"usage: sha256 FILE");
   std::string digest;
-  std::wstring failure;
+  util::Failure failure;
   const bool ok = sha256File(args[0], digest, &failure, ByteProgress());
   printPeakMemory();
-  if (!ok) return fail(failure);
+  if (!ok) return fail(failure.text);
   printLine(digest);
   return 0;
 }

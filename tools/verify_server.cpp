@@ -149,10 +149,11 @@ void checkPackage(Report& report, const std::wstring& name, const ManifestEntry&
   const DownloadResult download = downloadFile(entry.url, temp, progressLine(name), nullptr);
   endProgressLine();
   std::string digest;
+  util::Failure hashFailure;
   if (!download.ok()) {
     problem = L"下载失败：" + download.failure.text;
-  } else if (!sha256File(temp, digest, &problem, {})) {
-    problem = L"无法计算 SHA256：" + problem;
+  } else if (!sha256File(temp, digest, &hashFailure, {})) {
+    problem = L"无法计算 SHA256：" + hashFailure.text;
   } else if (!entry.sha256.empty() && digest != entry.sha256) {
     problem = L"SHA256 不符（清单 " + util::toWide(util::kCodePageUtf8, entry.sha256) + L"，实际 " +
               util::toWide(util::kCodePageUtf8, digest) + L"）";

@@ -1,5 +1,6 @@
 #include "net/document.h"
 
+#include "net/texts.h"
 #include "net_test_helpers.h"
 #include "support/test_servers.h"
 
@@ -32,7 +33,7 @@ TEST_F(Document, LargerThanTheBoundFailsWithOrWithoutAStatedLength) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     const DownloadResult result = fetchDocument(scenario_.faultUrl(L"manifest.ini"), 5000, bytes_, nullptr);
     EXPECT_FALSE(result.ok());
-    EXPECT_EQ(result.failure.text, L"文件过大（超过 5000 字节）");
+    EXPECT_EQ(result.failure.text, net::kTooLargeBefore + std::wstring(L"5000") + net::kTooLargeAfter);
     EXPECT_TRUE(bytes_.empty());
   }
 }
@@ -40,7 +41,7 @@ TEST_F(Document, LargerThanTheBoundFailsWithOrWithoutAStatedLength) {
 TEST_F(Document, StatusOtherThan200IsAFailure) {
   const DownloadResult result = fetchDocument(scenario_.nginxUrl(L"absent.ini"), 5000, bytes_, nullptr);
   EXPECT_FALSE(result.ok());
-  EXPECT_EQ(result.failure.text, L"服务器返回异常状态码：404");
+  EXPECT_EQ(result.failure.text, net::kBadStatus + std::wstring(L"404"));
   EXPECT_TRUE(bytes_.empty());
 }
 

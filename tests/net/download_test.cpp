@@ -1,5 +1,6 @@
 #include "net/download.h"
 
+#include "net/texts.h"
 #include "net_test_helpers.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
@@ -88,7 +89,7 @@ TEST_F(DownloadFile, UnsupportedSchemeIsANetworkSetUpFailure) {
   const DownloadResult result = downloadFile(L"ftp://127.0.0.1/pkg.zip", dest_, {}, nullptr);
   EXPECT_FALSE(result.ok());
   EXPECT_FALSE(result.cancelled());
-  EXPECT_TRUE(startsWith(result.failure.text, L"网络初始化失败（")) << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kInitFailed) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
   EXPECT_EQ(result.failure.text.back(), L'）');
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
@@ -96,7 +97,7 @@ TEST_F(DownloadFile, UnsupportedSchemeIsANetworkSetUpFailure) {
 TEST_F(DownloadFile, UnreachableServerFailsAtSend) {
   const DownloadResult result = downloadFile(net_tests::refusedUrl(L"/pkg.zip"), dest_, {}, nullptr);
   EXPECT_FALSE(result.ok());
-  EXPECT_TRUE(startsWith(result.failure.text, L"连接服务器失败（")) << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kConnectFailed) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
 }
 
 TEST_F(DownloadFile, CancelledThroughTheEventOnBothPaths) {
@@ -113,7 +114,7 @@ TEST_F(DownloadFile, CancelledThroughTheEventOnBothPaths) {
         downloadFile(scenario_.nginxUrl(file + L"?rate=8m"), dest_, setEvent, event.get());
     EXPECT_TRUE(result.cancelled());
     EXPECT_FALSE(result.ok());
-    EXPECT_EQ(result.failure.text, L"已取消");
+    EXPECT_EQ(result.failure.text, util::kCancelledText);
     EXPECT_TRUE(filesIn(dir_.path()).empty());
   }
 }
@@ -133,7 +134,7 @@ TEST_F(DownloadFile, CancelIsAnsweredAtOnceWhileTheServerKeepsSilent) {
   const ULONGLONG elapsed = GetTickCount64() - start;
   canceller.join();
   EXPECT_TRUE(result.cancelled());
-  EXPECT_EQ(result.failure.text, L"已取消");
+  EXPECT_EQ(result.failure.text, util::kCancelledText);
   EXPECT_LT(elapsed, 5000u);  // the receive time-out is a minute
   uint64_t size = 0;
   EXPECT_FALSE(queryRemoteSize(scenario_.faultUrl(L"main.zip"), size, event.get()));
@@ -148,7 +149,7 @@ TEST_F(DownloadFile, CancelledThroughTheCallbackOnBothPaths) {
         downloadFile(scenario_.nginxUrl(file + L"?rate=8m"), dest_,
                      [](uint64_t done, uint64_t) { return done < 1048576; }, nullptr);
     EXPECT_TRUE(result.cancelled());
-    EXPECT_EQ(result.failure.text, L"已取消");
+    EXPECT_EQ(result.failure.text, util::kCancelledText);
     EXPECT_TRUE(filesIn(dir_.path()).empty());
   }
 }

@@ -1,6 +1,7 @@
 #include "net/multipart.h"
 
 #include "net/sha256.h"
+#include "net/texts.h"
 
 #include "net_test_helpers.h"
 #include "support/temp_dir.h"
@@ -22,7 +23,7 @@ using namespace testing_support;
 namespace {
 
 constexpr uint64_t kMiB = 1048576;
-const std::wstring kKeptSuffix = L"（已保留分片断点，可重试）";
+const std::wstring kKeptSuffix = net::kPartsKept;
 
 std::string rangeHeader(const PartRange& range) {
   return "bytes=" + std::to_string(range.start) + "-" + std::to_string(range.end);
@@ -270,7 +271,7 @@ TEST_F(Multipart, RangeAnswerForOtherBytesRestartsThePartOnceThenFails) {
   scenario_.setFaultRules("{\"rules\": [" + rule + "}]}");
   const DownloadResult always = fetch(scenario_.faultUrl(L"main.zip"));
   EXPECT_FALSE(always.ok());
-  EXPECT_EQ(always.failure.text, L"分片下载失败：服务器返回的数据范围与请求不符" + kKeptSuffix);
+  EXPECT_EQ(always.failure.text, net::kPartsFailed + std::wstring(net::kWrongRange) + kKeptSuffix);
   std::vector<PartState> kept;
   ASSERT_TRUE(readPartsState(dest_, body_.size(), kept));
   ASSERT_EQ(kept.size(), ranges_.size());
@@ -293,7 +294,7 @@ TEST_F(Multipart, PartFailingThreeTimesKeepsEveryRangeAndTheNextCallFetchesTheRe
   const DownloadResult first = fetch(scenario_.faultUrl(L"main.zip"));
   EXPECT_FALSE(first.ok());
   EXPECT_FALSE(first.cancelled());
-  EXPECT_EQ(first.failure.text, L"分片下载失败：分片数据不完整" + kKeptSuffix);
+  EXPECT_EQ(first.failure.text, net::kPartsFailed + std::wstring(net::kPartIncomplete) + kKeptSuffix);
   std::vector<PartState> kept;
   ASSERT_TRUE(readPartsState(dest_, body_.size(), kept));
   ASSERT_EQ(kept.size(), ranges_.size());
@@ -325,7 +326,7 @@ TEST_F(Multipart, RangeNotSatisfiableCostsAnAttemptAndTheThirdGivesUp) {
   const size_t before = scenario_.faultRequests().size();
   const DownloadResult always = fetch(scenario_.faultUrl(L"main.zip"));
   EXPECT_FALSE(always.ok());
-  EXPECT_EQ(always.failure.text, L"分片下载失败：分片请求异常状态码：416" + kKeptSuffix);
+  EXPECT_EQ(always.failure.text, net::kPartsFailed + (net::kPartBadStatus + std::wstring(L"416")) + kKeptSuffix);
   const auto requests = scenario_.faultRequests();
   const std::string asked = "-" + std::to_string(ranges_[1].end);
   size_t refused = 0;
@@ -343,7 +344,7 @@ TEST_F(Multipart, UnexpectedStatusOfAPartAbortsTheOthers) {
   scenario_.setFaultRules("{\"rules\": [{\"when\": {\"range_start\": 0}, \"status\": 403}]}");
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
   EXPECT_FALSE(result.ok());
-  EXPECT_EQ(result.failure.text, L"分片下载失败：分片请求异常状态码：403" + kKeptSuffix);
+  EXPECT_EQ(result.failure.text, net::kPartsFailed + (net::kPartBadStatus + std::wstring(L"403")) + kKeptSuffix);
 }
 
 TEST_F(Multipart, ThePartThatFailedIsReportedNotAnEarlierOneItStopped) {
@@ -355,7 +356,7 @@ TEST_F(Multipart, ThePartThatFailedIsReportedNotAnEarlierOneItStopped) {
                           "}, \"status\": 500}, {\"chunk\": [65536, 0.05]}]}");
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
   EXPECT_FALSE(result.ok());
-  EXPECT_EQ(result.failure.text, L"分片下载失败：分片请求异常状态码：500" + kKeptSuffix);
+  EXPECT_EQ(result.failure.text, net::kPartsFailed + (net::kPartBadStatus + std::wstring(L"500")) + kKeptSuffix);
 }
 
 TEST_F(Multipart, RefusedConnectionsAreRetriedThenReported) {
@@ -363,7 +364,7 @@ TEST_F(Multipart, RefusedConnectionsAreRetriedThenReported) {
   connect(connection, net_tests::refusedUrl(L"/main.zip"));
   const DownloadResult result = downloadMultipart(connection, 8 * kMiB, L"", dest_, {}, nullptr);
   EXPECT_FALSE(result.ok());
-  EXPECT_TRUE(startsWith(result.failure.text, L"分片下载失败：连接服务器失败（"))
+  EXPECT_TRUE(startsWith(result.failure.text, net::kPartsFailed + (net::kConnectFailed + std::wstring(net::kReasonOpen))))
       << testing::PrintToString(result.failure.text);
 }
 
@@ -372,8 +373,8 @@ TEST_F(Multipart, RequestHandleFailureIsReported) {
   const DownloadResult result = downloadMultipart(unopened, 8 * kMiB, L"", dest_, {}, nullptr);
   EXPECT_FALSE(result.ok());
   // Whichever part was first to fail, the first in order has either the message or nothing.
-  EXPECT_TRUE(startsWith(result.failure.text, L"分片下载失败：创建请求失败（") ||
-              result.failure.text == L"分片下载失败：未知错误" + kKeptSuffix)
+  EXPECT_TRUE(startsWith(result.failure.text, net::kPartsFailed + (net::kRequestFailed + std::wstring(net::kReasonOpen))) ||
+              result.failure.text == net::kPartsFailed + std::wstring(net::kUnknownError) + kKeptSuffix)
       << testing::PrintToString(result.failure.text);
 }
 
@@ -382,7 +383,7 @@ TEST_F(Multipart, UnwritableDataFileNamesItsPath) {
   ASSERT_TRUE(util::createDirectories(partsDataPath(dest_)));  // a folder in the data file's place
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"));
   EXPECT_FALSE(result.ok());
-  EXPECT_TRUE(startsWith(result.failure.text, L"分片下载失败：无法写入分片：" + partsDataPath(dest_) + L"（"))
+  EXPECT_TRUE(startsWith(result.failure.text, net::kPartsFailed + std::wstring(net::kCannotWritePart) + partsDataPath(dest_) + net::kReasonOpen))
       << testing::PrintToString(result.failure.text);
 }
 
@@ -394,7 +395,7 @@ TEST_F(Multipart, FailedWriteOfAPartAbortsTheDownload) {
   const DownloadResult result = downloadMultipart(connection, body_.size(), L"", dest, {}, nullptr);
   util::deleteFileForce(partsStatePath(dest));  // kept for a resume
   EXPECT_FALSE(result.ok());
-  EXPECT_TRUE(startsWith(result.failure.text, L"分片下载失败：写入磁盘失败（"))
+  EXPECT_TRUE(startsWith(result.failure.text, net::kPartsFailed + (net::kDiskWriteFailed + std::wstring(net::kReasonOpen))))
       << testing::PrintToString(result.failure.text);
 }
 
@@ -412,8 +413,9 @@ TEST_F(Multipart, DataFileOfAnotherSizeIsRefusedAndNotKept) {
   };
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), growTheDataFile);
   EXPECT_FALSE(result.ok());
-  EXPECT_EQ(result.failure.text, L"合并后大小异常（" + std::to_wstring(body_.size() + 1) + L" ≠ " +
-                                std::to_wstring(body_.size()) + L"）");
+  EXPECT_EQ(result.failure.text,
+            net::withReason(net::kMergedSizeWrong,
+                            std::to_wstring(body_.size() + 1) + net::kNotEqual + std::to_wstring(body_.size())));
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 
@@ -423,7 +425,7 @@ TEST_F(Multipart, FailedRenameKeepsTheCompleteDataFileForTheNextCall) {
   net_tests::writeBytes(dest_ + L"\\inside.txt", "x");
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"));
   EXPECT_FALSE(result.ok());
-  EXPECT_TRUE(startsWith(result.failure.text, L"下载文件改名失败（"))
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kRenameFailed) + net::kReasonOpen))
       << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(readFileBytes(partsDataPath(dest_)) == body_);
 
@@ -444,7 +446,7 @@ TEST_F(Multipart, CancelEventRemovesTheDataFile) {
       fetch(scenario_.nginxUrl(L"main.zip?rate=4m"), setEventAfterAMegabyte, event.get());
   EXPECT_FALSE(result.ok());
   EXPECT_TRUE(result.cancelled());
-  EXPECT_EQ(result.failure.text, L"已取消");
+  EXPECT_EQ(result.failure.text, util::kCancelledText);
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 
@@ -453,7 +455,7 @@ TEST_F(Multipart, ProgressReturningFalseRemovesTheDataFile) {
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip?rate=4m"),
                                       [](uint64_t done, uint64_t) { return done < kMiB; });
   EXPECT_TRUE(result.cancelled());
-  EXPECT_EQ(result.failure.text, L"已取消");
+  EXPECT_EQ(result.failure.text, util::kCancelledText);
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 

@@ -1,6 +1,7 @@
 #include "net/single_stream.h"
 
 #include "net/sha256.h"
+#include "net/texts.h"
 
 #include "net_test_helpers.h"
 #include "support/temp_dir.h"
@@ -17,7 +18,7 @@ using namespace testing_support;
 
 namespace {
 
-const std::wstring kInterruptedSuffix = L"），保留断点可重试";
+const std::wstring kInterruptedSuffix = net::kReasonClose + std::wstring(net::kResumableSuffix);
 
 class SingleStream : public ::testing::Test {
  protected:
@@ -101,7 +102,7 @@ TEST_F(SingleStream, SecondRangeNotSatisfiableIsAnUnexpectedStatus) {
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
   EXPECT_FALSE(result.ok());
   EXPECT_FALSE(result.cancelled());
-  EXPECT_EQ(result.failure.text, L"服务器返回异常状态码：416");
+  EXPECT_EQ(result.failure.text, net::kBadStatus + std::wstring(L"416"));
   EXPECT_EQ(scenario_.faultRequests().size(), 2u);
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
@@ -109,7 +110,7 @@ TEST_F(SingleStream, SecondRangeNotSatisfiableIsAnUnexpectedStatus) {
 TEST_F(SingleStream, NotFoundLeavesNothing) {
   const DownloadResult result = fetch(scenario_.nginxUrl(L"absent.zip"));
   EXPECT_FALSE(result.ok());
-  EXPECT_EQ(result.failure.text, L"服务器返回异常状态码：404");
+  EXPECT_EQ(result.failure.text, net::kBadStatus + std::wstring(L"404"));
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 
@@ -131,7 +132,7 @@ TEST_F(SingleStream, ConnectionClosedBeforeTheStatedLengthIsAnInterruptionThatRe
   const DownloadResult first = fetch(scenario_.faultUrl(L"main.zip"));
   EXPECT_FALSE(first.ok());
   EXPECT_FALSE(first.cancelled());
-  EXPECT_TRUE(startsWith(first.failure.text, L"网络中断（")) << testing::PrintToString(first.failure.text);
+  EXPECT_TRUE(startsWith(first.failure.text, std::wstring(net::kInterrupted) + net::kReasonOpen)) << testing::PrintToString(first.failure.text);
   EXPECT_TRUE(endsWith(first.failure.text, kInterruptedSuffix));
   EXPECT_FALSE(fileExists(dest_));
   EXPECT_EQ(readFileBytes(part_), body_.substr(0, 100000));
@@ -173,7 +174,7 @@ TEST_F(SingleStream, ConnectionResetMidBodyKeepsWhatArrived) {
   scenario_.setFaultRules(R"({"rules": [{"times": 1, "reset_after": 65536, "stall": 0.2}]})");
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
   EXPECT_FALSE(result.ok());
-  EXPECT_TRUE(startsWith(result.failure.text, L"网络中断（")) << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kInterrupted) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(endsWith(result.failure.text, kInterruptedSuffix));
   const std::string kept = readFileBytes(part_);
   EXPECT_LE(kept.size(), 65536u);
@@ -185,7 +186,7 @@ TEST_F(SingleStream, RequestHandleFailureLeavesThePartialFileAsItWas) {
   HttpConnection unopened;  // no connect handle: the request cannot be created
   const DownloadResult result = downloadSingleStream(unopened, dest_, {}, nullptr);
   EXPECT_FALSE(result.ok());
-  EXPECT_TRUE(startsWith(result.failure.text, L"创建请求失败（")) << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kRequestFailed) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(endsWith(result.failure.text, L"）"));
   EXPECT_EQ(readFileBytes(part_), "kept");
 }
@@ -194,7 +195,7 @@ TEST_F(SingleStream, RefusedConnectionIsAConnectFailure) {
   writePartial(part_, "kept", L"\"v1\"");
   const DownloadResult result = fetch(net_tests::refusedUrl(L"/main.zip"));
   EXPECT_FALSE(result.ok());
-  EXPECT_TRUE(startsWith(result.failure.text, L"连接服务器失败（")) << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kConnectFailed) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(endsWith(result.failure.text, L"）"));
   EXPECT_EQ(readFileBytes(part_), "kept");
 }
@@ -206,7 +207,7 @@ TEST_F(SingleStream, UnwritablePartialFileNamesItsPath) {
   const std::wstring dest = dir_ / L"missing-folder\\main.zip";
   const DownloadResult result = downloadSingleStream(connection, dest, {}, nullptr);
   EXPECT_FALSE(result.ok());
-  EXPECT_TRUE(startsWith(result.failure.text, L"无法写入文件：" + dest + L".part（"))
+  EXPECT_TRUE(startsWith(result.failure.text, net::kCannotWriteFile + dest + L".part" + std::wstring(net::kReasonOpen)))
       << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(endsWith(result.failure.text, L"）"));
 }
@@ -219,7 +220,7 @@ TEST_F(SingleStream, FailedWriteIsADiskFailure) {
   const DownloadResult result = downloadSingleStream(connection, dest, {}, nullptr);
   EXPECT_FALSE(result.ok());
   EXPECT_FALSE(result.cancelled());
-  EXPECT_TRUE(startsWith(result.failure.text, L"写入磁盘失败（")) << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kDiskWriteFailed) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(endsWith(result.failure.text, L"）"));
 }
 
@@ -229,7 +230,7 @@ TEST_F(SingleStream, FailedRenameKeepsTheCompletePartialFile) {
   net_tests::writeBytes(dest_ + L"\\inside.txt", "x");
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"));
   EXPECT_FALSE(result.ok());
-  EXPECT_TRUE(startsWith(result.failure.text, L"下载文件改名失败（")) << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kRenameFailed) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(endsWith(result.failure.text, L"）"));
   EXPECT_EQ(readFileBytes(part_), body_);
 }
@@ -247,7 +248,7 @@ TEST_F(SingleStream, CancelEventStopsTheTransferAndRemovesThePartialFile) {
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"), setOnFirstBytes, event.get());
   EXPECT_FALSE(result.ok());
   EXPECT_TRUE(result.cancelled());
-  EXPECT_EQ(result.failure.text, L"已取消");
+  EXPECT_EQ(result.failure.text, util::kCancelledText);
   EXPECT_FALSE(fileExists(part_));
   EXPECT_FALSE(fileExists(dest_));
   EXPECT_LT(progress.calls.back().first, body_.size());
@@ -260,7 +261,7 @@ TEST_F(SingleStream, ProgressReturningFalseCancelsBeforeTheBody) {
       fetch(scenario_.nginxUrl(L"main.zip"), [](uint64_t, uint64_t) { return false; });
   EXPECT_TRUE(result.cancelled());
   EXPECT_FALSE(result.ok());
-  EXPECT_EQ(result.failure.text, L"已取消");
+  EXPECT_EQ(result.failure.text, util::kCancelledText);
   EXPECT_FALSE(fileExists(part_));
 }
 
