@@ -112,17 +112,17 @@ std::wstring releaseFailure(const std::string& bytes, const std::string& signatu
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
   std::string signature;
   if (!net::base64Decode(text, signature) || !net::verifyBytesWithAnyKey(bytes, keys, signature)) {
-    return L"版本清单签名无效";
+    return packages::kSignatureInvalid;
   }
   SYSTEMTIME today{};
   GetSystemTime(&today);
-  if (manifest.releaseExpires.empty()) return L"版本清单缺少有效期（[release] expires）";
-  if (releaseExpired(manifest.releaseExpires, today)) return L"版本清单已过期";
+  if (manifest.releaseExpires.empty()) return packages::kExpiryMissing;
+  if (releaseExpired(manifest.releaseExpires, today)) return packages::kExpired;
   uint64_t serial = 0;
-  if (!parseReleaseSerial(manifest.releaseSerial, serial)) return L"版本清单缺少有效的序号（[release] serial）";
-  if (serial < rememberedSerial) return L"版本清单已过时";
+  if (!parseReleaseSerial(manifest.releaseSerial, serial)) return packages::kSerialMissing;
+  if (serial < rememberedSerial) return packages::kOutdated;
   const std::wstring missing = firstWithoutDigest(manifest);
-  if (!missing.empty()) return L"版本清单缺少 SHA256：[" + missing + L"]";
+  if (!missing.empty()) return packages::kDigestMissingBefore + missing + packages::kDigestMissingAfter;
   return {};
 }
 

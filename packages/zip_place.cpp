@@ -1,5 +1,6 @@
 #include "packages/zip_place.h"
 
+#include "packages/texts.h"
 #include "packages/zip_extract.h"
 #include "packages/zip_reader.h"
 #include "util/database_files.h"
@@ -157,7 +158,7 @@ class Flusher {
       item.file.reset();
       hold.lock();
       --busy_;
-      if (!flushed && failedName_.empty()) failedName_ = item.name + L"（" + reason + L"）";
+      if (!flushed && failedName_.empty()) failedName_ = item.name + packages::kReasonOpen + reason + packages::kReasonClose;
     }
   }
 
@@ -165,7 +166,7 @@ class Flusher {
   void flushHere() {
     for (Item& item : queue_) {
       if (!FlushFileBuffers(item.file.get()) && failedName_.empty()) {
-        failedName_ = item.name + L"（" + lastErrorText() + L"）";
+        failedName_ = item.name + packages::kReasonOpen + lastErrorText() + packages::kReasonClose;
       }
     }
     queue_.clear();
@@ -192,12 +193,12 @@ class Extraction {
     util::FileHandle archive(CreateFileW(zipPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     ZipReader reader;
-    if (!archive || !reader.open(archive.get())) return fail(L"无法读取压缩包：" + zipPath_);
+    if (!archive || !reader.open(archive.get())) return fail(packages::kZipUnreadable + zipPath_);
     std::vector<char> buffer(kWriteBufferBytes);
     for (const FileEntry* file : files) {
       if (stop_) return;
       mz_zip_archive_file_stat stat;
-      if (!mz_zip_reader_file_stat(reader.get(), file->index, &stat)) return fail(L"解压失败：" + file->name);
+      if (!mz_zip_reader_file_stat(reader.get(), file->index, &stat)) return fail(packages::kExtractFailed + file->name);
       const std::wstring staged = file->target + kStagedSuffix;
       // Without a hook of its own, the file is moved in place by the handle that wrote it.
       const bool placeNow = !hooks_.placeFile;
@@ -207,13 +208,13 @@ class Extraction {
                              hooks_.flushStaged ? &written : nullptr);
       if (result != EntryResult::kDone && result != EntryResult::kNotPlaced) {
         (void)util::deleteFileForce(staged);
-        return fail(L"解压失败：" + file->name + (result == EntryResult::kOverran ? L"（解压后的大小超出声明）" : L""));
+        return fail(packages::kExtractFailed + file->name + (result == EntryResult::kOverran ? packages::kOverran : L""));
       }
       if (result == EntryResult::kNotPlaced || (!placeNow && !place(staged, file->target))) {
         const std::wstring reason = lastErrorText();
         written.reset();
         (void)util::deleteFileForce(staged);
-        return fail(L"替换失败：" + file->name + L"（" + reason + L"）");
+        return fail(packages::kReplaceFailed + file->name + packages::kReasonOpen + reason + packages::kReasonClose);
       }
       if (written) flusher_.add(std::move(written), file->name);
       if (!countOne()) return;
@@ -223,7 +224,7 @@ class Extraction {
   // Once every thread has ended: waits for the files still being forced to disk.
   void finishFlushing() {
     std::wstring name;
-    if (!flusher_.finish(name)) fail(L"解压失败：" + name);
+    if (!flusher_.finish(name)) fail(packages::kExtractFailed + name);
   }
 
   bool failed() const { return stop_; }
@@ -305,19 +306,19 @@ bool extractZipInPlace(const std::wstring& zipPath, const std::wstring& targetDi
     util::FileHandle archive(CreateFileW(zipPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     ZipReader reader;
-    if (!archive || !reader.open(archive.get())) return failWith(diskFailure(L"无法读取压缩包：" + zipPath));
+    if (!archive || !reader.open(archive.get())) return failWith(diskFailure(packages::kZipUnreadable + zipPath));
     std::wstring reason;
     if (!readLayout(reader.get(), targetDir, layout, reason)) return failWith(diskFailure(reason));
   }
   for (const std::wstring& folder : layout.folders) {
     const bool made = hooks.makeFolder ? hooks.makeFolder(folder) : util::createDirectories(folder);
-    if (!made) return failWith(diskFailure(L"无法创建目录：" + folder));
+    if (!made) return failWith(diskFailure(packages::kFolderNotMade + folder));
   }
   // Declared sizes are counted against the free space up front, so that a package too large for
   // the disk stops before its first file instead of at a full disk.
   uint64_t spaceLeft = freeBytesAt(targetDir);
   for (const FileEntry& file : layout.files) {
-    if (file.size > spaceLeft) return failWith(diskFailure(L"磁盘空间不足，无法解压：" + file.name));
+    if (file.size > spaceLeft) return failWith(diskFailure(packages::kDiskFull + file.name));
     spaceLeft -= file.size;
   }
 

@@ -20,6 +20,8 @@
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"OrvaloSetupSilentWnd";
+// Refused before anything changed: as every failure's, the exit code comes from its kind.
+constexpr int kExitUnchanged = prog::exitCodeFor(prog::FailureKind::kRefused);
 // How long Windows is kept waiting at log-off while the cancelled job cleans up.
 constexpr DWORD kEndSessionWaitMs = 10000;
 
@@ -164,33 +166,33 @@ int runSilentInstall(const SilentInstallOptions& options) {
   // later failure: nothing is done (the console, if any, still says why).
   if (!options.logPath.empty() && !log.hasFile()) {
     log.line(L"无法写入日志文件：" + options.logPath + L" 未做任何更改。");
-    return prog::kExitRefused;
+    return kExitUnchanged;
   }
   if (!options.acceptAgreement) {
     log.line(L"未指定 --accept-agreement：安装前必须接受用户协议。未做任何更改。");
-    return prog::kExitRefused;
+    return kExitUnchanged;
   }
   const wizard::InstallDirCheck check = wizard::validateInstallDir(chosenFolder(options), false);
   if (!check.ok) {
     log.line(L"安装目录不可用：" + check.message + L" 未做任何更改。");
-    return prog::kExitRefused;
+    return kExitUnchanged;
   }
   // Held until the job has ended: an upgrade of that folder waiting for its client, or its
   // uninstaller, owns what is there, and the job's first step would undo the upgrade's files.
   const util::Handle folderLock = install::acquireFolderLock(check.dir);
   if (!folderLock) {
     log.line(L"此目录正被另一个升级、安装或卸载使用：" + check.dir + L" 未做任何更改。");
-    return prog::kExitRefused;
+    return kExitUnchanged;
   }
   const util::Handle lock = install::acquireInstallLock();
   if (!lock) {
     log.line(L"另一个 OrvaloTrader 安装正在进行。未做任何更改。");
-    return prog::kExitRefused;
+    return kExitUnchanged;
   }
   const util::Handle cancel(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!cancel) {
     log.line(L"无法创建事件。未做任何更改。");
-    return prog::kExitRefused;
+    return kExitUnchanged;
   }
   if (log.hasConsole()) {
     g_consoleCancel = cancel.get();
