@@ -341,8 +341,8 @@ class UpgradeRun {
         return packageAfterBrings(i, target) || journal.replace(source, target);
       };
       hooks.makeFolder = [&journal](const std::wstring& folder) { return journal.makeFolder(folder); };
-      std::wstring failure;
-      if (!util::copyDirContents(item.src, item.dest, counter(false), &failure, &hooks)) return diskFailure(failure);
+      Failure failure;
+      if (!util::copyDirContents(item.src, item.dest, counter(false), &failure, &hooks)) return failure;
     } else {
       Failure failure = applyFile(i, kind, journal);
       if (failure) return failure;

@@ -30,8 +30,8 @@ int runPlace(const Args& args) {
 // copy SRC DST: prints "ok".
 int runCopy(const Args& args) {
   if (args.size() != 2) return fail(L"usage: copy SRC DST");
-  std::wstring failure;
-  if (!util::copyDirContents(args[0], args[1], nullptr, &failure)) return fail(failure);
+  util::Failure failure;
+  if (!util::copyDirContents(args[0], args[1], nullptr, &failure)) return fail(failure.text);
   printLine("ok");
   return 0;
 }
