@@ -4,6 +4,7 @@
 
 #include "applier/applier_ctx.h"
 #include "applier/helper_command.h"
+#include "applier/texts.h"
 #include "applier/upgrade_rules.h"
 #include "applier/upgrade_steps.h"
 #include "applier/upgrade_window.h"
@@ -24,10 +25,9 @@
 
 namespace {
 
-constexpr wchar_t kCaption[] = L"OrvaloTrader 升级";
-constexpr wchar_t kFolderBusy[] = L"此目录正被另一个升级、安装或卸载使用，请等它结束后再升级。";
+using applier::kTitle;
 
-void showError(const std::wstring& text) { MessageBoxW(nullptr, text.c_str(), kCaption, MB_OK | MB_ICONERROR); }
+void showError(const std::wstring& text) { MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK | MB_ICONERROR); }
 
 // Takes the lock of the install folder that exe names. A run whose exe names no folder takes
 // none: its job fails on that before it touches anything. False, after saying so, when another
@@ -37,7 +37,7 @@ bool lockInstallFolder(const std::wstring& exe, util::Handle& lock) {
   if (!applier::installFolderOf(exe, installDir)) return true;
   lock = install::acquireFolderLock(installDir);
   if (lock) return true;
-  MessageBoxW(nullptr, kFolderBusy, kCaption, MB_OK | MB_ICONWARNING);
+  MessageBoxW(nullptr, applier::kFolderBusy, kTitle, MB_OK | MB_ICONWARNING);
   return false;
 }
 
@@ -66,7 +66,7 @@ int startHelper(const applier::UpgradeOptions& options) {
   if (!installFolderIsFree(options)) return 1;
   std::wstring helper;
   if (!copySelfToTemp(helper)) {
-    showError(L"升级器初始化失败：无法复制自身到临时目录");
+    showError(applier::kHelperCopyFailed);
     return 1;
   }
   std::wstring commandLine = helperCommandLine(helper, ownArguments());
@@ -75,7 +75,7 @@ int startHelper(const applier::UpgradeOptions& options) {
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &si, &pi)) {
-    showError(L"升级器启动失败（" + lastErrorText() + L"）");
+    showError(applier::kHelperStartFailed + (applier::kReasonOpen + lastErrorText()) + applier::kReasonClose);
     return 1;
   }
   util::Handle process(pi.hProcess), thread(pi.hThread);
@@ -90,7 +90,7 @@ int runHelper(const applier::UpgradeOptions& options) {
   if (!options.plan.empty()) {
     std::wstring failure;
     if (!loadUpgradePlan(options.plan, *ctx, &failure)) {
-      showError(L"升级失败：" + failure);
+      showError(applier::kFailurePrefix + failure);
       return 1;
     }
   }

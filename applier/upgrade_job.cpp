@@ -1,6 +1,7 @@
 #include "applier/upgrade_job.h"
 
 #include "applier/db_snapshot.h"
+#include "applier/texts.h"
 #include "applier/upgrade_rules.h"
 #include "applier/upgrade_steps.h"
 #include "install/markers.h"
@@ -27,6 +28,16 @@ namespace {
 
 // A package whose size the server does not tell weighs as much as the average of the others.
 constexpr uint64_t kDefaultPackageWeight = 100ull << 20;
+
+using util::Failure;
+using util::FailureKind;
+
+Failure refused(std::wstring text) { return util::failure(FailureKind::kRefused, std::move(text)); }
+Failure diskFailure(std::wstring text) { return util::failure(FailureKind::kDisk, std::move(text)); }
+// A failure of the system call just made, its reason in brackets.
+Failure lastErrorFailure(const std::wstring& text) {
+  return diskFailure(text + kReasonOpen + lastErrorText() + kReasonClose);
+}
 
 // Raised while the installation's files are replaced, so that the window can ask Windows to wait.
 class ApplyingFlag {
@@ -58,9 +69,9 @@ class UpgradeRun {
     }
   }
 
-  // The failure text, or empty when every step succeeded.
-  std::wstring run() {
-    if (!installFolderOf(request_.exe, installDir_)) return L"参数 --exe 无效";
+  // The failure, or none when every step succeeded.
+  Failure run() {
+    if (!installFolderOf(request_.exe, installDir_)) return refused(kBadExeArgument);
     // An upgrade cut short earlier is undone before this one looks at the installation.
     (void)install::recoverUpgrade(installDir_);
     items_ = request_.items;
@@ -72,54 +83,54 @@ class UpgradeRun {
     // Kinds and destinations are plain text that becomes file and folder names: a bad one fails
     // before anything is downloaded.
     for (UpgradeItem& item : items_) {
-      if (!isAcceptableKind(item.kind)) return L"参数 --kind 非法（不能用作组件名）：" + item.kind;
+      if (!isAcceptableKind(item.kind)) return refused(kBadKindArgument + item.kind);
       // A setup that checks signed releases applies only content whose digest the plan gives.
       if (!builtInReleaseKeys().empty() && !item.url.empty() && item.sha256.empty()) {
-        return L"升级计划缺少 SHA256：" + item.url;
+        return refused(kPlanWithoutDigest + item.url);
       }
       std::wstring dest;
       switch (resolveDestination(installDir_, item.dest, dest)) {
-        case DestinationCheck::kParentSegment: return L"参数 --dest 非法（相对目录不得包含 .. 段）";
-        case DestinationCheck::kBadName: return L"参数 --dest 非法（相对目录包含非法名称）：" + item.dest;
+        case DestinationCheck::kParentSegment: return refused(kDestParentSegment);
+        case DestinationCheck::kBadName: return refused(kDestBadName + item.dest);
         case DestinationCheck::kOk: break;
       }
       item.dest = dest;
     }
 
-    reporter_.setStage(L"正在获取升级包信息…", prog::kPhaseNone);
+    reporter_.setStage(kFetchingSizesStage, prog::kPhaseNone);
     computeWeights();
     // Packages are unpacked beside their places while the client still runs, under the journal
     // from the start: whatever ends this run or the process, what was prepared goes again.
-    if (!journal_.begin(installDir_, items_.front().version)) return L"无法写入升级日志（" + lastErrorText() + L"）";
+    if (!journal_.begin(installDir_, items_.front().version)) return lastErrorFailure(kJournalWriteFailed);
     // Every item is judged completely here, while the client may still run: a failure before
     // the wait leaves both the client and the installation as they were.
     for (size_t i = 0; i < count_; ++i) {
-      std::wstring failure = items_[i].url.empty() ? std::wstring() : fetch(i);
-      if (failure.empty()) failure = checkContent(i);
-      if (!failure.empty()) {
+      Failure failure = items_[i].url.empty() ? Failure() : fetch(i);
+      if (!failure) failure = checkContent(i);
+      if (failure) {
         abandon();
         return failure;
       }
     }
-    const std::wstring unpacked = finishPending();
-    if (!unpacked.empty()) {
+    Failure unpacked = finishPending();
+    if (unpacked) {
       abandon();
       return unpacked;
     }
     placeEachFileOnce();
 
-    reporter_.setStage(L"等待主程序退出…", prog::kPhaseNone);
-    const auto onForce = [this] { reporter_.setStage(L"主程序未响应，正在强制结束以完成升级…", prog::kPhaseNone); };
+    reporter_.setStage(kWaitingForClientStage, prog::kPhaseNone);
+    const auto onForce = [this] { reporter_.setStage(kForcingClientStage, prog::kPhaseNone); };
     if (request_.client && !waitForProcessExit(request_.client, kClientExitWaitMs, kClientKillWaitMs, onForce)) {
       abandon();
-      return L"等待主程序退出超时，请手动关闭主程序后重新运行升级";
+      return refused(kClientExitTimeout);
     }
 
     // The client is closed now (or was gone already): whatever happens to the files, the user
     // gets it back, as after a successful upgrade.
-    const std::wstring failure = applyAll();
+    Failure failure = applyAll();
     if (request_.launch) {
-      reporter_.setStage(L"启动主程序…", prog::kPhaseNone);
+      reporter_.setStage(kLaunchingStage, prog::kPhaseNone);
       launchProgram(request_.exe);
     }
     return failure;
@@ -127,7 +138,7 @@ class UpgradeRun {
 
  private:
   std::wstring stage(const wchar_t* text, size_t index) const {
-    return text + packageCounterSuffix(index, count_) + L"…";
+    return text + packageCounterSuffix(index, count_) + kStageEllipsis;
   }
 
   ByteProgress counter(bool withSizes) {
@@ -161,7 +172,7 @@ class UpgradeRun {
     }
   }
 
-  std::wstring fetch(size_t i) {
+  Failure fetch(size_t i) {
     UpgradeItem& item = items_[i];
     const std::wstring local = util::tempDirectory() + L"\\" + localPackageName(item.url, i, count_);
     // The "up<i>_" prefix only keeps the items apart in the temporary folder; a bare file is put
@@ -169,22 +180,22 @@ class UpgradeRun {
     targetNames_[i] = localPackageName(item.url, i, 1);
     util::deleteFileForce(local);
 
-    reporter_.setStage(stage(L"正在下载升级包", i), prog::kPhaseDownload);
+    reporter_.setStage(stage(kDownloadingStage, i), prog::kPhaseDownload);
     reporter_.setPackage(i, count_, weights_[i], doneWeight_, totalWeight_);
     doneWeight_ += weights_[i];
     const DownloadResult download = downloadFile(item.url, local, counter(true), nullptr);
-    if (!download.ok) {
+    if (!download.ok()) {
       util::deleteFileForce(local);
-      return L"下载升级包失败：" + download.message;
+      return util::prefixed(kDownloadFailed, download.failure);
     }
 
     if (!item.sha256.empty()) {
-      reporter_.setStage(stage(L"正在校验升级包", i), prog::kPhaseVerify);
+      reporter_.setStage(stage(kVerifyingStage, i), prog::kPhaseVerify);
       // The download hashed the file while writing it. The digest is compared exactly:
       // upper-case hex in a plan never matches.
       if (download.sha256 != util::toUtf8(item.sha256)) {
         util::deleteFileForce(local);
-        return L"升级包校验失败，已放弃覆盖";
+        return util::failure(FailureKind::kVerification, kDigestMismatch);
       }
     }
 
@@ -197,10 +208,10 @@ class UpgradeRun {
     // in place under the journal once the client has exited. The package unpacks while the next
     // ones download, after the ones before it.
     if (pending_.failed()) return finishPending();
-    reporter_.setStage(stage(L"正在解压升级包", i), prog::kPhaseExtract);
+    reporter_.setStage(stage(kExtractingStage, i), prog::kPhaseExtract);
     {
       std::lock_guard<std::mutex> hold(journalLock_);
-      if (!journal_.stageBelow(item.dest)) return L"无法写入升级日志（" + lastErrorText() + L"）";
+      if (!journal_.stageBelow(item.dest)) return lastErrorFailure(kJournalWriteFailed);
     }
     PlaceHooks hooks;
     hooks.makeFolder = [this](const std::wstring& folder) {
@@ -218,13 +229,13 @@ class UpgradeRun {
     return {};
   }
 
-  // Waits for the packages unpacking in the background; the failure text, or empty.
-  std::wstring finishPending() {
-    std::wstring failure;
+  // Waits for the packages unpacking in the background; the failure, or none.
+  Failure finishPending() {
+    Failure failure;
     const auto unpacking = [this](const std::wstring& label) {
-      reporter_.setStage(stage(L"正在解压升级包", std::stoul(label)), prog::kPhaseExtract);
+      reporter_.setStage(stage(kExtractingStage, std::stoul(label)), prog::kPhaseExtract);
     };
-    return pending_.finish(failure, unpacking) ? std::wstring() : L"升级包解压失败：" + failure;
+    return pending_.finish(failure, unpacking) ? Failure() : util::prefixed(kExtractFailed, std::move(failure));
   }
 
   // A file that a later package prepared again holds that package's content since then: it goes
@@ -259,45 +270,44 @@ class UpgradeRun {
 
   // Whether the item's content can be put in place, judged before anything is: it exists, and a
   // single file has a target that is neither nameless nor a database.
-  std::wstring checkContent(size_t i) {
+  Failure checkContent(size_t i) {
     const UpgradeItem& item = items_[i];
     if (unpacked_[i] || (!item.src.empty() && util::isExistingFolder(item.src))) return {};
-    if (item.src.empty() || !util::isExistingFile(item.src)) return L"升级内容不存在：" + item.src;
+    if (item.src.empty() || !util::isExistingFile(item.src)) return refused(kContentMissing + item.src);
     std::wstring target;
     if (normalizedKind(item.kind) == L"main") {
       target = request_.exe;
     } else {
       const std::wstring name = targetNames_[i].empty() ? util::fileNameOf(item.src) : targetNames_[i];
-      if (item.dest.empty() || name.empty()) return L"参数 --dest 无效";
+      if (item.dest.empty() || name.empty()) return refused(kBadDestArgument);
       target = appendToFolder(item.dest, name);
     }
-    if (isDatabaseFile(target)) return L"拒绝覆盖数据库文件（升级包不得包含用户数据）：" + target;
+    if (isDatabaseFile(target)) return refused(kDatabaseRefused + target);
     targets_[i] = target;
     return {};
   }
 
   // Snapshot, then every item's content and markers under the journal: all of it lands, or
   // none of it does. Then the clean-up.
-  std::wstring applyAll() {
-    reporter_.setStage(L"备份数据库（升级兜底快照）…", prog::kPhaseNone);
+  Failure applyAll() {
+    reporter_.setStage(kSnapshotStage, prog::kPhaseNone);
     const std::wstring snapshot = createDbSnapshot(installDir_);
-    reporter_.setStage(snapshot.empty() ? std::wstring(L"数据库备份未生成（无库文件或复制失败），升级继续")
-                                        : L"数据库已备份：" + snapshot,
+    reporter_.setStage(snapshot.empty() ? std::wstring(kNoSnapshotStage) : kSnapshotDoneStage + snapshot,
                        prog::kPhaseNone);
 
     ApplyingFlag flag(request_.applying);
-    const auto rollBack = [this](const std::wstring& failure) {
-      reporter_.setStage(L"升级失败，正在恢复原有文件…", prog::kPhaseNone);
+    const auto rollBack = [this](Failure failure) {
+      reporter_.setStage(kRollingBackStage, prog::kPhaseNone);
       journal_.rollback();
       return failure;
     };
     for (size_t i = 0; i < count_; ++i) {
-      const std::wstring failure = apply(i, journal_);
-      if (!failure.empty()) return rollBack(failure);
+      Failure failure = apply(i, journal_);
+      if (failure) return rollBack(std::move(failure));
     }
     // The old copies stay for the process to delete once the window has said that the upgrade
     // is done (recoverUpgrade, also at any later start).
-    if (!journal_.markCommitted()) return rollBack(L"无法写入升级日志（" + lastErrorText() + L"）");
+    if (!journal_.markCommitted()) return rollBack(lastErrorFailure(kJournalWriteFailed));
 
     for (const UpgradeItem& item : items_) {
       if (mayDeleteCleanFolder(item.clean, installDir_, item.dest)) util::deleteDirRecursive(item.clean);
@@ -305,31 +315,32 @@ class UpgradeRun {
     return {};
   }
 
-  std::wstring apply(size_t i, install::UpgradeJournal& journal) {
+  Failure apply(size_t i, install::UpgradeJournal& journal) {
     const UpgradeItem& item = items_[i];
     const std::wstring kind = normalizedKind(item.kind);
     if (unpacked_[i]) {
-      reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
+      reporter_.setStage(stage(kOverwritingStage, i), prog::kPhaseOverwrite);
       const std::vector<std::wstring>& targets = staged_[i];
       size_t failedAt = 0;
       const auto placed = [&](size_t n) { reporter_.setCounts(n + 1, targets.size(), false); };
       if (!journal.placeStagedAll(targets, placed, failedAt)) {
         const std::wstring reason = lastErrorText();
         const std::wstring& target = targets[failedAt];
-        return L"替换失败：" + target.substr(std::min(target.size(), item.dest.size() + 1)) + L"（" + reason + L"）";
+        return diskFailure(kReplaceFailed + target.substr(std::min(target.size(), item.dest.size() + 1)) + kReasonOpen +
+                           reason + kReasonClose);
       }
     } else if (targets_[i].empty()) {
-      reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
+      reporter_.setStage(stage(kOverwritingStage, i), prog::kPhaseOverwrite);
       util::CopyHooks hooks;
       hooks.placeFile = [this, i, &journal](const std::wstring& source, const std::wstring& target) {
         return packageAfterBrings(i, target) || journal.replace(source, target);
       };
       hooks.makeFolder = [&journal](const std::wstring& folder) { return journal.makeFolder(folder); };
-      std::wstring failure;
+      Failure failure;
       if (!util::copyDirContents(item.src, item.dest, counter(false), &failure, &hooks)) return failure;
     } else {
-      const std::wstring failure = applyFile(i, kind, journal);
-      if (!failure.empty()) return failure;
+      Failure failure = applyFile(i, kind, journal);
+      if (failure) return failure;
     }
 
     // The versions go under the journal too: a failed upgrade leaves the markers as they were.
@@ -342,21 +353,21 @@ class UpgradeRun {
       version = util::toUtf8(filterUpdateVersion(item.version));
       marker = markerDirectory(installDir_) + L"\\" + componentMarkerName(kind);
     }
-    if (!version.empty() && !journal.write(marker, version)) return L"写入版本标记失败（" + lastErrorText() + L"）";
+    if (!version.empty() && !journal.write(marker, version)) return lastErrorFailure(kMarkerWriteFailed);
     return {};
   }
 
-  std::wstring applyFile(size_t i, const std::wstring& kind, install::UpgradeJournal& journal) {
+  Failure applyFile(size_t i, const std::wstring& kind, install::UpgradeJournal& journal) {
     const UpgradeItem& item = items_[i];
     if (kind == L"main") {
-      reporter_.setStage(stage(L"正在覆盖主程序", i), prog::kPhaseOverwrite);
+      reporter_.setStage(stage(kOverwritingMainStage, i), prog::kPhaseOverwrite);
     } else {
-      if (!journal.makeFolder(item.dest)) return L"创建目标目录失败：" + item.dest;
-      reporter_.setStage(stage(L"正在覆盖升级文件", i), prog::kPhaseOverwrite);
+      if (!journal.makeFolder(item.dest)) return diskFailure(kCreateFolderFailed + item.dest);
+      reporter_.setStage(stage(kOverwritingStage, i), prog::kPhaseOverwrite);
     }
     reporter_.setCounts(0, 1, false);
     if (!packageAfterBrings(i, targets_[i]) && !journal.replace(item.src, targets_[i])) {
-      return L"覆盖升级文件失败（" + lastErrorText() + L"）";
+      return lastErrorFailure(kOverwriteFailed);
     }
     reporter_.setCounts(1, 1, false);
     util::deleteFileForce(item.src);
@@ -397,11 +408,8 @@ UpgradeRequest upgradeRequestOf(Ctx& ctx) {
 
 prog::JobResult runUpgradeJob(const UpgradeRequest& request, prog::JobSink& sink) {
   UpgradeRun run(request, sink);
-  const std::wstring failure = run.run();
+  prog::JobResult result = prog::jobFailed(run.run());
   run.discardTemporaries();
-  if (!failure.empty()) return prog::jobFailed(failure);
-  prog::JobResult result;
-  result.ok = true;
   return result;
 }
 

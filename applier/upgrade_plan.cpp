@@ -1,4 +1,5 @@
 #include "applier/applier_ctx.h"
+#include "applier/texts.h"
 #include "applier/upgrade_rules.h"
 #include "util/client_contract.h"
 #include "util/files.h"
@@ -10,12 +11,6 @@
 
 namespace {
 
-constexpr wchar_t kUnreadable[] = L"无法读取升级计划文件：";
-constexpr wchar_t kBadSize[] = L"升级计划文件无效（空或超限）";
-constexpr wchar_t kParseFailed[] = L"升级计划解析失败：";
-constexpr wchar_t kNoItems[] = L"升级计划文件格式无效（缺少 items 列表）";
-constexpr wchar_t kItemWithoutUrl[] = L"升级计划包含缺少 url 的升级项";
-constexpr wchar_t kBadKind[] = L"升级计划包含非法的组件名（kind）：";
 
 bool fail(std::wstring* errorText, const std::wstring& text) {
   if (errorText) *errorText = text;
@@ -30,14 +25,14 @@ std::wstring stringValue(const nlohmann::json& object, const char* key) {
 }  // namespace
 
 bool parseUpgradePlan(const std::string& bytes, UpgradePlan& plan, std::wstring* errorText) {
-  if (bytes.empty() || bytes.size() > client::kMaxPlanBytes) return fail(errorText, kBadSize);
+  if (bytes.empty() || bytes.size() > client::kMaxPlanBytes) return fail(errorText, applier::kPlanBadSize);
   UpgradePlan parsed;
   // The JSON library reports syntax and type errors only by exceptions; none may leave here.
   try {
     const nlohmann::json root = nlohmann::json::parse(bytes, nullptr, true, false);
-    if (!root.is_object()) return fail(errorText, kNoItems);
+    if (!root.is_object()) return fail(errorText, applier::kPlanNoItems);
     const auto items = root.find("items");
-    if (items == root.end() || !items->is_array() || items->empty()) return fail(errorText, kNoItems);
+    if (items == root.end() || !items->is_array() || items->empty()) return fail(errorText, applier::kPlanNoItems);
 
     parsed.exe = stringValue(root, "exe");
     parsed.pid = stringValue(root, "pid");
@@ -49,14 +44,14 @@ bool parseUpgradePlan(const std::string& bytes, UpgradePlan& plan, std::wstring*
       item.sha256 = stringValue(element, "sha256");
       item.version = stringValue(element, "version");
       item.dest = stringValue(element, "dest");
-      if (item.url.empty()) return fail(errorText, kItemWithoutUrl);
+      if (item.url.empty()) return fail(errorText, applier::kPlanItemWithoutUrl);
       // The kind names a marker file: a plan that would write outside the marker folder or over
       // another package's marker is refused as a whole.
-      if (!applier::isAcceptableKind(item.kind)) return fail(errorText, kBadKind + item.kind);
+      if (!applier::isAcceptableKind(item.kind)) return fail(errorText, applier::kPlanBadKind + item.kind);
       parsed.items.push_back(std::move(item));
     }
   } catch (const nlohmann::json::exception& e) {
-    return fail(errorText, kParseFailed + util::toWide(util::kCodePageUtf8, e.what()));
+    return fail(errorText, applier::kPlanParseFailed + util::toWide(util::kCodePageUtf8, e.what()));
   }
   plan = std::move(parsed);
   return true;
@@ -77,8 +72,8 @@ UpgradeItem commandLineItem(const applier::UpgradeOptions& options) {
 bool loadUpgradePlan(const std::wstring& path, applier::Ctx& ctx, std::wstring* errorText) {
   std::string bytes;
   if (!util::readFile(path, bytes, client::kMaxPlanBytes)) {
-    if (GetLastError() == ERROR_FILE_TOO_LARGE) return fail(errorText, kBadSize);
-    return fail(errorText, kUnreadable + path);
+    if (GetLastError() == ERROR_FILE_TOO_LARGE) return fail(errorText, applier::kPlanBadSize);
+    return fail(errorText, applier::kPlanUnreadable + path);
   }
   UpgradePlan plan;
   if (!parseUpgradePlan(bytes, plan, errorText)) return false;

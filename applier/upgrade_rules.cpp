@@ -1,5 +1,6 @@
 #include "applier/upgrade_rules.h"
 
+#include "applier/texts.h"
 #include "util/file_names.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -46,7 +47,7 @@ bool installFolderOf(const std::wstring& exe, std::wstring& folder) {
 
 std::wstring packageCounterSuffix(size_t index, size_t count) {
   if (count < 2) return {};
-  return L"（" + std::to_wstring(index + 1) + L"/" + std::to_wstring(count) + L"）";
+  return kReasonOpen + std::to_wstring(index + 1) + L"/" + std::to_wstring(count) + kReasonClose;
 }
 
 std::wstring localPackageName(const std::wstring& url, size_t index, size_t count) {

@@ -1,5 +1,6 @@
 #include "applier/upgrade_steps.h"
 
+#include "applier/texts.h"
 #include "applier/upgrade_rules.h"
 #include "util/error_text.h"
 #include "util/files.h"
@@ -38,7 +39,7 @@ util::Handle openClientProcess(const std::wstring& pidText, const std::wstring& 
 
 bool replaceFile(const std::wstring& source, const std::wstring& target, std::wstring* errorText) {
   if (util::copyFileOver(source, target)) return true;
-  if (errorText) *errorText = L"覆盖升级文件失败（" + lastErrorText() + L"）";
+  if (errorText) *errorText = kOverwriteFailed + (kReasonOpen + lastErrorText()) + kReasonClose;
   return false;
 }
 

@@ -1,5 +1,6 @@
 #include "applier/upgrade_window.h"
 
+#include "applier/texts.h"
 #include "applier/upgrade_job.h"
 #include "applier/upgrade_layout.h"
 #include "prog/job_messages.h"
@@ -20,14 +21,6 @@ namespace applier {
 namespace {
 
 constexpr wchar_t kClassName[] = L"OrvaloSetupUpgradeWnd";
-constexpr wchar_t kTitle[] = L"OrvaloTrader 升级";
-constexpr wchar_t kInitialStatus[] = L"正在完成升级…";
-constexpr wchar_t kNotice[] = L"升级过程中请勿关闭此窗口。完成后主程序将自动启动。";
-constexpr wchar_t kSuccessStatus[] = L"升级完成";
-constexpr wchar_t kFailurePrefix[] = L"升级失败：";
-constexpr wchar_t kUnknownError[] = L"未知错误";
-constexpr wchar_t kThreadStartFailed[] = L"无法启动升级线程";
-constexpr wchar_t kShutdownReason[] = L"正在完成升级，请稍候。";
 constexpr size_t kStatusBufferChars = 512;
 constexpr UINT_PTR kCloseTimerId = 1;
 constexpr UINT kMarqueeStepMs = 50;
@@ -76,7 +69,7 @@ void startJob(HWND window, Ctx& ctx) {
   });
   // No job runs, so none will report its end: report it in its place, so that the window shows
   // the failure and closes, and the process ends with a failure code.
-  if (!started) showEnd(window, ctx, prog::jobFailed(kThreadStartFailed));
+  if (!started) showEnd(window, ctx, prog::jobFailed(prog::FailureKind::kInternal, kThreadStartFailed));
 }
 
 LRESULT onCreate(HWND window, Ctx& ctx) {
@@ -132,7 +125,7 @@ void onPackage(HWND window, LPARAM lParam) {
   if (!info) return;
   SendMessageW(control(window, kIdPackageBar), PBM_SETPOS, static_cast<WPARAM>(info->permille), 0);
   wchar_t label[32];
-  swprintf(label, 32, L"升级包 %u/%u", static_cast<unsigned>(info->index), static_cast<unsigned>(info->count));
+  swprintf(label, 32, kPackageLabelFormat, static_cast<unsigned>(info->index), static_cast<unsigned>(info->count));
   SetWindowTextW(control(window, kIdPackageLabel), label);
 }
 
@@ -149,15 +142,15 @@ void fillBar(HWND bar) {
 
 void showEnd(HWND window, Ctx& ctx, const prog::JobResult& result) {
   ctx.finished.exchange(true);
-  ctx.succeeded = result.ok;
-  const bool success = result.ok;
+  ctx.succeeded = result.ok();
+  const bool success = result.ok();
   std::wstring status;
   if (success) {
     status = kSuccessStatus;
     fillBar(control(window, kIdMainBar));
     fillBar(control(window, kIdPackageBar));
   } else {
-    status = failureStatusText(result.failure.empty() ? nullptr : &result.failure);
+    status = failureStatusText(result.failure.text.empty() ? nullptr : &result.failure.text);
   }
   SetWindowTextW(control(window, kIdStatus), status.c_str());
   setCloseEnabled(window, true);

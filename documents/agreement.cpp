@@ -32,7 +32,7 @@ std::wstring fetchAgreementHtmlEdition(const ServerManifest& manifest, CancelEve
   // A signed release vouches only for what carries a digest.
   if (manifest.signedRelease && manifest.agreementHtmlSha256.empty()) return {};
   std::string html;
-  if (!fetchDocument(htmlUrl, kMaxAgreementBytes, html, cancel).ok || html.empty()) return {};
+  if (!fetchDocument(htmlUrl, kMaxAgreementBytes, html, cancel).ok() || html.empty()) return {};
   if (!manifest.agreementHtmlSha256.empty() && sha256Hex(html) != manifest.agreementHtmlSha256) return {};
 
   styleAgreementHtml(html);
@@ -55,7 +55,7 @@ bool fetchServerAgreement(const std::wstring& baseUrl, CancelEvent cancel, Serve
   if (!fetchServerManifest(baseUrl, manifest, nullptr, cancel) || !manifest.hasAgreement) return false;
 
   std::string text;
-  if (!fetchDocument(manifest.agreementUrl, kMaxAgreementBytes, text, cancel).ok || text.empty()) return false;
+  if (!fetchDocument(manifest.agreementUrl, kMaxAgreementBytes, text, cancel).ok() || text.empty()) return false;
   if (!manifest.agreementSha256.empty() && sha256Hex(text) != manifest.agreementSha256) return false;
   agreement.version = manifest.agreementVersion;
   agreement.text = util::toWide(util::kCodePageUtf8, text);

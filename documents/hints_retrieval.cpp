@@ -11,7 +11,7 @@ bool loadHints(const std::wstring& url, const std::string& expectedDigest, Hints
   // The document decides which links the wizard offers: it is taken from the vendor alone.
   if (!isAllowedLink(url, kLinkKindVendor)) return false;
   std::string bytes;
-  if (!fetchDocument(url, kMaxHintsDocumentBytes, bytes, cancelEvent).ok || bytes.empty()) return false;
+  if (!fetchDocument(url, kMaxHintsDocumentBytes, bytes, cancelEvent).ok() || bytes.empty()) return false;
   if (!expectedDigest.empty() && sha256Hex(bytes) != expectedDigest) return false;
   return parseHints(bytes, doc);
 }

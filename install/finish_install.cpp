@@ -5,6 +5,7 @@
 #include "install/registration.h"
 #include "install/setup_copy.h"
 #include "install/shortcut.h"
+#include "install/texts.h"
 #include "prog/debug_log.h"
 #include "util/client_contract.h"
 #include "util/error_text.h"
@@ -46,11 +47,11 @@ prog::JobResult finishInstall(const InstallRequest& request, const ServerManifes
   std::string channel;
   const std::wstring channelError = readChannelStamp(channel);
   if (!channelError.empty()) {
-    return prog::jobFailed(L"写入渠道配置失败：" + channelError, prog::FailureKind::kFileSystem);
+    return prog::jobFailed(prog::FailureKind::kDisk, kChannelWriteFailed + channelError);
   }
   if (!util::writeFile(dir + L"\\" + client::kChannelFileName, channel.data(), channel.size())) {
     const std::wstring reason = lastErrorText();
-    return prog::jobFailed(L"写入渠道配置失败：" + reason, prog::FailureKind::kFileSystem);
+    return prog::jobFailed(prog::FailureKind::kDisk, kChannelWriteFailed + reason);
   }
 
   // 2.-5. Markers of what is installed.
@@ -66,17 +67,15 @@ prog::JobResult finishInstall(const InstallRequest& request, const ServerManifes
   // 6. The agreement exactly as the user read it when accepting, beside the version recorded above.
   const std::string agreement = util::toUtf8(request.agreementText);
   if (agreement.empty()) {
-    return prog::jobFailed(
-        L"协议文本获取失败（网络不可用且内置兜底缺失），已终止安装；请检查网络后重新运行安装器",
-        prog::FailureKind::kNetwork);
+    return prog::jobFailed(prog::FailureKind::kNetwork, kAgreementMissing);
   }
   const std::wstring legalDir = dir + L"\\" + client::kLegalDirName;
   util::createDirectories(legalDir);
   if (!util::writeFile(legalDir + L"\\" + client::kAgreementCopyName, agreement.data(), agreement.size())) {
     const std::wstring reason = lastErrorText();
-    return prog::jobFailed(L"写入协议文本失败：" + reason, prog::FailureKind::kFileSystem);
+    return prog::jobFailed(prog::FailureKind::kDisk, kAgreementWriteFailed + reason);
   }
-  reporter.setStage(L"协议文本已就绪", prog::kPhaseNone);
+  reporter.setStage(kAgreementReadyStage, prog::kPhaseNone);
 
   // 7. The installed version.
   writeUpdateMarker(dir, manifest.main.version);
@@ -88,8 +87,7 @@ prog::JobResult finishInstall(const InstallRequest& request, const ServerManifes
   const std::wstring exe = findMainProgram(dir, manifest.main.exe);
   if (exe.empty()) {
     // The server's packages lack the client it names: a fault of what was downloaded.
-    return prog::jobFailed(L"安装完成，但未在安装目录找到主程序（" + manifest.main.exe + L"）",
-                           prog::FailureKind::kNetwork);
+    return prog::jobFailed(prog::FailureKind::kNetwork, kMainProgramMissing + manifest.main.exe + kReasonClose);
   }
 
   // 11.-15. Shortcut, registration, start.
@@ -99,11 +97,10 @@ prog::JobResult finishInstall(const InstallRequest& request, const ServerManifes
   }
   registerUninstall(dir, exe, manifest.main.version);
   if (request.launch) {
-    reporter.setStage(L"启动主程序…", prog::kPhaseNone);
+    reporter.setStage(kLaunchingStage, prog::kPhaseNone);
     launchProgram(exe);
   }
   prog::JobResult result;
-  result.ok = true;
   result.mainProgram = exe;
   return result;
 }

@@ -3,6 +3,7 @@
 #include "install/finish_install.h"
 #include "install/markers.h"
 #include "install/package_list.h"
+#include "install/texts.h"
 #include "install/upgrade_journal.h"
 #include "net/download.h"
 #include "net/http_connection.h"
@@ -29,19 +30,22 @@ class InstallRun {
 
  private:
   bool cancelled() const { return isCancelSignalled(cancel_); }
-  // Ends the job with a failure text of that kind; returns false for the callers' convenience.
-  // A cancel is a cancel whichever step noticed it.
-  bool fail(prog::FailureKind kind, const std::wstring& text) {
-    result_ = prog::jobFailed(text, kind);
-    result_.cancelled = text == kCancelledText;
-    if (result_.cancelled) result_.kind = prog::FailureKind::kCancelled;
+  // Ends the job with that failure; returns false for the callers' convenience.
+  bool fail(util::Failure failure) {
+    result_ = prog::jobFailed(std::move(failure));
     return false;
   }
+  bool fail(prog::FailureKind kind, const std::wstring& text) { return fail(util::failure(kind, text)); }
+  // A failure of a step the user cancelled meanwhile is the cancel, whichever step noticed it.
+  bool failUnlessCancelled(util::Failure failure) { return fail(util::cancelledOr(cancelled(), std::move(failure))); }
   // A cancel check: true (and the job ended) when the user cancelled.
   bool stopIfCancelled() {
     if (!cancelled()) return false;
-    fail(prog::FailureKind::kCancelled, kCancelledText);
+    fail(util::cancelledFailure());
     return true;
+  }
+  static std::wstring stageText(const wchar_t* verb, const std::wstring& label) {
+    return verb + label + kStageEllipsis;
   }
   bool installPackage(const PackageItem& item, bool last);
   bool finishPending();
@@ -55,13 +59,12 @@ class InstallRun {
 };
 
 bool InstallRun::finishPending() {
-  std::wstring failure;
+  util::Failure failure;
   const auto unpacking = [this](const std::wstring& label) {
-    reporter_.setStage(L"正在解压" + label + L"…", prog::kPhaseExtract);
+    reporter_.setStage(stageText(kExtractingStage, label), prog::kPhaseExtract);
   };
   if (pending_.finish(failure, unpacking)) return true;
-  fail(prog::FailureKind::kFileSystem, cancelled() ? std::wstring(kCancelledText) : failure);
-  return false;
+  return failUnlessCancelled(std::move(failure));
 }
 
 bool InstallRun::installPackage(const PackageItem& item, bool last) {
@@ -75,13 +78,13 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
       zip ? temp + L"\\" + item.downloadName : installedPath + kDownloadSuffix;
 
   if (!zip && !util::createDirectories(item.targetDir)) {
-    fail(prog::FailureKind::kFileSystem, L"创建目标目录失败：" + item.targetDir);
+    fail(prog::FailureKind::kDisk, kCreateFolderFailed + item.targetDir);
     return false;
   }
   // A finished file of an earlier run is never trusted; its partial files are resumed.
   util::deleteFileForce(downloadPath);
 
-  reporter_.setStage(L"正在下载" + item.label + L"…", prog::kPhaseDownload);
+  reporter_.setStage(stageText(kDownloadingStage, item.label), prog::kPhaseDownload);
   const DownloadResult download = downloadFile(
       entry.url, downloadPath,
       [this](uint64_t done, uint64_t total) {
@@ -89,17 +92,16 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
         return !cancelled();
       },
       cancel_);
-  if (!download.ok) {
-    fail(prog::FailureKind::kNetwork, download.cancelled ? std::wstring(kCancelledText) : L"下载" + item.label + L"失败：" + download.message);
-    return false;
+  if (!download.ok()) {
+    return fail(util::prefixed(kDownloadFailedBefore + item.label + kDownloadFailedAfter, download.failure));
   }
 
   if (!entry.sha256.empty()) {
-    reporter_.setStage(L"正在校验" + item.label + L"…", prog::kPhaseVerify);
+    reporter_.setStage(stageText(kVerifyingStage, item.label), prog::kPhaseVerify);
     // The download hashed the file while writing it: no second read.
     if (download.sha256 != entry.sha256) {
       util::deleteFileForce(downloadPath);
-      fail(prog::FailureKind::kNetwork, item.label + L"SHA256 校验失败（文件不完整或被篡改）");
+      fail(prog::FailureKind::kVerification, item.label + kDigestMismatch);
       return false;
     }
   }
@@ -118,7 +120,7 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
     if (!MoveFileExW(downloadPath.c_str(), installedPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       const std::wstring reason = lastErrorText();
       util::deleteFileForce(downloadPath);
-      fail(prog::FailureKind::kFileSystem, L"替换失败：" + entry.filename + L"（" + reason + L"）");
+      fail(prog::FailureKind::kDisk, kReplaceFailed + entry.filename + kReasonOpen + reason + kReasonClose);
       return false;
     }
     return true;
@@ -132,27 +134,24 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
                    [cancel](uint64_t, uint64_t) { return !isCancelSignalled(cancel); });
     return true;
   }
-  reporter_.setStage(L"正在解压" + item.label + L"…", prog::kPhaseExtract);
-  std::wstring error;
+  reporter_.setStage(stageText(kExtractingStage, item.label), prog::kPhaseExtract);
+  util::Failure failure;
   // The first count comes once the archive is read, its names checked and its folders made; from
   // then on every file handled is a file put in its place, which the bar shows as the overwrite,
   // so that the package's share runs to its end. The counts arrive one at a time.
   bool placing = false;
-  const bool extracted = extractZipInPlace(downloadPath, item.targetDir, PlaceHooks{}, &error,
+  const bool extracted = extractZipInPlace(downloadPath, item.targetDir, PlaceHooks{}, &failure,
                                            [this, &item, &placing](uint64_t done, uint64_t total) {
                                              if (!placing) {
                                                placing = true;
-                                               reporter_.setStage(L"正在覆盖" + item.label + L"…",
+                                               reporter_.setStage(stageText(kOverwritingStage, item.label),
                                                                   prog::kPhaseOverwrite);
                                              }
                                              reporter_.setCounts(done, total, false);
                                              return !cancelled();
                                            });
   util::deleteFileForce(downloadPath);
-  if (!extracted) {
-    fail(prog::FailureKind::kFileSystem, cancelled() ? std::wstring(kCancelledText) : error);
-    return false;
-  }
+  if (!extracted) return failUnlessCancelled(std::move(failure));
   return !stopIfCancelled();
 }
 
@@ -164,11 +163,11 @@ prog::JobResult InstallRun::run() {
 void InstallRun::runSteps() {
   // A repair over an installation whose upgrade was cut short starts from the old version.
   (void)recoverUpgrade(request_.installDir);
-  reporter_.setStage(L"获取版本信息…", prog::kPhaseNone);
+  reporter_.setStage(kFetchingVersionStage, prog::kPhaseNone);
   ServerManifest manifest;
-  std::wstring error;
-  if (!fetchServerManifest(request_.baseUrl, manifest, &error, cancel_)) {
-    fail(prog::FailureKind::kNetwork, cancelled() ? std::wstring(kCancelledText) : error);
+  util::Failure failure;
+  if (!fetchServerManifest(request_.baseUrl, manifest, &failure, cancel_)) {
+    failUnlessCancelled(std::move(failure));
     return;
   }
   if (stopIfCancelled()) return;
@@ -177,7 +176,7 @@ void InstallRun::runSteps() {
   // Names from the server become file and folder names: refuse them before anything is written.
   std::wstring badName;
   if (!checkServerNames(manifest, plan, badName)) {
-    fail(prog::FailureKind::kNetwork, L"服务器清单包含非法文件名：" + badName);
+    fail(prog::FailureKind::kNetwork, kBadServerName + badName);
     return;
   }
   if (!plan.cudaNotice.empty()) {
@@ -185,7 +184,7 @@ void InstallRun::runSteps() {
     if (stopIfCancelled()) return;
   }
 
-  reporter_.setStage(L"正在获取安装包信息…", prog::kPhaseNone);
+  reporter_.setStage(kFetchingSizesStage, prog::kPhaseNone);
   std::vector<std::wstring> urls;
   for (const PackageItem& item : plan.items) urls.push_back(item.entry->url);
   const std::vector<uint64_t> sizes = queryRemoteSizes(urls, cancel_);
@@ -197,7 +196,7 @@ void InstallRun::runSteps() {
   // The marker folder comes first: a folder that this attempt began to fill is then recognised as
   // the product's own by a retry or a later run, however this one ends.
   if (!util::createDirectories(markerDirectory(request_.installDir))) {
-    fail(prog::FailureKind::kFileSystem, L"创建目标目录失败：" + request_.installDir);
+    fail(prog::FailureKind::kDisk, kCreateFolderFailed + request_.installDir);
     return;
   }
 

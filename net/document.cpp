@@ -2,6 +2,7 @@
 
 #include "net/cancellable_call.h"
 #include "net/http_connection.h"
+#include "net/texts.h"
 #include "util/error_text.h"
 
 #include <memory>
@@ -9,25 +10,21 @@
 
 namespace {
 
-DownloadResult failure(std::wstring message) {
-  DownloadResult result;
-  result.message = std::move(message);
-  return result;
-}
+DownloadResult failure(std::wstring message) { return downloadFailed(std::move(message)); }
 
 DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& bytes,
                         CancelEvent cancel) {
   HttpConnection connection;
   if (!openHttpConnection(connection, url)) {
-    return failure(L"网络初始化失败（" + lastErrorText() + L"）");
+    return failure(net::withReason(net::kInitFailed, lastErrorText()));
   }
   InternetHandle request = openGetRequest(connection);
-  if (!request) return failure(L"创建请求失败（" + lastErrorText() + L"）");
+  if (!request) return failure(net::withReason(net::kRequestFailed, lastErrorText()));
   if (!sendRequest(request.get(), std::wstring())) {
-    return failure(L"连接服务器失败（" + lastErrorText() + L"）");
+    return failure(net::withReason(net::kConnectFailed, lastErrorText()));
   }
   const DWORD status = responseStatus(request.get());
-  if (status != HTTP_STATUS_OK) return failure(L"服务器返回异常状态码：" + std::to_wstring(status));
+  if (status != HTTP_STATUS_OK) return failure(net::kBadStatus + std::to_wstring(status));
   const uint64_t length = responseContentLength(request.get());
   if (length > maxBytes) {
     return failure(documentTooLargeText(maxBytes));
@@ -35,10 +32,10 @@ DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& b
 
   std::vector<char> buffer;
   for (;;) {
-    if (isCancelSignalled(cancel)) return failure(kCancelledText);
+    if (isCancelSignalled(cancel)) return cancelledDownload();
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request.get(), &available)) {
-      return failure(L"网络中断（" + lastErrorText() + L"）");
+      return failure(net::withReason(net::kInterrupted, lastErrorText()));
     }
     if (available == 0) break;
     // One byte past the bound is enough to know the document is too large.
@@ -47,24 +44,22 @@ DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& b
     DWORD read = 0;
     if (!WinHttpReadData(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read) ||
         read == 0) {
-      return failure(L"网络中断（" + lastErrorText() + L"）");
+      return failure(net::withReason(net::kInterrupted, lastErrorText()));
     }
     bytes.append(buffer.data(), read);
     if (bytes.size() > maxBytes) return failure(documentTooLargeText(maxBytes));
   }
   if (length > 0 && bytes.size() < length) {
     SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
-    return failure(L"网络中断（" + lastErrorText() + L"）");
+    return failure(net::withReason(net::kInterrupted, lastErrorText()));
   }
-  DownloadResult result;
-  result.ok = true;
-  return result;
+  return DownloadResult();
 }
 
 }  // namespace
 
 std::wstring documentTooLargeText(size_t maxBytes) {
-  return L"文件过大（超过 " + std::to_wstring(maxBytes) + L" 字节）";
+  return net::kTooLargeBefore + std::to_wstring(maxBytes) + net::kTooLargeAfter;
 }
 
 DownloadResult fetchDocument(const std::wstring& url, size_t maxBytes, std::string& bytes,
@@ -74,15 +69,12 @@ DownloadResult fetchDocument(const std::wstring& url, size_t maxBytes, std::stri
   auto body = std::make_shared<std::string>();
   const bool ended = net::runCancellable(cancelEvent, [url, maxBytes, result, body](CancelEvent cancel) {
     *result = fetchNow(url, maxBytes, *body, cancel);
-    if (!result->ok) {
+    if (!result->ok()) {
       body->clear();
-      if (isCancelSignalled(cancel)) {
-        result->cancelled = true;
-        result->message = kCancelledText;
-      }
+      if (isCancelSignalled(cancel)) *result = cancelledDownload();
     }
   });
   if (!ended) return cancelledDownload();
-  if (result->ok) bytes = std::move(*body);
+  if (result->ok()) bytes = std::move(*body);
   return *result;
 }

@@ -5,16 +5,20 @@
 #include "net/multipart.h"
 #include "net/resume.h"
 #include "net/single_stream.h"
+#include "net/texts.h"
 #include "util/error_text.h"
 
 #include <windows.h>
 
-const wchar_t kCancelledText[] = L"已取消";
-
 DownloadResult cancelledDownload() {
   DownloadResult result;
-  result.cancelled = true;
-  result.message = kCancelledText;
+  result.failure = util::cancelledFailure();
+  return result;
+}
+
+DownloadResult downloadFailed(std::wstring text) {
+  DownloadResult result;
+  result.failure = util::failure(util::FailureKind::kNetwork, std::move(text));
   return result;
 }
 
@@ -28,9 +32,7 @@ DownloadResult downloadNow(const std::wstring& url, const std::wstring& destPath
                            const ByteProgress& progress, CancelEvent cancelEvent) {
   HttpConnection connection;
   if (!openHttpConnection(connection, url)) {
-    DownloadResult result;
-    result.message = L"网络初始化失败（" + lastErrorText() + L"）";
-    return result;
+    return downloadFailed(net::withReason(net::kInitFailed, lastErrorText()));
   }
   uint64_t total = 0;
   std::wstring validator;
@@ -41,7 +43,7 @@ DownloadResult downloadNow(const std::wstring& url, const std::wstring& destPath
   connection.close();
   // What an earlier call left for the other way (the server then told another size or range
   // support) is of no use once the file is in place.
-  if (result.ok) {
+  if (result.ok()) {
     if (inParts) {
       discardPartial(partialPath(destPath));
     } else {

@@ -3,18 +3,25 @@
 #pragma once
 
 #include "util/byte_progress.h"
+#include "util/failure.h"
 
 #include <cstdint>
 #include <string>
 
 struct DownloadResult {
-  bool ok = false;         // the destination file is complete and in place
-  bool cancelled = false;  // the caller stopped the download; never together with ok
-  std::wstring message;    // empty on success, "已取消" when cancelled, else the failure text
+  // None when the destination file is complete and in place; a cancel when the caller stopped
+  // the download; else a network failure (the server, the connection, the partial files).
+  util::Failure failure;
   // SHA-256 of the destination file's bytes, 64 lower-case hex characters, computed while they
   // arrived: set by downloadFile on success only, so that nobody reads the file again to check it.
   std::string sha256;
+
+  bool ok() const { return !failure; }
+  bool cancelled() const { return failure.cancelled(); }
 };
+
+// A download that failed with that text.
+DownloadResult downloadFailed(std::wstring text);
 
 // ByteProgress is called with (bytes done, bytes total; 0 when the size is unknown) on the
 // downloading thread, never by two threads at once; returning false cancels.
@@ -31,7 +38,7 @@ struct DownloadRequest {
   CancelEvent cancelEvent = nullptr;
 };
 
-extern const wchar_t kCancelledText[];  // "已取消"
+using util::kCancelledText;
 
 // The result of a cancelled call.
 DownloadResult cancelledDownload();

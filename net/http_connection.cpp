@@ -168,6 +168,27 @@ DWORD ReadSizer::next(DWORD available, uint64_t left) {
   return static_cast<DWORD>(std::min<uint64_t>(wanted, std::max<uint64_t>(left, available)));
 }
 
+BodyEnd readBody(HINTERNET request, std::vector<char>& buffer, const BodyHooks& hooks) {
+  ReadSizer sizer;
+  for (;;) {
+    if (hooks.stop()) return BodyEnd::kStopped;
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) return BodyEnd::kFailed;
+    if (available == 0) return BodyEnd::kEnded;
+    const uint64_t left = hooks.left();
+    const DWORD ask = sizer.next(available, left);
+    if (buffer.size() < ask) buffer.resize(ask);
+    DWORD read = 0;
+    const uint64_t started = GetTickCount64();
+    const bool gotData = WinHttpReadData(request, buffer.data(), ask, &read) && read > 0;
+    sizer.took(GetTickCount64() - started);
+    if (!gotData) return BodyEnd::kFailed;
+    if (read > left) read = static_cast<DWORD>(left);
+    if (!hooks.take(buffer.data(), read)) return BodyEnd::kStopped;
+    if (hooks.left() == 0) return BodyEnd::kEnded;
+  }
+}
+
 void ReadSizer::took(uint64_t milliseconds) {
   if (milliseconds < kQuickReadMs) {
     ask_ = std::min(ask_ * 2, kLargestRead);

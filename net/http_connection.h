@@ -9,6 +9,7 @@
 #include <winhttp.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,3 +93,22 @@ class ReadSizer {
  private:
   DWORD ask_ = 65536;
 };
+
+// What ended a body read.
+enum class BodyEnd {
+  kEnded,    // the server ended the body, or nothing more was wanted
+  kStopped,  // the caller's stop or take said so
+  kFailed,   // WinHTTP failed; GetLastError() says why
+};
+
+// The caller's side of a body read: where the bytes go, its bounds and its progress stay its own.
+struct BodyHooks {
+  std::function<bool()> stop;      // asked before each read; true stops
+  std::function<uint64_t()> left;  // the bytes still wanted (UINT64_MAX: no bound)
+  // Each read, cut to what is left; false stops.
+  std::function<bool(const char* data, DWORD size)> take;
+};
+
+// Reads the body of a received response, each read sized by a ReadSizer, into `buffer` (grown as
+// needed; a caller may keep it for its next body) and hands it to `take`.
+BodyEnd readBody(HINTERNET request, std::vector<char>& buffer, const BodyHooks& hooks);

@@ -3,6 +3,7 @@
 #include "net/resume.h"
 #include "net/sha256.h"
 #include "net/single_stream.h"
+#include "net/texts.h"
 #include "util/error_text.h"
 #include "util/files.h"
 #include "util/guard.h"
@@ -204,38 +205,21 @@ void keepParts(const std::deque<Part>& parts, const std::wstring& destPath, uint
 // failure (message set) or a stop (abort set) ended it first.
 bool receivePiece(HINTERNET request, HANDLE file, uint64_t& have, uint64_t target,
                   MultipartContext& context, std::vector<char>& buffer, PartResult& result) {
-  ReadSizer sizer;
-  for (;;) {
-    if (context.abort) {
-      if (isCancelSignalled(context.cancelEvent)) context.cancelled = true;
-      return false;
-    }
-    if (isCancelSignalled(context.cancelEvent)) {
-      context.cancelled = true;
-      context.abort = true;
-      return false;
-    }
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available)) {
-      result.message = L"网络中断（" + lastErrorText() + L"）";
-      return false;
-    }
-    if (available == 0) return true;
-    const DWORD ask = sizer.next(available, target - have);
-    if (buffer.size() < ask) buffer.resize(ask);
-    DWORD read = 0;
-    const uint64_t started = GetTickCount64();
-    const bool gotData = WinHttpReadData(request, buffer.data(), ask, &read) && read > 0;
-    sizer.took(GetTickCount64() - started);
-    if (!gotData) {
-      result.message = L"网络中断（" + lastErrorText() + L"）";
-      return false;
-    }
-    if (read > target - have) read = static_cast<DWORD>(target - have);
-    if (isCancelSignalled(context.cancelEvent)) continue;  // noticed at the top of the loop
+  // A cancel stops every part; so does a failure of any part (abort).
+  const auto stopForCancel = [&context] {
+    if (!isCancelSignalled(context.cancelEvent)) return false;
+    context.cancelled = true;
+    context.abort = true;
+    return true;
+  };
+  BodyHooks hooks;
+  hooks.stop = [&] { return stopForCancel() || context.abort; };
+  hooks.left = [&] { return target - have; };
+  hooks.take = [&](const char* data, DWORD size) {
+    if (stopForCancel()) return false;
     DWORD written = 0;
-    if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written < read) {
-      result.message = L"写入磁盘失败（" + lastErrorText() + L"）";
+    if (!WriteFile(file, data, size, &written, nullptr) || written < size) {
+      result.message = net::withReason(net::kDiskWriteFailed, lastErrorText());
       context.abort = true;
       return false;
     }
@@ -247,8 +231,15 @@ bool receivePiece(HINTERNET request, HANDLE file, uint64_t& have, uint64_t targe
       context.abort = true;
       return false;
     }
-    if (have == target) return true;
+    return true;
+  };
+  switch (readBody(request, buffer, hooks)) {
+    case BodyEnd::kEnded: return true;
+    case BodyEnd::kStopped: return false;
+    case BodyEnd::kFailed: break;
   }
+  result.message = net::withReason(net::kInterrupted, lastErrorText());
+  return false;
 }
 
 // A 206 answer must cover exactly the bytes asked for, of the resource size the probe saw.
@@ -265,18 +256,18 @@ bool openDataFile(const Part& part, const std::wstring& dataPath, util::FileHand
   file.reset(CreateFileW(dataPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    result.message = L"无法写入分片：" + dataPath + L"（" + lastErrorText() + L"）";
+    result.message = net::withReason(net::kCannotWritePart + dataPath, lastErrorText());
     return false;
   }
   // A transfer abandoned by a cancel may have removed the file the kept bytes were in.
   if (have > 0 && util::fileSize(file.get()) < part.start + have) {
-    result.message = L"断点文件已被改动，请重试";
+    result.message = net::kPartialChanged;
     return false;
   }
   LARGE_INTEGER offset = {};
   offset.QuadPart = static_cast<LONGLONG>(part.start + have);
   if (!SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN)) {
-    result.message = L"无法写入分片：" + dataPath + L"（" + lastErrorText() + L"）";
+    result.message = net::withReason(net::kCannotWritePart + dataPath, lastErrorText());
     return false;
   }
   return true;
@@ -320,12 +311,12 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
     }
     InternetHandle request = openGetRequest(context.connection);
     if (!request) {
-      result.message = L"创建请求失败（" + lastErrorText() + L"）";
+      result.message = net::withReason(net::kRequestFailed, lastErrorText());
       context.abort = true;
       return;
     }
     if (!sendRequest(request.get(), rangeHeaders(from, to, context.validator))) {
-      result.message = L"连接服务器失败（" + lastErrorText() + L"）";
+      result.message = net::withReason(net::kConnectFailed, lastErrorText());
       request.reset();
       if (isCancelSignalled(context.cancelEvent)) {
         context.cancelled = true;
@@ -342,7 +333,7 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
       file.reset();
       have = 0;
       if (++failures == kAttempts) {
-        result.message = L"分片请求异常状态码：" + std::to_wstring(status);
+        result.message = net::kPartBadStatus + std::to_wstring(status);
         return;
       }
       continue;
@@ -352,7 +343,7 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
       file.reset();
       have = 0;
       if (restarted) {
-        result.message = L"服务器返回的数据范围与请求不符";
+        result.message = net::kWrongRange;
         context.abort = true;
         return;
       }
@@ -367,7 +358,7 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
       return;
     }
     if (status != HTTP_STATUS_PARTIAL_CONTENT) {
-      result.message = L"分片请求异常状态码：" + std::to_wstring(status);
+      result.message = net::kPartBadStatus + std::to_wstring(status);
       context.abort = true;
       return;
     }
@@ -383,7 +374,7 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
     request.reset();
     if (context.abort) return;
     if (!atEnd || have < target) {
-      if (atEnd) result.message = L"分片数据不完整";
+      if (atEnd) result.message = net::kPartIncomplete;
       if (failedAgain()) return;
     }
   }
@@ -416,12 +407,12 @@ void runPartThread(Schedule& schedule, MultipartContext& context) {
 bool hashDataFile(const std::wstring& dataPath, uint64_t total, std::string& digest, std::wstring& message) {
   const uint64_t size = existingFileSize(dataPath);
   if (size != total) {
-    message = L"合并后大小异常（" + std::to_wstring(size) + L" ≠ " + std::to_wstring(total) + L"）";
+    message = net::withReason(net::kMergedSizeWrong, std::to_wstring(size) + net::kNotEqual + std::to_wstring(total));
     return false;
   }
-  std::wstring failure;
+  util::Failure failure;
   if (sha256File(dataPath, digest, &failure, {})) return true;
-  message = failure == kHashSetUpFailedText ? failure : L"读取分片失败：" + dataPath;
+  message = failure.kind == util::FailureKind::kInternal ? failure.text : net::kPartReadFailed + dataPath;
   return false;
 }
 
@@ -429,20 +420,18 @@ bool hashDataFile(const std::wstring& dataPath, uint64_t total, std::string& dig
 DownloadResult finishParts(const std::deque<Part>& parts, uint64_t total, const std::wstring& destPath) {
   DownloadResult result;
   const std::wstring dataPath = partsDataPath(destPath);
-  if (!hashDataFile(dataPath, total, result.sha256, result.message)) {
-    result.sha256.clear();
+  std::wstring message;
+  if (!hashDataFile(dataPath, total, result.sha256, message)) {
     // Bytes that are not what the parts say: nothing of it is worth resuming.
     discardParts(destPath);
-    return result;
+    return downloadFailed(std::move(message));
   }
   if (!MoveFileExW(dataPath.c_str(), destPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    result.message = L"下载文件改名失败（" + lastErrorText() + L"）";
-    result.sha256.clear();
+    DownloadResult failed = downloadFailed(net::withReason(net::kRenameFailed, lastErrorText()));
     keepParts(parts, destPath, total);  // complete: the next call only renames it
-    return result;
+    return failed;
   }
   discardParts(destPath);  // only the validator and a stale state are left
-  result.ok = true;
   return result;
 }
 
@@ -547,9 +536,7 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
       // Fewer threads share the parts; with none, nothing would ever fetch them.
       if (&thread == &threads.front()) {
         keepParts(schedule.parts(), destPath, total);
-        DownloadResult result;
-        result.message = L"分片下载失败：分片线程创建失败（已保留分片断点，可重试）";
-        return result;
+        return downloadFailed(std::wstring(net::kPartsFailed) + net::kPartThreadFailed + net::kPartsKept);
       }
       break;
     }
@@ -559,12 +546,9 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
   }
 
   const std::deque<Part>& parts = schedule.parts();
-  DownloadResult result;
   if (context.cancelled) {
     discardParts(destPath);
-    result.cancelled = true;
-    result.message = kCancelledText;
-    return result;
+    return cancelledDownload();
   }
   if (context.rangeIgnored) {
     discardParts(destPath);
@@ -580,9 +564,8 @@ DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t tota
   }
   if (failed) {
     keepParts(parts, destPath, total);
-    result.message = L"分片下载失败：" + (failed->message.empty() ? L"未知错误" : failed->message) +
-                     L"（已保留分片断点，可重试）";
-    return result;
+    return downloadFailed(net::kPartsFailed + (failed->message.empty() ? net::kUnknownError : failed->message) +
+                          net::kPartsKept);
   }
   return finishParts(parts, total, destPath);
 }

@@ -8,16 +8,16 @@
 #include <cstring>
 #include <vector>
 
-const wchar_t kHashSetUpFailedText[] = L"SHA256 初始化失败（CNG）";
-
 namespace {
 
 constexpr DWORD kBlockSize = 1048576;
 
-bool failWith(std::wstring* failure, std::wstring text) {
-  if (failure) *failure = std::move(text);
+bool failWith(util::Failure* failure, util::Failure what) {
+  if (failure) *failure = std::move(what);
   return false;
 }
+
+util::Failure diskFailure(std::wstring text) { return util::failure(util::FailureKind::kDisk, std::move(text)); }
 
 std::string toHex(const unsigned char* bytes, size_t count) {
   static const char kDigits[] = "0123456789abcdef";
@@ -121,29 +121,29 @@ std::string sha256Hex(const std::string& bytes) {
   return hash.finish();
 }
 
-bool sha256File(const std::wstring& path, std::string& digest, std::wstring* failure,
+bool sha256File(const std::wstring& path, std::string& digest, util::Failure* failure,
                 const ByteProgress& progress) {
   util::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return failWith(failure, L"无法打开文件：" + path + L"（" + lastErrorText() + L"）");
+  if (!file) return failWith(failure, diskFailure(net::withReason(net::kCannotOpenFile + path, lastErrorText())));
   LARGE_INTEGER fileSize = {};
   const uint64_t size = GetFileSizeEx(file.get(), &fileSize) && fileSize.QuadPart > 0
                             ? static_cast<uint64_t>(fileSize.QuadPart)
                             : 0;  // only the progress total
 
   Sha256 hash;
-  if (!hash.begin()) return failWith(failure, kHashSetUpFailedText);
+  if (!hash.begin()) return failWith(failure, util::failure(util::FailureKind::kInternal, kHashSetUpFailedText));
   std::vector<unsigned char> buffer(kBlockSize);
   uint64_t done = 0;
   for (;;) {
     DWORD read = 0;
     if (!ReadFile(file.get(), buffer.data(), kBlockSize, &read, nullptr)) {
-      return failWith(failure, L"读取文件失败：" + lastErrorText());
+      return failWith(failure, diskFailure(net::kFileReadFailed + lastErrorText()));
     }
     if (read == 0) break;
     hash.add(buffer.data(), read);
     done += read;
-    if (progress && !progress(done, size)) return failWith(failure, kCancelledText);
+    if (progress && !progress(done, size)) return failWith(failure, util::cancelledFailure());
   }
   file.reset();
 

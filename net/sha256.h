@@ -3,14 +3,16 @@
 // digest itself; without them it uses the platform's hashing (CNG).
 #pragma once
 
-#include "net/download.h"
 #include "net/cng_handles.h"
+#include "net/download.h"
+#include "net/texts.h"
+#include "util/failure.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-extern const wchar_t kHashSetUpFailedText[];  // "SHA256 初始化失败（CNG）"
+using net::kHashSetUpFailedText;
 
 // A digest computed piece by piece.
 class Sha256 {
@@ -44,7 +46,8 @@ class Sha256 {
 std::string sha256Hex(const std::string& bytes);
 
 // Reads the file in 1 MiB blocks, calling progress with (bytes hashed, file size) after each;
-// returning false there stops with the failure text "已取消". The digest is written only on
-// success, the failure text (when failure is not null) only on failure.
-[[nodiscard]] bool sha256File(const std::wstring& path, std::string& digest, std::wstring* failure,
+// returning false there stops as a cancel. A file that cannot be read is a disk failure, hashing
+// that cannot start an internal one. The digest is written only on success, the failure (when
+// failure is not null) only on failure.
+[[nodiscard]] bool sha256File(const std::wstring& path, std::string& digest, util::Failure* failure,
                               const ByteProgress& progress);

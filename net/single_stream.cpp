@@ -2,6 +2,7 @@
 
 #include "net/resume.h"
 #include "net/sha256.h"
+#include "net/texts.h"
 #include "util/error_text.h"
 #include "util/files.h"
 #include "util/handles.h"
@@ -15,7 +16,7 @@ namespace {
 enum class Outcome { Complete, Cancelled, Failed };
 
 std::wstring interruptedText(const std::wstring& description) {
-  return L"网络中断（" + description + L"），保留断点可重试";
+  return net::withReason(net::kInterrupted, description) + net::kResumableSuffix;
 }
 
 // Everything between the request and the end of the body. The request and the partial file are
@@ -43,13 +44,13 @@ class Transfer {
     for (;;) {
       request = openGetRequest(connection_);
       if (!request) {
-        message = L"创建请求失败（" + lastErrorText() + L"）";
+        message = net::withReason(net::kRequestFailed, lastErrorText());
         return Outcome::Failed;
       }
       const std::wstring headers = have > 0 ? rangeHeaders(have, UINT64_MAX, validator) : std::wstring();
       if (!sendRequest(request.get(), headers)) {
         if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
-        message = L"连接服务器失败（" + lastErrorText() + L"）";
+        message = net::withReason(net::kConnectFailed, lastErrorText());
         return Outcome::Failed;
       }
       status = responseStatus(request.get());
@@ -58,8 +59,8 @@ class Transfer {
       const bool wrongRange = status == HTTP_STATUS_PARTIAL_CONTENT && !rangeFits(request.get(), have);
       if (status != kStatusRangeNotSatisfiable && !wrongRange) break;
       if (restarted) {
-        message = wrongRange ? std::wstring(L"服务器返回的数据范围与请求不符")
-                             : L"服务器返回异常状态码：" + std::to_wstring(status);
+        message = wrongRange ? std::wstring(net::kWrongRange)
+                             : net::kBadStatus + std::to_wstring(status);
         discardPartial(partPath_);
         return Outcome::Failed;
       }
@@ -70,7 +71,7 @@ class Transfer {
     }
 
     if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
-      message = L"服务器返回异常状态码：" + std::to_wstring(status);
+      message = net::kBadStatus + std::to_wstring(status);
       return Outcome::Failed;
     }
     if (status == HTTP_STATUS_OK) {
@@ -83,13 +84,13 @@ class Transfer {
     file.reset(CreateFileW(partPath_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-      message = L"无法写入文件：" + partPath_ + L"（" + lastErrorText() + L"）";
+      message = net::withReason(net::kCannotWriteFile + partPath_, lastErrorText());
       return Outcome::Failed;
     }
     // Held open from here on, the file cannot change under us; before, a transfer abandoned by
     // a cancel may have removed it.
     if (util::fileSize(file.get()) < have) {
-      message = L"断点文件已被改动，请重试";
+      message = net::kPartialChanged;
       return Outcome::Failed;
     }
     // The digest covers the kept head first, read from the file now held open, then each new
@@ -99,7 +100,7 @@ class Transfer {
       return Outcome::Failed;
     }
     if (!hash_.addFile(file.get(), have)) {
-      message = L"断点文件已被改动，请重试";
+      message = net::kPartialChanged;
       return Outcome::Failed;
     }
     SetEndOfFile(file.get());
@@ -121,50 +122,41 @@ class Transfer {
   Outcome receive(HINTERNET request, HANDLE file, uint64_t& have, uint64_t total,
                   std::wstring& message) {
     std::vector<char> buffer;
-    ReadSizer sizer;
-    for (;;) {
-      if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
-      DWORD available = 0;
-      if (!WinHttpQueryDataAvailable(request, &available)) {
-        if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
-        message = interruptedText(lastErrorText());
-        return Outcome::Failed;
-      }
-      if (available == 0) {
-        // WinHTTP reports a connection closed early as a normal end of the body. A stated length
-        // that did not arrive is an interrupted transfer, resumable like any other, not a
-        // complete file: many downloads have no digest to catch the short file later.
-        if (total > 0 && have < total) {
-          SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
-          message = interruptedText(lastErrorText());
-          return Outcome::Failed;
-        }
-        return Outcome::Complete;
-      }
-      const DWORD ask = sizer.next(available, total > 0 ? total - have : UINT64_MAX);
-      if (buffer.size() < ask) buffer.resize(ask);
-      DWORD read = 0;
-      const uint64_t started = GetTickCount64();
-      const bool gotData = WinHttpReadData(request, buffer.data(), ask, &read) && read > 0;
-      sizer.took(GetTickCount64() - started);
-      if (!gotData) {
-        if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
-        message = interruptedText(lastErrorText());
-        return Outcome::Failed;
-      }
-      // Nothing beyond the stated length reaches the file, and nothing after a cancel.
-      if (total > 0 && read > total - have) read = static_cast<DWORD>(total - have);
-      if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
+    Outcome stopped = Outcome::Cancelled;
+    BodyHooks hooks;
+    hooks.stop = [this] { return isCancelSignalled(cancel_); };
+    // Nothing beyond the stated length reaches the file.
+    hooks.left = [&] { return total > 0 ? total - have : UINT64_MAX; };
+    hooks.take = [&](const char* data, DWORD size) {
+      // Nothing after a cancel.
+      if (isCancelSignalled(cancel_)) return false;
       DWORD written = 0;
-      if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written < read) {
-        message = L"写入磁盘失败（" + lastErrorText() + L"）";
-        return Outcome::Failed;
+      if (!WriteFile(file, data, size, &written, nullptr) || written < size) {
+        message = net::withReason(net::kDiskWriteFailed, lastErrorText());
+        stopped = Outcome::Failed;
+        return false;
       }
-      hash_.add(buffer.data(), written);
+      hash_.add(data, written);
       have += written;
-      if (progress_ && !progress_(have, total)) return Outcome::Cancelled;
-      if (total > 0 && have == total) return Outcome::Complete;
+      return !progress_ || progress_(have, total);
+    };
+    switch (readBody(request, buffer, hooks)) {
+      case BodyEnd::kStopped: return stopped;
+      case BodyEnd::kFailed:
+        if (isCancelSignalled(cancel_)) return Outcome::Cancelled;
+        message = interruptedText(lastErrorText());
+        return Outcome::Failed;
+      case BodyEnd::kEnded: break;
     }
+    // WinHTTP reports a connection closed early as a normal end of the body. A stated length
+    // that did not arrive is an interrupted transfer, resumable like any other, not a complete
+    // file: many downloads have no digest to catch the short file later.
+    if (total > 0 && have < total) {
+      SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
+      message = interruptedText(lastErrorText());
+      return Outcome::Failed;
+    }
+    return Outcome::Complete;
   }
 
   const HttpConnection& connection_;
@@ -190,10 +182,11 @@ DownloadResult downloadSingleStream(const HttpConnection& connection, const std:
                                     const ByteProgress& progress, CancelEvent cancelEvent) {
   const std::wstring partPath = partialPath(destPath);
   DownloadResult result;
+  std::wstring message;
   InternetHandle request;
   util::FileHandle file;
   Transfer transfer(connection, partPath, progress, cancelEvent);
-  const Outcome outcome = transfer.run(request, file, result.message);
+  const Outcome outcome = transfer.run(request, file, message);
   if (file) {
     // Only a partial file kept for a later call must survive a crash; a complete one is used at
     // once and never trusted by a later run.
@@ -206,19 +199,18 @@ DownloadResult downloadSingleStream(const HttpConnection& connection, const std:
     case Outcome::Complete:
       if (MoveFileExW(partPath.c_str(), destPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         discardPartial(partPath);  // only the validator is left
-        result.ok = true;
         result.sha256 = transfer.digest();
       } else {
-        result.message = L"下载文件改名失败（" + lastErrorText() + L"）";
+        result = downloadFailed(net::withReason(net::kRenameFailed, lastErrorText()));
       }
       break;
     case Outcome::Cancelled:
       discardPartial(partPath);
-      result.cancelled = true;
-      result.message = kCancelledText;
+      result = cancelledDownload();
       break;
     case Outcome::Failed:
-      break;  // the partial file stays for the next call to resume
+      result = downloadFailed(std::move(message));  // the partial file stays for the next call to resume
+      break;
   }
   return result;
 }

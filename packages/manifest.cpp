@@ -3,6 +3,7 @@
 #include "net/document.h"
 #include "net/signature.h"
 #include "packages/manifest_ini.h"
+#include "packages/texts.h"
 #include "util/client_contract.h"
 #include "util/text.h"
 
@@ -111,58 +112,54 @@ std::wstring releaseFailure(const std::string& bytes, const std::string& signatu
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
   std::string signature;
   if (!net::base64Decode(text, signature) || !net::verifyBytesWithAnyKey(bytes, keys, signature)) {
-    return L"版本清单签名无效";
+    return packages::kSignatureInvalid;
   }
   SYSTEMTIME today{};
   GetSystemTime(&today);
-  if (manifest.releaseExpires.empty()) return L"版本清单缺少有效期（[release] expires）";
-  if (releaseExpired(manifest.releaseExpires, today)) return L"版本清单已过期";
+  if (manifest.releaseExpires.empty()) return packages::kExpiryMissing;
+  if (releaseExpired(manifest.releaseExpires, today)) return packages::kExpired;
   uint64_t serial = 0;
-  if (!parseReleaseSerial(manifest.releaseSerial, serial)) return L"版本清单缺少有效的序号（[release] serial）";
-  if (serial < rememberedSerial) return L"版本清单已过时";
+  if (!parseReleaseSerial(manifest.releaseSerial, serial)) return packages::kSerialMissing;
+  if (serial < rememberedSerial) return packages::kOutdated;
   const std::wstring missing = firstWithoutDigest(manifest);
-  if (!missing.empty()) return L"版本清单缺少 SHA256：[" + missing + L"]";
+  if (!missing.empty()) return packages::kDigestMissingBefore + missing + packages::kDigestMissingAfter;
   return {};
 }
 
 }  // namespace
 
-bool fetchServerManifest(const std::wstring& base, ServerManifest& manifest, std::wstring* error,
+bool fetchServerManifest(const std::wstring& base, ServerManifest& manifest, util::Failure* failure,
                          CancelEvent cancelEvent, const std::vector<std::string>& releaseKeys,
                          const std::wstring& serialKey) {
   const std::wstring url = (base.empty() ? defaultServerBase() : base) + L"/download/manifest.ini";
   std::string bytes;
   const DownloadResult download = fetchDocument(url, kMaxManifestBytes, bytes, cancelEvent);
-  if (!download.ok) {
-    if (error) *error = download.cancelled ? std::wstring(L"已取消") : L"获取版本清单失败：" + download.message;
+  const auto fail = [failure](util::Failure what) {
+    if (failure) *failure = std::move(what);
     return false;
-  }
+  };
+  using util::FailureKind;
+  if (!download.ok()) return fail(util::prefixed(packages::kManifestFailedPrefix, download.failure));
   std::string signature;
   if (!releaseKeys.empty()) {
     const DownloadResult fetched = fetchDocument(url + L".sig", kMaxSignatureBytes, signature, cancelEvent);
-    if (fetched.cancelled) {
-      if (error) *error = L"已取消";
-      return false;
-    }
+    if (fetched.cancelled()) return fail(fetched.failure);
   }
-  std::wstring failure;
-  if (!parseManifest(bytes, manifest, failure)) {
-    if (error) *error = L"获取版本清单失败：" + failure;
-    return false;
+  std::wstring problem;
+  if (!parseManifest(bytes, manifest, problem)) {
+    return fail(util::failure(FailureKind::kNetwork, packages::kManifestFailedPrefix + problem));
   }
   if (!releaseKeys.empty()) {
     const uint64_t remembered = serialKey.empty() ? 0 : rememberedReleaseSerial(serialKey);
-    failure = releaseFailure(bytes, signature, releaseKeys, manifest, remembered);
-    if (!failure.empty()) {
-      if (error) *error = L"获取版本清单失败：" + failure;
-      return false;
+    problem = releaseFailure(bytes, signature, releaseKeys, manifest, remembered);
+    if (!problem.empty()) {
+      return fail(util::failure(FailureKind::kVerification, packages::kManifestFailedPrefix + problem));
     }
     manifest.signedRelease = true;
   }
 
   if (!manifest.main.present || !manifest.deps.present) {
-    if (error) *error = L"服务器清单缺少主程序或依赖包配置（manifest.ini）";
-    return false;
+    return fail(util::failure(FailureKind::kNetwork, packages::kManifestIncompleteText));
   }
   uint64_t serial = 0;
   if (manifest.signedRelease && !serialKey.empty() && parseReleaseSerial(manifest.releaseSerial, serial)) {

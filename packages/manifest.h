@@ -55,14 +55,15 @@ constexpr size_t kMaxManifestBytes = 1048576;
 const std::vector<std::string>& builtInReleaseKeys();
 
 // Downloads base + "/download/manifest.ini" and parses it. On failure returns false with the
-// failure text in *error (when given): "已取消", "获取版本清单失败：…" or the text for a manifest
+// failure in *failure (when given): a cancel, "获取版本清单失败：…" (a release that fails its
+// signature, expiry, serial or digests as a verification failure) or the text for a manifest
 // without its main or dependency package. With release keys the manifest must also come with a
 // manifest.ini.sig valid by one of them, an [release] expires date not past, a serial not below
 // the one remembered under HKCU\serialKey (empty: none is compared or remembered), and a digest
 // for every package, the agreement and the hints; its serial is then remembered. Without a key
 // everything is as before.
 [[nodiscard]] bool fetchServerManifest(const std::wstring& base, ServerManifest& manifest,
-                                       std::wstring* error, CancelEvent cancelEvent,
+                                       util::Failure* failure, CancelEvent cancelEvent,
                                        const std::vector<std::string>& releaseKeys = builtInReleaseKeys(),
                                        const std::wstring& serialKey = kReleaseSerialKey);
 

@@ -1,5 +1,6 @@
 #include "packages/manifest_ini.h"
 
+#include "packages/texts.h"
 #include "util/text.h"
 
 namespace {
@@ -70,7 +71,7 @@ bool parseIni(const std::wstring& text, IniDocument& document, std::wstring& err
     if (close != std::wstring::npos) {
       IniSection section{trim(line.substr(1, close - 1)), {}};
       if (document.find(section.name)) {
-        error = L"版本清单中的组件重复：" + section.name;
+        error = packages::kDuplicateSection + section.name;
         return false;
       }
       document.sections.push_back(std::move(section));
@@ -82,8 +83,8 @@ bool parseIni(const std::wstring& text, IniDocument& document, std::wstring& err
     std::wstring key = trim(line.substr(0, equals));
     std::wstring value = unquote(trim(line.substr(equals + 1)));
     if (value.size() > kMaxManifestValueChars) {
-      error = L"版本清单中 [" + current->name + L"] " + key + L" 的值过长（超过 " +
-              std::to_wstring(kMaxManifestValueChars) + L" 个字符）";
+      error = packages::kValueTooLongBefore + current->name + packages::kValueTooLongKey + key +
+              packages::kValueTooLongLimit + std::to_wstring(kMaxManifestValueChars) + packages::kValueTooLongAfter;
       return false;
     }
     current->values.emplace_back(std::move(key), std::move(value));

@@ -1,11 +1,13 @@
 #include "packages/zip_extract.h"
 
+#include "packages/texts.h"
 #include "packages/zip_reader.h"
 
 #include <windows.h>
 
 #include <vector>
 
+#include "util/failure.h"
 #include "util/file_names.h"
 #include "util/files.h"
 #include "util/handles.h"
@@ -63,7 +65,7 @@ bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ZipReader reader;
   if (!archive || !reader.open(archive.get())) {
-    setFailure(failureText, L"无法读取压缩包：" + zipPath);
+    setFailure(failureText, packages::kZipUnreadable + zipPath);
     return false;
   }
   mz_zip_archive* zip = reader.get();
@@ -72,7 +74,7 @@ bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
   // A false answer stops the extraction between two entries.
   const auto carryOn = [&](uint64_t done) {
     if (!progress || progress(done, count)) return true;
-    setFailure(failureText, L"已取消");
+    setFailure(failureText, util::kCancelledText);
     return false;
   };
   if (!carryOn(0)) return false;
@@ -96,7 +98,7 @@ bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
 
     if (stat.m_is_directory) {
       if (!util::createDirectories(out)) {
-        setFailure(failureText, L"无法创建目录：" + out);
+        setFailure(failureText, packages::kFolderNotMade + out);
         return false;
       }
       if (!carryOn(i + 1)) return false;
@@ -107,23 +109,23 @@ bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
     const std::wstring parent = out.substr(0, out.rfind(L'\\'));
     if (parent != knownFolder) {
       if (!util::createDirectories(parent)) {
-        setFailure(failureText, L"无法创建目录：" + parent);
+        setFailure(failureText, packages::kFolderNotMade + parent);
         return false;
       }
       knownFolder = parent;
     }
     if (stat.m_uncomp_size > spaceLeft) {
-      setFailure(failureText, L"磁盘空间不足，无法解压：" + name);
+      setFailure(failureText, packages::kDiskFull + name);
       return false;
     }
     spaceLeft -= stat.m_uncomp_size;
     const EntryResult result = extractEntryToFile(zip, i, stat, out, buffer);
     if (result == EntryResult::kOverran) {
-      setFailure(failureText, L"解压失败：" + name + L"（解压后的大小超出声明）");
+      setFailure(failureText, packages::kExtractFailed + name + packages::kOverran);
       return false;
     }
     if (result == EntryResult::kFailed) {
-      setFailure(failureText, L"解压失败：" + name);
+      setFailure(failureText, packages::kExtractFailed + name);
       return false;
     }
     if (!carryOn(i + 1)) return false;
@@ -138,7 +140,7 @@ bool checkZip(const std::wstring& zipPath, std::wstring& failureText) {
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ZipReader reader;
   if (!archive || !reader.open(archive.get())) {
-    failureText = L"无法读取压缩包：" + zipPath;
+    failureText = packages::kZipUnreadable + zipPath;
     return false;
   }
   mz_zip_archive* zip = reader.get();
@@ -148,7 +150,7 @@ bool checkZip(const std::wstring& zipPath, std::wstring& failureText) {
     std::wstring name;
     if (!readSafeEntry(zip, i, stat, name, failureText)) return false;
     if (!stat.m_is_directory && (!stat.m_is_supported || !mz_zip_validate_file(zip, i, 0))) {
-      failureText = L"解压失败：" + name;
+      failureText = packages::kExtractFailed + name;
       return false;
     }
   }
@@ -162,7 +164,7 @@ bool extractZip(const std::wstring& zipPath, const std::wstring& targetDir,
   // Leftovers of an earlier attempt must not mix with this package.
   util::deleteDirRecursive(targetDir);
   if (!util::createDirectories(targetDir)) {
-    setFailure(failureText, L"无法重建解压目录：" + targetDir);
+    setFailure(failureText, packages::kFolderNotRemade + targetDir);
     return false;
   }
   if (!extractEntries(zipPath, targetDir, failureText, progress)) {

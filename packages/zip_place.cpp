@@ -1,5 +1,6 @@
 #include "packages/zip_place.h"
 
+#include "packages/texts.h"
 #include "packages/zip_extract.h"
 #include "packages/zip_reader.h"
 #include "util/database_files.h"
@@ -157,7 +158,7 @@ class Flusher {
       item.file.reset();
       hold.lock();
       --busy_;
-      if (!flushed && failedName_.empty()) failedName_ = item.name + L"（" + reason + L"）";
+      if (!flushed && failedName_.empty()) failedName_ = item.name + packages::kReasonOpen + reason + packages::kReasonClose;
     }
   }
 
@@ -165,7 +166,7 @@ class Flusher {
   void flushHere() {
     for (Item& item : queue_) {
       if (!FlushFileBuffers(item.file.get()) && failedName_.empty()) {
-        failedName_ = item.name + L"（" + lastErrorText() + L"）";
+        failedName_ = item.name + packages::kReasonOpen + lastErrorText() + packages::kReasonClose;
       }
     }
     queue_.clear();
@@ -192,12 +193,12 @@ class Extraction {
     util::FileHandle archive(CreateFileW(zipPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     ZipReader reader;
-    if (!archive || !reader.open(archive.get())) return fail(L"无法读取压缩包：" + zipPath_);
+    if (!archive || !reader.open(archive.get())) return fail(packages::kZipUnreadable + zipPath_);
     std::vector<char> buffer(kWriteBufferBytes);
     for (const FileEntry* file : files) {
       if (stop_) return;
       mz_zip_archive_file_stat stat;
-      if (!mz_zip_reader_file_stat(reader.get(), file->index, &stat)) return fail(L"解压失败：" + file->name);
+      if (!mz_zip_reader_file_stat(reader.get(), file->index, &stat)) return fail(packages::kExtractFailed + file->name);
       const std::wstring staged = file->target + kStagedSuffix;
       // Without a hook of its own, the file is moved in place by the handle that wrote it.
       const bool placeNow = !hooks_.placeFile;
@@ -207,13 +208,13 @@ class Extraction {
                              hooks_.flushStaged ? &written : nullptr);
       if (result != EntryResult::kDone && result != EntryResult::kNotPlaced) {
         (void)util::deleteFileForce(staged);
-        return fail(L"解压失败：" + file->name + (result == EntryResult::kOverran ? L"（解压后的大小超出声明）" : L""));
+        return fail(packages::kExtractFailed + file->name + (result == EntryResult::kOverran ? packages::kOverran : L""));
       }
       if (result == EntryResult::kNotPlaced || (!placeNow && !place(staged, file->target))) {
         const std::wstring reason = lastErrorText();
         written.reset();
         (void)util::deleteFileForce(staged);
-        return fail(L"替换失败：" + file->name + L"（" + reason + L"）");
+        return fail(packages::kReplaceFailed + file->name + packages::kReasonOpen + reason + packages::kReasonClose);
       }
       if (written) flusher_.add(std::move(written), file->name);
       if (!countOne()) return;
@@ -223,18 +224,18 @@ class Extraction {
   // Once every thread has ended: waits for the files still being forced to disk.
   void finishFlushing() {
     std::wstring name;
-    if (!flusher_.finish(name)) fail(L"解压失败：" + name);
+    if (!flusher_.finish(name)) fail(packages::kExtractFailed + name);
   }
 
   bool failed() const { return stop_; }
-  const std::wstring& failure() const { return failure_; }
+  const util::Failure& failure() const { return failure_; }
 
   // The counters before the first file: the skipped ones are handled already.
   bool start() {
     std::lock_guard<std::mutex> hold(lock_);
     if (progress_ && !progress_(done_, total_)) {
       stop_ = true;
-      failure_ = L"已取消";
+      failure_ = util::cancelledFailure();
     }
     return !stop_;
   }
@@ -251,7 +252,7 @@ class Extraction {
     ++done_;
     if (!stop_ && progress_ && !progress_(done_, total_)) {
       stop_ = true;
-      failure_ = L"已取消";
+      failure_ = util::cancelledFailure();
     }
     return !stop_;
   }
@@ -260,16 +261,16 @@ class Extraction {
     std::lock_guard<std::mutex> hold(lock_);
     if (stop_) return;  // the first failure is the one reported
     stop_ = true;
-    failure_ = text;
+    failure_ = util::failure(util::FailureKind::kDisk, text);
   }
 
   const std::wstring& zipPath_;
   const PlaceHooks& hooks_;
   const ByteProgress& progress_;
   std::atomic<bool> stop_{false};
-  std::mutex lock_;       // the failure text and the progress callback
+  std::mutex lock_;       // the failure and the progress callback
   std::mutex placeLock_;  // placeFile, when it must not run twice at once
-  std::wstring failure_;
+  util::Failure failure_;
   uint64_t done_;
   uint64_t total_;
   Flusher flusher_;
@@ -294,29 +295,30 @@ std::vector<std::vector<const FileEntry*>> shares(const std::vector<FileEntry>& 
 }  // namespace
 
 bool extractZipInPlace(const std::wstring& zipPath, const std::wstring& targetDir, const PlaceHooks& hooks,
-                       std::wstring* failureText, const ByteProgress& progress) {
-  const auto failWith = [&](const std::wstring& text) {
-    if (failureText) *failureText = text;
+                       util::Failure* failure, const ByteProgress& progress) {
+  const auto failWith = [&](util::Failure what) {
+    if (failure) *failure = std::move(what);
     return false;
   };
+  const auto diskFailure = [](std::wstring text) { return util::failure(util::FailureKind::kDisk, std::move(text)); };
   Layout layout;
   {
     util::FileHandle archive(CreateFileW(zipPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     ZipReader reader;
-    if (!archive || !reader.open(archive.get())) return failWith(L"无法读取压缩包：" + zipPath);
-    std::wstring failure;
-    if (!readLayout(reader.get(), targetDir, layout, failure)) return failWith(failure);
+    if (!archive || !reader.open(archive.get())) return failWith(diskFailure(packages::kZipUnreadable + zipPath));
+    std::wstring reason;
+    if (!readLayout(reader.get(), targetDir, layout, reason)) return failWith(diskFailure(reason));
   }
   for (const std::wstring& folder : layout.folders) {
     const bool made = hooks.makeFolder ? hooks.makeFolder(folder) : util::createDirectories(folder);
-    if (!made) return failWith(L"无法创建目录：" + folder);
+    if (!made) return failWith(diskFailure(packages::kFolderNotMade + folder));
   }
   // Declared sizes are counted against the free space up front, so that a package too large for
   // the disk stops before its first file instead of at a full disk.
   uint64_t spaceLeft = freeBytesAt(targetDir);
   for (const FileEntry& file : layout.files) {
-    if (file.size > spaceLeft) return failWith(L"磁盘空间不足，无法解压：" + file.name);
+    if (file.size > spaceLeft) return failWith(diskFailure(packages::kDiskFull + file.name));
     spaceLeft -= file.size;
   }
 
@@ -333,7 +335,7 @@ bool extractZipInPlace(const std::wstring& zipPath, const std::wstring& targetDi
 }
 
 ExtractionThread::~ExtractionThread() {
-  std::wstring ignored;
+  util::Failure ignored;
   (void)finish(ignored);
 }
 
@@ -371,13 +373,15 @@ void ExtractionThread::work() {
       skip = !ok_;
     }
     bool ok = true;
-    std::wstring failure;
+    util::Failure failure;
     if (!skip) {
       try {
         ok = extractZipInPlace(package->zipPath, package->targetDir, package->hooks, &failure, package->progress);
       } catch (const std::exception& e) {
+        // Reported as the disk failures of the extraction are: a cause of its own would give an
+        // unattended install another exit code than it has always had.
         ok = false;
-        failure = internalErrorText(e.what());
+        failure = util::failure(util::FailureKind::kDisk, internalErrorText(e.what()));
       }
     }
     util::deleteFileForce(package->zipPath);
@@ -407,7 +411,7 @@ bool ExtractionThread::failed() const {
   return !ok_;
 }
 
-bool ExtractionThread::finishOne(std::wstring& failure) {
+bool ExtractionThread::finishOne(util::Failure& failure) {
   std::unique_lock<std::mutex> hold(lock_);
   const uint64_t awaited = finished_ + (queue_.empty() ? 0 : 1);
   changed_.wait(hold, [&] { return finished_ >= awaited; });
@@ -416,7 +420,7 @@ bool ExtractionThread::finishOne(std::wstring& failure) {
   return false;
 }
 
-bool ExtractionThread::finish(std::wstring& failure, const std::function<void(const std::wstring& label)>& unpacking) {
+bool ExtractionThread::finish(util::Failure& failure, const std::function<void(const std::wstring& label)>& unpacking) {
   for (bool ok = true; unpacking && ok && running();) {
     const std::wstring now = label();
     if (!now.empty()) unpacking(now);
@@ -431,6 +435,6 @@ bool ExtractionThread::finish(std::wstring& failure, const std::function<void(co
   if (ok_) return true;
   failure = failure_;
   ok_ = true;  // reported: a later batch starts afresh
-  failure_.clear();
+  failure_ = util::Failure();
   return false;
 }

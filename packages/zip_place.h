@@ -3,6 +3,7 @@
 // is ever half written.
 #pragma once
 
+#include "util/failure.h"
 #include "util/byte_progress.h"
 
 #include <condition_variable>
@@ -36,12 +37,12 @@ struct PlaceHooks {
 // it (as findContentRoot finds it). Database files in the package are skipped: the user's data
 // always wins. Every entry name is checked first (isSafeEntryPath) and every folder is made
 // before any file is written; large archives are inflated by two threads. progress receives
-// (files handled, file entries), skipped ones included; false stops before the next file with
-// the failure text "已取消". On failure failureText says why ("无法读取压缩包：",
+// (files handled, file entries), skipped ones included; false stops before the next file as a
+// cancel. Every other failure is a disk failure whose text says why ("无法读取压缩包：",
 // "压缩包含非法路径条目：", "无法创建目录：", "磁盘空间不足，无法解压：", "解压失败：",
-// "替换失败：") and no staged file is left; files placed before the failure stay.
+// "替换失败："), and no staged file is left; files placed before the failure stay.
 [[nodiscard]] bool extractZipInPlace(const std::wstring& zipPath, const std::wstring& targetDir,
-                                     const PlaceHooks& hooks, std::wstring* failureText,
+                                     const PlaceHooks& hooks, util::Failure* failure,
                                      const ByteProgress& progress);
 
 // Packages unpacking on a thread of their own while the job downloads the next ones. Packages go
@@ -69,10 +70,10 @@ class ExtractionThread {
 
   // Waits for the package unpacking now; true when it (and every one before it) went in place,
   // else the first failure's reason.
-  bool finishOne(std::wstring& failure);
+  bool finishOne(util::Failure& failure);
   // Waits for every queued package, as finishOne, calling unpacking(label) as each one's turn
   // comes (for a status line). The failure is reported once.
-  bool finish(std::wstring& failure, const std::function<void(const std::wstring& label)>& unpacking = {});
+  bool finish(util::Failure& failure, const std::function<void(const std::wstring& label)>& unpacking = {});
 
  private:
   struct Package {
@@ -90,6 +91,6 @@ class ExtractionThread {
   uint64_t finished_ = 0;      // packages taken off the queue, done or dropped
   bool working_ = false;       // the thread is still taking packages
   bool ok_ = true;
-  std::wstring failure_;
+  util::Failure failure_;
   std::thread thread_;
 };

@@ -1,5 +1,6 @@
 #include "packages/zip_reader.h"
 
+#include "packages/texts.h"
 #include "packages/zip_extract.h"
 #include "util/files.h"
 #include "util/handles.h"
@@ -128,13 +129,13 @@ std::wstring decodeEntryName(const std::string& bytes, const mz_zip_archive_file
 bool readSafeEntry(mz_zip_archive* zip, mz_uint index, mz_zip_archive_file_stat& stat, std::wstring& name,
                    std::wstring& failure) {
   if (!mz_zip_reader_file_stat(zip, index, &stat)) {
-    failure = L"压缩包条目损坏（index " + std::to_wstring(index) + L"）";
+    failure = packages::kEntryDamaged + std::to_wstring(index) + packages::kReasonClose;
     return false;
   }
   // The safety rules apply to the decoded name, which is the one that becomes a path.
   name = decodeEntryName(entryNameBytes(zip, index), stat);
   if (!isSafeEntryPath(name)) {
-    failure = L"压缩包含非法路径条目：" + name;
+    failure = packages::kUnsafeEntry + name;
     return false;
   }
   return true;

@@ -2,8 +2,11 @@
 // jobs know no window: whoever runs one hands it a sink, a window adapter or a log.
 #pragma once
 
+#include "util/failure.h"
+
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace prog {
 
@@ -28,51 +31,52 @@ class JobSink {
   virtual void package(const TotalInfo& total) = 0;
 };
 
-// What kind of failure ended a job: an unattended install turns it into its exit code, so each
-// failure site says which it is. The windows show the text and ignore the kind.
-enum class FailureKind {
-  kNone,        // succeeded
-  kRefused,     // refused before anything changed
-  kNetwork,     // the server: connection, status, manifest, digest
-  kFileSystem,  // the disk: folders, extraction, copies, files of the install
-  kCancelled,
-};
+// What ended a job: no failure, or one whose kind an unattended install turns into its exit code.
+// The windows show the text and ignore the kind.
+using FailureKind = util::FailureKind;
 
 struct JobResult {
-  bool ok = false;
-  bool cancelled = false;   // never together with ok
-  std::wstring failure;     // the failure text when not ok ("已取消" when cancelled)
+  util::Failure failure;     // none when the job succeeded
   std::wstring mainProgram;  // the install's client, when it found one
-  FailureKind kind = FailureKind::kNone;
+
+  bool ok() const { return !failure; }
+  bool cancelled() const { return failure.cancelled(); }
 };
 
-inline JobResult jobFailed(std::wstring failure, FailureKind kind = FailureKind::kRefused) {
+inline JobResult jobFailed(util::Failure failure) {
   JobResult result;
   result.failure = std::move(failure);
-  result.kind = kind;
   return result;
+}
+
+inline JobResult jobFailed(FailureKind kind, std::wstring text) {
+  return jobFailed(util::failure(kind, std::move(text)));
 }
 
 // Exit codes of the unattended install and removal. Administrators' scripts test them: the
 // numbers never change meaning.
 enum ExitCode : int {
   kExitDone = 0,        // installed, or removed completely
-  kExitRefused = 1,     // refused before anything changed
+  kExitRefused = 1,     // refused before anything changed, or the program's own failure
   kExitNetwork = 2,     // download or verification failure
   kExitFileSystem = 3,  // file-system failure, or a removal that left something behind
   kExitCancelled = 4,
 };
 
-inline int exitCodeFor(const JobResult& result) {
-  if (result.ok) return kExitDone;
-  switch (result.kind) {
-    case FailureKind::kNone:
-    case FailureKind::kRefused: return kExitRefused;
-    case FailureKind::kNetwork: return kExitNetwork;
-    case FailureKind::kFileSystem: return kExitFileSystem;
+// The exit code of a failure of that kind; only the kind decides it, never the text.
+constexpr int exitCodeFor(FailureKind kind) {
+  switch (kind) {
+    case FailureKind::kNone: return kExitDone;
     case FailureKind::kCancelled: return kExitCancelled;
+    case FailureKind::kNetwork:
+    case FailureKind::kVerification: return kExitNetwork;
+    case FailureKind::kDisk: return kExitFileSystem;
+    case FailureKind::kRefused:
+    case FailureKind::kInternal: return kExitRefused;
   }
   return kExitRefused;
 }
+
+inline int exitCodeFor(const JobResult& result) { return exitCodeFor(result.failure.kind); }
 
 }  // namespace prog

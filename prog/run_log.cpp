@@ -1,6 +1,7 @@
 #include "prog/run_log.h"
 
 #include "prog/size_format.h"
+#include "prog/texts.h"
 #include "util/paths.h"
 #include "util/text.h"
 
@@ -17,7 +18,7 @@ constexpr uint64_t kConsoleProgressMs = 1000;
 
 std::wstring seconds(uint64_t fromTick) {
   wchar_t text[32];
-  swprintf(text, 32, L"%.1f 秒", static_cast<double>(GetTickCount64() - fromTick) / 1000.0);
+  swprintf(text, 32, kSecondsFormat, static_cast<double>(GetTickCount64() - fromTick) / 1000.0);
   return text;
 }
 
@@ -115,17 +116,18 @@ void LogSink::endStage() {
   std::wstring text = stageText_;
   if (stageDone_ != 0 || stageTotal_ != 0) {
     const uint64_t size = stageTotal_ ? stageTotal_ : stageDone_;
-    text += L" " + formatSize(size) + L" (" + std::to_wstring(size) + L" 字节)";
+    text += L" " + formatSize(size) + kBytesOpen + std::to_wstring(size) + kBytesClose;
     if (packageIndex_ != 0 && packageBytes_ == 0) packageBytes_ = size;
   }
-  log_.line(text + L"，" + seconds(stageStart_));
+  log_.line(text + kTimeSeparator + seconds(stageStart_));
   stageText_.clear();
 }
 
 void LogSink::endPackage() {
   if (packageIndex_ == 0) return;
-  log_.line(L"安装包 " + std::to_wstring(packageIndex_) + L"/" + std::to_wstring(packageCount_) + L" 结束：" +
-            formatSize(packageBytes_) + L" (" + std::to_wstring(packageBytes_) + L" 字节)，" + seconds(packageStart_));
+  log_.line(kPackageEndBefore + std::to_wstring(packageIndex_) + L"/" + std::to_wstring(packageCount_) +
+            kPackageEndAfter + formatSize(packageBytes_) + kBytesOpen + std::to_wstring(packageBytes_) + kBytesClose +
+            kTimeSeparator + seconds(packageStart_));
 }
 
 }  // namespace prog

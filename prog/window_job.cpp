@@ -2,6 +2,7 @@
 
 #include "prog/job_messages.h"
 #include "prog/debug_log.h"
+#include "prog/texts.h"
 #include "util/error_text.h"
 #include "util/payload.h"
 #include "util/text.h"
@@ -64,9 +65,9 @@ bool WindowJob::start(HWND window, JobBody body) {
         *result = body(sink);
       } catch (const std::exception& e) {
         appendDebugLog(std::string("[job] internal error: ") + e.what());
-        *result = jobFailed(internalErrorText(e.what()));
+        *result = jobFailed(FailureKind::kInternal, internalErrorText(e.what()));
       } catch (...) {
-        *result = jobFailed(L"内部错误");
+        *result = jobFailed(FailureKind::kInternal, kInternalError);
       }
       postDone(window);
     });
@@ -79,7 +80,7 @@ bool WindowJob::start(HWND window, JobBody body) {
 
 JobResult WindowJob::finish() {
   if (thread_.joinable()) thread_.join();
-  JobResult result = result_ ? std::move(*result_) : jobFailed(L"未知错误");
+  JobResult result = result_ ? std::move(*result_) : jobFailed(FailureKind::kInternal, kUnknownError);
   result_.reset();
   return result;
 }

@@ -21,6 +21,8 @@
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"OrvaloSetupSilentWnd";
+// Refused before anything changed: as every failure's, the exit code comes from its kind.
+constexpr int kExitUnchanged = prog::exitCodeFor(prog::FailureKind::kRefused);
 // How long Windows is kept waiting at log-off while the cancelled job cleans up.
 constexpr DWORD kEndSessionWaitMs = 10000;
 
@@ -134,7 +136,7 @@ bool machineQualifiesForCuda(prog::RunLog& log) {
 
 prog::JobResult runJob(const install::InstallRequest& request, HANDLE cancel, prog::RunLog& log) {
   util::Handle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!done) return prog::jobFailed(silent::kNoEvent, prog::FailureKind::kRefused);
+  if (!done) return prog::jobFailed(prog::FailureKind::kInternal, silent::kNoEvent);
   SilentWindowState state{cancel, done.get()};
   const HiddenWindow window(&state);
 
@@ -148,7 +150,7 @@ prog::JobResult runJob(const install::InstallRequest& request, HANDLE cancel, pr
     waitPumping(done.get());
     job.join();
   } catch (const std::system_error&) {
-    return prog::jobFailed(silent::kNoThread, prog::FailureKind::kRefused);
+    return prog::jobFailed(prog::FailureKind::kInternal, silent::kNoThread);
   }
   sink.finish();
   return result;
@@ -164,33 +166,33 @@ int runSilentInstall(const SilentInstallOptions& options) {
   // later failure: nothing is done (the console, if any, still says why).
   if (!options.logPath.empty() && !log.hasFile()) {
     log.line(silent::kLogNotWritable + options.logPath + silent::kNothingChanged);
-    return prog::kExitRefused;
+    return kExitUnchanged;
   }
   if (!options.acceptAgreement) {
     log.line(silent::kAgreementNotAccepted);
-    return prog::kExitRefused;
+    return kExitUnchanged;
   }
   const install::InstallDirCheck check = install::validateInstallDir(chosenFolder(options), false);
   if (!check.ok) {
     log.line(silent::kFolderRefused + check.message + silent::kNothingChanged);
-    return prog::kExitRefused;
+    return kExitUnchanged;
   }
   // Held until the job has ended: an upgrade of that folder waiting for its client, or its
   // uninstaller, owns what is there, and the job's first step would undo the upgrade's files.
   const util::Handle folderLock = install::acquireFolderLock(check.dir);
   if (!folderLock) {
     log.line(silent::kFolderInUse + check.dir + silent::kNothingChanged);
-    return prog::kExitRefused;
+    return kExitUnchanged;
   }
   const util::Handle lock = install::acquireInstallLock();
   if (!lock) {
     log.line(silent::kAnotherInstall);
-    return prog::kExitRefused;
+    return kExitUnchanged;
   }
   const util::Handle cancel(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!cancel) {
     log.line(silent::kNoEventNothingChanged);
-    return prog::kExitRefused;
+    return kExitUnchanged;
   }
   if (log.hasConsole()) {
     g_consoleCancel = cancel.get();
@@ -215,8 +217,8 @@ int runSilentInstall(const SilentInstallOptions& options) {
     g_consoleCancel = nullptr;
   }
   const int code = prog::exitCodeFor(result);
-  log.line(result.ok ? silent::kDone + result.mainProgram + silent::kDoneExitZero
-                     : silent::kFailed + result.failure + silent::kExitCodePrefix + std::to_wstring(code) +
+  log.line(result.ok() ? silent::kDone + result.mainProgram + silent::kDoneExitZero
+                     : silent::kFailed + result.failure.text + silent::kExitCodePrefix + std::to_wstring(code) +
                            silent::kExitCodeSuffix);
   return code;
 }

@@ -65,15 +65,15 @@ int fetch(const Args& args) {
   };
   const DownloadResult result = downloadFile(args[0], args[1], progress, cancelEvent.get());
   printPeakMemory();
-  if (result.ok) {
+  if (result.ok()) {
     printLine("ok");
     return 0;
   }
-  if (result.cancelled) {
+  if (result.cancelled()) {
     printLine("cancelled");
     return 1;
   }
-  return fail(result.message);
+  return fail(result.failure.text);
 }
 
 int probe(const Args& args) {
@@ -90,10 +90,10 @@ int probe(const Args& args) {
 int sha256(const Args& args) {
   if (args.size() != 1) return fail(L"usage: sha256 FILE");
   std::string digest;
-  std::wstring failure;
+  util::Failure failure;
   const bool ok = sha256File(args[0], digest, &failure, ByteProgress());
   printPeakMemory();
-  if (!ok) return fail(failure);
+  if (!ok) return fail(failure.text);
   printLine(digest);
   return 0;
 }

@@ -21,8 +21,8 @@ int runUnzip(const Args& args) {
 // place ZIP DIR: unpacks straight into DIR as an install does; prints "ok".
 int runPlace(const Args& args) {
   if (args.size() != 2) return fail(L"usage: place ZIP DIR");
-  std::wstring failure;
-  if (!extractZipInPlace(args[0], args[1], PlaceHooks{}, &failure, nullptr)) return fail(failure);
+  util::Failure failure;
+  if (!extractZipInPlace(args[0], args[1], PlaceHooks{}, &failure, nullptr)) return fail(failure.text);
   printLine("ok");
   return 0;
 }
@@ -30,8 +30,8 @@ int runPlace(const Args& args) {
 // copy SRC DST: prints "ok".
 int runCopy(const Args& args) {
   if (args.size() != 2) return fail(L"usage: copy SRC DST");
-  std::wstring failure;
-  if (!util::copyDirContents(args[0], args[1], nullptr, &failure)) return fail(failure);
+  util::Failure failure;
+  if (!util::copyDirContents(args[0], args[1], nullptr, &failure)) return fail(failure.text);
   printLine("ok");
   return 0;
 }
@@ -49,9 +49,9 @@ std::string entryFields(const ManifestEntry& e) {
 int runManifest(const Args& args) {
   if (args.size() != 1) return fail(L"usage: manifest BASE");
   ServerManifest m;
-  std::wstring failure;
+  util::Failure failure;
   // A look at the server, not an install: no serial is compared or remembered.
-  if (!fetchServerManifest(args[0], m, &failure, nullptr, builtInReleaseKeys(), L"")) return fail(failure);
+  if (!fetchServerManifest(args[0], m, &failure, nullptr, builtInReleaseKeys(), L"")) return fail(failure.text);
   std::string components;
   for (const ComponentEntry& c : m.components) {
     if (!components.empty()) components += ",";

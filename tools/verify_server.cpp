@@ -150,10 +150,11 @@ void checkPackage(Report& report, const std::wstring& name, const ManifestEntry&
   const DownloadResult download = downloadFile(entry.url, temp, progressLine(name), nullptr);
   endProgressLine();
   std::string digest;
-  if (!download.ok) {
-    problem = kDownloadFailed + download.message;
-  } else if (!sha256File(temp, digest, &problem, {})) {
-    problem = kCannotHash + problem;
+  util::Failure hashFailure;
+  if (!download.ok()) {
+    problem = kDownloadFailed + download.failure.text;
+  } else if (!sha256File(temp, digest, &hashFailure, {})) {
+    problem = kCannotHash + hashFailure.text;
   } else if (!entry.sha256.empty() && digest != entry.sha256) {
     problem = kDigestMismatchPrefix + util::toWide(util::kCodePageUtf8, entry.sha256) + kDigestActual +
               util::toWide(util::kCodePageUtf8, digest) + kParenClose;
@@ -167,7 +168,7 @@ void checkPackage(Report& report, const std::wstring& name, const ManifestEntry&
 // A document: fetched within its bound, matching its digest when one is given.
 std::wstring documentProblem(const std::wstring& url, size_t bound, const std::string& expected, std::string& bytes) {
   const DownloadResult fetched = fetchDocument(url, bound, bytes, nullptr);
-  if (!fetched.ok) return kFetchFailed + fetched.message;
+  if (!fetched.ok()) return kFetchFailed + fetched.failure.text;
   if (!expected.empty() && sha256Hex(bytes) != expected) return kDigestMismatch;
   return {};
 }
@@ -212,8 +213,9 @@ int runVerifyServer(const Args& args) {
   ServerManifest m;
   // The vendor checks what the server offers: nothing is compared with, or remembered as, the
   // serial of a release this machine has installed.
-  if (!fetchServerManifest(base, m, &error, nullptr, keys, L"")) {
-    report.entry(L"manifest.ini", error);
+  util::Failure failure;
+  if (!fetchServerManifest(base, m, &failure, nullptr, keys, L"")) {
+    report.entry(L"manifest.ini", failure.text);
     return report.finish();
   }
   report.entry(L"manifest.ini", manifestNamesProblem(m),

@@ -12,14 +12,14 @@ namespace {
 
 struct CopyState {
   const ByteProgress& progress;
-  std::wstring* failureText;
+  Failure* failure;
   const CopyHooks* hooks;
   uint64_t done = 0;
   uint64_t total = 0;
 };
 
-void setFailure(CopyState& state, const std::wstring& text) {
-  if (state.failureText) *state.failureText = text;
+void setFailure(Failure* failure, const std::wstring& text) {
+  if (failure) *failure = util::failure(FailureKind::kDisk, text);
 }
 
 // The entry's path below the folder being walked; starts with '\' when the folder ended in one,
@@ -40,14 +40,14 @@ bool replaceFile(CopyState& state, const std::wstring& source, const std::wstrin
   CopyOverStep failed = CopyOverStep::kNone;
   if (state.hooks && state.hooks->placeFile) {
     if (!state.hooks->placeFile(source, target)) {
-      setFailure(state, L"替换失败：" + rel + L"（" + lastErrorText() + L"）");
+      setFailure(state.failure, L"替换失败：" + rel + L"（" + lastErrorText() + L"）");
       return false;
     }
     return countOneFile(state);
   }
   if (!copyFileOver(source, target, &failed)) {
     const wchar_t* what = failed == CopyOverStep::kCopy ? L"复制失败：" : L"替换失败：";
-    setFailure(state, what + rel + L"（" + lastErrorText() + L"）");
+    setFailure(state.failure, what + rel + L"（" + lastErrorText() + L"）");
     return false;
   }
   return countOneFile(state);
@@ -63,7 +63,7 @@ bool copyLevel(CopyState& state, const std::wstring& sourceDir, const std::wstri
     const std::wstring target = joinPath(destDir, rel);
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       if (!makeFolder(state, target)) {
-        setFailure(state, L"无法创建目录：" + target);
+        setFailure(state.failure, L"无法创建目录：" + target);
         return false;
       }
       // Links to folders are created as plain folders but not followed: what they point to
@@ -79,14 +79,14 @@ bool copyLevel(CopyState& state, const std::wstring& sourceDir, const std::wstri
 }  // namespace
 
 bool copyDirContents(const std::wstring& sourceDir, const std::wstring& destDir,
-                     const ByteProgress& progress, std::wstring* failureText, const CopyHooks* hooks) {
+                     const ByteProgress& progress, Failure* failure, const CopyHooks* hooks) {
   if (!isExistingFolder(sourceDir)) {
-    if (failureText) *failureText = L"源目录不存在：" + sourceDir;
+    setFailure(failure, L"源目录不存在：" + sourceDir);
     return false;
   }
-  CopyState state{progress, failureText, hooks};
+  CopyState state{progress, failure, hooks};
   if (!makeFolder(state, destDir)) {
-    if (failureText) *failureText = L"无法创建目录：" + destDir;
+    setFailure(failure, L"无法创建目录：" + destDir);
     return false;
   }
   state.total = countFiles(sourceDir);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "util/byte_progress.h"
+#include "util/failure.h"
 
 namespace util {
 
@@ -19,10 +20,10 @@ struct CopyHooks {
 };
 
 // progress receives (files handled, files in the tree) after each file, skipped ones included;
-// false stops the copy (result false, no failure text). failureText, when given, receives the
-// reason of a failure: "源目录不存在：", "无法创建目录：", "复制失败：" or "替换失败：" texts.
+// false stops the copy (result false, failure untouched). failure, when given, receives a disk
+// failure: "源目录不存在：", "无法创建目录：", "复制失败：" or "替换失败：" texts.
 [[nodiscard]] bool copyDirContents(const std::wstring& sourceDir, const std::wstring& destDir,
-                                   const ByteProgress& progress, std::wstring* failureText,
+                                   const ByteProgress& progress, Failure* failure,
                                    const CopyHooks* hooks = nullptr);
 
 }  // namespace util

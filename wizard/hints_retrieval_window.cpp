@@ -14,9 +14,9 @@ namespace wizard {
 void retrieveHints(Ctx* ctx, HWND window) {
   const CancelEvent cancel = ctx->hintsCancelEvent.get();
   ServerManifest manifest;
-  std::wstring error;
-  if (!fetchServerManifest(ctx->baseUrl, manifest, &error, cancel)) {
-    appendDebugLog("[hints] manifest fetch failed: " + util::toUtf8(error));
+  util::Failure failure;
+  if (!fetchServerManifest(ctx->baseUrl, manifest, &failure, cancel)) {
+    appendDebugLog("[hints] manifest fetch failed: " + util::toUtf8(failure.text));
     return;
   }
   if (!manifest.hasHints) {

@@ -147,7 +147,7 @@ void showInstallEnd(HWND window, Ctx& ctx, const prog::JobResult& result) {
   ctx.installLock.reset();
   ctx.folderLock.reset();
 
-  const bool success = result.ok;
+  const bool success = result.ok();
   if (success) {
     ctx.mainExePath = result.mainProgram;
     setControlText(window, kIdStatus, kSuccessStatus);
@@ -156,7 +156,7 @@ void showInstallEnd(HWND window, Ctx& ctx, const prog::JobResult& result) {
     SendMessageW(window, DM_SETDEFID, kIdCancel, 0);
   } else {
     setControlText(window, kIdStatus,
-                   std::wstring(kFailurePrefix) + (result.failure.empty() ? kUnknownError : result.failure));
+                   std::wstring(kFailurePrefix) + (result.failure.text.empty() ? kUnknownError : result.failure.text));
     enableControl(window, kIdInstall, true);
     setControlText(window, kIdInstall, kRetryButton);
     // The install moved the focus to "取消"; a retry is the likelier next key.
@@ -220,7 +220,7 @@ void startInstall(HWND window, Ctx& ctx) {
     return job(request, sink, cancel);
   });
   // No job runs, so none will report its end: report it in its place.
-  if (!started) showInstallEnd(window, ctx, prog::jobFailed(kThreadStartFailed));
+  if (!started) showInstallEnd(window, ctx, prog::jobFailed(prog::FailureKind::kInternal, kThreadStartFailed));
 }
 
 void onCancel(HWND window, Ctx& ctx) {

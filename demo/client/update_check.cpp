@@ -59,11 +59,11 @@ UpdateCheck checkForUpdate(const std::wstring& dir, const std::wstring& exe, con
   if (url.empty()) return failed(kNoUpdateIni);
   std::string bytes;
   const DownloadResult download = fetchDocument(url, kMaxDescriptionBytes, bytes, nullptr);
-  if (!download.ok) return failed(download.message);
+  if (!download.ok()) return failed(download.failure.text);
   // With the vendor's release key, the description is believed only with its signature.
   if (!builtInReleaseKeys().empty()) {
     std::string line, signature;
-    const bool verified = fetchDocument(url + L".sig", 1024, line, nullptr).ok &&
+    const bool verified = fetchDocument(url + L".sig", 1024, line, nullptr).ok() &&
                           net::base64Decode(line.substr(0, line.find_first_of("\r\n")), signature) &&
                           net::verifyBytesWithAnyKey(bytes, builtInReleaseKeys(), signature);
     if (!verified) return failed(kBadSignature);

@@ -1,7 +1,9 @@
 // The upgrade job in this process against the loopback servers: a plan of three items applied
 // over a prepared installation, and every failure with its exact text, the installation left as
 // it was when the fetch phase fails and the client started again when a later step fails.
+#include "applier/texts.h"
 #include "applier/upgrade_job.h"
+#include "applier/upgrade_rules.h"
 #include "applier/upgrade_steps.h"
 #include "install/upgrade_journal.h"
 #include "net/sha256.h"
@@ -104,7 +106,7 @@ TEST_F(UpgradeJob, AppliesAPlanOfThreeItems) {
   ASSERT_EQ(snapshots.size(), 1u);
   EXPECT_EQ(readFileBytes(snapshots[0] + L"\\orvalo.db"), "the user's trades");
   EXPECT_EQ(readFileBytes(snapshots[0] + L"\\orvalo.db-wal"), "the user's recent trades");
-  EXPECT_TRUE(anyStartsWith(outcome.statuses, L"数据库已备份：" + snapshots[0]));
+  EXPECT_TRUE(anyStartsWith(outcome.statuses, applier::kSnapshotDoneStage + snapshots[0]));
 
   EXPECT_TRUE(jobLeftoversInTemp().empty());
   // The replaced files' old copies wait under the committed journal for the process to delete
@@ -113,12 +115,17 @@ TEST_F(UpgradeJob, AppliesAPlanOfThreeItems) {
   EXPECT_EQ(install::recoverUpgrade(install_), install::Recovery::kCommitted);
   EXPECT_FALSE(fileExists(install_ + L"\\readme.txt.upg_old"));
   EXPECT_FALSE(fileExists(install::upgradeJournalPath(install_)));
-  for (const wchar_t* stage : {L"正在获取升级包信息…", L"正在下载升级包（1/3）", L"正在校验升级包（2/3）",
-                               L"正在解压升级包（1/3）", L"正在下载升级包（3/3）", L"等待主程序退出…",
-                               L"正在覆盖升级文件（1/3）", L"正在覆盖升级文件（3/3）"}) {
-    EXPECT_TRUE(anyStartsWith(outcome.statuses, stage)) << std::string(stage, stage + 3);
+  const auto counted = [](const wchar_t* stage, size_t index) {
+    return stage + applier::packageCounterSuffix(index, 3);
+  };
+  for (const std::wstring& stage :
+       {std::wstring(applier::kFetchingSizesStage), counted(applier::kDownloadingStage, 0),
+        counted(applier::kVerifyingStage, 1), counted(applier::kExtractingStage, 0),
+        counted(applier::kDownloadingStage, 2), std::wstring(applier::kWaitingForClientStage),
+        counted(applier::kOverwritingStage, 0), counted(applier::kOverwritingStage, 2)}) {
+    EXPECT_TRUE(anyStartsWith(outcome.statuses, stage)) << util::toUtf8(stage);
   }
-  EXPECT_FALSE(anyStartsWith(outcome.statuses, L"启动主程序…"));  // launch false
+  EXPECT_FALSE(anyStartsWith(outcome.statuses, applier::kLaunchingStage));  // launch false
   ASSERT_FALSE(outcome.packages.empty());
   EXPECT_EQ(outcome.packages.front().index, 1u);
   EXPECT_EQ(outcome.packages.front().count, 3u);
@@ -133,7 +140,7 @@ TEST_F(UpgradeJob, ABareMainProgramReplacesTheClientThroughATemporaryFile) {
   EXPECT_FALSE(fileExists(install_ + L"\\Orvalo.exe.upg_tmp"));
   EXPECT_FALSE(fileExists(install_ + L"\\Orvalo_2.0.1.exe"));
   EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "2.0.1");
-  EXPECT_TRUE(anyStartsWith(outcome.statuses, L"正在覆盖主程序…"));
+  EXPECT_TRUE(anyStartsWith(outcome.statuses, applier::kOverwritingMainStage + std::wstring(applier::kStageEllipsis)));
   EXPECT_FALSE(fileExists(util::tempDirectory() + L"\\Orvalo_2.0.1.exe"));
 }
 
@@ -144,7 +151,7 @@ TEST_F(UpgradeJob, ASecondItemThatFailsToDownloadTouchesNothing) {
   ctx_.items.push_back(missing);
   const JobOutcome outcome = runJob(ctx_);
   EXPECT_FALSE(outcome.success);
-  EXPECT_TRUE(startsWith(outcome.failure, L"下载升级包失败：")) << util::toUtf8(outcome.failure);
+  EXPECT_TRUE(startsWith(outcome.failure, applier::kDownloadFailed)) << util::toUtf8(outcome.failure);
   EXPECT_GT(outcome.failure.size(), 8u);
   expectUntouched();
   EXPECT_FALSE(fileExists(util::tempDirectory() + L"\\up1_missing_2.0.zip"));
@@ -158,7 +165,7 @@ TEST_F(UpgradeJob, ADigestMismatchTouchesNothing) {
   main.sha256[0] = main.sha256[0] == L'0' ? L'1' : L'0';
   ctx_.items.push_back(main);
   JobOutcome outcome = runJob(ctx_);
-  EXPECT_EQ(outcome.failure, L"升级包校验失败，已放弃覆盖");
+  EXPECT_EQ(outcome.failure, applier::kDigestMismatch);
   expectUntouched();
   EXPECT_FALSE(fileExists(util::tempDirectory() + L"\\main_2.0.0.zip"));
 
@@ -167,14 +174,14 @@ TEST_F(UpgradeJob, ADigestMismatchTouchesNothing) {
   for (wchar_t& c : upper.sha256) c = static_cast<wchar_t>(towupper(c));
   ctx_.items = {upper};
   outcome = runJob(ctx_);
-  EXPECT_EQ(outcome.failure, L"升级包校验失败，已放弃覆盖");
+  EXPECT_EQ(outcome.failure, applier::kDigestMismatch);
   expectUntouched();
 }
 
 TEST_F(UpgradeJob, ABrokenZipTouchesNothing) {
   ctx_.items.push_back(item(L"broken_2.0.zip", packageBytes(L"broken.zip"), L"", L"2.0.0"));
   const JobOutcome outcome = runJob(ctx_);
-  EXPECT_TRUE(startsWith(outcome.failure, L"升级包解压失败：")) << util::toUtf8(outcome.failure);
+  EXPECT_TRUE(startsWith(outcome.failure, applier::kExtractFailed)) << util::toUtf8(outcome.failure);
   EXPECT_GT(outcome.failure.size(), 8u);
   expectUntouched();
   EXPECT_FALSE(fileExists(util::tempDirectory() + L"\\broken_2.0.zip"));
@@ -185,7 +192,7 @@ TEST_F(UpgradeJob, AnExeWithoutSeparatorFailsBeforeAnyDownload) {
   ctx_.items.push_back(item(L"main_2.0.0.zip", packageBytes(L"main.zip"), L"", L"2.0.0"));
   ctx_.options.exe = L"Orvalo.exe";
   const JobOutcome outcome = runJob(ctx_);
-  EXPECT_EQ(outcome.failure, L"参数 --exe 无效");
+  EXPECT_EQ(outcome.failure, applier::kBadExeArgument);
   EXPECT_TRUE(scenario_.nginxRequests().empty());
   expectUntouched();
 }
@@ -196,9 +203,9 @@ TEST_F(UpgradeJob, ADotDotDestinationIsRefusedBeforeAnyDownload) {
   ctx_.items.push_back(item(L"main_2.0.0.zip", packageBytes(L"main.zip"), L"", L"2.0.0"));
   ctx_.items.push_back(item(L"quotes_2.1.zip", packageBytes(L"component.zip"), L"quotes", L"2.1", L"plugins/../.."));
   const JobOutcome outcome = runJob(ctx_);
-  EXPECT_EQ(outcome.failure, L"参数 --dest 非法（相对目录不得包含 .. 段）");
+  EXPECT_EQ(outcome.failure, applier::kDestParentSegment);
   EXPECT_TRUE(scenario_.nginxRequests().empty());
-  EXPECT_FALSE(anyStartsWith(outcome.statuses, L"等待主程序退出…"));
+  EXPECT_FALSE(anyStartsWith(outcome.statuses, applier::kWaitingForClientStage));
   expectUntouched();
 }
 
@@ -207,11 +214,11 @@ TEST_F(UpgradeJob, KindsAndDestinationsThatAreNoPlainNamesAreRefusedBeforeAnyDow
   const struct {
     const wchar_t* kind;
     const wchar_t* dest;
-    const wchar_t* failure;
+    std::wstring failure;
   } cases[] = {
-      {L"..\\..\\x", L"", L"参数 --kind 非法（不能用作组件名）：..\\..\\x"},
-      {L"Update", L"", L"参数 --kind 非法（不能用作组件名）：Update"},
-      {L"quotes", L"plugins\\NUL", L"参数 --dest 非法（相对目录包含非法名称）：plugins\\NUL"},
+      {L"..\\..\\x", L"", applier::kBadKindArgument + std::wstring(L"..\\..\\x")},
+      {L"Update", L"", applier::kBadKindArgument + std::wstring(L"Update")},
+      {L"quotes", L"plugins\\NUL", applier::kDestBadName + std::wstring(L"plugins\\NUL")},
   };
   for (const auto& c : cases) {
     ctx_.items.clear();
@@ -227,8 +234,8 @@ TEST_F(UpgradeJob, KindsAndDestinationsThatAreNoPlainNamesAreRefusedBeforeAnyDow
 TEST_F(UpgradeJob, ASingleDatabaseFileIsNeverPutInPlace) {
   ctx_.items.push_back(item(L"orvalo.db", "a database from the server", L"quotes", L"2.1"));
   const JobOutcome outcome = runJob(ctx_);
-  EXPECT_EQ(outcome.failure, L"拒绝覆盖数据库文件（升级包不得包含用户数据）：" + install_ + L"\\orvalo.db");
-  EXPECT_FALSE(anyStartsWith(outcome.statuses, L"等待主程序退出…"));
+  EXPECT_EQ(outcome.failure, applier::kDatabaseRefused + install_ + L"\\orvalo.db");
+  EXPECT_FALSE(anyStartsWith(outcome.statuses, applier::kWaitingForClientStage));
   expectUntouched();
   util::deleteFileForce(util::tempDirectory() + L"\\orvalo.db");
 }
@@ -237,12 +244,12 @@ TEST_F(UpgradeJob, ASingleDatabaseFileIsNeverPutInPlace) {
 TEST_F(UpgradeJob, MissingSourceContentIsReportedBeforeTheWait) {
   ctx_.options.src = dir_ / L"没有的内容";
   JobOutcome outcome = runJob(ctx_);
-  EXPECT_EQ(outcome.failure, L"升级内容不存在：" + (dir_ / L"没有的内容"));
+  EXPECT_EQ(outcome.failure, applier::kContentMissing + (dir_ / L"没有的内容"));
   // Neither --url nor --src: nothing to put in place.
   ctx_.options.src.clear();
   outcome = runJob(ctx_);
-  EXPECT_EQ(outcome.failure, L"升级内容不存在：");
-  EXPECT_FALSE(anyStartsWith(outcome.statuses, L"等待主程序退出…"));
+  EXPECT_EQ(outcome.failure, applier::kContentMissing);
+  EXPECT_FALSE(anyStartsWith(outcome.statuses, applier::kWaitingForClientStage));
   expectUntouched();
 }
 
@@ -258,7 +265,7 @@ TEST_F(UpgradeJob, AFailureAfterTheClientClosedStartsItAgain) {
     ctx_.options.launch = launch;
     ctx_.items = {item(L"notes_2.0.txt", "release notes 2.0", L"docs", L"2.0", L"docs")};
     const JobOutcome outcome = runJob(ctx_);
-    EXPECT_TRUE(startsWith(outcome.failure, L"覆盖升级文件失败（")) << util::toUtf8(outcome.failure);
+    EXPECT_TRUE(startsWith(outcome.failure, applier::kOverwriteFailed + std::wstring(applier::kReasonOpen))) << util::toUtf8(outcome.failure);
     std::vector<util::Handle> clients;
     for (DWORD pid : processIdsNamed(L"Orvalo.exe")) {
       if (util::Handle client = applier::openClientProcess(std::to_wstring(pid), ctx_.options.exe)) {
@@ -303,7 +310,7 @@ TEST_F(UpgradeJob, APackageMayReplaceAFileOfAnEarlierOne) {
     FileHolder holder(held);
     ASSERT_TRUE(holder.holding());
     ctx_.items = {single, quotes, hotfix, item(L"notes_2.0.txt", "release notes 2.0", L"docs", L"2.0", L"docs")};
-    EXPECT_TRUE(startsWith(runJob(ctx_).failure, L"覆盖升级文件失败（"));
+    EXPECT_TRUE(startsWith(runJob(ctx_).failure, applier::kOverwriteFailed + std::wstring(applier::kReasonOpen)));
   }
   std::map<std::wstring, std::string> after = treeOf(install_);
   // The databases' snapshot stays after a failed upgrade.

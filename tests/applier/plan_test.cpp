@@ -1,6 +1,7 @@
 // Reading upgrade plans: the size limits, the shapes of the root and the items, JSON types,
 // the root values replacing the command line's, and non-ASCII values.
 #include "applier/applier_ctx.h"
+#include "applier/texts.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 #include "util/client_contract.h"
@@ -12,10 +13,10 @@ using testing_support::TempDir;
 
 namespace {
 
-constexpr wchar_t kBadSize[] = L"升级计划文件无效（空或超限）";
-constexpr wchar_t kNoItems[] = L"升级计划文件格式无效（缺少 items 列表）";
-constexpr wchar_t kNoUrl[] = L"升级计划包含缺少 url 的升级项";
-constexpr wchar_t kParsePrefix[] = L"升级计划解析失败：";
+using applier::kPlanBadSize;
+using applier::kPlanItemWithoutUrl;
+using applier::kPlanNoItems;
+using applier::kPlanParseFailed;
 
 class UpgradePlanFile : public ::testing::Test {
  protected:
@@ -72,25 +73,25 @@ TEST_F(UpgradePlanFile, SizeLimitIsInclusiveAndEmptyIsRefused) {
 
   std::string over = head + std::string(client::kMaxPlanBytes + 1 - head.size() - tail.size(), 'x') + tail;
   EXPECT_FALSE(load(over));
-  EXPECT_EQ(error_, kBadSize);
+  EXPECT_EQ(error_, kPlanBadSize);
   EXPECT_FALSE(load(""));
-  EXPECT_EQ(error_, kBadSize);
+  EXPECT_EQ(error_, kPlanBadSize);
 }
 
 TEST_F(UpgradePlanFile, UnreadableFileNamesThePath) {
   const std::wstring missing = dir_ / L"没有的计划.json";
   EXPECT_FALSE(loadUpgradePlan(missing, ctx_, &error_));
-  EXPECT_EQ(error_, L"无法读取升级计划文件：" + missing);
+  EXPECT_EQ(error_, applier::kPlanUnreadable + missing);
   // A folder cannot be read as a plan either.
   EXPECT_FALSE(loadUpgradePlan(dir_.path(), ctx_, &error_));
-  EXPECT_EQ(error_, L"无法读取升级计划文件：" + dir_.path());
+  EXPECT_EQ(error_, applier::kPlanUnreadable + dir_.path());
 }
 
 TEST_F(UpgradePlanFile, RootAndItemsShapes) {
   for (const char* text : {R"({"items": []})", R"({"items": {}})", R"([{"url": "http://h/a.zip"}])",
                            R"({"exe": "C:\\a\\b.exe"})", R"({"items": "x"})", "42"}) {
     EXPECT_FALSE(load(text)) << text;
-    EXPECT_EQ(error_, kNoItems) << text;
+    EXPECT_EQ(error_, kPlanNoItems) << text;
   }
 }
 
@@ -105,8 +106,8 @@ TEST_F(UpgradePlanFile, WrongJsonTypesAreParseFailures) {
                            R"({"items": [{"url": "http://h/a.zip"}]} // comment)",
                            R"({"items": [{"url": "http://h/a.zip"})"}) {
     EXPECT_FALSE(load(text)) << text;
-    EXPECT_TRUE(startsWith(error_, kParsePrefix)) << text;
-    EXPECT_GT(error_.size(), std::wstring(kParsePrefix).size()) << text;
+    EXPECT_TRUE(startsWith(error_, kPlanParseFailed)) << text;
+    EXPECT_GT(error_.size(), std::wstring(kPlanParseFailed).size()) << text;
   }
   // The same digits as a string load.
   EXPECT_TRUE(load(R"({"pid": "4242", "items": [{"url": "http://h/a.zip"}]})"));
@@ -115,18 +116,18 @@ TEST_F(UpgradePlanFile, WrongJsonTypesAreParseFailures) {
 
 TEST_F(UpgradePlanFile, AnItemWithoutUrlFailsTheWholePlan) {
   EXPECT_FALSE(load(R"({"items": [{"url": "http://h/a.zip"}, {"kind": "quotes"}]})"));
-  EXPECT_EQ(error_, kNoUrl);
+  EXPECT_EQ(error_, kPlanItemWithoutUrl);
   EXPECT_FALSE(load(R"({"items": [{"URL": "http://h/a.zip"}]})"));
-  EXPECT_EQ(error_, kNoUrl);
+  EXPECT_EQ(error_, kPlanItemWithoutUrl);
   EXPECT_FALSE(load(R"({"items": [{"url": ""}]})"));
-  EXPECT_EQ(error_, kNoUrl);
+  EXPECT_EQ(error_, kPlanItemWithoutUrl);
 }
 
 TEST_F(UpgradePlanFile, AKindThatIsNoPlainComponentNameFailsTheWholePlan) {
   EXPECT_FALSE(load(R"({"items": [{"url": "http://h/a.zip", "kind": "..\\..\\x"}]})"));
-  EXPECT_EQ(error_, L"升级计划包含非法的组件名（kind）：..\\..\\x");
+  EXPECT_EQ(error_, applier::kPlanBadKind + std::wstring(L"..\\..\\x"));
   EXPECT_FALSE(load(R"({"items": [{"url": "http://h/a.zip"}, {"url": "http://h/b.zip", "kind": "update"}]})"));
-  EXPECT_EQ(error_, L"升级计划包含非法的组件名（kind）：update");
+  EXPECT_EQ(error_, applier::kPlanBadKind + std::wstring(L"update"));
   EXPECT_TRUE(load(R"({"items": [{"url": "http://h/a.zip", "kind": "llm_deps"}, {"url": "http://h/b.zip", "kind": ""}]})"));
 }
 

@@ -79,8 +79,8 @@ JobOutcome runJob(applier::Ctx& ctx) {
   testing_support::RecordingSink sink;
   const prog::JobResult result = applier::runUpgradeJob(applier::upgradeRequestOf(ctx), sink);
   JobOutcome outcome;
-  outcome.success = result.ok;
-  outcome.failure = result.failure;
+  outcome.success = result.ok();
+  outcome.failure = result.failure.text;
   outcome.statuses = sink.statuses;
   outcome.packages = sink.packages;
   return outcome;

@@ -1,11 +1,13 @@
 // The real upgrade window, created on a thread of its own with its message loop and driven from
 // the test thread with the messages the upgrade job posts.
 #include "applier/applier_ctx.h"
+#include "applier/texts.h"
 #include "applier/upgrade_layout.h"
 #include "applier/upgrade_job.h"
 #include "prog/job_messages.h"
 #include "applier/upgrade_window.h"
 #include "prog/reporter.h"
+#include "prog/texts.h"
 #include "support/live_allocations.h"
 #include "support/wait_until.h"
 #include "support/window_harness.h"
@@ -45,8 +47,7 @@ prog::JobResult heldJob(const UpgradeRequest&, prog::JobSink&) {
 }
 
 void endJob(bool ok, const std::wstring& failure = {}) {
-  g_result.ok = ok;
-  g_result.failure = failure;
+  g_result = ok ? prog::JobResult() : prog::jobFailed(prog::FailureKind::kDisk, failure);
   SetEvent(g_releaseJob);
 }
 
@@ -131,9 +132,9 @@ class UpgradeWindow : public ::testing::Test {
     EXPECT_EQ(IsWindowVisible(item(kIdPackageLabel)) != FALSE, packageRow);
     EXPECT_EQ(IsWindowVisible(item(kIdPackageBar)) != FALSE, packageRow);
     EXPECT_TRUE(IsWindowVisible(item(kIdMainBar)));
-    EXPECT_EQ(text(kIdStatus), L"正在完成升级…");
-    EXPECT_EQ(text(kIdNotice), L"升级过程中请勿关闭此窗口。完成后主程序将自动启动。");
-    EXPECT_EQ(windowText(window_), L"OrvaloTrader 升级");
+    EXPECT_EQ(text(kIdStatus), applier::kInitialStatus);
+    EXPECT_EQ(text(kIdNotice), applier::kNotice);
+    EXPECT_EQ(windowText(window_), applier::kTitle);
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)) & 0x00CF0000u, 0x00CA0000u);
     EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_APPWINDOW);
     const LONG_PTR barStyle = GetWindowLongPtrW(item(kIdMainBar), GWL_STYLE);
@@ -223,10 +224,10 @@ TEST_F(UpgradeWindow, CloseIsRefusedWhileTheJobRunsAndAllowedAfterItsEnd) {
   sync();
   EXPECT_TRUE(IsWindow(window_));
   EXPECT_TRUE(closeGrayed());
-  endJob(false, L"下载升级包失败：测试");
+  endJob(false, applier::kDownloadFailed + std::wstring(L"测试"));
   ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
   EXPECT_FALSE(closeGrayed());
-  EXPECT_EQ(text(kIdStatus), L"升级失败：下载升级包失败：测试");
+  EXPECT_EQ(text(kIdStatus), applier::kFailurePrefix + (applier::kDownloadFailed + std::wstring(L"测试")));
   PostMessageW(window_, WM_CLOSE, 0, 0);
   EXPECT_TRUE(waitUntil([&] { return !IsWindow(window_); }, 1000));  // at once, not after the timer
 }
@@ -237,7 +238,7 @@ TEST_F(UpgradeWindow, SuccessFillsTheBarsAndClosesSoon) {
   post(prog::WM_JOB_PROGRESS, 0, std::make_unique<prog::BarProgress>(prog::BarProgress{10, 40}));
   const auto start = std::chrono::steady_clock::now();
   endJob(true);
-  ASSERT_TRUE(waitUntil([&] { return text(kIdStatus) == L"升级完成"; }));
+  ASSERT_TRUE(waitUntil([&] { return text(kIdStatus) == applier::kSuccessStatus; }));
   EXPECT_EQ(SendMessageW(item(kIdMainBar), PBM_GETPOS, 0, 0), 40);
   EXPECT_EQ(SendMessageW(item(kIdPackageBar), PBM_GETPOS, 0, 0), 1000);
   ASSERT_TRUE(waitUntil([&] { return !IsWindow(window_); }, 5000));
@@ -247,7 +248,7 @@ TEST_F(UpgradeWindow, SuccessFillsTheBarsAndClosesSoon) {
 TEST_F(UpgradeWindow, AJobThatThrowsEndsAsAFailureInsteadOfEndingTheProcess) {
   open(1, throwingJob);
   ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
-  EXPECT_EQ(text(kIdStatus).rfind(L"升级失败：内部错误：", 0), 0u) << util::toUtf8(text(kIdStatus));
+  EXPECT_EQ(text(kIdStatus).rfind(applier::kFailurePrefix + std::wstring(prog::kInternalError) + L"：", 0), 0u) << util::toUtf8(text(kIdStatus));
   EXPECT_FALSE(ctx_->succeeded);
   EXPECT_FALSE(closeGrayed());
 }
@@ -261,7 +262,7 @@ TEST_F(UpgradeWindow, SuccessAfterAMarqueeStageShowsBothBarsFull) {
   HWND bar = item(kIdMainBar);
   ASSERT_TRUE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE);
   endJob(true);
-  ASSERT_TRUE(waitUntil([&] { return text(kIdStatus) == L"升级完成"; }));
+  ASSERT_TRUE(waitUntil([&] { return text(kIdStatus) == applier::kSuccessStatus; }));
   EXPECT_FALSE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE);
   const LRESULT high = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
   EXPECT_GT(high, 0);
@@ -302,7 +303,7 @@ TEST_F(UpgradeWindow, FailureStaysForFourSecondsAndLongTextsAreCut) {
   ASSERT_TRUE(waitUntil([&] { return ctx_->finished.load(); }));
   const std::wstring shown = text(kIdStatus);
   EXPECT_EQ(shown.size(), 511u);
-  EXPECT_EQ(shown, (L"升级失败：" + longText).substr(0, 511));
+  EXPECT_EQ(shown, (applier::kFailurePrefix + longText).substr(0, 511));
   Sleep(2500);
   EXPECT_TRUE(IsWindow(window_));
   ASSERT_TRUE(waitUntil([&] { return !IsWindow(window_); }, 5000));
@@ -339,7 +340,7 @@ TEST_F(UpgradeWindow, NoPayloadLeaksWhateverIsLeftInTheQueue) {
 }
 
 TEST(UpgradeStatusText, UnknownFailureAndCut) {
-  EXPECT_EQ(failureStatusText(nullptr), L"升级失败：未知错误");
+  EXPECT_EQ(failureStatusText(nullptr), applier::kFailurePrefix + std::wstring(applier::kUnknownError));
   const std::wstring exact(506, L'x');  // prefix of 5 + 506 = 511 characters: kept whole
   EXPECT_EQ(failureStatusText(&exact).size(), 511u);
 }

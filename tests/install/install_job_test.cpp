@@ -3,6 +3,7 @@
 #include "install/install_job.h"
 
 #include "install/registration.h"
+#include "install/texts.h"
 #include "net/sha256.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
@@ -40,6 +41,11 @@ std::string zipOf(const std::vector<std::pair<std::string, std::string>>& entrie
 }
 
 // Sets the cancel event when a stage with the given beginning starts.
+// A package's stage as the job words it.
+std::wstring stageOf(const wchar_t* verb, const wchar_t* label) {
+  return verb + std::wstring(label) + install::kStageEllipsis;
+}
+
 class CancellingSink : public RecordingSink {
  public:
   CancellingSink(std::wstring prefix, HANDLE event) : prefix_(std::move(prefix)), event_(event) {}
@@ -88,7 +94,7 @@ TEST_F(InstallJob, InstallsWithoutAWindowAndReportsItsStagesInOrder) {
   request_.installDir = dir_ / L"app";
   RecordingSink sink;
   const prog::JobResult result = install::runInstall(request_, sink, nullptr);
-  ASSERT_TRUE(result.ok) << util::toUtf8(result.failure);
+  ASSERT_TRUE(result.ok()) << util::toUtf8(result.failure.text);
   EXPECT_EQ(result.mainProgram, request_.installDir + L"\\Orvalo.exe");
   EXPECT_TRUE(util::isExistingFile(request_.installDir + L"\\lib.dll"));  // one top folder is entered
   EXPECT_TRUE(util::isExistingFile(request_.installDir + L"\\legal\\agreement_install.txt"));
@@ -96,14 +102,21 @@ TEST_F(InstallJob, InstallsWithoutAWindowAndReportsItsStagesInOrder) {
   // The dependencies unpack while the main program downloads; their stage shows only when the
   // job has to wait for them.
   std::vector<std::wstring> stages = sink.stages;
-  const auto waited = std::find(stages.begin(), stages.end(), L"正在解压依赖包…");
+  const auto waited = std::find(stages.begin(), stages.end(), stageOf(install::kExtractingStage, L"依赖包"));
   if (waited != stages.end()) {
-    EXPECT_EQ(*(waited - 1), L"正在校验主程序…");
+    EXPECT_EQ(*(waited - 1), stageOf(install::kVerifyingStage, L"主程序"));
     stages.erase(waited);
   }
   const std::vector<std::wstring> expected = {
-      L"获取版本信息…", L"正在获取安装包信息…", L"正在下载依赖包…", L"正在校验依赖包…",
-      L"正在下载主程序…", L"正在校验主程序…", L"正在解压主程序…", L"正在覆盖主程序…", L"协议文本已就绪"};
+      install::kFetchingVersionStage,
+      install::kFetchingSizesStage,
+      stageOf(install::kDownloadingStage, L"依赖包"),
+      stageOf(install::kVerifyingStage, L"依赖包"),
+      stageOf(install::kDownloadingStage, L"主程序"),
+      stageOf(install::kVerifyingStage, L"主程序"),
+      stageOf(install::kExtractingStage, L"主程序"),
+      stageOf(install::kOverwritingStage, L"主程序"),
+      install::kAgreementReadyStage};
   EXPECT_EQ(stages, expected);
   ASSERT_FALSE(sink.packages.empty());
   for (size_t i = 1; i < sink.packages.size(); ++i) {
@@ -113,16 +126,19 @@ TEST_F(InstallJob, InstallsWithoutAWindowAndReportsItsStagesInOrder) {
 }
 
 TEST_F(InstallJob, CancelAtEachStageEndsCancelledAndLeavesNoTemporaryFiles) {
-  for (const wchar_t* stage : {L"获取版本信息", L"正在获取安装包信息", L"正在下载主程序", L"正在校验主程序",
-                               L"正在解压主程序"}) {
+  for (const std::wstring& stage :
+       {std::wstring(install::kFetchingVersionStage), std::wstring(install::kFetchingSizesStage),
+        stageOf(install::kDownloadingStage, L"主程序"), stageOf(install::kVerifyingStage, L"主程序"),
+        stageOf(install::kExtractingStage, L"主程序")}) {
     SCOPED_TRACE(util::toUtf8(stage));
     util::Handle cancel(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     CancellingSink sink(stage, cancel.get());
     request_.installDir = dir_ / (L"c" + std::to_wstring(sink.stages.size()) + stage);
     const prog::JobResult result = install::runInstall(request_, sink, cancel.get());
-    EXPECT_FALSE(result.ok);
-    EXPECT_TRUE(result.cancelled);
-    EXPECT_EQ(result.failure, L"已取消");
+    EXPECT_FALSE(result.ok());
+    EXPECT_TRUE(result.cancelled());
+    EXPECT_EQ(result.failure.text, util::kCancelledText);
+    EXPECT_EQ(prog::exitCodeFor(result), prog::kExitCancelled);
     bool leftover = false;
     util::forEachEntry(util::tempDirectory(), [&](const std::wstring&, const WIN32_FIND_DATAW& data) {
       leftover = leftover || std::wstring(data.cFileName).rfind(L"QVSetup_", 0) == 0;

@@ -1,5 +1,6 @@
 #include "net/document.h"
 
+#include "net/texts.h"
 #include "net_test_helpers.h"
 #include "support/test_servers.h"
 
@@ -20,7 +21,7 @@ TEST_F(Document, WholeBodyWithinTheBound) {
   const std::string body = patternBytes(5000);
   scenario_.putFile(L"manifest.ini", body);
   const DownloadResult result = fetchDocument(scenario_.nginxUrl(L"manifest.ini"), 5000, bytes_, nullptr);
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(bytes_ == body);
   EXPECT_EQ(scenario_.nginxRequests()[0].range, "-");  // never resumed
 }
@@ -31,16 +32,16 @@ TEST_F(Document, LargerThanTheBoundFailsWithOrWithoutAStatedLength) {
   scenario_.setFaultRules(R"({"rules": [{"when": {"request": 1}, "chunk": [500, 1]}, {"no_length": true}]})");
   for (int attempt = 0; attempt < 2; ++attempt) {
     const DownloadResult result = fetchDocument(scenario_.faultUrl(L"manifest.ini"), 5000, bytes_, nullptr);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.message, L"文件过大（超过 5000 字节）");
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.failure.text, net::kTooLargeBefore + std::wstring(L"5000") + net::kTooLargeAfter);
     EXPECT_TRUE(bytes_.empty());
   }
 }
 
 TEST_F(Document, StatusOtherThan200IsAFailure) {
   const DownloadResult result = fetchDocument(scenario_.nginxUrl(L"absent.ini"), 5000, bytes_, nullptr);
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.message, L"服务器返回异常状态码：404");
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.failure.text, net::kBadStatus + std::wstring(L"404"));
   EXPECT_TRUE(bytes_.empty());
 }
 

@@ -1,5 +1,6 @@
 #include "net/download.h"
 
+#include "net/texts.h"
 #include "net_test_helpers.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
@@ -37,7 +38,7 @@ TEST_F(DownloadFile, EightMegabytesAreFetchedInFourParts) {
   const std::string body = patternBytes(kThreshold, 3);
   scenario_.putFile(L"pkg.zip", body);
   const DownloadResult result = downloadFile(scenario_.faultUrl(L"pkg.zip"), dest_, {}, nullptr);
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(readFileBytes(dest_) == body);
   const auto requests = scenario_.faultRequests();
   ASSERT_EQ(requests.size(), 5u);
@@ -51,7 +52,7 @@ TEST_F(DownloadFile, OneByteLessIsASingleStream) {
   const std::string body = patternBytes(kThreshold - 1, 4);
   scenario_.putFile(L"pkg.zip", body);
   const DownloadResult result = downloadFile(scenario_.faultUrl(L"pkg.zip"), dest_, {}, nullptr);
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(readFileBytes(dest_) == body);
   const auto requests = scenario_.faultRequests();
   ASSERT_EQ(requests.size(), 2u);
@@ -64,7 +65,7 @@ TEST_F(DownloadFile, ServerWithoutRangesGetsOneStreamWhateverTheSize) {
   scenario_.putFile(L"pkg.zip", body);
   scenario_.setFaultRules(R"({"rules": [{"ignore_range": true}]})");
   const DownloadResult result = downloadFile(scenario_.faultUrl(L"pkg.zip"), dest_, {}, nullptr);
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(readFileBytes(dest_) == body);
   EXPECT_EQ(scenario_.faultRequests().size(), 2u);
 }
@@ -78,7 +79,7 @@ TEST_F(DownloadFile, LeftoversOfTheOtherWayGoOnceTheFileIsInPlace) {
     scenario_.putFile(L"pkg.zip", body);
     for (const wchar_t* suffix : leftovers) ASSERT_TRUE(util::writeFile(dest_ + suffix, "old", 3));
     const DownloadResult result = downloadFile(scenario_.faultUrl(L"pkg.zip"), dest_, {}, nullptr);
-    ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+    ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
     EXPECT_TRUE(readFileBytes(dest_) == body);
     for (const wchar_t* suffix : leftovers) EXPECT_FALSE(fileExists(dest_ + suffix)) << size;
   }
@@ -86,17 +87,17 @@ TEST_F(DownloadFile, LeftoversOfTheOtherWayGoOnceTheFileIsInPlace) {
 
 TEST_F(DownloadFile, UnsupportedSchemeIsANetworkSetUpFailure) {
   const DownloadResult result = downloadFile(L"ftp://127.0.0.1/pkg.zip", dest_, {}, nullptr);
-  EXPECT_FALSE(result.ok);
-  EXPECT_FALSE(result.cancelled);
-  EXPECT_TRUE(startsWith(result.message, L"网络初始化失败（")) << testing::PrintToString(result.message);
-  EXPECT_EQ(result.message.back(), L'）');
+  EXPECT_FALSE(result.ok());
+  EXPECT_FALSE(result.cancelled());
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kInitFailed) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
+  EXPECT_EQ(result.failure.text.back(), L'）');
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 
 TEST_F(DownloadFile, UnreachableServerFailsAtSend) {
   const DownloadResult result = downloadFile(net_tests::refusedUrl(L"/pkg.zip"), dest_, {}, nullptr);
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(startsWith(result.message, L"连接服务器失败（")) << testing::PrintToString(result.message);
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kConnectFailed) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
 }
 
 TEST_F(DownloadFile, CancelledThroughTheEventOnBothPaths) {
@@ -111,9 +112,9 @@ TEST_F(DownloadFile, CancelledThroughTheEventOnBothPaths) {
     };
     const DownloadResult result =
         downloadFile(scenario_.nginxUrl(file + L"?rate=8m"), dest_, setEvent, event.get());
-    EXPECT_TRUE(result.cancelled);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.message, L"已取消");
+    EXPECT_TRUE(result.cancelled());
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.failure.text, util::kCancelledText);
     EXPECT_TRUE(filesIn(dir_.path()).empty());
   }
 }
@@ -132,8 +133,8 @@ TEST_F(DownloadFile, CancelIsAnsweredAtOnceWhileTheServerKeepsSilent) {
   const DownloadResult result = downloadFile(scenario_.faultUrl(L"main.zip"), dest_, {}, event.get());
   const ULONGLONG elapsed = GetTickCount64() - start;
   canceller.join();
-  EXPECT_TRUE(result.cancelled);
-  EXPECT_EQ(result.message, L"已取消");
+  EXPECT_TRUE(result.cancelled());
+  EXPECT_EQ(result.failure.text, util::kCancelledText);
   EXPECT_LT(elapsed, 5000u);  // the receive time-out is a minute
   uint64_t size = 0;
   EXPECT_FALSE(queryRemoteSize(scenario_.faultUrl(L"main.zip"), size, event.get()));
@@ -147,8 +148,8 @@ TEST_F(DownloadFile, CancelledThroughTheCallbackOnBothPaths) {
     const DownloadResult result =
         downloadFile(scenario_.nginxUrl(file + L"?rate=8m"), dest_,
                      [](uint64_t done, uint64_t) { return done < 1048576; }, nullptr);
-    EXPECT_TRUE(result.cancelled);
-    EXPECT_EQ(result.message, L"已取消");
+    EXPECT_TRUE(result.cancelled());
+    EXPECT_EQ(result.failure.text, util::kCancelledText);
     EXPECT_TRUE(filesIn(dir_.path()).empty());
   }
 }

@@ -1,6 +1,7 @@
 #include "net/multipart.h"
 
 #include "net/sha256.h"
+#include "net/texts.h"
 
 #include "net_test_helpers.h"
 #include "support/temp_dir.h"
@@ -22,7 +23,7 @@ using namespace testing_support;
 namespace {
 
 constexpr uint64_t kMiB = 1048576;
-const std::wstring kKeptSuffix = L"（已保留分片断点，可重试）";
+const std::wstring kKeptSuffix = net::kPartsKept;
 
 std::string rangeHeader(const PartRange& range) {
   return "bytes=" + std::to_string(range.start) + "-" + std::to_string(range.end);
@@ -91,7 +92,7 @@ class Multipart : public ::testing::Test {
   }
   // The destination holds body, the digest is body's, and nothing else is left in the folder.
   void expectOnlyTheFile(const DownloadResult& result, const std::string& body) {
-    ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+    ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
     EXPECT_TRUE(readFileBytes(dest_) == body);
     EXPECT_EQ(result.sha256, sha256Hex(body));
     EXPECT_EQ(filesIn(dir_.path()), std::vector<std::wstring>{L"main.zip"});
@@ -113,8 +114,8 @@ TEST_F(Multipart, FetchesEveryRangeInParallelIntoOneFile) {
   scenario_.putFile(L"main.zip", body_);
   ProgressLog progress;
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), progress.recorder());
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
-  EXPECT_EQ(result.message, L"");
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
+  EXPECT_EQ(result.failure.text, L"");
   EXPECT_TRUE(readFileBytes(dest_) == body_);
   EXPECT_EQ(result.sha256, sha256Hex(body_));
   EXPECT_EQ(filesIn(dir_.path()), std::vector<std::wstring>{L"main.zip"});
@@ -250,7 +251,7 @@ TEST_F(Multipart, PartAnsweredWithTheWholeResourceFallsBackToOneStream) {
   scenario_.setFaultRules("{\"rules\": [{\"when\": {\"range_end\": " +
                           std::to_string(ranges_[2].end) + "}, \"ignore_range\": true}]}");
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(readFileBytes(dest_) == body_);
   EXPECT_EQ(filesIn(dir_.path()), std::vector<std::wstring>{L"main.zip"});
   const auto requests = scenario_.faultRequests();
@@ -264,13 +265,13 @@ TEST_F(Multipart, RangeAnswerForOtherBytesRestartsThePartOnceThenFails) {
                            "}, \"shift_range\": 7";
   scenario_.setFaultRules("{\"rules\": [" + rule + ", \"times\": 1}]}");
   const DownloadResult once = fetch(scenario_.faultUrl(L"main.zip"));
-  ASSERT_TRUE(once.ok) << testing::PrintToString(once.message);
+  ASSERT_TRUE(once.ok()) << testing::PrintToString(once.failure.text);
   EXPECT_TRUE(readFileBytes(dest_) == body_);
 
   scenario_.setFaultRules("{\"rules\": [" + rule + "}]}");
   const DownloadResult always = fetch(scenario_.faultUrl(L"main.zip"));
-  EXPECT_FALSE(always.ok);
-  EXPECT_EQ(always.message, L"分片下载失败：服务器返回的数据范围与请求不符" + kKeptSuffix);
+  EXPECT_FALSE(always.ok());
+  EXPECT_EQ(always.failure.text, net::kPartsFailed + std::wstring(net::kWrongRange) + kKeptSuffix);
   std::vector<PartState> kept;
   ASSERT_TRUE(readPartsState(dest_, body_.size(), kept));
   ASSERT_EQ(kept.size(), ranges_.size());
@@ -281,7 +282,7 @@ TEST_F(Multipart, BodyRunningPastItsRangeIsCutAtTheRangeEnd) {
   scenario_.putFile(L"main.zip", body_);
   scenario_.setFaultRules(R"({"rules": [{"when": {"range_start": 0, "range_end": 2097151}, "extra_bytes": 4096}]})");
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(readFileBytes(dest_) == body_);
 }
 
@@ -291,9 +292,9 @@ TEST_F(Multipart, PartFailingThreeTimesKeepsEveryRangeAndTheNextCallFetchesTheRe
   scenario_.setFaultRules("{\"rules\": [{\"when\": {\"range_end\": " + std::to_string(broken.end) +
                           "}, \"times\": 3, \"drop_after\": 1000}]}");
   const DownloadResult first = fetch(scenario_.faultUrl(L"main.zip"));
-  EXPECT_FALSE(first.ok);
-  EXPECT_FALSE(first.cancelled);
-  EXPECT_EQ(first.message, L"分片下载失败：分片数据不完整" + kKeptSuffix);
+  EXPECT_FALSE(first.ok());
+  EXPECT_FALSE(first.cancelled());
+  EXPECT_EQ(first.failure.text, net::kPartsFailed + std::wstring(net::kPartIncomplete) + kKeptSuffix);
   std::vector<PartState> kept;
   ASSERT_TRUE(readPartsState(dest_, body_.size(), kept));
   ASSERT_EQ(kept.size(), ranges_.size());
@@ -305,7 +306,7 @@ TEST_F(Multipart, PartFailingThreeTimesKeepsEveryRangeAndTheNextCallFetchesTheRe
 
   const size_t before = scenario_.faultRequests().size();
   const DownloadResult second = fetch(scenario_.faultUrl(L"main.zip"));
-  ASSERT_TRUE(second.ok) << testing::PrintToString(second.message);
+  ASSERT_TRUE(second.ok()) << testing::PrintToString(second.failure.text);
   EXPECT_TRUE(readFileBytes(dest_) == body_);
   const auto requests = scenario_.faultRequests();
   ASSERT_EQ(requests.size(), before + 2);  // the probe and the rest of the broken part
@@ -318,14 +319,14 @@ TEST_F(Multipart, RangeNotSatisfiableCostsAnAttemptAndTheThirdGivesUp) {
   const std::string rule = "{\"when\": {\"range_end\": " + std::to_string(ranges_[1].end) + "}, \"status\": 416";
   scenario_.setFaultRules("{\"rules\": [" + rule + ", \"times\": 2}]}");
   const DownloadResult twice = fetch(scenario_.faultUrl(L"main.zip"));
-  ASSERT_TRUE(twice.ok) << testing::PrintToString(twice.message);
+  ASSERT_TRUE(twice.ok()) << testing::PrintToString(twice.failure.text);
   EXPECT_TRUE(readFileBytes(dest_) == body_);
 
   scenario_.setFaultRules("{\"rules\": [" + rule + "}]}");
   const size_t before = scenario_.faultRequests().size();
   const DownloadResult always = fetch(scenario_.faultUrl(L"main.zip"));
-  EXPECT_FALSE(always.ok);
-  EXPECT_EQ(always.message, L"分片下载失败：分片请求异常状态码：416" + kKeptSuffix);
+  EXPECT_FALSE(always.ok());
+  EXPECT_EQ(always.failure.text, net::kPartsFailed + (net::kPartBadStatus + std::wstring(L"416")) + kKeptSuffix);
   const auto requests = scenario_.faultRequests();
   const std::string asked = "-" + std::to_string(ranges_[1].end);
   size_t refused = 0;
@@ -342,8 +343,8 @@ TEST_F(Multipart, UnexpectedStatusOfAPartAbortsTheOthers) {
   scenario_.putFile(L"main.zip", body_);
   scenario_.setFaultRules("{\"rules\": [{\"when\": {\"range_start\": 0}, \"status\": 403}]}");
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.message, L"分片下载失败：分片请求异常状态码：403" + kKeptSuffix);
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.failure.text, net::kPartsFailed + (net::kPartBadStatus + std::wstring(L"403")) + kKeptSuffix);
 }
 
 TEST_F(Multipart, ThePartThatFailedIsReportedNotAnEarlierOneItStopped) {
@@ -354,36 +355,36 @@ TEST_F(Multipart, ThePartThatFailedIsReportedNotAnEarlierOneItStopped) {
                           std::to_string(ranges_[3].end) +
                           "}, \"status\": 500}, {\"chunk\": [65536, 0.05]}]}");
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.message, L"分片下载失败：分片请求异常状态码：500" + kKeptSuffix);
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.failure.text, net::kPartsFailed + (net::kPartBadStatus + std::wstring(L"500")) + kKeptSuffix);
 }
 
 TEST_F(Multipart, RefusedConnectionsAreRetriedThenReported) {
   HttpConnection connection;
   connect(connection, net_tests::refusedUrl(L"/main.zip"));
   const DownloadResult result = downloadMultipart(connection, 8 * kMiB, L"", dest_, {}, nullptr);
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(startsWith(result.message, L"分片下载失败：连接服务器失败（"))
-      << testing::PrintToString(result.message);
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(startsWith(result.failure.text, net::kPartsFailed + (net::kConnectFailed + std::wstring(net::kReasonOpen))))
+      << testing::PrintToString(result.failure.text);
 }
 
 TEST_F(Multipart, RequestHandleFailureIsReported) {
   HttpConnection unopened;
   const DownloadResult result = downloadMultipart(unopened, 8 * kMiB, L"", dest_, {}, nullptr);
-  EXPECT_FALSE(result.ok);
+  EXPECT_FALSE(result.ok());
   // Whichever part was first to fail, the first in order has either the message or nothing.
-  EXPECT_TRUE(startsWith(result.message, L"分片下载失败：创建请求失败（") ||
-              result.message == L"分片下载失败：未知错误" + kKeptSuffix)
-      << testing::PrintToString(result.message);
+  EXPECT_TRUE(startsWith(result.failure.text, net::kPartsFailed + (net::kRequestFailed + std::wstring(net::kReasonOpen))) ||
+              result.failure.text == net::kPartsFailed + std::wstring(net::kUnknownError) + kKeptSuffix)
+      << testing::PrintToString(result.failure.text);
 }
 
 TEST_F(Multipart, UnwritableDataFileNamesItsPath) {
   scenario_.putFile(L"main.zip", body_);
   ASSERT_TRUE(util::createDirectories(partsDataPath(dest_)));  // a folder in the data file's place
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"));
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(startsWith(result.message, L"分片下载失败：无法写入分片：" + partsDataPath(dest_) + L"（"))
-      << testing::PrintToString(result.message);
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(startsWith(result.failure.text, net::kPartsFailed + std::wstring(net::kCannotWritePart) + partsDataPath(dest_) + net::kReasonOpen))
+      << testing::PrintToString(result.failure.text);
 }
 
 TEST_F(Multipart, FailedWriteOfAPartAbortsTheDownload) {
@@ -393,9 +394,9 @@ TEST_F(Multipart, FailedWriteOfAPartAbortsTheDownload) {
   const std::wstring dest = testing_support::fullDiskDestination();
   const DownloadResult result = downloadMultipart(connection, body_.size(), L"", dest, {}, nullptr);
   util::deleteFileForce(partsStatePath(dest));  // kept for a resume
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(startsWith(result.message, L"分片下载失败：写入磁盘失败（"))
-      << testing::PrintToString(result.message);
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(startsWith(result.failure.text, net::kPartsFailed + (net::kDiskWriteFailed + std::wstring(net::kReasonOpen))))
+      << testing::PrintToString(result.failure.text);
 }
 
 TEST_F(Multipart, DataFileOfAnotherSizeIsRefusedAndNotKept) {
@@ -411,9 +412,10 @@ TEST_F(Multipart, DataFileOfAnotherSizeIsRefusedAndNotKept) {
     return true;
   };
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), growTheDataFile);
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.message, L"合并后大小异常（" + std::to_wstring(body_.size() + 1) + L" ≠ " +
-                                std::to_wstring(body_.size()) + L"）");
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.failure.text,
+            net::withReason(net::kMergedSizeWrong,
+                            std::to_wstring(body_.size() + 1) + net::kNotEqual + std::to_wstring(body_.size())));
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 
@@ -422,9 +424,9 @@ TEST_F(Multipart, FailedRenameKeepsTheCompleteDataFileForTheNextCall) {
   ASSERT_TRUE(util::createDirectories(dest_));
   net_tests::writeBytes(dest_ + L"\\inside.txt", "x");
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"));
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(startsWith(result.message, L"下载文件改名失败（"))
-      << testing::PrintToString(result.message);
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kRenameFailed) + net::kReasonOpen))
+      << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(readFileBytes(partsDataPath(dest_)) == body_);
 
   ASSERT_TRUE(util::deleteDirRecursive(dest_));
@@ -442,9 +444,9 @@ TEST_F(Multipart, CancelEventRemovesTheDataFile) {
   };
   const DownloadResult result =
       fetch(scenario_.nginxUrl(L"main.zip?rate=4m"), setEventAfterAMegabyte, event.get());
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(result.cancelled);
-  EXPECT_EQ(result.message, L"已取消");
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(result.cancelled());
+  EXPECT_EQ(result.failure.text, util::kCancelledText);
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 
@@ -452,8 +454,8 @@ TEST_F(Multipart, ProgressReturningFalseRemovesTheDataFile) {
   scenario_.putFile(L"main.zip", body_);
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip?rate=4m"),
                                       [](uint64_t done, uint64_t) { return done < kMiB; });
-  EXPECT_TRUE(result.cancelled);
-  EXPECT_EQ(result.message, L"已取消");
+  EXPECT_TRUE(result.cancelled());
+  EXPECT_EQ(result.failure.text, util::kCancelledText);
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 

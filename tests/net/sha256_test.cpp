@@ -28,10 +28,10 @@ TEST(Sha256File, OneMebibyteIsOneBlockAndOneProgressCall) {
   net_tests::writeBytes(dir / L"zeros", std::string(1048576, '\0'));
   net_tests::ProgressLog progress;
   std::string digest;
-  std::wstring failure = L"untouched";
+  util::Failure failure = util::failure(util::FailureKind::kRefused, L"untouched");
   ASSERT_TRUE(sha256File(dir / L"zeros", digest, &failure, progress.recorder()));
   EXPECT_EQ(digest, "30e14955ebf1352266dc2ff8067e68104607e750abb9d3b36582b8af909fcb58");
-  EXPECT_EQ(failure, L"untouched");
+  EXPECT_EQ(failure.text, L"untouched");
   EXPECT_EQ(progress.calls,
             (std::vector<std::pair<uint64_t, uint64_t>>{{1048576, 1048576}}));
 }
@@ -48,12 +48,13 @@ TEST(Sha256File, MissingFileNamesThePathAndGivesNoDigest) {
   TempDir dir;
   const std::wstring path = dir / L"missing.zip";
   std::string digest = "unchanged";
-  std::wstring failure;
+  util::Failure failure;
   EXPECT_FALSE(sha256File(path, digest, &failure, {}));
   EXPECT_EQ(digest, "unchanged");
-  EXPECT_EQ(failure.rfind(L"无法打开文件：" + path + L"（", 0), 0u)
-      << testing::PrintToString(failure);
-  EXPECT_EQ(failure.back(), L'）');
+  EXPECT_EQ(failure.kind, util::FailureKind::kDisk);
+  EXPECT_EQ(failure.text.rfind(net::kCannotOpenFile + path + net::kReasonOpen, 0), 0u)
+      << testing::PrintToString(failure.text);
+  EXPECT_EQ(failure.text.back(), net::kReasonClose[0]);
   EXPECT_FALSE(sha256File(path, digest, nullptr, {}));  // no text asked for, none produced
 }
 
@@ -62,7 +63,7 @@ TEST(Sha256File, CallbackReturningFalseStopsAfterTheFirstBlock) {
   net_tests::writeBytes(dir / L"big", std::string(3 * 1048576, 'a'));
   int calls = 0;
   std::string digest;
-  std::wstring failure;
+  util::Failure failure;
   EXPECT_FALSE(sha256File(dir / L"big", digest, &failure, [&](uint64_t done, uint64_t total) {
     ++calls;
     EXPECT_EQ(done, 1048576u);
@@ -70,7 +71,8 @@ TEST(Sha256File, CallbackReturningFalseStopsAfterTheFirstBlock) {
     return false;
   }));
   EXPECT_EQ(calls, 1);
-  EXPECT_EQ(failure, L"已取消");
+  EXPECT_TRUE(failure.cancelled());
+  EXPECT_EQ(failure.text, util::kCancelledText);
   EXPECT_TRUE(digest.empty());
 }
 

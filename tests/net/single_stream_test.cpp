@@ -1,6 +1,7 @@
 #include "net/single_stream.h"
 
 #include "net/sha256.h"
+#include "net/texts.h"
 
 #include "net_test_helpers.h"
 #include "support/temp_dir.h"
@@ -17,7 +18,7 @@ using namespace testing_support;
 
 namespace {
 
-const std::wstring kInterruptedSuffix = L"），保留断点可重试";
+const std::wstring kInterruptedSuffix = net::kReasonClose + std::wstring(net::kResumableSuffix);
 
 class SingleStream : public ::testing::Test {
  protected:
@@ -40,9 +41,9 @@ TEST_F(SingleStream, FetchesIntoThePartialFileAndRenamesItOverAnExistingDestinat
   net_tests::writeBytes(dest_, "old content");
   ProgressLog progress;
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), progress.recorder());
-  EXPECT_TRUE(result.ok);
-  EXPECT_FALSE(result.cancelled);
-  EXPECT_EQ(result.message, L"");
+  EXPECT_TRUE(result.ok());
+  EXPECT_FALSE(result.cancelled());
+  EXPECT_EQ(result.failure.text, L"");
   EXPECT_EQ(readFileBytes(dest_), body_);
   EXPECT_EQ(result.sha256, sha256Hex(body_));
   EXPECT_FALSE(fileExists(part_));
@@ -59,7 +60,7 @@ TEST_F(SingleStream, ResumesFromThePartialFileWithAnOpenRange) {
   writePartial(part_, body_.substr(0, 123456), validatorOf(scenario_.nginxUrl(L"main.zip")));
   ProgressLog progress;
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"), progress.recorder());
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_EQ(readFileBytes(dest_), body_);
   ASSERT_EQ(scenario_.nginxRequests().size(), 2u);  // after the probe of the test
   EXPECT_EQ(scenario_.nginxRequests()[1].range, "bytes=123456-");
@@ -75,7 +76,7 @@ TEST_F(SingleStream, StartsOverWhenTheServerIgnoresTheRange) {
   writePartial(part_, std::string(200000, 'x'), L"\"v1\"");
   ProgressLog progress;
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"), progress.recorder());
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_EQ(readFileBytes(dest_), body_);
   EXPECT_EQ(progress.calls.front(), std::make_pair(uint64_t{0}, uint64_t{body_.size()}));
   EXPECT_EQ(scenario_.faultRequests()[0].range, "bytes=200000-");
@@ -86,7 +87,7 @@ TEST_F(SingleStream, CompletePartialFileGets416AndIsFetchedOnceMore) {
   scenario_.putFile(L"main.zip", body_);
   writePartial(part_, body_, validatorOf(scenario_.nginxUrl(L"main.zip")));
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"));
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_EQ(readFileBytes(dest_), body_);
   const auto requests = scenario_.nginxRequests();
   ASSERT_EQ(requests.size(), 3u);
@@ -99,17 +100,17 @@ TEST_F(SingleStream, SecondRangeNotSatisfiableIsAnUnexpectedStatus) {
   scenario_.setFaultRules(R"({"rules": [{"status": 416}]})");
   writePartial(part_, "abc", L"\"v1\"");
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
-  EXPECT_FALSE(result.ok);
-  EXPECT_FALSE(result.cancelled);
-  EXPECT_EQ(result.message, L"服务器返回异常状态码：416");
+  EXPECT_FALSE(result.ok());
+  EXPECT_FALSE(result.cancelled());
+  EXPECT_EQ(result.failure.text, net::kBadStatus + std::wstring(L"416"));
   EXPECT_EQ(scenario_.faultRequests().size(), 2u);
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 
 TEST_F(SingleStream, NotFoundLeavesNothing) {
   const DownloadResult result = fetch(scenario_.nginxUrl(L"absent.zip"));
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.message, L"服务器返回异常状态码：404");
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.failure.text, net::kBadStatus + std::wstring(L"404"));
   EXPECT_TRUE(filesIn(dir_.path()).empty());
 }
 
@@ -118,7 +119,7 @@ TEST_F(SingleStream, BodyWithoutLengthEndsWhenTheServerClosesIt) {
   scenario_.setFaultRules(R"({"rules": [{"no_length": true}]})");
   ProgressLog progress;
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"), progress.recorder());
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_EQ(readFileBytes(dest_), body_);
   for (const auto& call : progress.calls) EXPECT_EQ(call.second, 0u);
 }
@@ -129,15 +130,15 @@ TEST_F(SingleStream, ConnectionClosedBeforeTheStatedLengthIsAnInterruptionThatRe
   scenario_.putFile(L"main.zip", body_);
   scenario_.setFaultRules(R"({"rules": [{"times": 1, "drop_after": 100000}]})");
   const DownloadResult first = fetch(scenario_.faultUrl(L"main.zip"));
-  EXPECT_FALSE(first.ok);
-  EXPECT_FALSE(first.cancelled);
-  EXPECT_TRUE(startsWith(first.message, L"网络中断（")) << testing::PrintToString(first.message);
-  EXPECT_TRUE(endsWith(first.message, kInterruptedSuffix));
+  EXPECT_FALSE(first.ok());
+  EXPECT_FALSE(first.cancelled());
+  EXPECT_TRUE(startsWith(first.failure.text, std::wstring(net::kInterrupted) + net::kReasonOpen)) << testing::PrintToString(first.failure.text);
+  EXPECT_TRUE(endsWith(first.failure.text, kInterruptedSuffix));
   EXPECT_FALSE(fileExists(dest_));
   EXPECT_EQ(readFileBytes(part_), body_.substr(0, 100000));
 
   const DownloadResult second = fetch(scenario_.faultUrl(L"main.zip"));
-  ASSERT_TRUE(second.ok) << testing::PrintToString(second.message);
+  ASSERT_TRUE(second.ok()) << testing::PrintToString(second.failure.text);
   EXPECT_EQ(readFileBytes(dest_), body_);
   const auto requests = scenario_.faultRequests();
   ASSERT_EQ(requests.size(), 2u);
@@ -150,10 +151,10 @@ TEST_F(SingleStream, ChangedResourceUnderAStalePartialFileGivesTheNewFileByteFor
   scenario_.putFile(L"old.zip", patternBytes(body_.size(), 9));
   scenario_.putFile(L"main.zip", body_);
   scenario_.setFaultRules(R"({"rules": [{"when": {"request": 1}, "serve_file": "old.zip", "drop_after": 100000}]})");
-  EXPECT_FALSE(fetch(scenario_.faultUrl(L"main.zip")).ok);
+  EXPECT_FALSE(fetch(scenario_.faultUrl(L"main.zip")).ok());
   ASSERT_EQ(readFileBytes(part_).size(), 100000u);
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(readFileBytes(dest_) == body_);
   EXPECT_EQ(scenario_.faultRequests()[1].range, "bytes=100000-");  // answered 200: If-Range
 }
@@ -163,7 +164,7 @@ TEST_F(SingleStream, AnswerForOtherBytesThanAskedStartsTheFileOverOnce) {
   writePartial(part_, body_.substr(0, 5000), validatorOf(scenario_.faultUrl(L"main.zip")));
   scenario_.setFaultRules(R"({"rules": [{"when": {"range_start": 5000}, "shift_range": 1000}]})");
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(readFileBytes(dest_) == body_);
   EXPECT_EQ(scenario_.faultRequests().back().range, "-");
 }
@@ -172,9 +173,9 @@ TEST_F(SingleStream, ConnectionResetMidBodyKeepsWhatArrived) {
   scenario_.putFile(L"main.zip", body_);
   scenario_.setFaultRules(R"({"rules": [{"times": 1, "reset_after": 65536, "stall": 0.2}]})");
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"));
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(startsWith(result.message, L"网络中断（")) << testing::PrintToString(result.message);
-  EXPECT_TRUE(endsWith(result.message, kInterruptedSuffix));
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kInterrupted) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(endsWith(result.failure.text, kInterruptedSuffix));
   const std::string kept = readFileBytes(part_);
   EXPECT_LE(kept.size(), 65536u);
   EXPECT_EQ(kept, body_.substr(0, kept.size()));
@@ -184,18 +185,18 @@ TEST_F(SingleStream, RequestHandleFailureLeavesThePartialFileAsItWas) {
   writePartial(part_, "kept", L"\"v1\"");
   HttpConnection unopened;  // no connect handle: the request cannot be created
   const DownloadResult result = downloadSingleStream(unopened, dest_, {}, nullptr);
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(startsWith(result.message, L"创建请求失败（")) << testing::PrintToString(result.message);
-  EXPECT_TRUE(endsWith(result.message, L"）"));
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kRequestFailed) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(endsWith(result.failure.text, L"）"));
   EXPECT_EQ(readFileBytes(part_), "kept");
 }
 
 TEST_F(SingleStream, RefusedConnectionIsAConnectFailure) {
   writePartial(part_, "kept", L"\"v1\"");
   const DownloadResult result = fetch(net_tests::refusedUrl(L"/main.zip"));
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(startsWith(result.message, L"连接服务器失败（")) << testing::PrintToString(result.message);
-  EXPECT_TRUE(endsWith(result.message, L"）"));
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kConnectFailed) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(endsWith(result.failure.text, L"）"));
   EXPECT_EQ(readFileBytes(part_), "kept");
 }
 
@@ -205,10 +206,10 @@ TEST_F(SingleStream, UnwritablePartialFileNamesItsPath) {
   connect(connection, scenario_.nginxUrl(L"main.zip"));
   const std::wstring dest = dir_ / L"missing-folder\\main.zip";
   const DownloadResult result = downloadSingleStream(connection, dest, {}, nullptr);
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(startsWith(result.message, L"无法写入文件：" + dest + L".part（"))
-      << testing::PrintToString(result.message);
-  EXPECT_TRUE(endsWith(result.message, L"）"));
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(startsWith(result.failure.text, net::kCannotWriteFile + dest + L".part" + std::wstring(net::kReasonOpen)))
+      << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(endsWith(result.failure.text, L"）"));
 }
 
 TEST_F(SingleStream, FailedWriteIsADiskFailure) {
@@ -217,10 +218,10 @@ TEST_F(SingleStream, FailedWriteIsADiskFailure) {
   connect(connection, scenario_.nginxUrl(L"main.zip"));
   const std::wstring dest = testing_support::fullDiskDestination();
   const DownloadResult result = downloadSingleStream(connection, dest, {}, nullptr);
-  EXPECT_FALSE(result.ok);
-  EXPECT_FALSE(result.cancelled);
-  EXPECT_TRUE(startsWith(result.message, L"写入磁盘失败（")) << testing::PrintToString(result.message);
-  EXPECT_TRUE(endsWith(result.message, L"）"));
+  EXPECT_FALSE(result.ok());
+  EXPECT_FALSE(result.cancelled());
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kDiskWriteFailed) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(endsWith(result.failure.text, L"）"));
 }
 
 TEST_F(SingleStream, FailedRenameKeepsTheCompletePartialFile) {
@@ -228,9 +229,9 @@ TEST_F(SingleStream, FailedRenameKeepsTheCompletePartialFile) {
   ASSERT_TRUE(util::createDirectories(dest_));  // a folder where the file should go
   net_tests::writeBytes(dest_ + L"\\inside.txt", "x");
   const DownloadResult result = fetch(scenario_.nginxUrl(L"main.zip"));
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(startsWith(result.message, L"下载文件改名失败（")) << testing::PrintToString(result.message);
-  EXPECT_TRUE(endsWith(result.message, L"）"));
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(startsWith(result.failure.text, std::wstring(net::kRenameFailed) + net::kReasonOpen)) << testing::PrintToString(result.failure.text);
+  EXPECT_TRUE(endsWith(result.failure.text, L"）"));
   EXPECT_EQ(readFileBytes(part_), body_);
 }
 
@@ -245,9 +246,9 @@ TEST_F(SingleStream, CancelEventStopsTheTransferAndRemovesThePartialFile) {
     return true;
   };
   const DownloadResult result = fetch(scenario_.faultUrl(L"main.zip"), setOnFirstBytes, event.get());
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(result.cancelled);
-  EXPECT_EQ(result.message, L"已取消");
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(result.cancelled());
+  EXPECT_EQ(result.failure.text, util::kCancelledText);
   EXPECT_FALSE(fileExists(part_));
   EXPECT_FALSE(fileExists(dest_));
   EXPECT_LT(progress.calls.back().first, body_.size());
@@ -258,9 +259,9 @@ TEST_F(SingleStream, ProgressReturningFalseCancelsBeforeTheBody) {
   writePartial(part_, body_.substr(0, 5000), validatorOf(scenario_.nginxUrl(L"main.zip")));
   const DownloadResult result =
       fetch(scenario_.nginxUrl(L"main.zip"), [](uint64_t, uint64_t) { return false; });
-  EXPECT_TRUE(result.cancelled);
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.message, L"已取消");
+  EXPECT_TRUE(result.cancelled());
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.failure.text, util::kCancelledText);
   EXPECT_FALSE(fileExists(part_));
 }
 

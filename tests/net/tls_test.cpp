@@ -2,6 +2,7 @@
 // current user's Root store), and a server whose authority nobody trusts.
 #include "net/download.h"
 
+#include "net/texts.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
 
@@ -21,7 +22,7 @@ TEST(Https, TrustedServerDeliversTheFile) {
   TempDir dir;
   const DownloadResult result = downloadFile(scenario.tlsUrl(L"secure.zip"), dir / L"secure.zip",
                                              {}, nullptr);
-  ASSERT_TRUE(result.ok) << testing::PrintToString(result.message);
+  ASSERT_TRUE(result.ok()) << testing::PrintToString(result.failure.text);
   EXPECT_EQ(readFileBytes(dir / L"secure.zip"), body);
   ASSERT_EQ(scenario.nginxRequests().size(), 2u);  // the probe, then one stream
 }
@@ -32,8 +33,8 @@ TEST(Https, UntrustedCertificateFailsToConnect) {
   TempDir dir;
   const DownloadResult result =
       downloadFile(scenario.untrustedTlsUrl(L"secure.zip"), dir / L"secure.zip", {}, nullptr);
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.message.rfind(L"连接服务器失败（", 0), 0u) << testing::PrintToString(result.message);
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.failure.text.rfind(std::wstring(net::kConnectFailed) + net::kReasonOpen, 0), 0u) << testing::PrintToString(result.failure.text);
   EXPECT_TRUE(scenario.nginxRequests().empty());  // nothing was ever sent
 }
 

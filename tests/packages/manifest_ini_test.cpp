@@ -2,6 +2,7 @@
 // the profile reader itself, values it would have cut, and what the parser refuses.
 #include "packages/manifest_ini.h"
 
+#include "packages/texts.h"
 #include "support/temp_dir.h"
 #include "util/files.h"
 #include "util/text.h"
@@ -90,10 +91,10 @@ TEST(ManifestText, KeepsLongValuesWholeAndRefusesTooLongOnes) {
     EXPECT_EQ(parsed(L"[main]\r\nurl=\"" + url + L"\"\r\n").value(L"main", L"url"), url);
   }
   EXPECT_EQ(refusal(L"[main]\r\nversion=1\r\nURL=" + std::wstring(kMaxManifestValueChars + 1, L'q') + L"\r\n"),
-            L"版本清单中 [main] URL 的值过长（超过 32768 个字符）");
+            packages::kValueTooLongBefore + std::wstring(L"main") + packages::kValueTooLongKey + L"URL" + packages::kValueTooLongLimit + L"32768" + packages::kValueTooLongAfter);
 }
 
 TEST(ManifestText, RefusesSectionsWhoseNamesDifferOnlyInLetterCase) {
-  EXPECT_EQ(refusal(L"[quotes]\nurl=a\n[main]\nurl=b\n[QUOTES]\nurl=c\n"), L"版本清单中的组件重复：QUOTES");
-  EXPECT_EQ(refusal(L"[main]\n[main]\n"), L"版本清单中的组件重复：main");
+  EXPECT_EQ(refusal(L"[quotes]\nurl=a\n[main]\nurl=b\n[QUOTES]\nurl=c\n"), packages::kDuplicateSection + std::wstring(L"QUOTES"));
+  EXPECT_EQ(refusal(L"[main]\n[main]\n"), packages::kDuplicateSection + std::wstring(L"main"));
 }

@@ -1,8 +1,10 @@
 // The server manifest, fetched from the loopback servers and parsed in memory.
 #include "packages/manifest.h"
 
+#include "net/document.h"
 #include "net/signature.h"
 
+#include "packages/texts.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
@@ -22,6 +24,8 @@ using testing_support::ServerScenario;
 
 namespace {
 
+std::string u8(const std::wstring& text) { return util::toUtf8(text); }
+
 class Manifest : public ::testing::Test {
  protected:
   // Serves the text as <scenario>/download/manifest.ini; returns the base URL.
@@ -36,7 +40,9 @@ class Manifest : public ::testing::Test {
     return url;
   }
   bool fetch(const std::wstring& baseUrl, ServerManifest& m, std::wstring& error, HANDLE cancel = nullptr) {
-    const bool ok = fetchServerManifest(baseUrl, m, &error, cancel);
+    util::Failure failure;
+    const bool ok = fetchServerManifest(baseUrl, m, &failure, cancel);
+    error = failure.text;
     // Whatever happened, no manifest was left in the temporary folder.
     const std::wstring pattern = util::tempDirectory() + L"\\OrvaloSetup_manifest_" +
                                  std::to_wstring(GetCurrentProcessId()) + L"_*";
@@ -116,11 +122,11 @@ TEST_F(Manifest, MissingDepsOrMainIsRefusedAfterTheDownload) {
   ServerManifest m;
   std::wstring error;
   EXPECT_FALSE(fetch(serve("[main]\r\nurl=http://x/main.zip\r\n"), m, error));
-  EXPECT_EQ(error, L"服务器清单缺少主程序或依赖包配置（manifest.ini）");
+  EXPECT_EQ(error, packages::kManifestIncompleteText);
   EXPECT_FALSE(fetch(serve("[deps]\r\nurl=http://x/d.zip\r\n[main]\r\nversion=1\r\n"), m, error));
-  EXPECT_EQ(error, L"服务器清单缺少主程序或依赖包配置（manifest.ini）");
+  EXPECT_EQ(error, packages::kManifestIncompleteText);
   EXPECT_FALSE(fetch(serve("this is not an ini file\r\n\x01\x02"), m, error));
-  EXPECT_EQ(error, L"服务器清单缺少主程序或依赖包配置（manifest.ini）");
+  EXPECT_EQ(error, packages::kManifestIncompleteText);
 }
 
 TEST_F(Manifest, BaseEndingInSlashGivesADoubledSlash) {
@@ -141,11 +147,11 @@ TEST_F(Manifest, DownloadFailureAndCancellationHaveTheirTexts) {
   std::wstring url = scenario_.faultUrl(L"");
   url.pop_back();
   EXPECT_FALSE(fetch(url, m, error));
-  EXPECT_EQ(error.rfind(L"获取版本清单失败：", 0), 0u);
+  EXPECT_EQ(error.rfind(packages::kManifestFailedPrefix, 0), 0u);
 
   util::Handle cancel(CreateEventW(nullptr, TRUE, TRUE, nullptr));
   EXPECT_FALSE(fetch(serve(kFull), m, error, cancel.get()));
-  EXPECT_EQ(error, L"已取消");
+  EXPECT_EQ(error, util::kCancelledText);
 
   // An endless manifest stops at its bound.
   std::string endless(kFull);
@@ -153,7 +159,7 @@ TEST_F(Manifest, DownloadFailureAndCancellationHaveTheirTexts) {
   serve(endless);
   scenario_.setFaultRules(R"({"rules": [{"no_length": true}]})");
   EXPECT_FALSE(fetch(url, m, error));
-  EXPECT_EQ(error, L"获取版本清单失败：文件过大（超过 1048576 字节）");
+  EXPECT_EQ(error, packages::kManifestFailedPrefix + documentTooLargeText(kMaxManifestBytes));
 }
 
 // Releases signed with a key of the test's own; the serial it accepts is remembered in a registry
@@ -183,10 +189,13 @@ class SignedManifest : public Manifest {
   // The failure text, empty when the release is taken.
   std::string fetchSigned(const std::wstring& base, const std::vector<std::string>& keys) {
     ServerManifest m;
-    std::wstring error;
-    const bool ok = fetchServerManifest(base, m, &error, nullptr, keys, serialKey_);
+    util::Failure failure;
+    const bool ok = fetchServerManifest(base, m, &failure, nullptr, keys, serialKey_);
     EXPECT_EQ(ok, m.signedRelease);
-    return ok ? std::string() : util::toUtf8(error);
+    if (!ok) {
+      EXPECT_EQ(failure.kind, util::FailureKind::kVerification);
+    }
+    return ok ? std::string() : util::toUtf8(failure.text);
   }
   uint64_t remembered() const { return rememberedReleaseSerial(serialKey_); }
 
@@ -209,14 +218,14 @@ TEST_F(SignedManifest, IsCheckedBeforeAnythingIsDownloaded) {
   const struct {
     std::string text, signedText, failure;
   } refused[] = {
-      {tampered, complete, "版本清单签名无效"},
-      {complete, "another file", "版本清单签名无效"},
-      {std::regex_replace(complete, std::regex("2999-12-31"), "2020-01-01"), "", "版本清单已过期"},
-      {std::regex_replace(complete, std::regex("\\[alpha\\]\r\n" + sha), "[alpha]\r\n"), "", "版本清单缺少 SHA256：[alpha]"},
+      {tampered, complete, u8(packages::kSignatureInvalid)},
+      {complete, "another file", u8(packages::kSignatureInvalid)},
+      {std::regex_replace(complete, std::regex("2999-12-31"), "2020-01-01"), "", u8(packages::kExpired)},
+      {std::regex_replace(complete, std::regex("\\[alpha\\]\r\n" + sha), "[alpha]\r\n"), "", u8(packages::kDigestMissingBefore + std::wstring(L"alpha") + packages::kDigestMissingAfter)},
   };
   for (const auto& c : refused) {
     const std::string signedText = c.signedText.empty() ? c.text : c.signedText;
-    EXPECT_EQ(fetchSigned(publish(c.text, signedText), publicKey), "获取版本清单失败：" + c.failure);
+    EXPECT_EQ(fetchSigned(publish(c.text, signedText), publicKey), u8(packages::kManifestFailedPrefix) + c.failure);
   }
   SYSTEMTIME day{};
   day.wYear = 2026, day.wMonth = 12, day.wDay = 10;
@@ -229,7 +238,7 @@ TEST_F(SignedManifest, AnOlderSerialIsRefusedAndAnEqualOrNewerOneIsTakenAndRemem
   const std::vector<std::string> key{publicKey_};
   for (const char* serial : {"", "serial=\r\n", "serial=12a\r\n", "serial=-1\r\n", "serial=1234567890123456789\r\n"}) {
     EXPECT_EQ(fetchSigned(publish(release(std::string("expires=2999-12-31\r\n") + serial)), key),
-              "获取版本清单失败：版本清单缺少有效的序号（[release] serial）")
+              u8(packages::kManifestFailedPrefix + std::wstring(packages::kSerialMissing)))
         << serial;
   }
   EXPECT_EQ(remembered(), 0u);
@@ -238,20 +247,20 @@ TEST_F(SignedManifest, AnOlderSerialIsRefusedAndAnEqualOrNewerOneIsTakenAndRemem
   };
   EXPECT_EQ(fetchSigned(publish(withSerial("202612110900")), key), "");
   EXPECT_EQ(remembered(), 202612110900u);
-  EXPECT_EQ(fetchSigned(publish(withSerial("202612110859")), key), "获取版本清单失败：版本清单已过时");
+  EXPECT_EQ(fetchSigned(publish(withSerial("202612110859")), key), u8(packages::kManifestFailedPrefix + std::wstring(packages::kOutdated)));
   EXPECT_EQ(fetchSigned(publish(withSerial("202612110900")), key), "");
   // Remembered only once the whole release check has passed.
   const std::string noDigest =
       std::regex_replace(withSerial("202612120000"), std::regex("\\[alpha\\]\r\nsha256=a+"), "[alpha]");
-  EXPECT_EQ(fetchSigned(publish(noDigest), key), "获取版本清单失败：版本清单缺少 SHA256：[alpha]");
+  EXPECT_EQ(fetchSigned(publish(noDigest), key), u8(packages::kManifestFailedPrefix + (packages::kDigestMissingBefore + std::wstring(L"alpha")) + packages::kDigestMissingAfter));
   EXPECT_EQ(remembered(), 202612110900u);
   EXPECT_EQ(fetchSigned(publish(withSerial("999999999999999999")), key), "");
   EXPECT_EQ(remembered(), 999999999999999999u);
 
   // Without a place to remember it (the vendor's tools), nothing is compared.
   ServerManifest m;
-  std::wstring error;
-  EXPECT_TRUE(fetchServerManifest(publish(withSerial("1")), m, &error, nullptr, key, L"")) << util::toUtf8(error);
+  util::Failure failure;
+  EXPECT_TRUE(fetchServerManifest(publish(withSerial("1")), m, &failure, nullptr, key, L"")) << util::toUtf8(failure.text);
   EXPECT_EQ(remembered(), 999999999999999999u);
 }
 
@@ -260,23 +269,23 @@ TEST_F(SignedManifest, IsTakenWithAnyBuiltInKeyButNeverWithAKeyOffTheCurve) {
   ASSERT_TRUE(net::generateSigningKey(secondPrivate, secondPublic));
   const std::string text = release("expires=2999-12-31\r\nserial=1\r\n");
   EXPECT_EQ(fetchSigned(publish(text, text, secondPrivate), {publicKey_, secondPublic}), "");
-  EXPECT_EQ(fetchSigned(publish(text, text, secondPrivate), {publicKey_}), "获取版本清单失败：版本清单签名无效");
+  EXPECT_EQ(fetchSigned(publish(text, text, secondPrivate), {publicKey_}), u8(packages::kManifestFailedPrefix + std::wstring(packages::kSignatureInvalid)));
 
   // X = Y = 1 is no point of P-256: such a key built in refuses every release, even one that
   // another built-in key has signed.
   const std::string offCurve = std::string(31, '\0') + '\1' + std::string(31, '\0') + '\1';
-  EXPECT_EQ(fetchSigned(publish(text), {offCurve}), "获取版本清单失败：版本清单签名无效");
-  EXPECT_EQ(fetchSigned(publish(text), {publicKey_, offCurve}), "获取版本清单失败：版本清单签名无效");
-  EXPECT_EQ(fetchSigned(publish(text), {publicKey_, "not base64"}), "获取版本清单失败：版本清单签名无效");
+  EXPECT_EQ(fetchSigned(publish(text), {offCurve}), u8(packages::kManifestFailedPrefix + std::wstring(packages::kSignatureInvalid)));
+  EXPECT_EQ(fetchSigned(publish(text), {publicKey_, offCurve}), u8(packages::kManifestFailedPrefix + std::wstring(packages::kSignatureInvalid)));
+  EXPECT_EQ(fetchSigned(publish(text), {publicKey_, "not base64"}), u8(packages::kManifestFailedPrefix + std::wstring(packages::kSignatureInvalid)));
 }
 
 TEST_F(Manifest, SectionsWhoseNamesDifferOnlyInCaseAndOverlongValuesAreRefused) {
   ServerManifest m;
   std::wstring error;
   EXPECT_FALSE(fetch(serve(std::string(kFull) + "[QUOTES]\r\nurl=http://x/q2.zip\r\n"), m, error));
-  EXPECT_EQ(error, L"获取版本清单失败：版本清单中的组件重复：QUOTES");
+  EXPECT_EQ(error, packages::kManifestFailedPrefix + (packages::kDuplicateSection + std::wstring(L"QUOTES")));
   EXPECT_FALSE(fetch(serve(std::string(kFull) + "[beta]\r\nurl=http://x/" + std::string(32768, 'b') + "\r\n"), m, error));
-  EXPECT_EQ(error, L"获取版本清单失败：版本清单中 [beta] url 的值过长（超过 32768 个字符）");
+  EXPECT_EQ(error, packages::kManifestFailedPrefix + (packages::kValueTooLongBefore + std::wstring(L"beta") + packages::kValueTooLongKey + L"url" + packages::kValueTooLongLimit + L"32768" + packages::kValueTooLongAfter));
 }
 
 TEST(DefaultServer, IsAnHttpsAddressWithoutTrailingSlash) {

@@ -1,4 +1,5 @@
 #include "packages/zip_extract.h"
+#include "packages/texts.h"
 #include "packages/zip_place.h"
 
 #include <gtest/gtest.h>
@@ -162,7 +163,7 @@ TEST(ExtractZip, UnsafeNamesStopTheExtractionAndNothingIsLeftBehind) {
     const std::wstring target = tmp / L"out";
     const Extraction r = extract(testZip(L"unsafe_" + std::to_wstring(i) + L".zip"), target);
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.failure, L"压缩包含非法路径条目：" + unsafe[i]);
+    EXPECT_EQ(r.failure, packages::kUnsafeEntry + unsafe[i]);
     EXPECT_TRUE(r.contentRoot.empty());
     // The entry after is never reached; the one before goes with the target folder.
     EXPECT_TRUE(entryNames(tmp.path()).empty());
@@ -186,7 +187,7 @@ TEST(ExtractZip, CrcMismatchFailsAndRemovesTheTarget) {
   const std::wstring target = tmp / L"out";
   const Extraction r = extract(testZip(L"crc.zip"), target);
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.failure, L"解压失败：bad.txt");
+  EXPECT_EQ(r.failure, packages::kExtractFailed + std::wstring(L"bad.txt"));
   EXPECT_TRUE(r.contentRoot.empty());
   EXPECT_FALSE(dirExists(target)) << "the good entries before it must go as well";
   EXPECT_EQ(r.progress, (Calls{{0, 4}, {1, 4}, {2, 4}}));
@@ -198,12 +199,12 @@ TEST(ExtractZip, DeclaredSizesBoundTheOutput) {
   TempDir tmp;
   const Extraction overrun = extract(testZip(L"overrun.zip"), tmp / L"overrun");
   EXPECT_FALSE(overrun.ok);
-  EXPECT_EQ(overrun.failure, L"解压失败：small.txt（解压后的大小超出声明）");
+  EXPECT_EQ(overrun.failure, packages::kExtractFailed + std::wstring(L"small.txt") + packages::kOverran);
   EXPECT_FALSE(dirExists(tmp / L"overrun"));
 
   const Extraction huge = extract(testZip(L"huge.zip"), tmp / L"huge");
   EXPECT_FALSE(huge.ok);
-  EXPECT_EQ(huge.failure, L"磁盘空间不足，无法解压：huge.bin");
+  EXPECT_EQ(huge.failure, packages::kDiskFull + std::wstring(L"huge.bin"));
   EXPECT_EQ(huge.progress, (Calls{{0, 1}}));
   EXPECT_TRUE(entryNames(tmp.path()).empty());
 }
@@ -214,7 +215,7 @@ TEST(ExtractZip, FilesThatAreNoZipCannotBeRead) {
        {testZip(L"not_a_zip.zip"), testZip(L"truncated.zip"), tmp / L"missing.zip", tmp.path()}) {
     const Extraction r = extract(zip, tmp / L"out");
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.failure, L"无法读取压缩包：" + zip);
+    EXPECT_EQ(r.failure, packages::kZipUnreadable + zip);
     EXPECT_TRUE(r.contentRoot.empty());
     EXPECT_TRUE(r.progress.empty());
   }
@@ -240,7 +241,7 @@ TEST(ExtractZip, TargetThatCannotBeCreatedIsReported) {
   const std::wstring target = tmp / L"blocker\\out";
   const Extraction r = extract(testZip(L"one_folder.zip"), target);
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.failure, L"无法重建解压目录：" + target);
+  EXPECT_EQ(r.failure, packages::kFolderNotRemade + target);
   EXPECT_TRUE(r.contentRoot.empty());
 }
 
@@ -258,7 +259,7 @@ TEST(ExtractZip, ProgressAnsweringFalseStopsBetweenEntriesAndRemovesTheTarget) {
   std::wstring failure;
   const ByteProgress stopAfterTwo = [](uint64_t done, uint64_t) { return done < 2; };
   EXPECT_FALSE(extractZip(testZip(L"one_folder.zip"), tmp / L"out", root, &failure, stopAfterTwo));
-  EXPECT_EQ(failure, L"已取消");
+  EXPECT_EQ(failure, util::kCancelledText);
   EXPECT_FALSE(util::isExistingFolder(tmp / L"out"));
 }
 
@@ -293,7 +294,7 @@ TEST(ExtractZipUnicode, FailureTextsCarryTheWidePath) {
   const std::wstring zip = tmp / L"没有\\包.zip";
   const Extraction r = extract(zip, tmp / L"解压");
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.failure, L"无法读取压缩包：" + zip);
+  EXPECT_EQ(r.failure, packages::kZipUnreadable + zip);
 }
 
 namespace {
@@ -301,15 +302,19 @@ namespace {
 struct InPlace {
   bool ok = false;
   std::wstring failure;
+  util::FailureKind kind = util::FailureKind::kNone;
   Calls progress;
 };
 
 InPlace extractInPlace(const std::wstring& zip, const std::wstring& target, uint64_t stopAfter = UINT64_MAX) {
   InPlace result;
-  result.ok = extractZipInPlace(zip, target, PlaceHooks{}, &result.failure, [&](uint64_t done, uint64_t total) {
+  util::Failure failure;
+  result.ok = extractZipInPlace(zip, target, PlaceHooks{}, &failure, [&](uint64_t done, uint64_t total) {
     result.progress.emplace_back(done, total);
     return done < stopAfter;
   });
+  result.failure = failure.text;
+  result.kind = failure.kind;
   return result;
 }
 
@@ -355,7 +360,7 @@ TEST(ExtractZipInPlace, StopsCleanlyOnABadEntryACancelOrAnUnsafeName) {
     TempDir dir;
     const InPlace result = extractInPlace(testZip(L"crc.zip"), dir.path());
     EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.failure, L"解压失败：bad.txt");
+    EXPECT_EQ(result.failure, packages::kExtractFailed + std::wstring(L"bad.txt"));
     EXPECT_TRUE(fileExists(dir / L"good2.txt"));  // placed before the failure
     EXPECT_FALSE(fileExists(dir / L"after.txt"));
     EXPECT_FALSE(anyStagedFile(dir.path()));
@@ -364,13 +369,14 @@ TEST(ExtractZipInPlace, StopsCleanlyOnABadEntryACancelOrAnUnsafeName) {
     TempDir dir;
     const InPlace result = extractInPlace(testZip(L"place.zip"), dir.path(), 2);
     EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.failure, L"已取消");
+    EXPECT_EQ(result.failure, util::kCancelledText);
+    EXPECT_EQ(result.kind, util::FailureKind::kCancelled);
     EXPECT_FALSE(anyStagedFile(dir.path()));
   }
   {
     TempDir dir;
     const InPlace result = extractInPlace(testZip(L"unsafe_0.zip"), dir.path());
-    EXPECT_EQ(result.failure, L"压缩包含非法路径条目：../evil.dll");
+    EXPECT_EQ(result.failure, packages::kUnsafeEntry + std::wstring(L"../evil.dll"));
     EXPECT_TRUE(entryNames(dir.path()).empty()) << "nothing is written before every name is checked";
   }
 }
@@ -392,7 +398,7 @@ TEST(ExtractionThread, UnpacksInQueueOrderAndDropsWhatIsQueuedBehindAFailure) {
   const std::wstring first = copyOfZip(zips, L"top_file.zip");  // pkg\a.txt "1"
   thread.start(first, target.path(), L"first", PlaceHooks{}, {});
   thread.start(copyOfZip(zips, L"one_folder.zip"), target / L"pkg", L"second", PlaceHooks{}, {});  // a.txt "alpha"
-  std::wstring failure;
+  util::Failure failure;
   EXPECT_TRUE(thread.finishOne(failure));
   EXPECT_FALSE(fileExists(first));
   EXPECT_TRUE(thread.finish(failure));
@@ -403,7 +409,8 @@ TEST(ExtractionThread, UnpacksInQueueOrderAndDropsWhatIsQueuedBehindAFailure) {
   thread.start(copyOfZip(zips, L"crc.zip"), target.path(), L"broken", PlaceHooks{}, {});
   thread.start(dropped, other.path(), L"dropped", PlaceHooks{}, {});
   EXPECT_FALSE(thread.finish(failure));
-  EXPECT_EQ(failure, L"解压失败：bad.txt");
+  EXPECT_EQ(failure.text, packages::kExtractFailed + std::wstring(L"bad.txt"));
+  EXPECT_EQ(failure.kind, util::FailureKind::kDisk);
   EXPECT_TRUE(entryNames(other.path()).empty());
   EXPECT_FALSE(fileExists(dropped));
   EXPECT_TRUE(thread.finish(failure));  // reported once: a later batch starts afresh

@@ -54,12 +54,10 @@ TEST_F(WindowJobTest, ProgressIsThrottledButTheFirstAndTheLastOfAStepArrive) {
   prog::WindowJob job;
   ASSERT_TRUE(job.start(window_, [](prog::JobSink& sink) {
     for (uint64_t done = 0; done <= 100000; ++done) sink.progress(done, 100000);
-    prog::JobResult result;
-    result.ok = true;
-    return result;
+    return prog::JobResult();
   }));
   ASSERT_TRUE(pumpUntilDone());
-  EXPECT_TRUE(job.finish().ok);
+  EXPECT_TRUE(job.finish().ok());
   ASSERT_GE(progress_.size(), 2u);
   EXPECT_LT(progress_.size(), 1000u);
   EXPECT_EQ(progress_.front(), 0u);
@@ -74,14 +72,13 @@ TEST_F(WindowJobTest, TheEndReachesAWindowThatDidNotPumpForAWhile) {
   ASSERT_TRUE(job.start(window_, [](prog::JobSink& sink) {
     for (int i = 0; i < 100; ++i) sink.status(L"第 " + std::to_wstring(i) + L" 步");
     prog::JobResult result;
-    result.ok = true;
     result.mainProgram = L"C:\\app\\Orvalo.exe";
     return result;
   }));
   Sleep(500);
   ASSERT_TRUE(pumpUntilDone());
   const prog::JobResult result = job.finish();
-  EXPECT_TRUE(result.ok);
+  EXPECT_TRUE(result.ok());
   EXPECT_EQ(result.mainProgram, L"C:\\app\\Orvalo.exe");
 }
 
@@ -90,8 +87,8 @@ TEST_F(WindowJobTest, WhatEscapesTheJobEndsItAsAFailure) {
   ASSERT_TRUE(job.start(window_, [](prog::JobSink&) -> prog::JobResult { throw std::runtime_error("boom"); }));
   ASSERT_TRUE(pumpUntilDone());
   const prog::JobResult result = job.finish();
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.failure, L"内部错误：boom");
+  EXPECT_EQ(result.failure.kind, prog::FailureKind::kInternal);
+  EXPECT_EQ(result.failure.text, L"内部错误：boom");
 }
 
 }  // namespace

@@ -33,18 +33,22 @@ void makeFile(const std::wstring& path, const std::string& content) {
 struct Copy {
   bool ok = false;
   std::wstring failure;
+  util::FailureKind kind = util::FailureKind::kNone;
   Calls progress;
 };
 
 Copy copyTree(const std::wstring& src, const std::wstring& dest, size_t stopAfter = SIZE_MAX) {
   Copy result;
+  util::Failure failure;
   result.ok = util::copyDirContents(
       src, dest,
       [&result, stopAfter](uint64_t done, uint64_t total) {
         result.progress.emplace_back(done, total);
         return result.progress.size() < stopAfter;
       },
-      &result.failure);
+      &failure);
+  result.failure = failure.text;
+  result.kind = failure.kind;
   return result;
 }
 
@@ -182,6 +186,7 @@ TEST(CopyDirContents, TheCallbackStopsTheCopyWithoutAFailureText) {
   const Copy r = copyTree(tmp / L"src", tmp / L"dest", 1);
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(r.failure.empty());
+  EXPECT_EQ(r.kind, util::FailureKind::kNone);
   EXPECT_EQ(r.progress.size(), 1u);
   EXPECT_EQ(filesBelow(tmp / L"dest").size(), 1u);
 }
@@ -192,6 +197,7 @@ TEST(CopyDirContents, AMissingSourceOrAnUncreatableDestinationIsReported) {
   Copy r = copyTree(tmp / L"missing", tmp / L"dest");
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.failure, L"源目录不存在：" + (tmp / L"missing"));
+  EXPECT_EQ(r.kind, util::FailureKind::kDisk);
   EXPECT_FALSE(dirExists(tmp / L"dest"));
   r = copyTree(tmp / L"file.txt", tmp / L"dest");
   EXPECT_EQ(r.failure, L"源目录不存在：" + (tmp / L"file.txt"));

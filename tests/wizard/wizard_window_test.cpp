@@ -47,8 +47,7 @@ prog::JobResult heldJob(const install::InstallRequest&, prog::JobSink&, CancelEv
   HANDLE events[2] = {cancel, g_releaseJob};
   const DWORD which = WaitForMultipleObjects(2, events, FALSE, 30000);
   prog::JobResult result;
-  result.ok = which != WAIT_OBJECT_0;
-  if (!result.ok) result.failure = L"已取消";
+  if (which == WAIT_OBJECT_0) result.failure = util::cancelledFailure();
   return result;
 }
 
