@@ -6,6 +6,7 @@
 #include "util/error_text.h"
 #include "util/files.h"
 #include "util/paths.h"
+#include "util/texts.h"
 
 namespace util {
 namespace {
@@ -40,13 +41,13 @@ bool replaceFile(CopyState& state, const std::wstring& source, const std::wstrin
   CopyOverStep failed = CopyOverStep::kNone;
   if (state.hooks && state.hooks->placeFile) {
     if (!state.hooks->placeFile(source, target)) {
-      setFailure(state.failure, L"替换失败：" + rel + L"（" + lastErrorText() + L"）");
+      setFailure(state.failure, kReplaceFailed + rel + kReasonOpen + lastErrorText() + kReasonClose);
       return false;
     }
     return countOneFile(state);
   }
   if (!copyFileOver(source, target, &failed)) {
-    const wchar_t* what = failed == CopyOverStep::kCopy ? L"复制失败：" : L"替换失败：";
+    const wchar_t* what = failed == CopyOverStep::kCopy ? kCopyFailed : kReplaceFailed;
     setFailure(state.failure, what + rel + L"（" + lastErrorText() + L"）");
     return false;
   }
@@ -63,7 +64,7 @@ bool copyLevel(CopyState& state, const std::wstring& sourceDir, const std::wstri
     const std::wstring target = joinPath(destDir, rel);
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       if (!makeFolder(state, target)) {
-        setFailure(state.failure, L"无法创建目录：" + target);
+        setFailure(state.failure, kCannotCreateFolder + target);
         return false;
       }
       // Links to folders are created as plain folders but not followed: what they point to
@@ -81,12 +82,12 @@ bool copyLevel(CopyState& state, const std::wstring& sourceDir, const std::wstri
 bool copyDirContents(const std::wstring& sourceDir, const std::wstring& destDir,
                      const ByteProgress& progress, Failure* failure, const CopyHooks* hooks) {
   if (!isExistingFolder(sourceDir)) {
-    setFailure(failure, L"源目录不存在：" + sourceDir);
+    setFailure(failure, kSourceMissing + sourceDir);
     return false;
   }
   CopyState state{progress, failure, hooks};
   if (!makeFolder(state, destDir)) {
-    setFailure(failure, L"无法创建目录：" + destDir);
+    setFailure(failure, kCannotCreateFolder + destDir);
     return false;
   }
   state.total = countFiles(sourceDir);

@@ -2,6 +2,7 @@
 
 #include "util/handles.h"
 #include "util/text.h"
+#include "util/texts.h"
 
 #include <windows.h>
 
@@ -33,14 +34,14 @@ std::wstring lastErrorText() {
       text = formatFrom(FORMAT_MESSAGE_FROM_HMODULE, winhttp, code);
     }
   }
-  if (text.empty()) text = L"未知错误（代码 " + std::to_wstring(code) + L"）";
+  if (text.empty()) text = util::kUnknownErrorCode + std::to_wstring(code) + util::kReasonClose;
 
   trimTrailingBreaks(text);
   return text;
 }
 
 std::wstring internalErrorText(const char* what) {
-  return L"内部错误：" + util::toWide(util::kCodePageUtf8, what ? what : "");
+  return util::kInternalError + util::toWide(util::kCodePageUtf8, what ? what : "");
 }
 
 void trimTrailingBreaks(std::wstring& text) {

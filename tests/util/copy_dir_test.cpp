@@ -1,5 +1,7 @@
 #include "util/copy_dir.h"
 
+#include "util/texts.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -134,7 +136,7 @@ TEST(CopyDirContents, ATargetHeldByAnotherProcessFailsAndLeavesNoTemporaryFile) 
   }
   EXPECT_FALSE(r.ok);
   // The relative path is taken against the folder being walked, so only the name shows.
-  const std::wstring prefix = L"替换失败：held.exe（";
+  const std::wstring prefix = std::wstring(util::kReplaceFailed) + L"held.exe" + util::kReasonOpen;
   EXPECT_EQ(r.failure.substr(0, prefix.size()), prefix) << util::toUtf8(r.failure);
   EXPECT_GT(r.failure.size(), prefix.size() + 1) << "a description of the sharing violation";
   EXPECT_EQ(r.failure.back(), L'）');
@@ -151,7 +153,7 @@ TEST(CopyDirContents, AnUnreadableSourceFileFailsWithTheCopyText) {
   ASSERT_TRUE(lock.valid());
   const Copy r = copyTree(tmp / L"src", tmp / L"dest");
   EXPECT_FALSE(r.ok);
-  const std::wstring prefix = L"复制失败：locked.bin（";
+  const std::wstring prefix = std::wstring(util::kCopyFailed) + L"locked.bin" + util::kReasonOpen;
   EXPECT_EQ(r.failure.substr(0, prefix.size()), prefix) << util::toUtf8(r.failure);
   EXPECT_EQ(r.failure.back(), L'）');
   EXPECT_TRUE(filesBelow(tmp / L"dest").empty());
@@ -196,21 +198,21 @@ TEST(CopyDirContents, AMissingSourceOrAnUncreatableDestinationIsReported) {
   makeFile(tmp / L"file.txt", "x");
   Copy r = copyTree(tmp / L"missing", tmp / L"dest");
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.failure, L"源目录不存在：" + (tmp / L"missing"));
+  EXPECT_EQ(r.failure, util::kSourceMissing + (tmp / L"missing"));
   EXPECT_EQ(r.kind, util::FailureKind::kDisk);
   EXPECT_FALSE(dirExists(tmp / L"dest"));
   r = copyTree(tmp / L"file.txt", tmp / L"dest");
-  EXPECT_EQ(r.failure, L"源目录不存在：" + (tmp / L"file.txt"));
+  EXPECT_EQ(r.failure, util::kSourceMissing + (tmp / L"file.txt"));
 
   makeFile(tmp / L"src\\a.txt", "a");
   r = copyTree(tmp / L"src", tmp / L"file.txt\\dest");
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.failure, L"无法创建目录：" + (tmp / L"file.txt\\dest"));
+  EXPECT_EQ(r.failure, util::kCannotCreateFolder + (tmp / L"file.txt\\dest"));
 
   // A file standing where a sub-folder of the package must go.
   makeFile(tmp / L"src2\\sub\\b.txt", "b");
   makeFile(tmp / L"dest2\\sub", "not a folder");
   r = copyTree(tmp / L"src2", tmp / L"dest2");
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.failure, L"无法创建目录：" + (tmp / L"dest2\\sub"));
+  EXPECT_EQ(r.failure, util::kCannotCreateFolder + (tmp / L"dest2\\sub"));
 }

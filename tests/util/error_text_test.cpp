@@ -1,5 +1,7 @@
 #include "util/error_text.h"
 
+#include "util/texts.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -39,7 +41,7 @@ TEST(LastErrorText, KnownCodeGivesTheSystemsChineseText) {
 }
 
 TEST(LastErrorText, UnknownCodeNamesTheNumberAndKeepsItsClosingParenthesis) {
-  EXPECT_EQ(textOf(987654321u), L"未知错误（代码 987654321）");
+  EXPECT_EQ(textOf(987654321u), std::wstring(util::kUnknownErrorCode) + L"987654321" + util::kReasonClose);
 }
 
 TEST(LastErrorText, TrimsEveryTrailingSpaceAndLineBreakInAnyOrder) {

@@ -1,6 +1,8 @@
 #include "util/error_text.h"
 #include "util/guard.h"
 
+#include "util/texts.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -39,6 +41,6 @@ TEST(Guarded, TheFailureHandlerRunsWhileTheExceptionIsHandled) {
 }
 
 TEST(InternalErrorText, NamesTheException) {
-  EXPECT_EQ(internalErrorText("std::bad_alloc"), L"内部错误：std::bad_alloc");
-  EXPECT_EQ(internalErrorText(nullptr), L"内部错误：");
+  EXPECT_EQ(internalErrorText("std::bad_alloc"), std::wstring(util::kInternalError) + L"std::bad_alloc");
+  EXPECT_EQ(internalErrorText(nullptr), std::wstring(util::kInternalError));
 }

@@ -20,6 +20,8 @@
 #include "wizard/wizard_messages.h"
 #include "wizard/wizard_window.h"
 
+#include "util/texts.h"
+
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
@@ -488,7 +490,7 @@ TEST_F(WizardWindow, AJobThatThrowsEndsAsAFailureInsteadOfEndingTheProcess) {
   switchToOptions();
   setText(kIdFolderEdit, util::tempDirectory() + L"\\OrvaloSetup_test_install");
   click(kIdInstall);
-  ASSERT_TRUE(waitUntil([this] { return text(kIdStatus) == kFailurePrefix + std::wstring(L"内部错误：std::bad_alloc"); }))
+  ASSERT_TRUE(waitUntil([this] { return text(kIdStatus) == kFailurePrefix + std::wstring(util::kInternalError) + L"std::bad_alloc"; }))
       << util::toUtf8(text(kIdStatus));
   EXPECT_EQ(text(kIdInstall), kRetryButton);
 }
