@@ -3,13 +3,15 @@
 // signed release (and the older client it installs) while that release has not yet expired.
 #pragma once
 
+#include "util/product.h"
+
 #include <cstdint>
 #include <string>
 
 // Where the accepted serial is remembered: a key below HKEY_CURRENT_USER that outlives an
 // uninstall (the uninstaller removes only the registration), and the value in it: REG_SZ, the
 // serial in decimal, as an administrator reads it in the registry editor.
-constexpr wchar_t kReleaseSerialKey[] = L"Software\\OrvaloTrader";
+constexpr wchar_t kReleaseSerialKey[] = L"Software\\" ORVALO_PRODUCT_LATIN_NAME;
 constexpr wchar_t kReleaseSerialValue[] = L"ReleaseSerial";
 
 // At most 18 digits, so that every serial fits in 64 bits (the default one is a UTC time,

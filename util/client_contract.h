@@ -3,6 +3,8 @@
 // are never overwritten, and the files and folders left in the install folder for it.
 #pragma once
 
+#include "util/product.h"
+
 #include <cstdint>
 
 namespace client {
@@ -40,6 +42,6 @@ inline constexpr wchar_t kAgreementCopyName[] = L"agreement_install.txt";
 
 // The client's user data: folders of this name under the local and the roaming
 // application-data folders, removed by the uninstaller only on request.
-inline constexpr wchar_t kUserDataDirName[] = L"OrvaloTrader";
+inline constexpr wchar_t kUserDataDirName[] = ORVALO_PRODUCT_LATIN_NAME;
 
 }  // namespace client
