@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace documents {
 namespace {
@@ -54,9 +55,19 @@ bool fetchServerAgreement(const std::wstring& baseUrl, CancelEvent cancel, Serve
                           AgreementText& agreement) {
   if (!fetchServerManifest(baseUrl, manifest, nullptr, cancel) || !manifest.hasAgreement) return false;
 
+  // Each mirror in turn, until one serves the text the manifest vouches for.
+  std::vector<std::wstring> sources{manifest.agreementUrl};
+  sources.insert(sources.end(), manifest.agreementMirrors.begin(), manifest.agreementMirrors.end());
   std::string text;
-  if (!fetchDocument(manifest.agreementUrl, kMaxAgreementBytes, text, cancel).ok() || text.empty()) return false;
-  if (!manifest.agreementSha256.empty() && sha256Hex(text) != manifest.agreementSha256) return false;
+  bool fetched = false;
+  for (const std::wstring& source : sources) {
+    const DownloadResult download = fetchDocument(source, kMaxAgreementBytes, text, cancel);
+    if (download.cancelled()) return false;
+    fetched = download.ok() && !text.empty() &&
+              (manifest.agreementSha256.empty() || sha256Hex(text) == manifest.agreementSha256);
+    if (fetched) break;
+  }
+  if (!fetched) return false;
   agreement.version = manifest.agreementVersion;
   agreement.text = util::toWide(util::kCodePageUtf8, text);
   return true;

@@ -9,10 +9,12 @@
 #include "net/http_connection.h"
 #include "packages/manifest.h"
 #include "packages/zip_place.h"
+#include "prog/debug_log.h"
 #include "prog/reporter.h"
 #include "util/error_text.h"
 #include "util/files.h"
 #include "util/paths.h"
+#include "util/text.h"
 
 namespace install {
 namespace {
@@ -85,13 +87,17 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
   util::deleteFileForce(downloadPath);
 
   reporter_.setStage(stageText(kDownloadingStage, item.label), prog::kPhaseDownload);
-  const DownloadResult download = downloadFile(
-      entry.url, downloadPath,
+  size_t source = 0;
+  const DownloadResult download = downloadFromSources(
+      entry.sources(), entry.sha256, downloadPath,
       [this](uint64_t done, uint64_t total) {
         reporter_.setCounts(done, total, true);
         return !cancelled();
       },
-      cancel_);
+      cancel_, &source);
+  const std::wstring sourceLine = item.label + L" " + kSourceBefore + entry.sources()[source];
+  reporter_.note(sourceLine);
+  appendDebugLog("[download] " + util::toUtf8(sourceLine));
   if (!download.ok()) {
     return fail(util::prefixed(kDownloadFailedBefore + item.label + kDownloadFailedAfter, download.failure));
   }

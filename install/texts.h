@@ -68,6 +68,7 @@ inline constexpr wchar_t kLaunchingStage[] = L"启动主程序…";
 inline constexpr wchar_t kCreateFolderFailed[] = L"创建目标目录失败：";
 inline constexpr wchar_t kDownloadFailedBefore[] = L"下载";  // then the label
 inline constexpr wchar_t kDownloadFailedAfter[] = L"失败：";  // then the download's failure
+inline constexpr wchar_t kSourceBefore[] = L"来源：";  // then the address a package came from
 inline constexpr wchar_t kDigestMismatch[] = L"SHA256 校验失败（文件不完整或被篡改）";  // after the label
 inline constexpr wchar_t kReplaceFailed[] = L"替换失败：";
 inline constexpr wchar_t kReasonOpen[] = L"（";

@@ -5,8 +5,10 @@
 #include "util/byte_progress.h"
 #include "util/failure.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct DownloadResult {
   // None when the destination file is complete and in place; a cancel when the caller stopped
@@ -54,3 +56,14 @@ bool isCancelSignalled(CancelEvent event);
 // ends on its own with its time-out and removes its partial data itself.
 DownloadResult downloadFile(const std::wstring& url, const std::wstring& destPath,
                             const ByteProgress& progress, CancelEvent cancelEvent);
+
+// downloadFile over several addresses of the same file, in order: a source is given up for the
+// next when it cannot be reached, answers 400 or more, or a part keeps failing on it after its
+// retries; a download in parts also takes pieces from the sources after the one it started on. A
+// file whose digest is not expectedSha256 (empty: any digest will do) is deleted and the next
+// source tried. With no source left, the last source's result: its failure, or the file of other
+// bytes, whose sha256 then tells the caller to refuse it as it would from one source. *used
+// (when given) is the index of the source the result came from.
+DownloadResult downloadFromSources(const std::vector<std::wstring>& sources, const std::string& expectedSha256,
+                                   const std::wstring& destPath, const ByteProgress& progress,
+                                   CancelEvent cancelEvent, size_t* used = nullptr);

@@ -121,14 +121,39 @@ class Schedule {
   std::deque<Part> parts_;
 };
 
-// Shared by the part threads of one call. Flags only ever go from false to true.
-struct MultipartContext {
-  MultipartContext(const HttpConnection& connection, const ByteProgress& progress, uint64_t total,
-                   const std::wstring& validator, const std::wstring& dataPath, CancelEvent cancelEvent)
-      : connection(connection), progress(progress), total(total), validator(validator),
-        dataPath(dataPath), cancelEvent(cancelEvent) {}
+// One address of the resource that parts may be fetched from. The first is the probed one; the
+// others are mirrors that told the same size and honour ranges.
+struct PartSource {
+  PartSource(const HttpConnection& connection, std::wstring validator)
+      : connection(connection), validator(std::move(validator)) {}
 
   const HttpConnection& connection;
+  // Its own version's validator: a mirror's ETag says nothing about the first source's.
+  std::wstring validator;
+  std::atomic<bool> givenUp{false};  // a part kept failing on it: no thread starts on it again
+};
+
+// Shared by the part threads of one call. Flags only ever go from false to true.
+struct MultipartContext {
+  MultipartContext(std::deque<PartSource>& sources, const ByteProgress& progress, uint64_t total,
+                   const std::wstring& dataPath, CancelEvent cancelEvent)
+      : sources(sources), progress(progress), total(total), dataPath(dataPath), cancelEvent(cancelEvent) {}
+
+  // The next source after `from` (in turn) that is not given up, having given `from` up; false
+  // when `from` is the last one left, which is then kept: the part fails as on a single source.
+  bool giveUp(size_t& from) {
+    for (size_t step = 1; step < sources.size(); ++step) {
+      const size_t next = (from + step) % sources.size();
+      if (!sources[next].givenUp) {
+        sources[from].givenUp = true;
+        from = next;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  std::deque<PartSource>& sources;
   std::atomic<bool> abort{false};         // every part stops at its next test
   std::atomic<bool> rangeIgnored{false};  // a part got the whole resource (200)
   std::atomic<bool> cancelled{false};     // several parts may set it at once
@@ -136,9 +161,6 @@ struct MultipartContext {
   std::mutex progressLock;                // the callback is never entered twice at once
   const ByteProgress& progress;
   uint64_t total;
-  // The probe's validator: every part belongs to that version of the resource (empty: none
-  // given, and no part of an earlier call is kept).
-  const std::wstring& validator;
   const std::wstring& dataPath;
   CancelEvent cancelEvent;
 };
@@ -276,8 +298,10 @@ bool openDataFile(const Part& part, const std::wstring& dataPath, util::FileHand
 // The requests of one part, each for the next piece of it, until it is done; at most three of
 // them may fail (the data file keeps what they brought), each followed by a longer wait, and a
 // 416 costs an attempt without one; a 206 for other bytes than asked starts the part over once.
-// The data file stays open in `file` between the pieces.
-void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::FileHandle& file) {
+// The requests go to `source`; when its attempts are spent, or it answers 400 or more, the thread
+// goes on from the next source not given up, with its attempts anew, while there is one. The
+// data file stays open in `file` between the pieces.
+void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::FileHandle& file, size_t& source) {
   PartResult& result = part.result;
   uint64_t& have = part.have;  // read by the schedule's owner only after this thread has ended
   bool restarted = false;
@@ -298,10 +322,17 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
       context.abort = true;
       return true;
     }
-    return ++failures == kAttempts;
+    if (++failures < kAttempts) return false;
+    // A source that keeps failing is given up for another, which starts with a clean slate.
+    if (!context.giveUp(source)) return true;
+    failures = 0;
+    delay = kFirstRetryDelayMs;
+    return false;
   };
   for (;;) {
     if (context.abort) return;
+    if (context.sources[source].givenUp) (void)context.giveUp(source);
+    const PartSource& current = context.sources[source];
     const uint64_t from = part.start + have;
     uint64_t to = 0;
     if (!schedule.nextPiece(part, from, to)) {
@@ -309,13 +340,13 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
       result.message.clear();
       return;
     }
-    InternetHandle request = openGetRequest(context.connection);
+    InternetHandle request = openGetRequest(current.connection);
     if (!request) {
       result.message = net::withReason(net::kRequestFailed, lastErrorText());
       context.abort = true;
       return;
     }
-    if (!sendRequest(request.get(), rangeHeaders(from, to, context.validator))) {
+    if (!sendRequest(request.get(), rangeHeaders(from, to, current.validator))) {
       result.message = net::withReason(net::kConnectFailed, lastErrorText());
       request.reset();
       if (isCancelSignalled(context.cancelEvent)) {
@@ -350,6 +381,12 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
       restarted = true;
       continue;
     }
+    // A mirror that answers with an error, or with the whole file (it has stopped honouring
+    // ranges, or holds another version now), is given up while another source is left.
+    if (source != 0 && (status == HTTP_STATUS_OK || status >= HTTP_STATUS_BAD_REQUEST) && context.giveUp(source)) {
+      failures = 0;
+      continue;
+    }
     if (status == HTTP_STATUS_OK) {
       // The server sends the whole resource whatever we ask, or the resource changed since the
       // probe: parts are pointless.
@@ -358,6 +395,10 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
       return;
     }
     if (status != HTTP_STATUS_PARTIAL_CONTENT) {
+      if (status >= HTTP_STATUS_BAD_REQUEST && context.giveUp(source)) {
+        failures = 0;
+        continue;
+      }
       result.message = net::kPartBadStatus + std::to_wstring(status);
       context.abort = true;
       return;
@@ -383,14 +424,14 @@ void fetchPart(Part& part, Schedule& schedule, MultipartContext& context, util::
 // The body of one part thread: parts one after another, as the schedule hands them out, until
 // nothing is left to share, the call stops, or a part fails (the others go on; the call fails).
 // A part that throws fails with the exception's text and stops the others.
-void runPartThread(Schedule& schedule, MultipartContext& context) {
+void runPartThread(Schedule& schedule, MultipartContext& context, size_t source) {
   while (!context.abort) {
     Part* part = schedule.take();
     if (!part) return;
     util::guarded(
         [&] {
           util::FileHandle file;
-          fetchPart(*part, schedule, context, file);
+          fetchPart(*part, schedule, context, file, source);
         },
         [&](const char* what) {
           part->result.ok = false;
@@ -521,17 +562,25 @@ bool splitPoint(uint64_t asked, uint64_t end, uint64_t& at) {
 
 DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t total,
                                  const std::wstring& validator, const std::wstring& destPath,
-                                 const ByteProgress& progress, CancelEvent cancelEvent) {
+                                 const ByteProgress& progress, CancelEvent cancelEvent,
+                                 const std::vector<MirrorConnection>& mirrors) {
   const size_t threadCount = partRanges(total).size();
   const std::wstring dataPath = partsDataPath(destPath);
+  // The data file belongs to the first source's version; the mirrors' bytes are vouched for by
+  // the caller's digest.
   Schedule schedule(partsToFetch(total, destPath, validator));
   storeValidator(dataPath, validator);
-  MultipartContext context(connection, progress, total, validator, dataPath, cancelEvent);
+  std::deque<PartSource> sources;
+  sources.emplace_back(connection, validator);
+  for (const MirrorConnection& mirror : mirrors) sources.emplace_back(mirror.connection, mirror.validator);
+  MultipartContext context(sources, progress, total, dataPath, cancelEvent);
 
   std::vector<std::thread> threads(threadCount);
   for (std::thread& thread : threads) {
+    // The threads start on the sources in turn, so that every source carries pieces at once.
+    const size_t source = static_cast<size_t>(&thread - threads.data()) % sources.size();
     try {
-      thread = std::thread(runPartThread, std::ref(schedule), std::ref(context));
+      thread = std::thread(runPartThread, std::ref(schedule), std::ref(context), source);
     } catch (...) {
       // Fewer threads share the parts; with none, nothing would ever fetch them.
       if (&thread == &threads.front()) {

@@ -3,8 +3,10 @@
 // kept-alive connection, and a thread whose range is done takes over the far half of the range
 // with the most left, so that no single slow connection decides the end. Every range writes at its
 // own offsets in one data file (destPath + ".parts", with the validator it was begun under), which
-// is hashed once complete and renamed into place: nothing is copied. A call that fails leaves what
-// each range holds in a state file, and the next call resumes every range on its own.
+// is hashed once complete and renamed into place: nothing is copied. Mirrors of the resource
+// carry pieces at the same time, and a source that keeps failing is given up for another. A call
+// that fails leaves what each range holds in a state file, and the next call resumes every range
+// on its own.
 #pragma once
 
 #include "net/download.h"
@@ -53,7 +55,18 @@ uint64_t pieceEnd(uint64_t from, uint64_t end);
 // split for a free thread: the middle of the rest, when more than 4 MiB is left. False: keep it.
 bool splitPoint(uint64_t asked, uint64_t end, uint64_t& at);
 
-// Blocks until every part has ended and the data file is hashed and in place. total and validator are the probe's.
+// Another address of the same resource, probed: it honours ranges and told the same size.
+struct MirrorConnection {
+  HttpConnection connection;
+  std::wstring validator;  // of its own answer
+};
+
+// Blocks until every part has ended and the data file is hashed and in place. total and
+// validator are the probe's. The part threads start on the connection and the mirrors in turn;
+// a source on which a piece keeps failing after its retries, or that answers 400 or more, is
+// given up and its threads go on from another one, so that a part fails only when no source is
+// left.
 DownloadResult downloadMultipart(const HttpConnection& connection, uint64_t total,
                                  const std::wstring& validator, const std::wstring& destPath,
-                                 const ByteProgress& progress, CancelEvent cancelEvent);
+                                 const ByteProgress& progress, CancelEvent cancelEvent,
+                                 const std::vector<MirrorConnection>& mirrors = {});

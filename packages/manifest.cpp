@@ -31,9 +31,19 @@ bool isReservedSection(const std::wstring& name) {
   return false;
 }
 
-ManifestEntry readManifestEntry(const IniDocument& ini, const std::wstring& section,
-                                const std::wstring& defaultFilename) {
-  ManifestEntry entry;
+// Only what the download paths can fetch: a relative mirror would need a base nobody names.
+bool isAbsoluteHttpUrl(const std::wstring& url) {
+  for (const wchar_t* scheme : {L"http://", L"https://"}) {
+    const size_t length = wcslen(scheme);
+    if (url.size() > length && util::equalsIgnoringCase(url.substr(0, length), scheme)) return true;
+  }
+  return false;
+}
+
+bool readManifestEntry(const IniDocument& ini, const std::wstring& section, const std::wstring& defaultFilename,
+                       ManifestEntry& entry, std::wstring& error) {
+  entry = ManifestEntry{};
+  if (!parseMirrors(section, ini.value(section, L"mirrors"), entry.mirrors, error)) return false;
   entry.url = ini.value(section, L"url");
   entry.version = ini.value(section, L"version");
   entry.filename = ini.value(section, L"filename");
@@ -42,10 +52,42 @@ ManifestEntry readManifestEntry(const IniDocument& ini, const std::wstring& sect
   if (entry.filename.empty()) entry.filename = defaultFilename;
   if (entry.exe.empty()) entry.exe = client::kDefaultExeName;
   entry.present = !entry.url.empty();
-  return entry;
+  return true;
 }
 
 }  // namespace
+
+std::vector<std::wstring> ManifestEntry::sources() const {
+  std::vector<std::wstring> all{url};
+  all.insert(all.end(), mirrors.begin(), mirrors.end());
+  return all;
+}
+
+bool parseMirrors(const std::wstring& section, const std::wstring& value, std::vector<std::wstring>& mirrors,
+                  std::wstring& error) {
+  mirrors.clear();
+  size_t at = 0;
+  while (at < value.size()) {
+    if (value[at] == L' ' || value[at] == L'\t') {
+      ++at;
+      continue;
+    }
+    const size_t end = value.find_first_of(L" \t", at);
+    const std::wstring url = value.substr(at, end == std::wstring::npos ? std::wstring::npos : end - at);
+    at = end == std::wstring::npos ? value.size() : end;
+    if (!isAbsoluteHttpUrl(url)) {
+      error = packages::kBadMirrorBefore + section + packages::kBadMirrorAfter + url;
+      return false;
+    }
+    if (mirrors.size() == kMaxMirrors) {
+      error = packages::kBadMirrorBefore + section + packages::kTooManyMirrorsAfter + std::to_wstring(kMaxMirrors) +
+              packages::kTooManyMirrorsEnd;
+      return false;
+    }
+    mirrors.push_back(url);
+  }
+  return true;
+}
 
 std::wstring defaultServerBase() { return ORVALO_DEFAULT_BASE_URL_W; }
 
@@ -53,13 +95,16 @@ bool parseManifest(const std::string& bytes, ServerManifest& manifest, std::wstr
   manifest = ServerManifest{};
   IniDocument ini;
   if (!parseIni(decodeManifestText(bytes), ini, error)) return false;
-  manifest.deps = readManifestEntry(ini, L"deps", L"deps.zip");
-  manifest.main = readManifestEntry(ini, L"main", L"main.zip");
-  manifest.llmDeps = readManifestEntry(ini, L"llm_deps", L"llm_deps.zip");
+  if (!readManifestEntry(ini, L"deps", L"deps.zip", manifest.deps, error) ||
+      !readManifestEntry(ini, L"main", L"main.zip", manifest.main, error) ||
+      !readManifestEntry(ini, L"llm_deps", L"llm_deps.zip", manifest.llmDeps, error) ||
+      !parseMirrors(L"agreement", ini.value(L"agreement", L"mirrors"), manifest.agreementMirrors, error)) {
+    return false;
+  }
   for (const IniSection& section : ini.sections) {
     if (isReservedSection(section.name)) continue;
     ComponentEntry component;
-    static_cast<ManifestEntry&>(component) = readManifestEntry(ini, section.name, section.name + L".zip");
+    if (!readManifestEntry(ini, section.name, section.name + L".zip", component, error)) return false;
     if (!component.present) continue;
     component.name = section.name;
     manifest.components.push_back(std::move(component));

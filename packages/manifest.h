@@ -13,11 +13,16 @@
 // One package section.
 struct ManifestEntry {
   std::wstring url;
+  // Other addresses of the same file (mirrors=), tried in this order once url has failed.
+  std::vector<std::wstring> mirrors;
   std::string sha256;  // UTF-8, ASCII lower case; empty: not verified
   std::wstring version;
   std::wstring filename;
   std::wstring exe;
   bool present = false;  // url not empty
+
+  // url, then its mirrors: every address the file may come from.
+  std::vector<std::wstring> sources() const;
 };
 
 struct ComponentEntry : ManifestEntry {
@@ -29,6 +34,7 @@ struct ServerManifest {
   ManifestEntry main;
   ManifestEntry llmDeps;
   std::wstring agreementUrl;
+  std::vector<std::wstring> agreementMirrors;
   std::wstring agreementVersion;
   std::string agreementSha256;
   std::string agreementHtmlSha256;  // of the HTML edition; empty: not verified
@@ -70,6 +76,14 @@ const std::vector<std::string>& builtInReleaseKeys();
 // Whether the release is past its last day (YYYY-MM-DD, UTC) on the given UTC day; an expiry
 // that is no such date counts as past.
 [[nodiscard]] bool releaseExpired(const std::wstring& expires, const SYSTEMTIME& today);
+
+// At most this many mirrors per section: each dead one costs the user a connect time-out.
+constexpr size_t kMaxMirrors = 8;
+
+// Splits a mirrors= value at blanks; false with the reason in error when an address is not an
+// absolute http or https one, or there are more than kMaxMirrors.
+[[nodiscard]] bool parseMirrors(const std::wstring& section, const std::wstring& value,
+                                std::vector<std::wstring>& mirrors, std::wstring& error);
 
 // Parses a manifest's bytes (the second half of fetchServerManifest); false with the reason in
 // error for a manifest the parser refuses (packages/manifest_ini.h).

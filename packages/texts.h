@@ -18,6 +18,12 @@ inline constexpr wchar_t kValueTooLongBefore[] = L"版本清单中 [";
 inline constexpr wchar_t kValueTooLongKey[] = L"] ";
 inline constexpr wchar_t kValueTooLongLimit[] = L" 的值过长（超过 ";
 inline constexpr wchar_t kValueTooLongAfter[] = L" 个字符）";
+// 版本清单中 [section] 的镜像地址无效：address
+inline constexpr wchar_t kBadMirrorBefore[] = L"版本清单中 [";
+inline constexpr wchar_t kBadMirrorAfter[] = L"] 的镜像地址无效：";
+// 版本清单中 [section] 的镜像地址过多（超过 N 个）
+inline constexpr wchar_t kTooManyMirrorsAfter[] = L"] 的镜像地址过多（超过 ";
+inline constexpr wchar_t kTooManyMirrorsEnd[] = L" 个）";
 
 // Archives; each failure names the archive, folder or entry after its text.
 inline constexpr wchar_t kZipUnreadable[] = L"无法读取压缩包：";

@@ -23,6 +23,8 @@ class JobSink {
   virtual ~JobSink() = default;
   // A new stage begins (its text without counters).
   virtual void stage(const std::wstring& text) { (void)text; }
+  // A line for the record only, never shown as progress (where a package came from).
+  virtual void note(const std::wstring& line) { (void)line; }
   // The status line, counters included.
   virtual void status(const std::wstring& line) = 0;
   // The counters of the current step (total 0: no measure).

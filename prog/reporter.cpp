@@ -34,6 +34,10 @@ Reporter::Reporter(JobSink& sink)
   stageSink_ = &sink;
 }
 
+void Reporter::note(const std::wstring& line) {
+  if (stageSink_) stageSink_->note(line);
+}
+
 void Reporter::setStage(const std::wstring& text, int32_t phase) {
   if (stageSink_) stageSink_->stage(text);
   stageText_ = text;

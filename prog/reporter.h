@@ -47,6 +47,9 @@ class Reporter {
   // Sends the overall position (nothing without a package sequence).
   void emitTotal();
 
+  // A line for the job sink's record only (nothing without a job sink).
+  void note(const std::wstring& line);
+
   const std::wstring& lastLine() const { return lastLine_; }
 
  private:

@@ -82,6 +82,8 @@ void LogSink::stage(const std::wstring& text) {
   stageDone_ = stageTotal_ = 0;
 }
 
+void LogSink::note(const std::wstring& line) { log_.line(line); }
+
 void LogSink::status(const std::wstring& line) {
   if (!log_.hasConsole()) return;
   const uint64_t now = GetTickCount64();

@@ -40,6 +40,7 @@ class LogSink : public JobSink {
  public:
   explicit LogSink(RunLog& log) : log_(log) {}
   void stage(const std::wstring& text) override;
+  void note(const std::wstring& line) override;
   void status(const std::wstring& line) override;
   void progress(uint64_t done, uint64_t total) override;
   void package(const TotalInfo& total) override;

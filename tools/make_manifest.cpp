@@ -155,7 +155,43 @@ struct Release {
   std::wstring baseUrl;
   std::wstring vendorDomain;
   std::wstring text;  // the manifest being written
+  std::vector<std::wstring> mirrorBases;  // --mirror, without a trailing '/', in the order given
 };
+
+// Sections whose file the installer may fetch from a mirror.
+bool takesMirrors(const std::wstring& name) { return !isReserved(name, L"hints") && !isReserved(name, L"setup"); }
+
+// The mirrors= line of a section's file: what the vendor wrote in the section, then the file's
+// address below each --mirror base; empty when there is none.
+std::wstring mirrorsLine(const Release& release, const Section& section, const std::wstring& file) {
+  std::wstring value = section.value(L"mirrors");
+  for (const std::wstring& base : release.mirrorBases) value += (value.empty() ? L"" : L" ") + base + L"/" + urlPath(file);
+  return value.empty() ? value : L"mirrors=" + value + L"\r\n";
+}
+
+bool isHttpBase(const std::wstring& base) {
+  return base.compare(0, 7, L"http://") == 0 || base.compare(0, 8, L"https://") == 0;
+}
+
+// Takes every "--mirror BASE" out of args (the option may be repeated, unlike the others).
+bool takeMirrorOptions(Args& args, std::vector<std::wstring>& bases, std::wstring& error) {
+  Args rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != L"--mirror") {
+      rest.push_back(args[i]);
+      continue;
+    }
+    if (i + 1 == args.size() || !isHttpBase(args[i + 1])) {
+      error = kBadMirrorBase + (i + 1 == args.size() ? std::wstring() : args[i + 1]);
+      return false;
+    }
+    std::wstring base = args[++i];
+    while (base.back() == L'/') base.pop_back();
+    bases.push_back(base);
+  }
+  args = std::move(rest);
+  return true;
+}
 
 // One section of release.ini into the manifest; empty, or why the release is refused.
 std::wstring addSection(Release& release, const Section& section) {
@@ -179,6 +215,7 @@ std::wstring addSection(Release& release, const Section& section) {
     const std::wstring base = section.value(L"base").empty() ? release.baseUrl : section.value(L"base");
     const std::wstring url = base + L"/" + urlPath(file);
     release.text += L"url=" + url + L"\r\nsha256=" + util::toWide(util::kCodePageUtf8, digest) + L"\r\n";
+    if (takesMirrors(name)) release.text += mirrorsLine(release, section, file);
 
     std::wstring problem;
     if (isReserved(name, L"agreement")) {
@@ -209,6 +246,7 @@ std::wstring addSection(Release& release, const Section& section) {
   }
   for (const auto& [key, value] : section.keys) {
     if (isReserved(key, L"file") || isReserved(key, L"base")) continue;
+    if (isReserved(key, L"mirrors") && !file.empty() && takesMirrors(name)) continue;  // written above
     release.text += key + L"=" + value + L"\r\n";
   }
   release.text += L"\r\n";
@@ -224,20 +262,24 @@ std::string encodeManifest(const std::wstring& text) {
 }
 
 // make-manifest SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD] [--serial N]
-//               [--vendor-domain D]
-int runMakeManifest(const Args& args) {
+//               [--vendor-domain D] [--mirror BASE_URL]...
+int runMakeManifest(const Args& given) {
+  Args args = given;
   Args positional;
   std::map<std::wstring, std::wstring> options;
   std::wstring error;
-  if (!parseOptions(args, {L"--key", L"--expires", L"--serial", L"--vendor-domain"}, positional, options, error)) {
+  std::vector<std::wstring> mirrorBases;
+  if (!takeMirrorOptions(args, mirrorBases, error) ||
+      !parseOptions(args, {L"--key", L"--expires", L"--serial", L"--vendor-domain"}, positional, options, error)) {
     return fail(error);
   }
   if (positional.size() != 2) {
-    return fail(L"usage: make-manifest SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD] [--serial N]");
+    return fail(L"usage: make-manifest SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD] [--serial N]"
+                L" [--mirror BASE_URL]...");
   }
-  Release release{positional[0], positional[1], vendorDomainOption(options[L"--vendor-domain"]), {}};
+  Release release{positional[0], positional[1], vendorDomainOption(options[L"--vendor-domain"]), {}, mirrorBases};
   while (!release.baseUrl.empty() && release.baseUrl.back() == L'/') release.baseUrl.pop_back();
-  if (release.baseUrl.compare(0, 7, L"http://") != 0 && release.baseUrl.compare(0, 8, L"https://") != 0) {
+  if (!isHttpBase(release.baseUrl)) {
     return fail(kBadBaseUrl + release.baseUrl);
   }
   const std::wstring& key = options[L"--key"];
@@ -300,7 +342,8 @@ int runVerifyServer(const Args& args);
 
 std::vector<Command> releaseCommands() {
   return {{L"make-manifest",
-           "SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD] [--serial N] [--vendor-domain D]",
+           "SITE_DIR BASE_URL [--key PRIVATE_FILE] [--expires YYYY-MM-DD] [--serial N] [--vendor-domain D]"
+           " [--mirror BASE_URL]...",
            runMakeManifest},
           {L"verify-server", "BASE [--key PUBLIC_FILE] [--vendor-domain D]", runVerifyServer}};
 }

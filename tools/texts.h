@@ -22,6 +22,9 @@ inline constexpr wchar_t kHintsWhat[] = L"提示文档";
 inline constexpr wchar_t kUnreadableSuffix[] = L"无法读取";  // after what
 inline constexpr wchar_t kTooLargePrefix[] = L"过大（超过 ";  // after what; + the bound + kBytesSuffix
 inline constexpr wchar_t kBytesSuffix[] = L" 字节）";
+// verify-server names a mirror's line by its section and its place: "deps mirror 2".
+inline constexpr wchar_t kMirrorEntry[] = L" mirror ";
+inline constexpr wchar_t kBadMirrorBase[] = L"--mirror 必须以 http:// 或 https:// 开头：";  // + the address
 inline constexpr wchar_t kBadBaseUrl[] = L"BASE_URL 必须以 http:// 或 https:// 开头：";  // + the address
 inline constexpr wchar_t kBadExpiry[] = L"有效期无效或已过：";  // + the date
 inline constexpr wchar_t kBadSerial[] = L"序号必须是 1 到 18 位十进制数字：";  // + the serial

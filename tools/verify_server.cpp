@@ -136,18 +136,25 @@ void endProgressLine() {
 
 std::wstring sizeText(uint64_t bytes) { return std::to_wstring(bytes) + kBytes; }
 
-// One package: reachable with its size and ranges, then downloaded whole for its digest and
-// opened as the installer would open it.
-void checkPackage(Report& report, const std::wstring& name, const ManifestEntry& entry) {
+// The line names of an entry's sources: the section, then "section mirror N" for each mirror.
+std::vector<std::wstring> sourceNames(const std::wstring& name, size_t mirrors) {
+  std::vector<std::wstring> names{name};
+  for (size_t i = 1; i <= mirrors; ++i) names.push_back(name + kMirrorEntry + std::to_wstring(i));
+  return names;
+}
+
+// One address of a package: reachable with its size and ranges, then downloaded whole for its
+// digest and opened as the installer would open it.
+void checkPackageAt(Report& report, const std::wstring& name, const std::wstring& url, const ManifestEntry& entry) {
   uint64_t size = 0;
-  std::wstring problem = rangeProblem(entry.url, size);
+  std::wstring problem = rangeProblem(url, size);
   if (!problem.empty()) return report.entry(name, problem);
 
   // Named by this process, never by the server: a hostile name must not choose where it lands.
   static unsigned downloads = 0;
   const std::wstring temp = util::tempDirectory() + L"\\orvalo_verify_" + std::to_wstring(GetCurrentProcessId()) +
                             L"_" + std::to_wstring(++downloads) + L".download";
-  const DownloadResult download = downloadFile(entry.url, temp, progressLine(name), nullptr);
+  const DownloadResult download = downloadFile(url, temp, progressLine(name), nullptr);
   endProgressLine();
   std::string digest;
   util::Failure hashFailure;
@@ -165,6 +172,14 @@ void checkPackage(Report& report, const std::wstring& name, const ManifestEntry&
   report.entry(name, problem, sizeText(size) + (entry.sha256.empty() ? kNoDigestAfterSize : L""));
 }
 
+// Every source of a package, each on a line of its own: a broken mirror is found by the vendor,
+// not by the users whose first source failed.
+void checkPackage(Report& report, const std::wstring& name, const ManifestEntry& entry) {
+  const std::vector<std::wstring> sources = entry.sources();
+  const std::vector<std::wstring> names = sourceNames(name, entry.mirrors.size());
+  for (size_t i = 0; i < sources.size(); ++i) checkPackageAt(report, names[i], sources[i], entry);
+}
+
 // A document: fetched within its bound, matching its digest when one is given.
 std::wstring documentProblem(const std::wstring& url, size_t bound, const std::string& expected, std::string& bytes) {
   const DownloadResult fetched = fetchDocument(url, bound, bytes, nullptr);
@@ -174,10 +189,15 @@ std::wstring documentProblem(const std::wstring& url, size_t bound, const std::s
 }
 
 void checkAgreement(Report& report, const ServerManifest& m) {
-  std::string bytes;
-  std::wstring problem = documentProblem(m.agreementUrl, documents::kMaxAgreementBytes, m.agreementSha256, bytes);
-  if (problem.empty()) problem = agreementProblem(bytes);
-  report.entry(L"agreement", problem, m.agreementSha256.empty() ? kNoDigest : L"");
+  std::vector<std::wstring> sources{m.agreementUrl};
+  sources.insert(sources.end(), m.agreementMirrors.begin(), m.agreementMirrors.end());
+  const std::vector<std::wstring> names = sourceNames(L"agreement", m.agreementMirrors.size());
+  for (size_t i = 0; i < sources.size(); ++i) {
+    std::string bytes;
+    std::wstring problem = documentProblem(sources[i], documents::kMaxAgreementBytes, m.agreementSha256, bytes);
+    if (problem.empty()) problem = agreementProblem(bytes);
+    report.entry(names[i], problem, m.agreementSha256.empty() ? kNoDigest : L"");
+  }
   if (m.agreementHtmlSha256.empty() || !util::endsWithIgnoringCase(m.agreementUrl, L".txt")) return;
   const std::wstring html = m.agreementUrl.substr(0, m.agreementUrl.size() - 4) + L".html";
   std::string page;

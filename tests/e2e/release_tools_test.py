@@ -70,7 +70,8 @@ class ReleaseTools(unittest.TestCase):
 
     def test_a_release_made_by_the_tool_verifies_and_installs_with_the_signed_build(self):
         forget_release_serial()
-        code, out = self.make_manifest("--key", KEY, "--expires", "2999-12-31")
+        # The fault server serves the same files: a mirror of every file, signed with the rest.
+        code, out = self.make_manifest("--key", KEY, "--expires", "2999-12-31", "--mirror", self.site.fault + "/")
         self.assertEqual(code, 0, out)
         # Not ASCII: UTF-8 with its byte-order mark, which the installer reads on any system.
         manifest = read(self.site.manifest_path).decode("utf-8")
@@ -78,6 +79,9 @@ class ReleaseTools(unittest.TestCase):
         self.assertIn("version=1.0.0 行情", manifest)
         self.assertIn(f"url={self.site.nginx}/%E5%8F%91%E5%B8%83/%E4%B8%BB%E7%A8%8B%E5%BA%8F%201.0.zip", manifest)
         self.assertIn("html_sha256=", manifest)  # legal/agreement.html lies beside the text
+        self.assertIn(f"mirrors={self.site.fault}/%E5%8F%91%E5%B8%83/%E4%B8%BB%E7%A8%8B%E5%BA%8F%201.0.zip\r\n",
+                      manifest)
+        self.assertEqual(manifest.count("\r\nmirrors="), 4)  # the three packages and the agreement
         # The serial by default: the UTC time of making.
         serial = re.search(r"\[release\]\r\nexpires=2999-12-31\r\nserial=(\d{14})\r\n", manifest).group(1)
         self.assertEqual(wine(TOOL, "verify", win(self.site.manifest_path), PUB), (0, "ok\n"))
@@ -85,9 +89,10 @@ class ReleaseTools(unittest.TestCase):
         code, out = self.verify(self.site.nginx, "--key", PUB)
         self.assertEqual(code, 0, out)
         self.assertRegex(out, rf"(?m)^manifest.ini: ok.*序号 {serial}")
-        for entry in ("manifest.ini", "deps", "quotes", "main", "agreement", "agreement.html"):
+        for entry in ("manifest.ini", "deps", "quotes", "main", "agreement", "agreement.html", "deps mirror 1",
+                      "quotes mirror 1", "main mirror 1", "agreement mirror 1"):
             self.assertRegex(out, rf"(?m)^{re.escape(entry)}: ok")
-        self.assertTrue(out.splitlines()[-1].startswith("ok: 6 "), out)
+        self.assertTrue(out.splitlines()[-1].startswith("ok: 10 "), out)
 
         folder, unix = install_folder("release")
         code, _ = wine(SIGNED_SETUP, "--silent", "--accept-agreement", "--dir", folder, "--no-shortcut",
@@ -152,7 +157,10 @@ class ReleaseTools(unittest.TestCase):
 
         def spoil(text):
             text = re.sub(r"(\[quotes\][^\[]*?sha256=)\w+", lambda m: m.group(1) + digest, text)
-            return re.sub(r"(\[deps\][^\[]*?sha256=)\w+", lambda m: m.group(1) + "0" * 64, text)
+            text = re.sub(r"(\[deps\][^\[]*?sha256=)\w+", lambda m: m.group(1) + "0" * 64, text)
+            # llm_deps is well at its address and at its second mirror; nobody listens at the first.
+            return re.sub(r"(\[llm_deps\]\r?\nurl=)(\S+)",
+                          lambda m: f"{m.group(0)}\r\nmirrors=http://127.0.0.1:1/llm_deps.zip {m.group(2)}", text)
 
         self.site.edit_manifest(spoil)
         self.site.set_fault_rules('{"rules": [{"ignore_range": true, "when": {"path_suffix": "main.zip"}}]}')
@@ -162,7 +170,9 @@ class ReleaseTools(unittest.TestCase):
         self.assertRegex(out, r"(?m)^quotes: error: 解压失败：quotes/data/quotes/README.txt")
         self.assertRegex(out, r"(?m)^main: error: 服务器忽略 Range")
         self.assertRegex(out, r"(?m)^llm_deps: ok")
-        self.assertRegex(out.splitlines()[-1], r"^error: \d+ 项中 4 项有问题$")  # the hints are off-site too
+        self.assertRegex(out, r"(?m)^llm_deps mirror 1: error: ")
+        self.assertRegex(out, r"(?m)^llm_deps mirror 2: ok")
+        self.assertRegex(out.splitlines()[-1], r"^error: \d+ 项中 5 项有问题$")  # the hints are off-site too
 
 
 if __name__ == "__main__":

@@ -61,6 +61,7 @@ class SilentEndToEnd(unittest.TestCase):
         self.assertNotEqual(driver("wait", "OrvaloDemoClientWnd", "1500")[0], 0, "the client was started")
         log = log_text()
         for line in ("已接受服务器的用户协议，版本 demo-1.2.3 beta2", "正在下载依赖包…", "安装包 3/3 结束：",
+                     f"依赖包 来源：{self.site.nginx}/download/deps.zip",
                      "安装完成：" + folder + "\\Orvalo.exe（退出码 0）"):
             self.assertIn(line, log)
 

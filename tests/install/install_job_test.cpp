@@ -125,6 +125,43 @@ TEST_F(InstallJob, InstallsWithoutAWindowAndReportsItsStagesInOrder) {
   EXPECT_EQ(sink.packages.back().permille, 1000) << "the last package's share runs to its end";
 }
 
+// Packages listed with mirrors: a source that refuses connections, answers 404 or serves other
+// bytes is given up for the next, and the record names where each package came from.
+TEST_F(InstallJob, PackagesComeFromTheNextMirrorAndFailCleanlyWhenNoSourceServesTheirBytes) {
+  const std::string deps = zipOf({{"runtime/lib.dll", std::string(300000, 'd')}});
+  const std::string main = zipOf({{"OrvaloTrader/Orvalo.exe", "MZ client"}});
+  scenario_.putFile(L"deps.zip", deps);
+  scenario_.putFile(L"main.zip", main);
+  const std::string dead = "http://127.0.0.1:1/";  // loopback, nobody listens: refused at once
+  const auto serveManifest = [&](const std::string& depsSources, const std::string& mainSources) {
+    scenario_.putFile(L"download\\manifest.ini", "[deps]\r\nurl=" + depsSources + "\r\nversion=1.0\r\nsha256=" +
+                                                     sha256Hex(deps) + "\r\n[main]\r\nurl=" + mainSources +
+                                                     "\r\nversion=2.0\r\nsha256=" + sha256Hex(main) + "\r\n");
+  };
+  const std::string depsMirror = util::toUtf8(scenario_.faultUrl(L"deps.zip"));
+  const std::string mainMirror = util::toUtf8(scenario_.faultUrl(L"main.zip"));
+  serveManifest(dead + "deps.zip\r\nmirrors=" + depsMirror,
+                util::toUtf8(scenario_.nginxUrl(L"missing.zip")) + "\r\nmirrors=" + dead + "main.zip " + mainMirror);
+  request_.installDir = dir_ / L"app";
+  RecordingSink sink;
+  const prog::JobResult result = install::runInstall(request_, sink, nullptr);
+  ASSERT_TRUE(result.ok()) << util::toUtf8(result.failure.text);
+  EXPECT_TRUE(util::isExistingFile(request_.installDir + L"\\lib.dll"));
+  EXPECT_EQ(sink.notes, (std::vector<std::wstring>{L"依赖包 " + std::wstring(install::kSourceBefore) +
+                                                       util::toWide(util::kCodePageUtf8, depsMirror),
+                                                   L"主程序 " + std::wstring(install::kSourceBefore) +
+                                                       util::toWide(util::kCodePageUtf8, mainMirror)}));
+
+  // Every source of the main program serves the dependencies' bytes.
+  serveManifest(depsMirror, util::toUtf8(scenario_.nginxUrl(L"deps.zip")) + "\r\nmirrors=" + depsMirror);
+  request_.installDir = dir_ / L"again";
+  RecordingSink refused;
+  const prog::JobResult failed = install::runInstall(request_, refused, nullptr);
+  EXPECT_EQ(failed.failure.kind, prog::FailureKind::kVerification);
+  EXPECT_EQ(failed.failure.text, std::wstring(L"主程序") + install::kDigestMismatch);
+  EXPECT_FALSE(util::isExistingFile(request_.installDir + L"\\Orvalo.exe"));
+}
+
 TEST_F(InstallJob, CancelAtEachStageEndsCancelledAndLeavesNoTemporaryFiles) {
   for (const std::wstring& stage :
        {std::wstring(install::kFetchingVersionStage), std::wstring(install::kFetchingSizesStage),

@@ -288,6 +288,28 @@ TEST_F(Manifest, SectionsWhoseNamesDifferOnlyInCaseAndOverlongValuesAreRefused) 
   EXPECT_EQ(error, packages::kManifestFailedPrefix + (packages::kValueTooLongBefore + std::wstring(L"beta") + packages::kValueTooLongKey + L"url" + packages::kValueTooLongLimit + L"32768" + packages::kValueTooLongAfter));
 }
 
+TEST(ManifestMirrors, AreAbsoluteAddressesBetweenBlanksAtMostEightAndAnythingElseIsRefused) {
+  ServerManifest m;
+  std::wstring error;
+  ASSERT_TRUE(parseManifest("[main]\r\nurl=http://a/m.zip\r\nmirrors=  https://b/m.zip\tHTTP://c:81/m.zip \r\n"
+                            "[agreement]\r\nurl=http://a/l.txt\r\nmirrors=http://b/l.txt\r\n",
+                            m, error));
+  EXPECT_EQ(m.main.sources(), (std::vector<std::wstring>{L"http://a/m.zip", L"https://b/m.zip", L"HTTP://c:81/m.zip"}));
+  EXPECT_EQ(m.agreementMirrors, std::vector<std::wstring>{L"http://b/l.txt"});
+  EXPECT_TRUE(m.deps.mirrors.empty());
+
+  for (const char* bad : {"mirrors/m.zip", "ftp://b/m.zip", "http://"}) {
+    EXPECT_FALSE(parseManifest(std::string("[quotes]\r\nurl=http://a/q.zip\r\nmirrors=http://b/q.zip ") + bad, m, error));
+    EXPECT_EQ(error, packages::kBadMirrorBefore + std::wstring(L"quotes") + packages::kBadMirrorAfter +
+                         util::toWide(util::kCodePageUtf8, bad));
+  }
+  std::string nine;
+  for (int i = 0; i < 9; ++i) nine += " http://m" + std::to_string(i) + "/d.zip";
+  EXPECT_TRUE(parseManifest("[deps]\r\nmirrors=" + nine.substr(0, nine.rfind(' ')), m, error)) << u8(error);
+  EXPECT_FALSE(parseManifest("[deps]\r\nmirrors=" + nine, m, error));
+  EXPECT_NE(error.find(packages::kTooManyMirrorsAfter), std::wstring::npos);
+}
+
 TEST(DefaultServer, IsAnHttpsAddressWithoutTrailingSlash) {
   const std::wstring base = defaultServerBase();
   EXPECT_EQ(base.rfind(L"https://", 0), 0u);

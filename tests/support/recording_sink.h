@@ -17,6 +17,10 @@ class RecordingSink : public prog::JobSink {
     std::lock_guard<std::mutex> guard(lock_);
     stages.push_back(text);
   }
+  void note(const std::wstring& line) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    notes.push_back(line);
+  }
   void status(const std::wstring& line) override {
     std::lock_guard<std::mutex> guard(lock_);
     statuses.push_back(line);
@@ -32,6 +36,7 @@ class RecordingSink : public prog::JobSink {
 
   std::vector<std::wstring> stages;
   std::vector<std::wstring> statuses;
+  std::vector<std::wstring> notes;
   std::vector<std::pair<uint64_t, uint64_t>> counts;
   std::vector<prog::TotalInfo> packages;
 
