@@ -38,6 +38,7 @@ DownloadResult downloadNow(const std::wstring& url, const std::wstring& destPath
   std::wstring validator;
   // No retries here: whatever fails is resumed by the next call from the files left behind.
   const bool inParts = probeRangeSupport(connection, total, &validator) && total >= kMultipartThreshold;
+  if (!connection.redirectFailure.empty()) return downloadFailed(connection.redirectFailure);
   const DownloadResult result = inParts ? downloadMultipart(connection, total, validator, destPath, progress, cancelEvent)
                                         : downloadSingleStream(connection, destPath, progress, cancelEvent);
   connection.close();
