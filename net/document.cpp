@@ -18,10 +18,10 @@ DownloadResult fetchNow(const std::wstring& url, size_t maxBytes, std::string& b
   if (!openHttpConnection(connection, url)) {
     return failure(net::withReason(net::kInitFailed, lastErrorText()));
   }
-  InternetHandle request = openGetRequest(connection);
-  if (!request) return failure(net::withReason(net::kRequestFailed, lastErrorText()));
-  if (!sendRequest(request.get(), std::wstring())) {
-    return failure(net::withReason(net::kConnectFailed, lastErrorText()));
+  InternetHandle request;
+  std::wstring sendFailure;
+  if (!sendFollowingRedirects(connection, request, std::wstring(), sendFailure)) {
+    return failure(std::move(sendFailure));
   }
   const DWORD status = responseStatus(request.get());
   if (status != HTTP_STATUS_OK) return failure(net::kBadStatus + std::to_wstring(status));

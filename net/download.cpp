@@ -68,6 +68,7 @@ DownloadResult downloadNow(const std::vector<std::wstring>& sources, const std::
   std::wstring validator;
   // No retries here: whatever fails is resumed by the next call from the files left behind.
   const bool inParts = probeRangeSupport(connection, total, &validator) && total >= kMultipartThreshold;
+  if (!connection.redirectFailure.empty()) return downloadFailed(connection.redirectFailure);
   DownloadResult result;
   if (inParts) {
     const std::vector<MirrorConnection> mirrors =

@@ -1,7 +1,10 @@
 #include "net/http_connection.h"
 
 #include "net/cancellable_call.h"
+#include "net/redirect.h"
 #include "net/resume.h"
+#include "net/texts.h"
+#include "util/error_text.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -56,19 +59,77 @@ bool crackUrl(const std::wstring& url, std::wstring& host, uint16_t& port, bool&
   return true;
 }
 
-bool openHttpConnection(HttpConnection& connection, const std::wstring& url) {
-  if (!crackUrl(url, connection.host, connection.port, connection.secure, connection.path)) {
+namespace {
+
+// A connect handle for the server of an address already split, on the record's session.
+bool connectTo(HttpConnection& connection, const std::wstring& url, std::wstring host,
+               uint16_t port, bool secure, std::wstring path) {
+  InternetHandle connect(WinHttpConnect(connection.session.get(), host.c_str(), port, 0));
+  if (!connect) return false;
+  connection.connection = std::move(connect);
+  connection.url = url;
+  connection.host = std::move(host);
+  connection.port = port;
+  connection.secure = secure;
+  connection.path = std::move(path);
+  return true;
+}
+
+// The Location header of a received answer; empty when it has none.
+std::wstring responseLocation(HINTERNET request) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                      WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::wstring();
+  std::wstring value(size / sizeof(wchar_t), L'\0');
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                           &value[0], &size, WINHTTP_NO_HEADER_INDEX)) {
+    return std::wstring();
+  }
+  value.resize(size / sizeof(wchar_t));
+  return value;
+}
+
+// Moves the connection to where a redirect points; false with the reason in `failure`.
+bool followRedirect(HttpConnection& connection, const std::wstring& location,
+                    std::wstring& failure) {
+  const std::wstring target = resolveLocation(connection.url, location);
+  std::wstring host;
+  std::wstring path;
+  uint16_t port = 0;
+  bool secure = false;
+  if (!crackUrl(target, host, port, secure, path)) {
+    failure = net::kBadRedirect + location;
     return false;
   }
+  // Checked before any request goes to the new address: what https protects must never
+  // travel in the clear, not even the request for it.
+  if (connection.secure && !secure) {
+    failure = net::kInsecureRedirect + target;
+    return false;
+  }
+  if (!connectTo(connection, target, std::move(host), port, secure, std::move(path))) {
+    failure = net::withReason(net::kInitFailed, lastErrorText());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool openHttpConnection(HttpConnection& connection, const std::wstring& url) {
+  std::wstring host;
+  std::wstring path;
+  uint16_t port = 0;
+  bool secure = false;
+  if (!crackUrl(url, host, port, secure, path)) return false;
   connection.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!connection.session) return false;
   DWORD maxConnections = kMaxConnectionsPerServer;
   WinHttpSetOption(connection.session.get(), WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &maxConnections,
                    sizeof maxConnections);
-  connection.connection.reset(
-      WinHttpConnect(connection.session.get(), connection.host.c_str(), connection.port, 0));
-  return connection.connection.valid();
+  return connectTo(connection, url, std::move(host), port, secure, std::move(path));
 }
 
 InternetHandle openGetRequest(const HttpConnection& connection) {
@@ -78,6 +139,14 @@ InternetHandle openGetRequest(const HttpConnection& connection) {
   if (request) {
     WinHttpSetTimeouts(request.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
                        kReceiveTimeoutMs);
+    // WinHTTP's own following ends https to http as a bare send failure (12156) that names
+    // neither address, and under Wine it points the shared connect handle at the new server
+    // while the record keeps the old path, so the next range goes to the wrong place:
+    // sendFollowingRedirects alone follows redirects.
+    DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
+    DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects);
   }
   return request;
 }
@@ -107,12 +176,35 @@ DWORD responseStatus(HINTERNET request) {
   return status;
 }
 
-bool probeRangeSupport(const HttpConnection& connection, uint64_t& total, std::wstring* validator) {
+bool sendFollowingRedirects(HttpConnection& connection, InternetHandle& request,
+                            const std::wstring& headers, std::wstring& failure) {
+  for (int redirects = 0;; ++redirects) {
+    request = openGetRequest(connection);
+    if (!request || !sendRequest(request.get(), headers)) {
+      failure = net::withReason(request ? net::kConnectFailed : net::kRequestFailed, lastErrorText());
+      if (redirects > 0) connection.redirectFailure = failure;
+      return false;
+    }
+    if (!isRedirectStatus(responseStatus(request.get()))) return true;
+    const std::wstring location = responseLocation(request.get());
+    if (location.empty()) return true;
+    request.reset();  // its body is never read
+    if (redirects == kMaxRedirects) {
+      failure = net::kTooManyRedirects;
+    } else if (followRedirect(connection, location, failure)) {
+      continue;
+    }
+    connection.redirectFailure = failure;
+    return false;
+  }
+}
+
+bool probeRangeSupport(HttpConnection& connection, uint64_t& total, std::wstring* validator) {
   total = 0;
   if (validator) validator->clear();
-  InternetHandle request = openGetRequest(connection);
-  if (!request) return false;
-  if (!sendRequest(request.get(), L"Range: bytes=0-0\r\n")) return false;
+  InternetHandle request;
+  std::wstring failure;
+  if (!sendFollowingRedirects(connection, request, L"Range: bytes=0-0\r\n", failure)) return false;
   // 200 means the server ignores ranges; the body it started to send is never read.
   if (responseStatus(request.get()) != HTTP_STATUS_PARTIAL_CONTENT) return false;
   // "bytes 0-0/*" (size unknown) fails like a missing size.

@@ -1,5 +1,6 @@
 // WinHTTP plumbing shared by every download: URL splitting, the per-download connection record,
-// the set-up of GET requests and the range probe that chooses between one stream and parts.
+// the set-up of GET requests, the following of redirects and the range probe that chooses between
+// one stream and parts.
 #pragma once
 
 #include "net/download.h"
@@ -25,15 +26,20 @@ using InternetHandle = util::UniqueHandle<InternetHandleTraits>;
 
 // One WinHTTP session and connect handle for one URL. Opened, used and closed by one thread,
 // except that the parts of a multi-part download open requests on `connection` at the same time;
-// nothing here changes while they run.
+// nothing here changes while they run. A redirect followed by sendFollowingRedirects points the
+// record at the final address, so that every later request (ranges, resumes) goes there at once.
 struct HttpConnection {
   // Declared before `connection` so that the connect handle is closed first.
   InternetHandle session;
   InternetHandle connection;
+  std::wstring url;   // where requests go: the given address, or where its redirects led
   std::wstring host;
   std::wstring path;  // request target: the URL's path followed by its query
   uint16_t port = 0;
   bool secure = false;
+  // Why a redirect could not be followed to its end (refused, or its target failed); empty
+  // otherwise. A download stops with it rather than ask the first address again.
+  std::wstring redirectFailure;
 
   // Connect handle first, then the session.
   void close() noexcept {
@@ -51,12 +57,22 @@ struct HttpConnection {
 // record and the last error is the failing call's.
 [[nodiscard]] bool openHttpConnection(HttpConnection& connection, const std::wstring& url);
 
-// A GET request on the connection with the download time-outs set; empty on failure.
+// A GET request on the connection with the download time-outs set; empty on failure. WinHTTP
+// follows no redirect of it: only sendFollowingRedirects does.
 InternetHandle openGetRequest(const HttpConnection& connection);
 
 // Sends the request with optional extra headers (each ending in "\r\n") and waits for the
 // response headers.
 [[nodiscard]] bool sendRequest(HINTERNET request, const std::wstring& headers);
+
+// Opens a GET request on the connection, sends it with the headers and waits for the answer; a
+// redirect (see isRedirectStatus) with a Location moves the connection to that address and the
+// same request goes there, up to kMaxRedirects times. An https address never hands over to http:
+// that redirect is refused before anything is sent. False with the failure's text in `failure`
+// (and, after a redirect, in connection.redirectFailure); a redirect without a Location is
+// answered as it is.
+[[nodiscard]] bool sendFollowingRedirects(HttpConnection& connection, InternetHandle& request,
+                                          const std::wstring& headers, std::wstring& failure);
 
 // The body's stated length (Content-Length) of a received response; 0 when it has none. Read as
 // text: WinHTTP's numeric form is 32 bits wide.
@@ -65,10 +81,10 @@ uint64_t responseContentLength(HINTERNET request);
 // The numeric status of a received response; 0 when it cannot be read.
 DWORD responseStatus(HINTERNET request);
 
-// Asks for the first byte. True, with the resource size in `total`, only for a 206 answer whose
+// Asks for the first byte, following redirects. True, with the resource size in `total`, only for a 206 answer whose
 // Content-Range states a size above 0; `total` is 0 otherwise. The answer's validator (see
 // responseValidator) goes to `validator` when given.
-[[nodiscard]] bool probeRangeSupport(const HttpConnection& connection, uint64_t& total,
+[[nodiscard]] bool probeRangeSupport(HttpConnection& connection, uint64_t& total,
                                      std::wstring* validator = nullptr);
 
 // The probe on a connection of its own; true only with a size above 0. A cancel ends the wait at

@@ -22,6 +22,11 @@ inline constexpr wchar_t kWrongRange[] = L"服务器返回的数据范围与请�
 inline constexpr wchar_t kPartialChanged[] = L"断点文件已被改动，请重试";
 inline constexpr wchar_t kCannotWriteFile[] = L"无法写入文件：";  // then the path and the reason
 
+// Redirects.
+inline constexpr wchar_t kInsecureRedirect[] = L"拒绝从 https 重定向到 http：";  // then the address
+inline constexpr wchar_t kBadRedirect[] = L"重定向地址无效：";  // then the Location as sent
+inline constexpr wchar_t kTooManyRedirects[] = L"重定向次数过多";
+
 // The parts.
 inline constexpr wchar_t kCannotWritePart[] = L"无法写入分片：";  // then the path and the reason
 inline constexpr wchar_t kPartBadStatus[] = L"分片请求异常状态码：";

@@ -8,8 +8,8 @@ import time
 import unittest
 
 from e2e import (BIN, HOME, TEMP_UNIX, WINE_RUN, Setup, Site, close_client, delete_registration, driver, end_programs,
-                 forget_release_serial, install_folder, read, registry_values, remembered_release_serial, unix_path,
-                 wait_until, wine)
+                 forget_release_serial, install_folder, read, registry_values, remembered_release_serial, servers_env,
+                 unix_path, wait_until, wine)
 
 SETUP = os.path.join(BIN, "OrvaloSetup.exe")
 SIGNED_SETUP = os.path.join(BIN, "signed", "OrvaloSetup.exe")
@@ -135,6 +135,26 @@ class SilentEndToEnd(unittest.TestCase):
         self.assertEqual(registry_values(), {})
         self.assertEqual([n for n in os.listdir(TEMP_UNIX) if n.startswith("QVSetup_")], [])
         self.assertIn("安装失败：主程序SHA256 校验失败（文件不完整或被篡改）（退出码 2）", log_text())
+
+    def test_release_redirected_to_another_port_installs(self):
+        # Every address of the release, the manifest's own included, answers 302 to nginx.
+        self.site.build(base=self.site.fault)
+        nginx = "http://127.0.0.1:%s" % servers_env()["http_port"]
+        self.site.set_fault_rules('{"rules": [{"redirect": 302, "location": "%s{path}"}]}' % nginx)
+        folder, unix = install_folder("redirect")
+        self.assertEqual(self.install("--accept-agreement", "--dir", folder, "--no-shortcut", "--no-launch",
+                                      base=self.site.fault), 0)
+        self.assertTrue(os.path.isfile(os.path.join(unix, "Orvalo.exe")))
+        # Every request met the redirect and was sent again to nginx, ranges and all; each
+        # package's body came only from there, on the address its probe had reached.
+        redirected, final = self.site.fault_log(), self.site.nginx_log()
+        self.assertTrue(redirected)
+        for request in redirected:
+            self.assertIn(request, final)
+        for name in ("deps.zip", "quotes.zip", "main.zip"):
+            body = ["GET", "/%s/download/%s" % (self.site.name, name), "-"]
+            self.assertNotIn(body, redirected)
+            self.assertIn(body, final)
 
     def install_signed(self, tag):
         """Runs the build with the tests' keys; returns its exit code and the install folder's Unix path."""

@@ -13,6 +13,10 @@ numbers of a "bytes=a-b" header, "path_suffix": the request path ends with it. "
 rule with uses left applies its actions:
 
     "status": n            answer n with a short body and nothing else
+    "redirect": n, "location": address
+                           answer n (301, 302, 303, 307, 308) with that Location, e.g. the
+                           same file on nginx's port or on another host name of this server;
+                           "{path}" in it stands for the request target
     "ignore_range": true   answer 200 with the whole body whatever the Range says
     "no_content_range": true, "total_star": true
                            a 206 without Content-Range, or with "*" as its total
@@ -127,6 +131,10 @@ class Handler(BaseHTTPRequestHandler):
         if "silent" in rule:
             time.sleep(rule["silent"])
             self.close_connection = True
+            return
+        if "redirect" in rule:
+            location = rule["location"].replace("{path}", target)
+            self.answer(rule["redirect"], {"Location": location}, b"moved\n", rule)
             return
         if "status" in rule:
             self.answer(rule["status"], {}, b"status %d\n" % rule["status"], rule)
