@@ -122,6 +122,11 @@ bool probeRangeSupport(const HttpConnection& connection, uint64_t& total, std::w
   }
   total = range.total;
   if (validator) *validator = responseValidator(request.get());
+  // The byte read to its end leaves the connection open for the first part, which then saves
+  // the round trip of a new one.
+  char byte = 0;
+  DWORD read = 0;
+  (void)WinHttpReadData(request.get(), &byte, 1, &read);
   return true;
 }
 
