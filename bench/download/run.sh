@@ -2,10 +2,11 @@
 # Download and digest speed of orvalo-tool against curl, aria2c and sha256sum, all in the same
 # run: downloads behind a shaping relay that makes loopback look like a real link (a rate per
 # connection, or a shared line, and a round trip), and unlimited from nginx on loopback; with the
-# peak memory of the tool's Windows process. Ratios are medians of three rounds.
+# peak memory of the tool's Windows process. Behind the relay the figures are the medians of
+# three rounds' ratios, on plain loopback the ratios of the medians of three runs each.
 #   bash bench/download/run.sh            (build tree: $ORVALO_BUILD_DIR or build/)
-# Test files and downloads stay in the build tree (bench-download/); the servers and the Wine
-# server are stopped at the end.
+# Test files and downloads stay in the build tree (bench-download/); the servers, the relays and
+# the Wine server are stopped at the end.
 set -euo pipefail
 ORVALO_ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 build=${ORVALO_BUILD_DIR:-$ORVALO_ROOT/build}
