@@ -214,6 +214,11 @@ bool probeRangeSupport(HttpConnection& connection, uint64_t& total, std::wstring
   }
   total = range.total;
   if (validator) *validator = responseValidator(request.get());
+  // The byte read to its end leaves the connection open for the first part, which then saves
+  // the round trip of a new one.
+  char byte = 0;
+  DWORD read = 0;
+  (void)WinHttpReadData(request.get(), &byte, 1, &read);
   return true;
 }
 

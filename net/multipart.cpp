@@ -23,17 +23,17 @@ namespace {
 constexpr unsigned kPartUnitShift = 21;  // one part per 2 MiB
 constexpr uint64_t kMinParts = 2;
 constexpr uint64_t kMaxParts = 6;  // below the eight connections the session allows
-// What one request asks for. A free thread can take over a range only beyond what its holder has
-// asked for, so short requests leave more to share at the end. And servers that limit each
-// response's rate let a second's worth through at once, headers included: a piece a little under
-// 2 MiB fits whole in the allowance of a 2 MB/s limit, where 2 MiB and its headers would wait for
-// the next second.
-constexpr uint64_t kPieceSize = 2031616;  // 1984 KiB
+// What one request asks for. Each request idles its connection for a round trip before its first
+// byte, which on a link limited per connection is lost for good: 4 MiB at 2 MB/s loses 2% to a
+// 40 ms round trip. A free thread can take over a range only beyond what its holder has asked
+// for, so longer requests would leave less to share at the end.
+constexpr uint64_t kPieceSize = 4194304;
 // A rest shorter than this goes with the piece before it rather than costing a request.
 constexpr uint64_t kPieceSlack = 131072;
-// Less than this beyond its holder's request is done by the holder before a new request on
-// another connection would have got going.
-constexpr uint64_t kSplitBound = 4194304;
+// Less than this beyond its holder's request is done by the holder before the taker's half would
+// have come: a take-over costs the taker a new connection and a request, two round trips, and half
+// of 1 MiB takes 250 ms at 2 MB/s, about three round trips of 80 ms.
+constexpr uint64_t kSplitBound = 1048576;
 constexpr int kAttempts = 3;  // failed requests a part may have
 constexpr DWORD kFirstRetryDelayMs = 500;
 constexpr DWORD kRetryDelayStepMs = 500;

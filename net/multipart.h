@@ -48,11 +48,11 @@ bool readPartsState(const std::wstring& destPath, uint64_t total, std::vector<Pa
 bool writePartsState(const std::wstring& destPath, uint64_t total, const std::vector<PartState>& parts);
 
 // The last byte of the next request for a range that is done up to `from` and ends at `end`:
-// 1984 KiB, or the whole rest when that is at most 128 KiB more.
+// 4 MiB, or the whole rest when that is at most 128 KiB more.
 uint64_t pieceEnd(uint64_t from, uint64_t end);
 
 // Where a range whose holder has asked for everything before `asked` and that ends at `end` is
-// split for a free thread: the middle of the rest, when more than 4 MiB is left. False: keep it.
+// split for a free thread: the middle of the rest, when more than 1 MiB is left. False: keep it.
 bool splitPoint(uint64_t asked, uint64_t end, uint64_t& at);
 
 // Another address of the same resource, probed: it honours ranges and told the same size.

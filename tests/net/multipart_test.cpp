@@ -56,14 +56,14 @@ TEST(PartRanges, CountFollowsTheSizeBetweenTwoAndSix) {
   EXPECT_EQ(partRanges(12 * kMiB - 1).size(), 5u);
 }
 
-TEST(PartRanges, PiecesJustUnderTwoMebibytesTakeASliverAlongAndSplitsHalveWhatIsLeft) {
-  EXPECT_EQ(pieceEnd(0, 10 * kMiB), 1984u * 1024 - 1);
-  EXPECT_EQ(pieceEnd(kMiB, 3 * kMiB + 100), 3 * kMiB + 100);  // a 100-byte request saved
+TEST(PartRanges, PiecesOfFourMebibytesTakeASliverAlongAndSplitsHalveWhatIsLeft) {
+  EXPECT_EQ(pieceEnd(0, 10 * kMiB), 4 * kMiB - 1);
+  EXPECT_EQ(pieceEnd(kMiB, 5 * kMiB + 100), 5 * kMiB + 100);  // a 100-byte request saved
   EXPECT_EQ(pieceEnd(5, 5), 5u);
   uint64_t at = 0;
-  EXPECT_FALSE(splitPoint(kMiB, 5 * kMiB - 1, at));  // 4 MiB left: its holder finishes it
-  ASSERT_TRUE(splitPoint(kMiB, 5 * kMiB, at));
-  EXPECT_EQ(at, 3 * kMiB);
+  EXPECT_FALSE(splitPoint(kMiB, 2 * kMiB - 1, at));  // 1 MiB left: its holder finishes it
+  ASSERT_TRUE(splitPoint(kMiB, 2 * kMiB, at));
+  EXPECT_EQ(at, kMiB + kMiB / 2);
   EXPECT_FALSE(splitPoint(9 * kMiB, 9 * kMiB - 1, at));  // everything asked for
 }
 
@@ -237,7 +237,7 @@ TEST_F(Multipart, SlowRangeIsSplitForAFreeConnectionWhoseDroppedAnswerResumes) {
 // A server that honours the first range of each part and then answers 200: whatever the parts
 // already hold is dropped and one stream fetches the file.
 TEST_F(Multipart, ServerIgnoringRangesAfterTheFirstPiecesFallsBackToOneStream) {
-  const std::string body = patternBytes(20 * kMiB, 10);
+  const std::string body = patternBytes(30 * kMiB, 10);
   scenario_.putFile(L"main.zip", body);
   scenario_.setFaultRules(
       R"({"rules": [{"when": {"request": [1, 2, 3, 4, 5, 6, 7]}}, {"ignore_range": true}]})");
