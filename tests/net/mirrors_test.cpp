@@ -75,7 +75,7 @@ TEST_F(Mirrors, OtherBytesAreRefusedForTheNextSourceAndTheLastOnesAreLeftToTheCa
 // probe and the first of a part breaks off half-way, so each of its threads gives it up after its
 // retries and the first source finishes their parts.
 TEST_F(Mirrors, PartsTakePiecesFromEverySourceAndFinishOnOneWhenTheOtherFailsHalfWay) {
-  const std::string body = patternBytes(16 * kMiB, 6);
+  const std::string body = patternBytes(30 * kMiB, 6);
   scenario_.putFile(L"pkg.zip", body);
   const std::vector<PartRange> ranges = partRanges(body.size());
   const auto firstPiece = [&ranges](size_t part) {
