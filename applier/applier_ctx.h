@@ -17,6 +17,9 @@
 struct UpgradeItem {
   std::wstring url;
   std::wstring sha256;
+  // The package's index and its digest (lower case), both or neither; carried, not yet used.
+  std::wstring index;
+  std::string indexSha256;
   std::wstring version;
   std::wstring kind;
   std::wstring dest;

@@ -26,6 +26,7 @@ inline constexpr wchar_t kPlanBadSize[] = L"升级计划文件无效（空或超
 inline constexpr wchar_t kPlanParseFailed[] = L"升级计划解析失败：";
 inline constexpr wchar_t kPlanNoItems[] = L"升级计划文件格式无效（缺少 items 列表）";
 inline constexpr wchar_t kPlanItemWithoutUrl[] = L"升级计划包含缺少 url 的升级项";
+inline constexpr wchar_t kPlanBadIndex[] = L"升级计划包含无效的包索引：";
 inline constexpr wchar_t kPlanBadKind[] = L"升级计划包含非法的组件名（kind）：";
 
 // Stages; the counted ones take the package counter, then the ellipsis.

@@ -1,6 +1,7 @@
 #include "applier/applier_ctx.h"
 #include "applier/texts.h"
 #include "applier/upgrade_rules.h"
+#include "packages/manifest.h"
 #include "util/client_contract.h"
 #include "util/files.h"
 #include "util/text.h"
@@ -44,7 +45,13 @@ bool parseUpgradePlan(const std::string& bytes, UpgradePlan& plan, std::wstring*
       item.sha256 = stringValue(element, "sha256");
       item.version = stringValue(element, "version");
       item.dest = stringValue(element, "dest");
+      item.index = stringValue(element, "index");
+      item.indexSha256 = manifestDigest(stringValue(element, "index_sha256"));
       if (item.url.empty()) return fail(errorText, applier::kPlanItemWithoutUrl);
+      std::wstring problem;
+      if (!checkPackageIndexRef(item.kind, item.index, item.indexSha256, problem)) {
+        return fail(errorText, applier::kPlanBadIndex + item.index);
+      }
       // The kind names a marker file: a plan that would write outside the marker folder or over
       // another package's marker is refused as a whole.
       if (!applier::isAcceptableKind(item.kind)) return fail(errorText, applier::kPlanBadKind + item.kind);

@@ -15,14 +15,17 @@ const wchar_t* const kReservedSections[] = {L"main", L"deps", L"llm_deps", L"agr
                                             L"setup", L"release"};
 constexpr size_t kMaxSignatureBytes = 1024;
 
-// Digests compare with the lower-case hex of our own hashing.
-std::string digestValue(const std::wstring& value) {
+}  // namespace
+
+std::string manifestDigest(const std::wstring& value) {
   std::string utf8 = util::toUtf8(value);
   for (char& c : utf8) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return utf8;
 }
+
+namespace {
 
 bool isReservedSection(const std::wstring& name) {
   for (const wchar_t* reserved : kReservedSections) {
@@ -48,7 +51,10 @@ bool readManifestEntry(const IniDocument& ini, const std::wstring& section, cons
   entry.version = ini.value(section, L"version");
   entry.filename = ini.value(section, L"filename");
   entry.exe = ini.value(section, L"exe");
-  entry.sha256 = digestValue(ini.value(section, L"sha256"));
+  entry.sha256 = manifestDigest(ini.value(section, L"sha256"));
+  entry.index = ini.value(section, L"index");
+  entry.indexSha256 = manifestDigest(ini.value(section, L"index_sha256"));
+  if (!checkPackageIndexRef(section, entry.index, entry.indexSha256, error)) return false;
   if (entry.filename.empty()) entry.filename = defaultFilename;
   if (entry.exe.empty()) entry.exe = client::kDefaultExeName;
   entry.present = !entry.url.empty();
@@ -89,6 +95,22 @@ bool parseMirrors(const std::wstring& section, const std::wstring& value, std::v
   return true;
 }
 
+bool checkPackageIndexRef(const std::wstring& section, const std::wstring& index, const std::string& indexSha256,
+                          std::wstring& error) {
+  if (index.empty() && indexSha256.empty()) return true;
+  if (!isAbsoluteHttpUrl(index)) {
+    error = packages::kBadMirrorBefore + section + packages::kBadIndexAfter + index;
+    return false;
+  }
+  const bool hex = indexSha256.size() == client::kSha256HexLength &&
+                   indexSha256.find_first_not_of("0123456789abcdef") == std::string::npos;
+  if (!hex) {
+    error = packages::kBadMirrorBefore + section + packages::kBadIndexDigestAfter;
+    return false;
+  }
+  return true;
+}
+
 std::wstring defaultServerBase() { return ORVALO_DEFAULT_BASE_URL_W; }
 
 bool parseManifest(const std::string& bytes, ServerManifest& manifest, std::wstring& error) {
@@ -111,10 +133,10 @@ bool parseManifest(const std::string& bytes, ServerManifest& manifest, std::wstr
   }
   manifest.agreementUrl = ini.value(L"agreement", L"url");
   manifest.agreementVersion = ini.value(L"agreement", L"version");
-  manifest.agreementSha256 = digestValue(ini.value(L"agreement", L"sha256"));
-  manifest.agreementHtmlSha256 = digestValue(ini.value(L"agreement", L"html_sha256"));
+  manifest.agreementSha256 = manifestDigest(ini.value(L"agreement", L"sha256"));
+  manifest.agreementHtmlSha256 = manifestDigest(ini.value(L"agreement", L"html_sha256"));
   manifest.hintsUrl = ini.value(L"hints", L"url");
-  manifest.hintsSha256 = digestValue(ini.value(L"hints", L"sha256"));
+  manifest.hintsSha256 = manifestDigest(ini.value(L"hints", L"sha256"));
   manifest.hasAgreement = !manifest.agreementUrl.empty();
   manifest.hasHints = !manifest.hintsUrl.empty();
   manifest.releaseExpires = ini.value(L"release", L"expires");

@@ -16,6 +16,10 @@ struct ManifestEntry {
   // Other addresses of the same file (mirrors=), tried in this order once url has failed.
   std::vector<std::wstring> mirrors;
   std::string sha256;  // UTF-8, ASCII lower case; empty: not verified
+  // The package's index (index=) and its digest (index_sha256=), both or neither: an index is
+  // trusted only through this digest. Empty: the package has none.
+  std::wstring index;
+  std::string indexSha256;
   std::wstring version;
   std::wstring filename;
   std::wstring exe;
@@ -84,6 +88,15 @@ constexpr size_t kMaxMirrors = 8;
 // absolute http or https one, or there are more than kMaxMirrors.
 [[nodiscard]] bool parseMirrors(const std::wstring& section, const std::wstring& value,
                                 std::vector<std::wstring>& mirrors, std::wstring& error);
+
+// A digest as written, in the lower case of our own hashing's hex, to compare byte for byte.
+std::string manifestDigest(const std::wstring& value);
+
+// Checks a section's index address and digest as they came (the digest already lower case):
+// both empty, or an absolute http or https address with a digest of 64 hex characters; false
+// with the reason in error.
+[[nodiscard]] bool checkPackageIndexRef(const std::wstring& section, const std::wstring& index,
+                                        const std::string& indexSha256, std::wstring& error);
 
 // Parses a manifest's bytes (the second half of fetchServerManifest); false with the reason in
 // error for a manifest the parser refuses (packages/manifest_ini.h).

@@ -24,6 +24,9 @@ inline constexpr wchar_t kBadMirrorAfter[] = L"] 的镜像地址无效：";
 // 版本清单中 [section] 的镜像地址过多（超过 N 个）
 inline constexpr wchar_t kTooManyMirrorsAfter[] = L"] 的镜像地址过多（超过 ";
 inline constexpr wchar_t kTooManyMirrorsEnd[] = L" 个）";
+// 版本清单中 [section] 的包索引地址无效：address / 的包索引缺少有效的 SHA256
+inline constexpr wchar_t kBadIndexAfter[] = L"] 的包索引地址无效：";
+inline constexpr wchar_t kBadIndexDigestAfter[] = L"] 的包索引缺少有效的 SHA256";
 
 // Archives; each failure names the archive, folder or entry after its text.
 inline constexpr wchar_t kZipUnreadable[] = L"无法读取压缩包：";

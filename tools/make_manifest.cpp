@@ -4,6 +4,7 @@
 #include "documents/agreement.h"
 #include "documents/hints.h"
 #include "net/sha256.h"
+#include "packages/package_index_io.h"
 #include "packages/manifest.h"
 #include "tools/release_checks.h"
 #include "tools/texts.h"
@@ -193,13 +194,26 @@ bool takeMirrorOptions(Args& args, std::vector<std::wstring>& bases, std::wstrin
   return true;
 }
 
+// Writes the zip's index beside it and names it in the section, so that the signature covers its
+// digest; empty, or why the release is refused.
+std::wstring addPackageIndex(Release& release, const std::wstring& zipPath, const std::wstring& url) {
+  PackageIndex index;
+  std::wstring error;
+  const std::wstring indexPath = zipPath + L".index";
+  if (!buildPackageIndex(zipPath, index, error) || !writePackageIndexFile(indexPath, index, error)) return error;
+  release.text += L"index=" + url + L".index\r\nindex_sha256=" +
+                  util::toWide(util::kCodePageUtf8, sha256Hex(formatPackageIndex(index))) + L"\r\n";
+  return {};
+}
+
 // One section of release.ini into the manifest; empty, or why the release is refused.
 std::wstring addSection(Release& release, const Section& section) {
   const std::wstring& name = section.name;
   const std::wstring where = L"[" + name + L"] ";
   if (isReserved(name, L"release")) return where + kReleaseSectionReserved;
   for (const auto& [key, value] : section.keys) {
-    if (isReserved(key, L"url") || isReserved(key, L"sha256") || isReserved(key, L"html_sha256")) {
+    if (isReserved(key, L"url") || isReserved(key, L"sha256") || isReserved(key, L"html_sha256") ||
+        isReserved(key, L"index") || isReserved(key, L"index_sha256")) {
       return where + kKeyNotAllowedPrefix + key + kKeyNotAllowedSuffix;
     }
   }
@@ -241,6 +255,7 @@ std::wstring addSection(Release& release, const Section& section) {
     } else {
       const std::wstring filename = section.value(L"filename").empty() ? name + L".zip" : section.value(L"filename");
       problem = packageProblem(path, filename);
+      if (problem.empty() && util::endsWithIgnoringCase(file, L".zip")) problem = addPackageIndex(release, path, url);
     }
     if (!problem.empty()) return where + problem;
   }

@@ -1,4 +1,5 @@
 #include "packages/manifest.h"
+#include "packages/package_index_io.h"
 #include "packages/zip_extract.h"
 #include "packages/zip_place.h"
 #include "tools/tool.h"
@@ -33,6 +34,18 @@ int runCopy(const Args& args) {
   util::Failure failure;
   if (!util::copyDirContents(args[0], args[1], nullptr, &failure)) return fail(failure.text);
   printLine("ok");
+  return 0;
+}
+
+// index ZIP OUT: writes the zip's package index to OUT; prints the number of file entries.
+int runIndex(const Args& args) {
+  if (args.size() != 2) return fail(L"usage: index ZIP OUT");
+  PackageIndex index;
+  std::wstring error;
+  if (!buildPackageIndex(args[0], index, error) || !writePackageIndexFile(args[1], index, error)) {
+    return fail(error);
+  }
+  printLine(std::to_string(index.entries.size()));
   return 0;
 }
 
@@ -76,6 +89,7 @@ std::vector<Command> packageCommands() {
       {L"unzip", "ZIP DIR", runUnzip},
       {L"place", "ZIP DIR", runPlace},
       {L"copy", "SRC DST", runCopy},
+      {L"index", "ZIP OUT", runIndex},
       {L"manifest", "BASE", runManifest},
   };
 }

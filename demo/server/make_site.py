@@ -43,6 +43,23 @@ def write_zip(path, files):
             z.writestr(info, data)
 
 
+def write_index(path):
+    """path + ".index": the package index orvalo-tool index writes, one line per file entry; an
+    upgrade fetches only the entries an installation lacks. Returns its digest."""
+    lines = ["orvalo-package-index 1\n"]
+    with zipfile.ZipFile(path) as z:
+        for info in z.infolist():
+            if info.is_dir():
+                continue
+            digest = hashlib.sha256(z.read(info)).hexdigest()
+            lines.append(f"{digest} {info.CRC:08x} {info.compress_type} {info.header_offset} "
+                         f"{info.compress_size} {info.file_size} {info.filename}\n")
+    text = "".join(lines).encode("utf-8")
+    with open(path + ".index", "wb") as f:
+        f.write(text)
+    return hashlib.sha256(text).hexdigest()
+
+
 def sha256(path):
     h = hashlib.sha256()
     with open(path, "rb") as f:
@@ -83,20 +100,19 @@ def write_update(out, base, client, version, update_version, digests):
         for name, files in packages.items():
             write_zip(os.path.join(download, name), files)
             digests[name] = sha256(os.path.join(download, name))
+            digests[name + ".index"] = write_index(os.path.join(download, name))
         offered, main, quotes = update_version, f"main_{update_version}.zip", f"quotes_{update_version}.zip"
         notes = f"Orvalo量化 {update_version}：新版主程序与行情组件"
     else:
         offered, main, quotes = version, "main.zip", "quotes.zip"
         notes = f"Orvalo量化 {version}"
-    latest = {
-        "version": offered,
-        "notes": notes,
-        "items": [
-            {"url": f"{base}/download/{main}", "sha256": digests[main], "version": offered, "kind": "main"},
-            {"url": f"{base}/download/{quotes}", "sha256": digests[quotes], "version": offered,
-             "kind": "quotes"},
-        ],
-    }
+    def item(name, kind):
+        entry = {"url": f"{base}/download/{name}", "sha256": digests[name], "version": offered, "kind": kind}
+        if name + ".index" in digests:
+            entry.update({"index": f"{base}/download/{name}.index", "index_sha256": digests[name + ".index"]})
+        return entry
+
+    latest = {"version": offered, "notes": notes, "items": [item(main, "main"), item(quotes, "quotes")]}
     os.makedirs(os.path.join(out, "update"), exist_ok=True)
     with open(os.path.join(out, "update", "latest.json"), "w", encoding="utf-8") as f:
         json.dump(latest, f, ensure_ascii=False, indent=1)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# orvalo-tool unzip and copy: one result line, exit status 0 only on success.
+# orvalo-tool unzip, copy and index: one result line, exit status 0 only on success.
 # Arguments: the wine-run launcher, orvalo-tool.exe, the folder of the test archives.
 set -euo pipefail
 run=$1 tool=$2 zips=$3
@@ -28,4 +28,16 @@ expect 0 "ok" copy "$(win "$work/解压/pkg")" "$(win "$work/安装")"
 [ "$(cat "$work/安装/sub/b.txt")" = beta ]
 expect 1 "error: 源目录不存在：$(win "$work/none")" copy "$(win "$work/none")" "$(win "$work/安装")"
 expect 1 "error: usage: copy SRC DST" copy "$(win "$work/none")"
+
+# The index of a package with a folder entry, a database and large entries: the tool's bytes are
+# the ones the demo server's own builder writes for the same zip.
+cp "$zips/place.zip" "$work/place.zip"
+expect 0 "6" index "$(win "$work/place.zip")" "$(win "$work/place.zip.tool")"
+python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import make_site; make_site.write_index(sys.argv[2])' \
+  "$(dirname "$0")/../../demo/server" "$work/place.zip"
+cmp "$work/place.zip.tool" "$work/place.zip.index"
+expect 1 "error: 压缩包含非法路径条目：../evil.dll" index "$(win "$zips/unsafe_0.zip")" "$(win "$work/x")"
+expect 1 "error: 压缩包条目损坏（index 2）" index "$(win "$zips/crc.zip")" "$(win "$work/x")"
+expect 1 "error: 无法打开压缩包：$(win "$zips/not_a_zip.zip")" index "$(win "$zips/not_a_zip.zip")" "$(win "$work/x")"
+[ ! -e "$work/x" ]
 echo ok
