@@ -5,6 +5,7 @@
 #include "applier/upgrade_steps.h"
 #include "install/registration.h"
 #include "net/sha256.h"
+#include "packages/package_index_io.h"
 #include "support/file_holder.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
@@ -306,12 +307,19 @@ TEST_F(ApplyEndToEnd, TheSinglePackageCommandLineForm) {
 
 // The demo client checks for updates itself: it finds a newer version in the vendor's update
 // description, writes a plan naming itself, starts the installation's OrvaloSetup.exe --apply and
-// exits; the helper upgrades it and starts it again.
+// exits; the helper upgrades it and starts it again. The description names the package's index,
+// which the client hands on in its plan.
 TEST_F(ApplyEndToEnd, TheDemoClientUpgradesItself) {
   const std::wstring mainZip = scenario_.putFile(L"main_2.0.0.zip", packageBytes(L"main.zip"));
+  PackageIndex index;
+  std::wstring error;
+  ASSERT_TRUE(buildPackageIndex(mainZip, index, error));
+  const std::wstring indexFile = scenario_.putFile(L"main_2.0.0.zip.index", formatPackageIndex(index));
   const std::string latest = "{\"version\": \"2.0.0\", \"notes\": \"新版本\", \"items\": [{\"url\": \"" +
                              util::toUtf8(scenario_.nginxUrl(L"main_2.0.0.zip")) + "\", \"sha256\": \"" +
-                             digestOf(mainZip) + "\", \"version\": \"2.0.0\", \"kind\": \"main\"}]}";
+                             digestOf(mainZip) + "\", \"version\": \"2.0.0\", \"kind\": \"main\", \"index\": \"" +
+                             util::toUtf8(scenario_.nginxUrl(L"main_2.0.0.zip.index")) + "\", \"index_sha256\": \"" +
+                             digestOf(indexFile) + "\"}]}";
   scenario_.putFile(L"latest.json", latest);
   const std::string ini = "[update]\r\nurl=" + util::toUtf8(scenario_.nginxUrl(L"latest.json")) + "\r\n";
   ASSERT_TRUE(util::writeFile(install_ + L"\\update.ini", ini.data(), ini.size()));

@@ -54,6 +54,25 @@ TEST_F(UpgradePlanFile, LoadsRootValuesAndItemsInOrder) {
   EXPECT_TRUE(ctx_.items[1].src.empty());
 }
 
+TEST_F(UpgradePlanFile, ItemsCarryAPackageIndexOnlyWithAnAddressAndADigest) {
+  const std::string digest(64, 'A');
+  ASSERT_TRUE(load(R"({"items": [{"url": "http://h/m.zip", "kind": "main", "index": "http://h/m.zip.index",
+      "index_sha256": ")" + digest + R"("}, {"url": "http://h/q.zip", "kind": "quotes"}]})"));
+  EXPECT_EQ(ctx_.items[0].index, L"http://h/m.zip.index");
+  EXPECT_EQ(ctx_.items[0].indexSha256, std::string(64, 'a'));
+  EXPECT_TRUE(ctx_.items[1].index.empty());
+  EXPECT_TRUE(ctx_.items[1].indexSha256.empty());
+
+  const std::string bad[] = {R"("index": "http://h/m.zip.index")",
+                             R"("index": "m.zip.index", "index_sha256": ")" + digest + "\"",
+                             R"("index": "http://h/i", "index_sha256": "abc")",
+                             R"("index_sha256": ")" + digest + "\""};
+  for (const std::string& fields : bad) {
+    EXPECT_FALSE(load(R"({"items": [{"url": "http://h/m.zip", "kind": "main", )" + fields + "}]}")) << fields;
+    EXPECT_TRUE(startsWith(error_, applier::kPlanBadIndex));
+  }
+}
+
 TEST_F(UpgradePlanFile, MissingRootValuesReplaceTheCommandLinesToo) {
   ctx_.options.exe = L"C:\\Orvalo\\Orvalo.exe";
   ctx_.options.pid = L"77";

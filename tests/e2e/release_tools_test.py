@@ -5,6 +5,7 @@ import hashlib
 import os
 import re
 import shutil
+import urllib.parse
 import unittest
 
 from e2e import (BIN, ROOT, Site, close_client, delete_registration, end_programs, forget_release_serial, install_folder,
@@ -82,6 +83,13 @@ class ReleaseTools(unittest.TestCase):
         self.assertIn(f"mirrors={self.site.fault}/%E5%8F%91%E5%B8%83/%E4%B8%BB%E7%A8%8B%E5%BA%8F%201.0.zip\r\n",
                       manifest)
         self.assertEqual(manifest.count("\r\nmirrors="), 4)  # the three packages and the agreement
+        # Each zip's index lies beside it, named in its section with the digest of what was written.
+        for name in ("依赖 包.zip", "行情.zip", "主程序 1.0.zip"):
+            index = read(os.path.join(self.site.root, "发布", name + ".index"))
+            self.assertTrue(index.startswith(b"orvalo-package-index 1\n"))
+            url = f"{self.site.nginx}/{urllib.parse.quote('发布/' + name)}"
+            self.assertIn(f"url={url}\r\n", manifest)
+            self.assertIn(f"index={url}.index\r\nindex_sha256={hashlib.sha256(index).hexdigest()}\r\n", manifest)
         # The serial by default: the UTC time of making.
         serial = re.search(r"\[release\]\r\nexpires=2999-12-31\r\nserial=(\d{14})\r\n", manifest).group(1)
         self.assertEqual(wine(TOOL, "verify", win(self.site.manifest_path), PUB), (0, "ok\n"))
@@ -128,6 +136,7 @@ class ReleaseTools(unittest.TestCase):
             (RELEASE_INI + "[hints]\nfile=big.json\nbase=https://www.orvalotrader.com\n", "[hints] 提示文档过大"),
             (RELEASE_INI + "[hints]\nfile=hints.json\n", "[hints] 提示文档必须通过 https 放在厂商域名"),
             (RELEASE_INI.replace("version=1.0.0\n", "version=1.0.0\nsha256=00\n", 1), "[deps] 不能写 sha256"),
+            (RELEASE_INI.replace("version=1.0.0\n", "version=1.0.0\nindex_sha256=00\n", 1), "[deps] 不能写 index_sha256"),
             (RELEASE_INI + "[release]\nexpires=2999-01-01\n", "[release] 由 --expires 生成"),
             (RELEASE_INI + "[QUOTES]\nfile=发布/行情.zip\n", "release.ini 第 18 行：重复的节 [QUOTES]"),
         ]
