@@ -8,13 +8,13 @@
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
+#include "support/zip_bytes.h"
 #include "util/files.h"
 #include "util/handles.h"
 #include "util/paths.h"
 #include "util/text.h"
 
 #include <gtest/gtest.h>
-#include <miniz.h>
 
 #include <algorithm>
 #include <string>
@@ -25,20 +25,7 @@ using testing_support::RecordingSink;
 
 namespace {
 
-std::string zipOf(const std::vector<std::pair<std::string, std::string>>& entries) {
-  mz_zip_archive zip{};
-  mz_zip_writer_init_heap(&zip, 0, 0);
-  for (const auto& [name, data] : entries) {
-    mz_zip_writer_add_mem(&zip, name.c_str(), data.data(), data.size(), MZ_DEFAULT_COMPRESSION);
-  }
-  void* buffer = nullptr;
-  size_t size = 0;
-  mz_zip_writer_finalize_heap_archive(&zip, &buffer, &size);
-  std::string bytes(static_cast<const char*>(buffer), size);
-  mz_free(buffer);
-  mz_zip_writer_end(&zip);
-  return bytes;
-}
+std::string zipOf(const testing_support::ZipEntries& entries) { return testing_support::zipBytes(entries); }
 
 // Sets the cancel event when a stage with the given beginning starts.
 // A package's stage as the job words it.
