@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace delta {
@@ -26,14 +27,14 @@ std::wstring entryName(const PackageIndexEntry& entry) { return util::toWide(uti
 uint16_t read16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t read32(const unsigned char* p) { return read16(p) | (static_cast<uint32_t>(read16(p + 2)) << 16); }
 
-// The first piece of a '/'-separated name, and what follows it.
+// The first piece of an entry name, and what follows it (extraction splits at either separator).
 std::string firstPiece(const std::string& name, std::string& rest) {
-  const size_t cut = name.find('/');
+  const size_t cut = name.find_first_of("/\\");
   rest = cut == std::string::npos ? std::string() : name.substr(cut + 1);
   return name.substr(0, cut);
 }
 
-// The folder every entry lies below, with its '/', or empty. The index lists files only, so a
+// The folder every entry lies below, with its separator, or empty. The index lists files only, so a
 // file at the top level means the package is not wrapped.
 std::string wrappingFolder(const PackageIndex& index) {
   std::string root, rest;
@@ -56,15 +57,33 @@ bool sameSize(const std::wstring& target, uint64_t size) {
 }
 
 // Hashes the candidates on a few threads; differs[i] is set for each whose digest is not its
-// entry's (or cannot be computed).
-void hashCandidates(const PackageIndex& index, const std::vector<std::wstring>& targets,
-                    const std::vector<size_t>& candidates, std::vector<char>& differs) {
+// entry's (or cannot be computed). False when progress stopped it.
+bool hashCandidates(const PackageIndex& index, const std::vector<std::wstring>& targets,
+                    const std::vector<size_t>& candidates, std::vector<char>& differs, const ByteProgress& progress) {
+  uint64_t total = 0;
+  for (size_t i : candidates) total += index.entries[i].size;
+  // The threads report one at a time, so that the caller's progress needs no lock of its own.
+  std::mutex reporting;
+  uint64_t hashedBytes = 0;
+  std::atomic<bool> stopped{false};
+  const auto report = [&](uint64_t moreBytes) {
+    std::lock_guard<std::mutex> hold(reporting);
+    hashedBytes += moreBytes;
+    if (!stopped && progress && !progress(hashedBytes, total)) stopped = true;
+    return !stopped;
+  };
   std::atomic<size_t> next{0};
   const auto work = [&] {
-    for (size_t at = next++; at < candidates.size(); at = next++) {
+    for (size_t at = next++; at < candidates.size() && !stopped; at = next++) {
       const size_t i = candidates[at];
+      uint64_t reported = 0;
+      const ByteProgress fileProgress = [&](uint64_t done, uint64_t) {
+        const uint64_t more = done - reported;
+        reported = done;
+        return report(more);
+      };
       std::string digest;
-      const bool hashed = sha256File(targets[i], digest, nullptr, {});
+      const bool hashed = sha256File(targets[i], digest, nullptr, fileProgress);
       differs[i] = !hashed || digest != index.entries[i].sha256;
     }
   };
@@ -74,6 +93,7 @@ void hashCandidates(const PackageIndex& index, const std::vector<std::wstring>& 
   for (size_t t = 1; t < threads; ++t) pool.emplace_back(work);
   work();
   for (std::thread& t : pool) t.join();
+  return !stopped;
 }
 
 // Where the entry's bytes end at the least (no extra field) and at the most (the margin for one);
@@ -168,7 +188,7 @@ bool entryTargets(const PackageIndex& index, const std::wstring& installDir, std
 }
 
 bool entriesNeeded(const PackageIndex& index, const std::wstring& installDir, std::vector<size_t>& needed,
-                   util::Failure* failure) {
+                   util::Failure* failure, const ByteProgress& progress) {
   needed.clear();
   std::vector<std::wstring> targets;
   std::wstring failureText;
@@ -186,7 +206,10 @@ bool entriesNeeded(const PackageIndex& index, const std::wstring& installDir, st
       differs[i] = 1;
     }
   }
-  hashCandidates(index, targets, candidates, differs);
+  if (!hashCandidates(index, targets, candidates, differs, progress)) {
+    if (failure) *failure = util::cancelledFailure();
+    return false;
+  }
   for (size_t i = 0; i < differs.size(); ++i) {
     if (differs[i]) needed.push_back(i);
   }
@@ -200,6 +223,7 @@ bool rangesFor(const PackageIndex& index, const std::vector<size_t>& needed, uin
   std::vector<uint64_t> headers;
   for (const PackageIndexEntry& e : index.entries) headers.push_back(e.headerOffset);
   std::sort(headers.begin(), headers.end());
+  const bool shared = std::adjacent_find(headers.begin(), headers.end()) != headers.end();
   std::vector<size_t> order = needed;
   std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
     return index.entries[a].headerOffset < index.entries[b].headerOffset;
@@ -209,7 +233,8 @@ bool rangesFor(const PackageIndex& index, const std::vector<size_t>& needed, uin
     uint64_t least = 0, end = 0;
     const auto after = std::upper_bound(headers.begin(), headers.end(), e.headerOffset);
     const uint64_t limit = after == headers.end() ? packageSize : std::min(*after, packageSize);
-    if (!entrySpan(e, least, end) || least > limit) {
+    // Two entries at one offset would make the coalescing below go backwards; no zip has them.
+    if (shared || !entrySpan(e, least, end) || least > limit) {
       failureText = packages::kIndexBadRange + entryName(e);
       ranges.clear();
       return false;

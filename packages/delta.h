@@ -5,6 +5,7 @@
 #pragma once
 
 #include "packages/package_index.h"
+#include "util/byte_progress.h"
 #include "util/failure.h"
 
 #include <cstddef>
@@ -33,9 +34,12 @@ inline constexpr uint64_t kCoalesceGapBytes = 64 * 1024;
 
 // The indexes (into index.entries, in order) of the entries whose file in installDir is missing
 // or differs: a file of the same size is hashed (on several threads) and kept when its SHA-256 is
-// the entry's. Database files are never listed. A file that cannot be read is listed.
+// the entry's. Database files are never listed. A file that cannot be read is listed. progress
+// receives (bytes hashed, bytes to hash) from one thread at a time; false stops the hashing as a
+// cancel. An unsafe entry name fails as a verification failure.
 [[nodiscard]] bool entriesNeeded(const PackageIndex& index, const std::wstring& installDir,
-                                 std::vector<size_t>& needed, util::Failure* failure);
+                                 std::vector<size_t>& needed, util::Failure* failure,
+                                 const ByteProgress& progress = {});
 
 // One request's bytes [first, first + count) of the zip, and the entries it holds (each from its
 // headerOffset - first on).
@@ -49,7 +53,7 @@ struct FetchRange {
 // is its local header with its name, the margin for the extra field, and its compressed bytes,
 // cut at the next entry's header and at packageSize (the zip's size as the manifest states it).
 // False when an entry's bytes would lie past packageSize or reach another entry's header, or when
-// its offsets overflow: such an index is not used.
+// its offsets overflow, or when two entries share a header: such an index is not used.
 [[nodiscard]] bool rangesFor(const PackageIndex& index, const std::vector<size_t>& needed, uint64_t packageSize,
                              std::vector<FetchRange>& ranges, std::wstring& failureText);
 

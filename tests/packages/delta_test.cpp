@@ -98,8 +98,18 @@ TEST(DeltaUpgrade, FetchesAndWritesOnlyTheEntriesThatDiffer) {
 
   std::vector<size_t> needed;
   util::Failure failure;
-  ASSERT_TRUE(delta::entriesNeeded(index, dir.path(), needed, &failure));
+  // Only the two files of the entry's size are hashed; a false answer stops as a cancel.
+  EXPECT_FALSE(delta::entriesNeeded(index, dir.path(), needed, &failure, [](uint64_t, uint64_t) { return false; }));
+  EXPECT_TRUE(failure.cancelled());
+  uint64_t hashed = 0, toHash = 0;
+  ASSERT_TRUE(delta::entriesNeeded(index, dir.path(), needed, &failure, [&](uint64_t done, uint64_t total) {
+    hashed = done;
+    toHash = total;
+    return true;
+  }));
   EXPECT_EQ(needed, (std::vector<size_t>{1, 2, 3, 5}));
+  EXPECT_EQ(hashed, 5000u + 13u);
+  EXPECT_EQ(toHash, 5000u + 13u);
 
   ASSERT_EQ(applyByRanges(index, zipBytes, needed, dir.path()).text, L"");
   for (const auto& [name, data] : v2) {
@@ -151,6 +161,9 @@ TEST(DeltaRanges, CoalesceNeighboursAndStayWithinTheStatedSizes) {
   EXPECT_TRUE(refused(bad, 3));
   bad = index;
   bad.entries[1].compressedSize = UINT64_MAX;
+  EXPECT_TRUE(refused(bad, 1));
+  bad = index;
+  bad.entries[1].headerOffset = index.entries[0].headerOffset;
   EXPECT_TRUE(refused(bad, 1));
 }
 
