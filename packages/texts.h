@@ -41,4 +41,14 @@ inline constexpr wchar_t kReasonClose[] = L"）";
 inline constexpr wchar_t kEntryDamaged[] = L"压缩包条目损坏（index ";  // then the index and ）
 inline constexpr wchar_t kUnsafeEntry[] = L"压缩包含非法路径条目：";
 
+// An index or a fetched entry that cannot be used; the package is then fetched whole.
+inline constexpr wchar_t kIndexBadRange[] = L"索引中的条目位置无效：";  // then the entry name
+inline constexpr wchar_t kDeltaHeaderBad[] = L"条目的本地头与索引不符：";
+inline constexpr wchar_t kDeltaTruncated[] = L"获取的条目数据不完整：";
+inline constexpr wchar_t kDeltaInflateFailed[] = L"条目解压失败：";
+inline constexpr wchar_t kDeltaSizeMismatch[] = L"条目大小与索引不符：";
+inline constexpr wchar_t kDeltaCrcMismatch[] = L"条目 CRC-32 与索引不符：";
+inline constexpr wchar_t kDeltaHashMismatch[] = L"条目 SHA-256 与索引不符：";
+inline constexpr wchar_t kDeltaWriteFailed[] = L"无法写入条目：";
+
 }  // namespace packages

@@ -19,4 +19,10 @@ std::string zipOf(const std::vector<ZipSource>& entries) {
   return bytes;
 }
 
+std::string zipBytes(const ZipEntries& entries, int level) {
+  std::vector<ZipSource> sources;
+  for (const auto& [name, data] : entries) sources.push_back({name, data, static_cast<unsigned>(level)});
+  return zipOf(sources);
+}
+
 }  // namespace testing_support

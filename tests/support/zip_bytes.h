@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -15,5 +16,10 @@ struct ZipSource {
 
 // The archive's bytes, entries in the given order.
 std::string zipOf(const std::vector<ZipSource>& entries);
+
+using ZipEntries = std::vector<std::pair<std::string, std::string>>;  // name, content
+
+// The same with one level for every entry: 0 stores them, any other deflates them.
+std::string zipBytes(const ZipEntries& entries, int level = 6);
 
 }  // namespace testing_support
