@@ -55,3 +55,20 @@ function(orvalo_add_test name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES ${properties})
 endfunction()
+
+# orvalo_lock_discovered_tests(target regex lock...): the discovered cases of target whose names
+# match regex hold all the locks given. Discovered tests get their properties as one flat list,
+# which cannot carry a list of locks: an include file that CTest reads after the discovered tests
+# sets them. A later call overrides an earlier one for the cases both match.
+function(orvalo_lock_discovered_tests target regex)
+  string(MD5 tag "${target}${regex}")
+  set(file ${CMAKE_CURRENT_BINARY_DIR}/${target}_locks_${tag}.cmake)
+  # The regular expression goes into a quoted argument of the file: its backslashes are doubled.
+  string(REPLACE "\\" "\\\\" pattern "${regex}")
+  file(WRITE ${file} "foreach(test IN LISTS ${target}_TESTS)\n"
+                     "  if(test MATCHES \"${pattern}\")\n"
+                     "    set_tests_properties(\${test} PROPERTIES RESOURCE_LOCK \"${ARGN}\")\n"
+                     "  endif()\n"
+                     "endforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${file})
+endfunction()
