@@ -283,6 +283,34 @@ TEST_F(ApplyEndToEnd, StartsWhileAnUpgradeWaitsForTheClientLeaveItsStagedFilesAl
   EXPECT_NE(restartedClient(), 0u);
 }
 
+// The helper upgrades by the package's index: nginx's log shows only the changed entries'
+// ranges, and the installation is version 2 byte for byte, the user's database kept.
+TEST_F(ApplyEndToEnd, AnUpgradeWithAnIndexFetchesOnlyTheChangedEntries) {
+  const IndexedRelease& release = indexedRelease();
+  putFiles(install_, release.files1);
+  const std::wstring zip = scenario_.putFile(L"r2.zip", release.zip2);
+  const std::wstring index = scenario_.putFile(L"r2.zip.index", release.indexBytes2);
+  startClient();
+  const std::string plan = "{\"exe\": \"" + jsonPath(install_ + L"\\Orvalo.exe") + "\", \"pid\": \"" +
+                           std::to_string(clientPid_) + "\", \"launch\": false, \"items\": [{\"url\": \"" +
+                           util::toUtf8(scenario_.nginxUrl(L"r2.zip")) + "\", \"sha256\": \"" + digestOf(zip) +
+                           "\", \"version\": \"2.0.0\", \"kind\": \"main\", \"index\": \"" +
+                           util::toUtf8(scenario_.nginxUrl(L"r2.zip.index")) + "\", \"index_sha256\": \"" +
+                           digestOf(index) + "\"}]}";
+  const std::wstring planPath = dir_ / L"plan.json";
+  ASSERT_TRUE(util::writeFile(planPath, plan.data(), plan.size()));
+
+  ASSERT_EQ(startApplier({L"--apply", L"--plan", planPath}), 0);
+  ASSERT_EQ(observeHelper(), 0);
+  for (const auto& [path, bytes] : release.files2) {
+    EXPECT_EQ(readFileBytes(install_ + L"\\" + path), bytes) << util::toUtf8(path);
+  }
+  EXPECT_EQ(readFileBytes(install_ + L"\\data\\orvalo.db"), "the user's settings");
+  EXPECT_EQ(readFileBytes(install_ + L"\\update\\_update.done"), "2.0.0");
+  EXPECT_EQ(onlyChangedRangesFetched(scenario_.nginxRequests(), "r2.zip", release), "");
+  for (const auto& [path, digest] : installedFiles()) EXPECT_EQ(path.find(".upg_"), std::string::npos) << path;
+}
+
 // The single package of the command line, with an install folder that ends in a backslash in
 // --dest: the helper receives the arguments exactly.
 TEST_F(ApplyEndToEnd, TheSinglePackageCommandLineForm) {

@@ -343,11 +343,19 @@ TEST_F(UpgradeJob, WithAnIndexOnlyChangedEntriesAreFetchedAndAnyDoubtFetchesTheW
     std::wstring zip;
     std::string index;
     bool wrongDigest;
+    bool shiftedRange = false;  // the fault server answers the first changed entry's range 1 byte on
   };
+  uint64_t firstChanged = UINT64_MAX;
+  for (const PackageIndexEntry& e : release.index2.entries) {
+    if (e.path == release.changed[0]) firstChanged = e.headerOffset;
+  }
+  scenario_.setFaultRules(R"({"rules": [{"when": {"range_start": )" + std::to_string(firstChanged) +
+                          R"(}, "shift_range": 1}]})");
   for (const Case& c : {Case{"by index", L"r2.zip", release.indexBytes2, false},
                         Case{"ranges ignored", L"noranges/r2.zip", release.indexBytes2, false},
                         Case{"wrong digest", L"d2.zip", release.indexBytes2, true},
-                        Case{"misplaced entry", L"m2.zip", formatPackageIndex(misplaced), false}}) {
+                        Case{"misplaced entry", L"m2.zip", formatPackageIndex(misplaced), false},
+                        Case{"shifted range", L"s2.zip", release.indexBytes2, false, true}}) {
     SCOPED_TRACE(c.name);
     const std::wstring dir = dir_ / util::toWide(util::kCodePageUtf8, c.name);
     prepareInstallation(dir);
@@ -357,6 +365,7 @@ TEST_F(UpgradeJob, WithAnIndexOnlyChangedEntriesAreFetchedAndAnyDoubtFetchesTheW
     ctx.options.exe = dir + L"\\Orvalo.exe";
     ctx.options.launch = false;
     UpgradeItem main = item(c.zip, release.zip2, L"main", L"2.0.0");
+    if (c.shiftedRange) main.url = scenario_.faultUrl(c.zip);
     main.index = scenario_.nginxUrl(c.zip + L".index");
     main.indexSha256 = c.wrongDigest ? digestOf("another index") : digestOf(c.index);
     ctx.items.push_back(main);
@@ -369,12 +378,18 @@ TEST_F(UpgradeJob, WithAnIndexOnlyChangedEntriesAreFetchedAndAnyDoubtFetchesTheW
     EXPECT_TRUE(jobLeftoversInTemp().empty());
 
     const std::string zipName = util::toUtf8(c.zip.substr(c.zip.find_last_of(L'/') + 1));
-    const std::string ranges = onlyChangedRangesFetched(scenario_.nginxRequests(), zipName, release);
+    const std::string ranges = onlyChangedRangesFetched(
+        c.shiftedRange ? scenario_.faultRequests() : scenario_.nginxRequests(), zipName, release);
     if (std::string(c.name) == "by index") {
       EXPECT_EQ(ranges, "");
       EXPECT_TRUE(anyStartsWith(outcome.statuses, applier::kFetchingChangesStage));
     } else {
       EXPECT_NE(ranges, "");  // the whole package: a request without a range
+    }
+    if (c.shiftedRange) {
+      bool asked = false;
+      for (const LoggedRequest& r : scenario_.faultRequests()) asked |= r.range.rfind("bytes=" + std::to_string(firstChanged) + "-", 0) == 0;
+      EXPECT_TRUE(asked);  // the entries were asked for before the whole package
     }
   }
 }

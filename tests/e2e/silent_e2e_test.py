@@ -2,6 +2,7 @@
 --silent against the loopback servers, judged by its exit code, its log, the disk and the
 registry."""
 import os
+import random
 import re
 import subprocess
 import time
@@ -10,6 +11,7 @@ import unittest
 from e2e import (BIN, HOME, TEMP_UNIX, WINE_RUN, Setup, Site, close_client, delete_registration, driver, end_programs,
                  forget_release_serial, install_folder, read, registry_values, remembered_release_serial, servers_env,
                  unix_path, wait_until, wine)
+import make_site  # noqa: E402  (on the path that e2e sets)
 
 SETUP = os.path.join(BIN, "OrvaloSetup.exe")
 SIGNED_SETUP = os.path.join(BIN, "signed", "OrvaloSetup.exe")
@@ -100,6 +102,41 @@ class SilentEndToEnd(unittest.TestCase):
         finally:
             end_programs("hold_file.exe")
             holder.wait(timeout=30)
+
+    def test_a_repair_with_an_index_fetches_only_the_damaged_files(self):
+        """Installing the installed version again compares the files with the package's index and
+        fetches only the entries of the changed, truncated and deleted ones, by range."""
+        files = [("OrvaloTrader/Orvalo.exe", read(os.path.join(BIN, "Orvalo.exe")))]
+        # Larger than the gap below which neighbours are fetched together, and incompressible.
+        files += [(f"OrvaloTrader/lib/part{i}.bin", random.Random(i).randbytes(100000)) for i in range(8)]
+        files.append(("OrvaloTrader/readme.txt", b"Orvalo repair test\n"))
+        digest = self.site.write_zip("main.zip", files)
+        index = make_site.write_index(os.path.join(self.site.root, "download", "main.zip"))
+        main = "[main]\nurl=" + self.site.nginx + "/download/main.zip"
+        self.site.edit_manifest(lambda text: re.sub(r"(\[main\]\r?\n(?:.+\n)*?)sha256=\w+", lambda m: m.group(1) + (
+            f"sha256={digest}\nindex={self.site.nginx}/download/main.zip.index\nindex_sha256={index}"), text))
+        self.assertIn("index_sha256=" + index, read(self.site.manifest_path).decode())
+        folder, unix = install_folder("repair")
+        args = ("--accept-agreement", "--dir", folder, "--no-shortcut", "--no-launch")
+        self.assertEqual(self.install(*args), 0)
+
+        with open(os.path.join(unix, "readme.txt"), "wb") as f:
+            f.write(b"Orvalo repair TEST\n")
+        with open(os.path.join(unix, "lib", "part2.bin"), "r+b") as f:
+            f.truncate(5000)
+        os.remove(os.path.join(unix, "lib", "part5.bin"))
+        before = len(self.site.nginx_log())
+        self.assertEqual(self.install(*args), 0)
+
+        for name, data in files:
+            self.assertEqual(read(os.path.join(unix, name.split("/", 1)[1])), data, name)
+        requests = [r for r in self.site.nginx_log()[before:] if r[1].endswith("/main.zip")]
+        self.assertTrue(requests)
+        ranges = [r[2] for r in requests if r[2] != "bytes=0-0"]
+        self.assertNotIn("-", ranges)  # never the whole package
+        fetched = sum(int(b) - int(a) + 1 for a, b in (r[len("bytes="):].split("-") for r in ranges))
+        self.assertLess(fetched, 2 * 100000 + 3 * 2048 + 100)
+        self.assertNotIn("改为下载整个安装包", log_text())
 
     def test_nothing_is_installed_without_accepting_the_agreement(self):
         folder, unix = install_folder("refused")
