@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 
@@ -236,21 +237,48 @@ bool queryRemoteSize(const std::wstring& url, uint64_t& size, CancelEvent cancel
 }
 
 std::vector<uint64_t> queryRemoteSizes(const std::vector<std::wstring>& urls, CancelEvent cancelEvent) {
-  std::vector<uint64_t> sizes(urls.size(), 0);
-  const auto probe = [&](size_t i) {
-    uint64_t size = 0;
-    if (!urls[i].empty() && queryRemoteSize(urls[i], size, cancelEvent)) sizes[i] = size;
+  // The probes run on threads of their own that may outlive this call: what they find goes to a
+  // record they share with it, read once the last has ended, the wait is over or a cancel came.
+  struct Probes {
+    std::mutex lock;
+    std::vector<uint64_t> sizes;
+    size_t running = 0;
+    util::Handle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   };
-  std::vector<std::thread> threads;
+  auto probes = std::make_shared<Probes>();
+  probes->sizes.assign(urls.size(), 0);
+  if (!probes->done) return probes->sizes;
+  const auto probe = [probes](size_t i, std::wstring url) {
+    HttpConnection connection;
+    uint64_t total = 0;
+    if (!url.empty() && openHttpConnection(connection, url) && probeRangeSupport(connection, total)) {
+      std::lock_guard<std::mutex> hold(probes->lock);
+      probes->sizes[i] = total;
+    }
+    connection.close();
+    std::lock_guard<std::mutex> hold(probes->lock);
+    if (--probes->running == 0) SetEvent(probes->done.get());
+  };
+  {
+    std::lock_guard<std::mutex> hold(probes->lock);
+    probes->running = urls.size() + 1;  // the one more is this call's, given back below
+  }
   for (size_t i = 0; i < urls.size(); ++i) {
     try {
-      threads.emplace_back(probe, i);
+      std::thread(probe, i, urls[i]).detach();
     } catch (...) {
-      probe(i);  // no thread to spare: this one is probed here
+      std::lock_guard<std::mutex> hold(probes->lock);
+      --probes->running;  // no thread to spare: that size stays unknown
     }
   }
-  for (std::thread& thread : threads) thread.join();
-  return sizes;
+  {
+    std::lock_guard<std::mutex> hold(probes->lock);
+    if (--probes->running == 0) SetEvent(probes->done.get());
+  }
+  const HANDLE waits[] = {probes->done.get(), cancelEvent};
+  (void)WaitForMultipleObjects(cancelEvent ? 2 : 1, waits, FALSE, kSizesWaitMs);
+  std::lock_guard<std::mutex> hold(probes->lock);
+  return probes->sizes;
 }
 
 namespace {

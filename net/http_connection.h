@@ -92,8 +92,13 @@ DWORD responseStatus(HINTERNET request);
 [[nodiscard]] bool queryRemoteSize(const std::wstring& url, uint64_t& size,
                                    CancelEvent cancelEvent = nullptr);
 
+// The sizes only weigh the packages on the progress bar: a server slow to tell them delays the
+// work by this much at most.
+inline constexpr DWORD kSizesWaitMs = 15000;
+
 // queryRemoteSize for several addresses at once, each on a thread of its own: their sizes, 0 for
-// an empty address and where the server does not tell (or a cancel ended the wait).
+// an empty address and where the server does not tell, or has not told within kSizesWaitMs (or
+// before a cancel ended the wait).
 std::vector<uint64_t> queryRemoteSizes(const std::vector<std::wstring>& urls, CancelEvent cancelEvent = nullptr);
 
 // How much one body read asks for. A synchronous read returns only when its buffer is full or
