@@ -98,13 +98,12 @@ struct EntryHasher {
   }
 };
 
-bool indexEntry(mz_zip_archive* zip, mz_uint i, std::vector<PackageIndexEntry>& entries, std::wstring& error) {
+// A file entry whose name and method readEntries has accepted.
+bool indexEntry(mz_zip_archive* zip, mz_uint i, const std::wstring& name, std::vector<PackageIndexEntry>& entries,
+                std::wstring& error) {
   mz_zip_archive_file_stat stat;
-  std::wstring name;
-  if (!zip_internal::readSafeEntry(zip, i, stat, name, error)) return false;
-  if (stat.m_is_directory) return true;
-  const std::wstring damaged = packages::kEntryDamaged + std::to_wstring(i) + packages::kReasonClose;
-  if (!stat.m_is_supported || (stat.m_method != kStored && stat.m_method != kDeflated)) {
+  const std::wstring damaged = zip_internal::damagedEntryText(name);
+  if (!mz_zip_reader_file_stat(zip, i, &stat) || (stat.m_method != kStored && stat.m_method != kDeflated)) {
     error = damaged;
     return false;
   }
@@ -205,9 +204,10 @@ bool buildPackageIndex(const std::wstring& zip, PackageIndex& index, std::wstrin
     return false;
   }
   mz_zip_archive* archive = reader.get();
-  const mz_uint count = mz_zip_reader_get_num_files(archive);
-  for (mz_uint i = 0; i < count; ++i) {
-    if (!indexEntry(archive, i, index.entries, error)) {
+  std::vector<zip_internal::EntryInfo> entries;
+  if (!zip_internal::readEntries(archive, entries, error)) return false;
+  for (const zip_internal::EntryInfo& entry : entries) {
+    if (!entry.folder && !indexEntry(archive, entry.index, entry.name, index.entries, error)) {
       index.entries.clear();
       return false;
     }

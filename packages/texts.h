@@ -40,6 +40,13 @@ inline constexpr wchar_t kReasonOpen[] = L"（";
 inline constexpr wchar_t kReasonClose[] = L"）";
 inline constexpr wchar_t kEntryDamaged[] = L"压缩包条目损坏（index ";  // then the index and ）
 inline constexpr wchar_t kUnsafeEntry[] = L"压缩包含非法路径条目：";
+// Then the method's name, kMethodAfter and the entry name.
+inline constexpr wchar_t kUnsupportedMethod[] = L"压缩包使用了不支持的压缩方法（";
+inline constexpr wchar_t kMethodAfter[] = L"）：";
+inline constexpr wchar_t kEncryptedEntry[] = L"压缩包条目已加密，无法解压：";
+inline constexpr wchar_t kDamagedEntry[] = L"压缩包条目数据损坏（解压或 CRC 校验失败）：";
+inline constexpr wchar_t kCaseClash[] = L"压缩包含仅大小写不同的同名条目：";
+inline constexpr wchar_t kCountWrapped[] = L"压缩包的条目数与中央目录不符（超过 65535 个条目却未使用 ZIP64）";
 
 // An index or a fetched entry that cannot be used; the package is then fetched whole.
 inline constexpr wchar_t kIndexBadRange[] = L"索引中的条目位置无效：";  // then the entry name

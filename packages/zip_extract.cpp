@@ -70,7 +70,14 @@ bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
   }
   mz_zip_archive* zip = reader.get();
 
-  const mz_uint count = mz_zip_reader_get_num_files(zip);
+  // Every entry is judged before the first is written.
+  std::vector<EntryInfo> entries;
+  std::wstring failure;
+  if (!readEntries(zip, entries, failure)) {
+    setFailure(failureText, failure);
+    return false;
+  }
+  const uint64_t count = entries.size();
   // A false answer stops the extraction between two entries.
   const auto carryOn = [&](uint64_t done) {
     if (!progress || progress(done, count)) return true;
@@ -84,24 +91,20 @@ bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
   // for the disk stops at its first entry that cannot fit instead of at a full disk.
   uint64_t spaceLeft = freeBytesAt(targetDir);
   std::wstring knownFolder;
-  for (mz_uint i = 0; i < count; ++i) {
-    mz_zip_archive_file_stat stat;
-    std::wstring name, failure;
-    if (!readSafeEntry(zip, i, stat, name, failure)) {
-      setFailure(failureText, failure);
-      return false;
-    }
+  for (uint64_t done = 0; done < count; ++done) {
+    const EntryInfo& entry = entries[done];
+    const std::wstring& name = entry.name;
     std::wstring out = targetDir + L"\\" + name;
     for (wchar_t& c : out) {
       if (c == L'/') c = L'\\';
     }
 
-    if (stat.m_is_directory) {
+    if (entry.folder) {
       if (!util::createDirectories(out)) {
         setFailure(failureText, packages::kFolderNotMade + out);
         return false;
       }
-      if (!carryOn(i + 1)) return false;
+      if (!carryOn(done + 1)) return false;
       continue;
     }
 
@@ -114,21 +117,28 @@ bool extractEntries(const std::wstring& zipPath, const std::wstring& targetDir,
       }
       knownFolder = parent;
     }
-    if (stat.m_uncomp_size > spaceLeft) {
+    if (entry.size > spaceLeft) {
       setFailure(failureText, packages::kDiskFull + name);
       return false;
     }
-    spaceLeft -= stat.m_uncomp_size;
-    const EntryResult result = extractEntryToFile(zip, i, stat, out, buffer);
+    spaceLeft -= entry.size;
+    mz_zip_archive_file_stat stat;
+    const EntryResult result = mz_zip_reader_file_stat(zip, entry.index, &stat)
+                                   ? extractEntryToFile(zip, entry.index, stat, out, buffer)
+                                   : EntryResult::kDamaged;
     if (result == EntryResult::kOverran) {
       setFailure(failureText, packages::kExtractFailed + name + packages::kOverran);
+      return false;
+    }
+    if (result == EntryResult::kDamaged) {
+      setFailure(failureText, damagedEntryText(name));
       return false;
     }
     if (result == EntryResult::kFailed) {
       setFailure(failureText, packages::kExtractFailed + name);
       return false;
     }
-    if (!carryOn(i + 1)) return false;
+    if (!carryOn(done + 1)) return false;
   }
   return true;
 }
@@ -144,13 +154,11 @@ bool checkZip(const std::wstring& zipPath, std::wstring& failureText) {
     return false;
   }
   mz_zip_archive* zip = reader.get();
-  const mz_uint count = mz_zip_reader_get_num_files(zip);
-  for (mz_uint i = 0; i < count; ++i) {
-    mz_zip_archive_file_stat stat;
-    std::wstring name;
-    if (!readSafeEntry(zip, i, stat, name, failureText)) return false;
-    if (!stat.m_is_directory && (!stat.m_is_supported || !mz_zip_validate_file(zip, i, 0))) {
-      failureText = packages::kExtractFailed + name;
+  std::vector<EntryInfo> entries;
+  if (!readEntries(zip, entries, failureText)) return false;
+  for (const EntryInfo& entry : entries) {
+    if (!entry.folder && !mz_zip_validate_file(zip, entry.index, 0)) {
+      failureText = damagedEntryText(entry.name);
       return false;
     }
   }

@@ -47,24 +47,13 @@ std::wstring firstPiece(const std::wstring& name, std::wstring& rest) {
 }
 
 bool readLayout(mz_zip_archive* zip, const std::wstring& targetDir, Layout& layout, std::wstring& failure) {
-  struct Named {
-    std::wstring name;
-    bool folder;
-    uint64_t size;
-  };
-  std::vector<Named> entries;
-  const mz_uint count = mz_zip_reader_get_num_files(zip);
-  for (mz_uint i = 0; i < count; ++i) {
-    mz_zip_archive_file_stat stat;
-    std::wstring name;
-    if (!readSafeEntry(zip, i, stat, name, failure)) return false;
-    entries.push_back({std::move(name), stat.m_is_directory != MZ_FALSE, stat.m_uncomp_size});
-  }
+  std::vector<EntryInfo> entries;
+  if (!readEntries(zip, entries, failure)) return false;
 
   // A package wrapped in one top-level folder: every entry lies below it or is the folder itself.
   std::wstring root, rest;
   bool wrapped = !entries.empty();
-  for (const Named& e : entries) {
+  for (const EntryInfo& e : entries) {
     const std::wstring first = firstPiece(e.name, rest);
     if (root.empty()) root = first;
     if (!util::equalsIgnoringCase(first, root) || (rest.empty() && !e.folder)) wrapped = false;
@@ -75,23 +64,23 @@ bool readLayout(mz_zip_archive* zip, const std::wstring& targetDir, Layout& layo
     if (known.insert(util::normalizePathKey(folder)).second) layout.folders.push_back(folder);
   };
   addFolder(targetDir);
-  for (mz_uint i = 0; i < count; ++i) {
-    std::wstring rel = entries[i].name;
-    if (wrapped) firstPiece(entries[i].name, rel);
+  for (const EntryInfo& entry : entries) {
+    std::wstring rel = entry.name;
+    if (wrapped) firstPiece(entry.name, rel);
     for (wchar_t& c : rel) {
       if (c == L'/') c = L'\\';
     }
     if (!rel.empty() && rel.back() == L'\\') rel.pop_back();
     if (rel.empty()) continue;  // the wrapping folder itself
     const std::wstring target = targetDir + L"\\" + rel;
-    if (entries[i].folder) {
+    if (entry.folder) {
       addFolder(target);
       continue;
     }
     ++layout.fileEntries;
     if (isDatabaseFile(rel)) continue;
     addFolder(target.substr(0, target.rfind(L'\\')));
-    layout.files.push_back({i, entries[i].name, target, entries[i].size});
+    layout.files.push_back({entry.index, entry.name, target, entry.size});
   }
   return true;
 }
@@ -208,6 +197,7 @@ class Extraction {
                              hooks_.flushStaged ? &written : nullptr);
       if (result != EntryResult::kDone && result != EntryResult::kNotPlaced) {
         (void)util::deleteFileForce(staged);
+        if (result == EntryResult::kDamaged) return fail(damagedEntryText(file->name));
         return fail(packages::kExtractFailed + file->name + (result == EntryResult::kOverran ? packages::kOverran : L""));
       }
       if (result == EntryResult::kNotPlaced || (!placeNow && !place(staged, file->target))) {

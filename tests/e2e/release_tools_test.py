@@ -176,7 +176,7 @@ class ReleaseTools(unittest.TestCase):
         code, out = self.verify(self.site.fault)
         self.assertEqual(code, 1, out)
         self.assertRegex(out, r"(?m)^deps: error: SHA256 不符")
-        self.assertRegex(out, r"(?m)^quotes: error: 解压失败：quotes/data/quotes/README.txt")
+        self.assertRegex(out, r"(?m)^quotes: error: 压缩包条目数据损坏（解压或 CRC 校验失败）：quotes/data/quotes/README.txt")
         self.assertRegex(out, r"(?m)^main: error: 服务器忽略 Range")
         self.assertRegex(out, r"(?m)^llm_deps: ok")
         self.assertRegex(out, r"(?m)^llm_deps mirror 1: error: ")

@@ -1,4 +1,5 @@
 #include "packages/package_index_io.h"
+#include "packages/texts.h"
 #include "packages/manifest.h"
 
 #include <gtest/gtest.h>
@@ -100,7 +101,7 @@ TEST(PackageIndex, RefusesZipsWhoseNamesOrContentWouldNotExtract) {
   damaged[damaged.find("first")] = 'F';  // the CRC-32 no longer matches
   ASSERT_TRUE(util::writeFile(dir / L"crc.zip", damaged.data(), damaged.size()));
   EXPECT_FALSE(buildPackageIndex(dir / L"crc.zip", index, error));
-  EXPECT_EQ(error, L"压缩包条目损坏（index 0）");
+  EXPECT_EQ(error, std::wstring(packages::kDamagedEntry) + L"a.txt");
 
   EXPECT_FALSE(buildPackageIndex(dir / L"none.zip", index, error));
   EXPECT_EQ(error, L"无法打开压缩包：" + (dir / L"none.zip"));

@@ -165,9 +165,9 @@ TEST(ExtractZip, UnsafeNamesStopTheExtractionAndNothingIsLeftBehind) {
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.failure, packages::kUnsafeEntry + unsafe[i]);
     EXPECT_TRUE(r.contentRoot.empty());
-    // The entry after is never reached; the one before goes with the target folder.
+    // Every name is judged before the first entry is written.
     EXPECT_TRUE(entryNames(tmp.path()).empty());
-    EXPECT_EQ(r.progress, (Calls{{0, 3}, {1, 3}}));
+    EXPECT_TRUE(r.progress.empty());
   }
 }
 
@@ -187,7 +187,7 @@ TEST(ExtractZip, CrcMismatchFailsAndRemovesTheTarget) {
   const std::wstring target = tmp / L"out";
   const Extraction r = extract(testZip(L"crc.zip"), target);
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.failure, packages::kExtractFailed + std::wstring(L"bad.txt"));
+  EXPECT_EQ(r.failure, packages::kDamagedEntry + std::wstring(L"bad.txt"));
   EXPECT_TRUE(r.contentRoot.empty());
   EXPECT_FALSE(dirExists(target)) << "the good entries before it must go as well";
   EXPECT_EQ(r.progress, (Calls{{0, 4}, {1, 4}, {2, 4}}));
@@ -360,7 +360,7 @@ TEST(ExtractZipInPlace, StopsCleanlyOnABadEntryACancelOrAnUnsafeName) {
     TempDir dir;
     const InPlace result = extractInPlace(testZip(L"crc.zip"), dir.path());
     EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.failure, packages::kExtractFailed + std::wstring(L"bad.txt"));
+    EXPECT_EQ(result.failure, packages::kDamagedEntry + std::wstring(L"bad.txt"));
     EXPECT_TRUE(fileExists(dir / L"good2.txt"));  // placed before the failure
     EXPECT_FALSE(fileExists(dir / L"after.txt"));
     EXPECT_FALSE(anyStagedFile(dir.path()));
@@ -409,7 +409,7 @@ TEST(ExtractionThread, UnpacksInQueueOrderAndDropsWhatIsQueuedBehindAFailure) {
   thread.start(copyOfZip(zips, L"crc.zip"), target.path(), L"broken", PlaceHooks{}, {});
   thread.start(dropped, other.path(), L"dropped", PlaceHooks{}, {});
   EXPECT_FALSE(thread.finish(failure));
-  EXPECT_EQ(failure.text, packages::kExtractFailed + std::wstring(L"bad.txt"));
+  EXPECT_EQ(failure.text, packages::kDamagedEntry + std::wstring(L"bad.txt"));
   EXPECT_EQ(failure.kind, util::FailureKind::kDisk);
   EXPECT_TRUE(entryNames(other.path()).empty());
   EXPECT_FALSE(fileExists(dropped));

@@ -20,7 +20,7 @@ expect() {  # expect STATUS LINE COMMAND...
 target=$(win "$work/解压")
 expect 0 "$target\\pkg" unzip "$(win "$zips/one_folder.zip")" "$target"
 [ "$(cat "$work/解压/pkg/sub/b.txt")" = beta ]
-expect 1 "error: 解压失败：bad.txt" unzip "$(win "$zips/crc.zip")" "$(win "$work/crc")"
+expect 1 "error: 压缩包条目数据损坏（解压或 CRC 校验失败）：bad.txt" unzip "$(win "$zips/crc.zip")" "$(win "$work/crc")"
 expect 1 "error: 无法读取压缩包：$(win "$zips/not_a_zip.zip")" \
   unzip "$(win "$zips/not_a_zip.zip")" "$(win "$work/text")"
 
@@ -37,7 +37,7 @@ python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import make_site; make_
   "$(dirname "$0")/../../demo/server" "$work/place.zip"
 cmp "$work/place.zip.tool" "$work/place.zip.index"
 expect 1 "error: 压缩包含非法路径条目：../evil.dll" index "$(win "$zips/unsafe_0.zip")" "$(win "$work/x")"
-expect 1 "error: 压缩包条目损坏（index 2）" index "$(win "$zips/crc.zip")" "$(win "$work/x")"
+expect 1 "error: 压缩包条目数据损坏（解压或 CRC 校验失败）：bad.txt" index "$(win "$zips/crc.zip")" "$(win "$work/x")"
 expect 1 "error: 无法打开压缩包：$(win "$zips/not_a_zip.zip")" index "$(win "$zips/not_a_zip.zip")" "$(win "$work/x")"
 [ ! -e "$work/x" ]
 echo ok
