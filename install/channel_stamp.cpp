@@ -6,11 +6,8 @@
 #include "util/paths.h"
 
 #include <cstdint>
-#include <cstring>
 
 namespace {
-
-constexpr uint64_t kTrailerBytes = 8;
 
 // Reads exactly count bytes at offset; a positioned read, so the handle's own file pointer does
 // not matter.
@@ -32,26 +29,16 @@ bool readAt(HANDLE file, uint64_t offset, char* out, size_t count) {
 
 }  // namespace
 
-bool readStampTrailer(HANDLE file, std::string& payload) {
+bool readFileStamp(HANDLE file, std::string& payload) {
   payload.clear();
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file, &size) || static_cast<uint64_t>(size.QuadPart) <= kTrailerBytes) {
-    return false;
-  }
-  const uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
-  unsigned char trailer[kTrailerBytes];
-  if (!readAt(file, fileSize - kTrailerBytes, reinterpret_cast<char*>(trailer), sizeof trailer)) {
-    return false;
-  }
-  if (std::memcmp(trailer, kChannelStampMagic, sizeof kChannelStampMagic) != 0) return false;
-  const uint32_t length = uint32_t{trailer[4]} | (uint32_t{trailer[5]} << 8) |
-                          (uint32_t{trailer[6]} << 16) | (uint32_t{trailer[7]} << 24);
-  if (length < kMinChannelPayload || length > kMaxChannelPayload) return false;
-  if (fileSize - kTrailerBytes < length) return false;
-  std::string bytes(length, '\0');
-  if (!readAt(file, fileSize - kTrailerBytes - length, bytes.data(), length)) return false;
-  payload = std::move(bytes);
-  return true;
+  if (!GetFileSizeEx(file, &size)) return false;
+  return install::findChannelPayload(static_cast<uint64_t>(size.QuadPart),
+                                     [file](uint64_t offset, size_t count, std::string& bytes) {
+                                       bytes.assign(count, '\0');
+                                       return readAt(file, offset, bytes.data(), count);
+                                     },
+                                     payload);
 }
 
 std::wstring readChannelStamp(std::string& payload) {
@@ -60,7 +47,7 @@ std::wstring readChannelStamp(std::string& payload) {
   util::FileHandle file(CreateFileW(self.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   // A missing, damaged or oversized stamp is no error: the default payload takes its place.
-  if (file && readStampTrailer(file.get(), payload)) return {};
+  if (file && readFileStamp(file.get(), payload)) return {};
   return loadRcData(IDR_CHANNEL_DEFAULT, payload);
 }
 

@@ -1,20 +1,19 @@
-// The channel stamp: a payload (the content of channel.ini) appended to the setup executable's
-// file as payload, "QVCH" and the payload's length (32-bit little-endian). A copy without a
-// valid stamp uses the default payload it carries as a resource.
+// The channel stamp: a payload (the content of channel.ini) carried by the setup executable's
+// file, as a trailer or, in a copy stamped after it was signed, inside its signature (where and
+// how: install/signed_stamp.h). A copy without a valid stamp uses the default payload it carries
+// as a resource.
 #pragma once
+
+#include "install/signed_stamp.h"
 
 #include <windows.h>
 
 #include <cstddef>
 #include <string>
 
-constexpr char kChannelStampMagic[4] = {'Q', 'V', 'C', 'H'};
-constexpr size_t kMinChannelPayload = 4;
-constexpr size_t kMaxChannelPayload = 65536;
-
-// Reads the stamp at the end of an open file (read access, synchronous, any position). True and the payload
-// when the trailer is complete and valid; false otherwise, with the payload empty.
-[[nodiscard]] bool readStampTrailer(HANDLE file, std::string& payload);
+// Reads the stamp of an open file (read access, synchronous, any position). True and the payload
+// when a stamp is found whole and valid; false otherwise, with the payload empty.
+[[nodiscard]] bool readFileStamp(HANDLE file, std::string& payload);
 
 // The payload of the running executable's stamp, or else the default payload (resource 102).
 // Returns an empty text on success, otherwise the error text of loadRcData.

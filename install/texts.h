@@ -82,4 +82,16 @@ inline constexpr wchar_t kAgreementMissing[] =
 inline constexpr wchar_t kAgreementWriteFailed[] = L"写入协议文本失败：";
 inline constexpr wchar_t kMainProgramMissing[] = L"安装完成，但未在安装目录找到主程序（";  // then the name, ）
 
+// Why the vendor's tool refuses to stamp a signed setup (its other stamp messages are English too).
+inline constexpr wchar_t kSignatureNotLast[] =
+    L"the certificate table does not end the file (was the setup stamped after it was signed?)";
+inline constexpr wchar_t kSignatureEntryBad[] =
+    L"the certificate table is not one PKCS#7 entry (revision 2.0, type 2, padded to 8 bytes)";
+inline constexpr wchar_t kSignatureDerBad[] =
+    L"the signature is damaged: a DER length runs past its end, is indefinite or not in its shortest form, or nests too deep";
+inline constexpr wchar_t kSignatureNotSignedData[] =
+    L"the signature is not a PKCS#7 SignedData of the expected shape";
+inline constexpr wchar_t kSignatureTrailingBytes[] = L"the certificate table has bytes after the signature";
+inline constexpr wchar_t kSignatureTooLarge[] = L"the stamped setup would exceed 4 GB";
+
 }  // namespace install

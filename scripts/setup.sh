@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth fonts-noto-cjk imagemagick
   nlohmann-json3-dev googletest
-  nginx-light aria2 curl openssl python3
+  nginx-light aria2 curl openssl osslsigncode python3
   zip unzip time bc
   locales
 )

@@ -1,8 +1,9 @@
-// stamp: writes a channel build of the setup executable, the setup followed by its channel stamp.
+// stamp: writes a channel build of the setup executable: the setup followed by its channel stamp,
+// or, for a signed setup, the setup with the payload in its signature's certificate set.
 #include "tools/texts.h"
 #include "tools/tool.h"
 
-#include "install/channel_stamp.h"
+#include "install/signed_stamp.h"
 #include "util/error_text.h"
 #include "util/files.h"
 
@@ -34,18 +35,33 @@ int runStamp(const Args& args) {
   }
   std::string image;
   if (!util::readFile(setupPath, image)) return fail(readFailure(setupPath));
+  install::PeLayout layout;
+  if (!install::readPeLayout(image, layout)) return fail(setupPath + L" is not a Windows executable");
 
+  // An unsigned setup takes the trailer at its end; a signed one keeps its signature valid with
+  // the payload inside it.
+  const bool signedSetup = layout.tableOffset != 0 || layout.tableSize != 0;
   const uint32_t length = static_cast<uint32_t>(payload.size());
-  image += payload;
-  image.append(kChannelStampMagic, sizeof kChannelStampMagic);
-  for (int shift = 0; shift < 32; shift += 8) image += static_cast<char>((length >> shift) & 0xFF);
+  if (signedSetup) {
+    std::wstring error;
+    if (!install::stampSignedImage(image, layout, payload, error)) return fail(setupPath + L": " + error);
+  } else {
+    image += payload;
+    image.append(kChannelStampMagic, sizeof kChannelStampMagic);
+    for (int shift = 0; shift < 32; shift += 8) image += static_cast<char>((length >> shift) & 0xFF);
+  }
 
-  if (!util::writeFile(outPath, image.data(), image.size())) {
+  // Written beside the target and moved over it, so that OUT_EXE is either whole or untouched,
+  // even when it is the setup itself.
+  const std::wstring partPath = outPath + L".part";
+  if (!util::writeFile(partPath, image.data(), image.size()) ||
+      !MoveFileExW(partPath.c_str(), outPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     const std::wstring reason = lastErrorText();
-    util::deleteFileForce(outPath);  // never leave a truncated executable behind
+    util::deleteFileForce(partPath);
     return fail(L"cannot write " + outPath + kParenOpen + reason + kParenClose);
   }
-  printLine(L"stamped " + outPath + L" (" + std::to_wstring(length) + L" payload bytes)");
+  printLine(L"stamped " + outPath + L" (" + std::to_wstring(length) + L" payload bytes" +
+            (signedSetup ? L", inside its signature)" : L")"));
   return 0;
 }
 

@@ -39,7 +39,7 @@ class StampTrailer : public ::testing::Test {
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_TRUE(file.valid());
     payload = "stale";
-    return readStampTrailer(file.get(), payload);
+    return readFileStamp(file.get(), payload);
   }
 
   TempDir dir_;

@@ -54,7 +54,7 @@ TEST_F(StampCommand, AppendsPayloadMagicAndLengthToTheSetup) {
   util::FileHandle file(CreateFileW(outPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   std::string read;
-  ASSERT_TRUE(readStampTrailer(file.get(), read));
+  ASSERT_TRUE(readFileStamp(file.get(), read));
   EXPECT_EQ(read, payload);
 }
 
