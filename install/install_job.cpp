@@ -18,6 +18,8 @@
 #include "util/paths.h"
 #include "util/text.h"
 
+#include <mutex>
+
 namespace install {
 namespace {
 
@@ -52,6 +54,8 @@ class InstallRun {
     return verb + label + kStageEllipsis;
   }
   bool installPackage(const PackageItem& item, bool last);
+  // How files go in place: renamed over their targets, or under the journal when it runs.
+  PlaceHooks placeHooks();
   // Repairs a zip package with an index by its changed entries; `whole` asks for the package.
   bool repairPackage(const PackageItem& item, bool& whole);
   bool finishPending();
@@ -63,6 +67,10 @@ class InstallRun {
   prog::JobResult result_;
   // The folder holds the version being installed: its packages are compared, not replaced.
   bool repair_ = false;
+  // Over an existing installation every file goes in place under the journal, so that a failure
+  // at any file puts back all that went before it; a fresh install keeps what it wrote.
+  UpgradeJournal journal_;
+  std::mutex journalLock_;  // written by the job and by the unpacking thread
   ExtractionThread pending_;  // the packages before, unpacking while this one downloads
 };
 
@@ -73,6 +81,21 @@ bool InstallRun::finishPending() {
   };
   if (pending_.finish(failure, unpacking)) return true;
   return failUnlessCancelled(std::move(failure));
+}
+
+PlaceHooks InstallRun::placeHooks() {
+  PlaceHooks hooks;
+  if (!journal_.active()) return hooks;
+  hooks.makeFolder = [this](const std::wstring& folder) {
+    std::lock_guard<std::mutex> hold(journalLock_);
+    return journal_.makeFolder(folder);
+  };
+  hooks.placeFile = [this](const std::wstring&, const std::wstring& target) {
+    std::lock_guard<std::mutex> hold(journalLock_);
+    return journal_.placeStaged(target);
+  };
+  hooks.concurrent = false;
+  return hooks;
 }
 
 bool InstallRun::repairPackage(const PackageItem& item, bool& whole) {
@@ -94,7 +117,7 @@ bool InstallRun::repairPackage(const PackageItem& item, bool& whole) {
     return !cancelled();
   };
   const delta::Result result =
-      delta::fetchChangedEntries({entry.url, entry.index, entry.indexSha256}, item.targetDir, PlaceHooks{}, progress, cancel_);
+      delta::fetchChangedEntries({entry.url, entry.index, entry.indexSha256}, item.targetDir, placeHooks(), progress, cancel_);
   if (result.outcome == delta::Outcome::kFailed) return failUnlessCancelled(result.failure);
   std::wstring line = item.label + L" ";
   if (result.outcome == delta::Outcome::kWhole) {
@@ -166,7 +189,15 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
       util::deleteFileForce(downloadPath);
       return false;
     }
-    if (!MoveFileExW(downloadPath.c_str(), installedPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    bool placed = false;
+    if (journal_.active()) {
+      std::lock_guard<std::mutex> hold(journalLock_);
+      placed = journal_.replace(downloadPath, installedPath);
+      if (placed) util::deleteFileForce(downloadPath);
+    } else {
+      placed = MoveFileExW(downloadPath.c_str(), installedPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    }
+    if (!placed) {
       const std::wstring reason = lastErrorText();
       util::deleteFileForce(downloadPath);
       fail(prog::FailureKind::kDisk, kReplaceFailed + entry.filename + kReasonOpen + reason + kReasonClose);
@@ -179,7 +210,7 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
   // while the next package downloads.
   if (!last) {
     const CancelEvent cancel = cancel_;
-    pending_.start(downloadPath, item.targetDir, item.label, PlaceHooks{},
+    pending_.start(downloadPath, item.targetDir, item.label, placeHooks(),
                    [cancel](uint64_t, uint64_t) { return !isCancelSignalled(cancel); });
     return true;
   }
@@ -189,7 +220,7 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
   // then on every file handled is a file put in its place, which the bar shows as the overwrite,
   // so that the package's share runs to its end. The counts arrive one at a time.
   bool placing = false;
-  const bool extracted = extractZipInPlace(downloadPath, item.targetDir, PlaceHooks{}, &failure,
+  const bool extracted = extractZipInPlace(downloadPath, item.targetDir, placeHooks(), &failure,
                                            [this, &item, &placing](uint64_t done, uint64_t total) {
                                              if (!placing) {
                                                placing = true;
@@ -206,6 +237,12 @@ bool InstallRun::installPackage(const PackageItem& item, bool last) {
 
 prog::JobResult InstallRun::run() {
   runSteps();
+  if (journal_.active()) {
+    // The job failed or was cancelled after the first file went in place: every file goes back.
+    util::Failure ignored;
+    (void)pending_.finish(ignored);
+    journal_.rollback();
+  }
   return result_;
 }
 
@@ -234,8 +271,13 @@ void InstallRun::runSteps() {
   }
 
   std::string installed;
-  repair_ = util::readFile(markerDirectory(request_.installDir) + L"\\_update.done", installed, 64) &&
-            !installed.empty() && installed == updateMarkerBytes(manifest.main.version);
+  const bool existing = util::readFile(markerDirectory(request_.installDir) + L"\\_update.done", installed, 64);
+  repair_ = existing && !installed.empty() && installed == updateMarkerBytes(manifest.main.version);
+  if (existing && (!journal_.begin(request_.installDir, L"repair " + manifest.main.version) ||
+                   !journal_.stageBelow(request_.installDir))) {
+    fail(prog::FailureKind::kDisk, kJournalWriteFailed + lastErrorText());
+    return;
+  }
 
   reporter_.setStage(kFetchingSizesStage, prog::kPhaseNone);
   std::vector<std::wstring> urls;
@@ -260,6 +302,7 @@ void InstallRun::runSteps() {
     doneWeight += weights[i];
   }
   if (!finishPending()) return;
+  if (journal_.active()) journal_.commit();
   result_ = finishInstall(request_, manifest, plan.cudaIncluded, reporter_);
 }
 

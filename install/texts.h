@@ -73,6 +73,7 @@ inline constexpr wchar_t kDownloadFailedAfter[] = L"失败：";  // then the dow
 inline constexpr wchar_t kSourceBefore[] = L"来源：";  // then the address a package came from
 inline constexpr wchar_t kDigestMismatch[] = L"SHA256 校验失败（文件不完整或被篡改）";  // after the label
 inline constexpr wchar_t kReplaceFailed[] = L"替换失败：";
+inline constexpr wchar_t kJournalWriteFailed[] = L"无法写入修复日志：";  // then the reason
 inline constexpr wchar_t kReasonOpen[] = L"（";
 inline constexpr wchar_t kReasonClose[] = L"）";
 inline constexpr wchar_t kBadServerName[] = L"服务器清单包含非法文件名：";

@@ -8,7 +8,7 @@ packages=(
   wine wine64 xvfb xauth fonts-noto-cjk imagemagick
   nlohmann-json3-dev googletest
   nginx-light aria2 curl openssl osslsigncode python3
-  zip unzip time bc
+  zip unzip libarchive-tools p7zip-full time bc
   locales
 )
 # Node.js may come from elsewhere than Debian; take Debian's only when there is none.

@@ -76,7 +76,8 @@ class InstallEndToEnd(unittest.TestCase):
 
     def test_second_install_keeps_the_users_files(self):
         folder, unix = install_folder("again")
-        self.assertTrue(self.start().install(folder).startswith("安装完成"))
+        status = self.start().install(folder)
+        self.assertTrue(status.startswith("安装完成"), status)
         self.setup.wait_exit()
         close_client()
         agreement = os.path.join(unix, "legal", "agreement_install.txt")
@@ -92,7 +93,8 @@ class InstallEndToEnd(unittest.TestCase):
         # The second run keeps the user's data but rewrites the program's files: its own setup
         # becomes the installation's copy, and the agreement copy is the text the wizard had up
         # (a repair opens on the options page: the built-in one) with its version.
-        self.assertTrue(self.start().install(folder).startswith("安装完成"))
+        status = self.start().install(folder)
+        self.assertTrue(status.startswith("安装完成"), status)
         self.setup.wait_exit()
         self.assertEqual(read(agreement), read(AGREEMENT))
         self.assertEqual(read(os.path.join(unix, "update", "_agreement.done")), b"builtin")

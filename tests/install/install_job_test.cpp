@@ -173,3 +173,33 @@ TEST_F(InstallJob, CancelAtEachStageEndsCancelledAndLeavesNoTemporaryFiles) {
 }
 
 }  // namespace
+
+// A repair whose package turns out damaged at its last entry, after the files before it went in
+// place, puts every one of them back: the installation is the one it was, not a mix.
+TEST_F(InstallJob, ARepairThatFailsAtTheLastEntryPutsEveryFileBack) {
+  request_.installDir = dir_ / L"app";
+  RecordingSink first;
+  ASSERT_TRUE(install::runInstall(request_, first, nullptr).ok());
+  const std::wstring readme = request_.installDir + L"\\readme.txt";
+  ASSERT_TRUE(util::writeFile(readme, "the user's readme", 17));
+
+  std::string main = zipOf({{"OrvaloTrader/Orvalo.exe", "MZ client 2"},
+                            {"OrvaloTrader/readme.txt", "2.0 again"},
+                            {"OrvaloTrader/zz_last.txt", "last entry of the package", 0}});
+  main[main.find("last entry")] = 'L';  // its CRC-32 no longer matches
+  scenario_.putFile(L"main.zip", main);
+  std::string manifest = testing_support::readFileBytes(
+      testing_support::serverStatePath(L"www\\" + scenario_.name() + L"\\download\\manifest.ini"));
+  const size_t digest = manifest.rfind("sha256=") + 7;
+  manifest.replace(digest, 64, sha256Hex(main));
+  scenario_.putFile(L"download\\manifest.ini", manifest);
+
+  RecordingSink repair;
+  const prog::JobResult result = install::runInstall(request_, repair, nullptr);
+  EXPECT_FALSE(result.ok());
+  EXPECT_NE(result.failure.text.find(L"zz_last.txt"), std::wstring::npos) << util::toUtf8(result.failure.text);
+  EXPECT_EQ(testing_support::readFileBytes(request_.installDir + L"\\Orvalo.exe"), "MZ client");
+  EXPECT_EQ(testing_support::readFileBytes(readme), "the user's readme");
+  EXPECT_FALSE(util::isExistingFile(request_.installDir + L"\\zz_last.txt"));
+  EXPECT_FALSE(util::isExistingFile(request_.installDir + L"\\update\\upgrade.journal"));
+}

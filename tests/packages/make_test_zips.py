@@ -6,8 +6,11 @@ repository and every odd name is spelled out here.
 """
 import os
 import random
+import shutil
 import struct
+import subprocess
 import sys
+import tempfile
 import zipfile
 
 # A fixed timestamp, checked against the extracted files' times.
@@ -138,5 +141,58 @@ def main(out):
           [("OrvaloTrader/big/%d.bin" % index, part) for index, part in enumerate(parts)])
 
 
+def tree(folder, files):
+    for name, data in files.items():
+        path = os.path.join(folder, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+def other_tools(out):
+    """Packages as other tools make them (Info-ZIP zip, bsdtar, 7-Zip), each from a folder."""
+    def made(name, files, *command):
+        with tempfile.TemporaryDirectory() as folder:
+            tree(folder, files)
+            target = os.path.join(out, name)
+            if os.path.exists(target):
+                os.remove(target)
+            subprocess.run([part.replace("{out}", target) for part in command], cwd=folder, check=True,
+                           stdout=subprocess.DEVNULL, env=dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8"))
+
+    # Info-ZIP on Linux stores UTF-8 names without the flag. 行情/数据.txt is also valid GBK (it
+    # would arrive as other characters); 交易/表.txt is not (it would be refused).
+    made("infozip_utf8.zip", {"行情/数据.txt": b"quotes", "交易/表.txt": b"table"}, "zip", "-qr", "{out}", ".")
+    # bsdtar writes "./" before every name, and "./" itself.
+    made("bsdtar_dot.zip", {"OrvaloTrader/app.exe": b"program", "OrvaloTrader/lib/a.dll": b"library"},
+         "bsdtar", "--format", "zip", "-cf", "{out}", ".")
+    # Methods this setup does not inflate, and an encrypted entry, from 7-Zip.
+    text = {"a.txt": b"first\n", "big.txt": b"Orvalo deflate64 " * 20000}
+    made("deflate64.zip", text, "7z", "a", "-tzip", "-mm=Deflate64", "{out}", "a.txt", "big.txt")
+    made("bzip2.zip", text, "7z", "a", "-tzip", "-mm=BZip2", "{out}", "a.txt", "big.txt")
+    made("encrypted.zip", text, "7z", "a", "-tzip", "-psecret", "{out}", "a.txt", "big.txt")
+    # Two names that Windows takes for one file.
+    made("case_clash.zip", {"lib/Readme.txt": b"one", "lib/README.txt": b"two"}, "zip", "-qr", "{out}", ".")
+    made("file_and_folder.zip", {"Data": b"a file", "data/x.txt": b"in a folder"}, "zip", "-qr", "{out}", ".")
+
+
+def wrapped_count(path, entries=65537):
+    """More than 65535 entries with only the classic end record, whose count wrapped (to 1), as
+    old Java tools write them: Python's zip64 records are cut out again."""
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as archive:
+        for i in range(entries):
+            archive.writestr(info("f%05d" % i, zipfile.ZIP_STORED), b"")
+    with open(path, "rb") as f:
+        data = f.read()
+    zip64 = data.rindex(struct.pack("<I", 0x06064B50))
+    cd_size, cd_offset = struct.unpack("<QQ", data[zip64 + 40:zip64 + 56])
+    count = entries & 0xFFFF
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, cd_size, cd_offset, 0)
+    with open(path, "wb") as f:
+        f.write(data[:zip64] + end)
+
+
 if __name__ == "__main__":
     main(sys.argv[1])
+    other_tools(sys.argv[1])
+    wrapped_count(os.path.join(sys.argv[1], "wrapped_count.zip"))

@@ -415,3 +415,48 @@ TEST(ExtractionThread, UnpacksInQueueOrderAndDropsWhatIsQueuedBehindAFailure) {
   EXPECT_FALSE(fileExists(dropped));
   EXPECT_TRUE(thread.finish(failure));  // reported once: a later batch starts afresh
 }
+
+// Packages made by Info-ZIP on Linux (UTF-8 names without the flag, one of them also valid GBK)
+// and by bsdtar ("./" before every name) arrive under the names their makers meant.
+TEST(ZipsFromOtherTools, Utf8NamesWithoutTheFlagAndDotSlashNamesArriveAsNamed) {
+  TempDir tmp;
+  Extraction r = extract(testZip(L"infozip_utf8.zip"), tmp / L"a");
+  ASSERT_TRUE(r.ok) << util::toUtf8(r.failure);
+  EXPECT_EQ(readFileBytes(tmp / L"a\\行情\\数据.txt"), "quotes");
+  EXPECT_EQ(readFileBytes(tmp / L"a\\交易\\表.txt"), "table");
+
+  r = extract(testZip(L"bsdtar_dot.zip"), tmp / L"b");
+  ASSERT_TRUE(r.ok) << util::toUtf8(r.failure);
+  EXPECT_EQ(r.contentRoot, tmp / L"b\\OrvaloTrader");
+  EXPECT_EQ(readFileBytes(tmp / L"b\\OrvaloTrader\\lib\\a.dll"), "library");
+  const InPlace placed = extractInPlace(testZip(L"bsdtar_dot.zip"), tmp / L"c");
+  ASSERT_TRUE(placed.ok) << util::toUtf8(placed.failure);
+  EXPECT_EQ(readFileBytes(tmp / L"c\\app.exe"), "program");
+}
+
+// What cannot be unpacked is named for what it is, before anything is written, by extraction
+// and by the check the release tools run.
+TEST(ZipsFromOtherTools, RefusalsNameTheMethodTheEncryptionTheClashAndTheCount) {
+  const std::wstring method = packages::kUnsupportedMethod;
+  const std::pair<const wchar_t*, std::wstring> cases[] = {
+      {L"deflate64.zip", method + L"Deflate64" + packages::kMethodAfter + L"big.txt"},
+      {L"bzip2.zip", method + L"BZip2" + packages::kMethodAfter},
+      {L"encrypted.zip", packages::kEncryptedEntry + std::wstring(L"a.txt")},
+      {L"case_clash.zip", packages::kCaseClash + std::wstring(L"lib/")},
+      {L"file_and_folder.zip", packages::kCaseClash},
+      {L"wrapped_count.zip", packages::kCountWrapped},
+  };
+  for (const auto& [zip, text] : cases) {
+    SCOPED_TRACE(util::toUtf8(zip));
+    TempDir tmp;
+    const Extraction r = extract(testZip(zip), tmp / L"out");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.failure.rfind(text, 0), 0u) << util::toUtf8(r.failure);
+    const InPlace placed = extractInPlace(testZip(zip), tmp.path());
+    EXPECT_EQ(placed.failure, r.failure);
+    EXPECT_TRUE(entryNames(tmp.path()).empty());
+    std::wstring checked;
+    EXPECT_FALSE(checkZip(testZip(zip), checked));
+    EXPECT_EQ(checked, r.failure);
+  }
+}
