@@ -158,12 +158,12 @@ class UpgradeRun {
     uint64_t knownCount = 0;
     std::vector<std::wstring> urls;
     for (const UpgradeItem& item : items_) urls.push_back(item.url);
-    const std::vector<uint64_t> sizes = queryRemoteSizes(urls);
+    sizes_ = queryRemoteSizes(urls);
     for (size_t i = 0; i < count_; ++i) {
-      if (sizes[i] > 0) {
-        weights_[i] = sizes[i];
+      if (sizes_[i] > 0) {
+        weights_[i] = sizes_[i];
         known[i] = true;
-        knownSum += sizes[i];
+        knownSum += sizes_[i];
         ++knownCount;
       }
     }
@@ -184,7 +184,7 @@ class UpgradeRun {
     util::deleteFileForce(local);
     if (!item.index.empty() && util::endsWithIgnoringCase(local, L".zip")) {
       bool whole = false;
-      Failure failure = fetchChanges(i, whole);
+      Failure failure = fetchChanges(i, local + L".ranges", whole);
       if (!whole) return failure;
     }
 
@@ -248,7 +248,7 @@ class UpgradeRun {
   // Stages only the entries of a package with an index that differ from the installed files, as
   // its unpacking would stage them; `whole` asks for the package as a whole instead, when that
   // cannot be done safely (nothing was staged then).
-  Failure fetchChanges(size_t i, bool& whole) {
+  Failure fetchChanges(size_t i, const std::wstring& rangesFile, bool& whole) {
     UpgradeItem& item = items_[i];
     whole = false;
     // The packages before it stage their files first: one target is never staged by two at once.
@@ -267,7 +267,8 @@ class UpgradeRun {
       return true;
     };
     const delta::Result result =
-        delta::fetchChangedEntries({item.url, item.index, item.indexSha256}, item.dest, hooks, progress, nullptr);
+        delta::fetchChangedEntries({item.url, item.index, item.indexSha256, sizes_[i], rangesFile}, item.dest, hooks,
+                                   progress, nullptr);
     if (result.outcome == delta::Outcome::kFailed) return result.failure;
     if (result.outcome == delta::Outcome::kWhole) {
       staged_[i].clear();
@@ -443,6 +444,7 @@ class UpgradeRun {
   std::mutex journalLock_;  // the journal is written by the job and by the unpacking thread
   ExtractionThread pending_;  // declared after what its thread uses, so that it ends first
   size_t count_ = 0;
+  std::vector<uint64_t> sizes_;  // as the servers told them; 0 where unknown
   std::vector<uint64_t> weights_;
   uint64_t totalWeight_ = 0;
   uint64_t doneWeight_ = 0;

@@ -53,11 +53,12 @@ class InstallRun {
   static std::wstring stageText(const wchar_t* verb, const std::wstring& label) {
     return verb + label + kStageEllipsis;
   }
-  bool installPackage(const PackageItem& item, bool last);
+  // size: the package's as its server told it (0: unknown).
+  bool installPackage(const PackageItem& item, bool last, uint64_t size);
   // How files go in place: renamed over their targets, or under the journal when it runs.
   PlaceHooks placeHooks();
   // Repairs a zip package with an index by its changed entries; `whole` asks for the package.
-  bool repairPackage(const PackageItem& item, bool& whole);
+  bool repairPackage(const PackageItem& item, uint64_t size, bool& whole);
   bool finishPending();
   void runSteps();
 
@@ -98,7 +99,7 @@ PlaceHooks InstallRun::placeHooks() {
   return hooks;
 }
 
-bool InstallRun::repairPackage(const PackageItem& item, bool& whole) {
+bool InstallRun::repairPackage(const PackageItem& item, uint64_t size, bool& whole) {
   const ManifestEntry& entry = *item.entry;
   whole = false;
   // The packages before it are in place first: the comparison sees what they brought.
@@ -117,12 +118,14 @@ bool InstallRun::repairPackage(const PackageItem& item, bool& whole) {
     return !cancelled();
   };
   const delta::Result result =
-      delta::fetchChangedEntries({entry.url, entry.index, entry.indexSha256}, item.targetDir, placeHooks(), progress, cancel_);
+      delta::fetchChangedEntries({entry.url, entry.index, entry.indexSha256, size,
+                                  util::tempDirectory() + L"\\" + item.downloadName + L".ranges"},
+                                 item.targetDir, placeHooks(), progress, cancel_);
   if (result.outcome == delta::Outcome::kFailed) return failUnlessCancelled(result.failure);
-  std::wstring line = item.label + L" ";
+  std::wstring line = item.label;
   if (result.outcome == delta::Outcome::kWhole) {
     whole = true;
-    line += packages::kWholePackageBefore + result.failure.text;
+    line += L" " + std::wstring(packages::kWholePackageBefore) + result.failure.text;
     reporter_.note(line);
   }
   appendDebugLog("[repair] " + util::toUtf8(line) + " " + std::to_string(result.entries) + " entries, " +
@@ -130,12 +133,12 @@ bool InstallRun::repairPackage(const PackageItem& item, bool& whole) {
   return true;
 }
 
-bool InstallRun::installPackage(const PackageItem& item, bool last) {
+bool InstallRun::installPackage(const PackageItem& item, bool last, uint64_t size) {
   const ManifestEntry& entry = *item.entry;
   const bool zip = isZipPackage(entry.filename);
   if (zip && repair_ && !entry.index.empty()) {
     bool whole = false;
-    if (!repairPackage(item, whole)) return false;
+    if (!repairPackage(item, size, whole)) return false;
     if (!whole) return !stopIfCancelled();
   }
   const std::wstring temp = util::tempDirectory();
@@ -298,7 +301,7 @@ void InstallRun::runSteps() {
   uint64_t doneWeight = 0;
   for (size_t i = 0; i < plan.items.size(); ++i) {
     reporter_.setPackage(i, plan.items.size(), weights[i], doneWeight, totalWeight);
-    if (!installPackage(plan.items[i], i + 1 == plan.items.size())) return;
+    if (!installPackage(plan.items[i], i + 1 == plan.items.size(), sizes[i])) return;
     doneWeight += weights[i];
   }
   if (!finishPending()) return;

@@ -10,7 +10,6 @@
 #include "util/error_text.h"
 #include "util/files.h"
 #include "util/handles.h"
-#include "util/paths.h"
 
 #include <windows.h>
 
@@ -24,6 +23,11 @@ namespace delta {
 namespace {
 
 using util::FailureKind;
+
+// Pieces a range is asked for in: large enough that a round trip is a small part of each, small
+// enough that a few megabytes spread over every connection.
+constexpr uint64_t kSmallestPiece = 256 * 1024;
+constexpr uint64_t kLargestPiece = 4 * 1024 * 1024;
 
 struct MappingTraits {
   using Type = HANDLE;
@@ -54,20 +58,33 @@ class MappedFile {
   const char* view_ = nullptr;
 };
 
-// The ranges' file in the temporary folder, removed however the call ends.
-class TemporaryFile {
+// Removes the file however the call ends.
+class RemovedAfter {
  public:
-  TemporaryFile() {
-    static std::atomic<unsigned> serial{0};
-    path_ = util::tempDirectory() + L"\\QVSetup_ranges_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-            std::to_wstring(serial++);
-  }
-  ~TemporaryFile() { util::deleteFileForce(path_); }
-  const std::wstring& path() const { return path_; }
+  explicit RemovedAfter(std::wstring path) : path_(std::move(path)) {}
+  ~RemovedAfter() { util::deleteFileForce(path_); }
+  RemovedAfter(const RemovedAfter&) = delete;
+  RemovedAfter& operator=(const RemovedAfter&) = delete;
 
  private:
   std::wstring path_;
 };
+
+// The requests for the ranges: a large one in pieces, so that it comes over several connections
+// at once rather than at one connection's pace. Pieces follow each other in the fetched file as
+// their range would.
+std::vector<net::ByteSpan> spansOf(const std::vector<FetchRange>& ranges) {
+  uint64_t total = 0;
+  for (const FetchRange& range : ranges) total += range.count;
+  const uint64_t piece = std::clamp<uint64_t>(total / (2 * net::kMaxRangeConnections), kSmallestPiece, kLargestPiece);
+  std::vector<net::ByteSpan> spans;
+  for (const FetchRange& range : ranges) {
+    for (uint64_t at = 0; at < range.count; at += piece) {
+      spans.push_back({range.first + at, std::min(piece, range.count - at)});
+    }
+  }
+  return spans;
+}
 
 Result whole(Result result, std::wstring reason) {
   result.outcome = Outcome::kWhole;
@@ -182,11 +199,12 @@ Result fetchChangedEntries(const IndexedPackage& package, const std::wstring& ta
   }
   if (needed.empty()) return result;
 
-  // The probe gives the size that bounds every range and the version they must all come from.
-  uint64_t total = 0;
+  // The probe gives the size that bounds every range and the version they must all come from; a
+  // size known already bounds them as well, and the entries' checks tell a replaced zip.
+  uint64_t total = package.size;
   std::wstring validator;
-  std::wstring url;
-  {
+  std::wstring url = package.url;
+  if (total == 0) {
     HttpConnection probe;
     if (!openHttpConnection(probe, package.url) || !probeRangeSupport(probe, total, &validator)) {
       if (isCancelSignalled(cancel)) return failed(result, util::cancelledFailure());
@@ -196,12 +214,9 @@ Result fetchChangedEntries(const IndexedPackage& package, const std::wstring& ta
   }
   std::vector<FetchRange> ranges;
   if (!rangesFor(index, needed, total, ranges, error)) return whole(result, error);
-  std::vector<net::ByteSpan> spans;
-  for (const FetchRange& range : ranges) spans.push_back({range.first, range.count});
-
-  TemporaryFile fetchedFile;
+  const RemovedAfter removed(package.rangesFile);
   const net::RangeFetchResult fetched =
-      net::fetchRanges(url, total, validator, spans, fetchedFile.path(), progress.fetching, cancel);
+      net::fetchRanges(url, total, validator, spansOf(ranges), package.rangesFile, progress.fetching, cancel);
   result.fetched += fetched.fetched;
   if (fetched.failure.cancelled()) return failed(result, fetched.failure);
   if (fetched.failure) {
@@ -212,7 +227,7 @@ Result fetchChangedEntries(const IndexedPackage& package, const std::wstring& ta
   for (size_t i : needed) staged.push_back(targets[i] + kStagedSuffix);
   {
     MappedFile mapped;
-    if (!mapped.open(fetchedFile.path())) return whole(result, packages::kRangesUnreadable + lastErrorText());
+    if (!mapped.open(package.rangesFile)) return whole(result, packages::kRangesUnreadable + lastErrorText());
     failure = stageEntries(index, targets, ranges, mapped.data(), hooks);
   }
   if (!failure && isCancelSignalled(cancel)) failure = util::cancelledFailure();

@@ -18,6 +18,8 @@ struct IndexedPackage {
   std::wstring url;         // the zip
   std::wstring indexUrl;    // its index
   std::string indexSha256;  // lower-case hex, as the signed manifest or the plan gives it
+  uint64_t size = 0;        // the zip's size when a probe just told it; 0: probed here
+  std::wstring rangesFile;  // where the fetched bytes wait while they are used; removed after
 };
 
 enum class Outcome {

@@ -42,6 +42,10 @@ start_wine() {
   # a manager's answer whenever a window is hidden or destroyed.
   "$ORVALO_SESSION_BUILD/wine-run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
     </dev/null >/dev/null 2>&1
+  # A program that crashes ends at once with its backtrace on its standard error, instead of
+  # waiting behind Wine's crash dialog for a click that never comes (and a test for its time-out).
+  "$ORVALO_SESSION_BUILD/wine-run" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    </dev/null >/dev/null 2>&1
 }
 
 # keep_desktop_open (after start_wine, for measurements): Windows' desktop is always there, while
