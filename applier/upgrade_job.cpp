@@ -6,12 +6,15 @@
 #include "applier/upgrade_steps.h"
 #include "install/markers.h"
 #include "install/upgrade_journal.h"
-#include "packages/manifest.h"
 #include "net/download.h"
-#include "util/error_text.h"
 #include "net/http_connection.h"
+#include "packages/delta_fetch.h"
+#include "packages/manifest.h"
+#include "packages/texts.h"
 #include "packages/zip_place.h"
+#include "prog/debug_log.h"
 #include "prog/reporter.h"
+#include "util/error_text.h"
 #include "util/copy_dir.h"
 #include "util/database_files.h"
 #include "util/files.h"
@@ -179,6 +182,11 @@ class UpgradeRun {
     // in place under the name its address gives it, whatever its place in the plan.
     targetNames_[i] = localPackageName(item.url, i, 1);
     util::deleteFileForce(local);
+    if (!item.index.empty() && util::endsWithIgnoringCase(local, L".zip")) {
+      bool whole = false;
+      Failure failure = fetchChanges(i, whole);
+      if (!whole) return failure;
+    }
 
     reporter_.setStage(stage(kDownloadingStage, i), prog::kPhaseDownload);
     reporter_.setPackage(i, count_, weights_[i], doneWeight_, totalWeight_);
@@ -209,11 +217,21 @@ class UpgradeRun {
     // ones download, after the ones before it.
     if (pending_.failed()) return finishPending();
     reporter_.setStage(stage(kExtractingStage, i), prog::kPhaseExtract);
+    PlaceHooks hooks;
+    if (!stagingHooks(i, hooks)) return lastErrorFailure(kJournalWriteFailed);
+    pending_.start(local, item.dest, std::to_wstring(i), std::move(hooks), {});
+    unpacked_[i] = true;
+    return {};
+  }
+
+  // Readies item i's folder for files staged beside their places (false: the journal could not
+  // be written) and the hooks that stage them: folders made under the journal, each file only
+  // named, to go in place under the journal once the client has exited.
+  bool stagingHooks(size_t i, PlaceHooks& hooks) {
     {
       std::lock_guard<std::mutex> hold(journalLock_);
-      if (!journal_.stageBelow(item.dest)) return lastErrorFailure(kJournalWriteFailed);
+      if (!journal_.stageBelow(items_[i].dest)) return false;
     }
-    PlaceHooks hooks;
     hooks.makeFolder = [this](const std::wstring& folder) {
       std::lock_guard<std::mutex> hold(journalLock_);
       return journal_.makeFolder(folder);
@@ -224,7 +242,44 @@ class UpgradeRun {
     };
     hooks.concurrent = false;
     hooks.flushStaged = true;  // in place later under the journal, which needs the data on disk
-    pending_.start(local, item.dest, std::to_wstring(i), std::move(hooks), {});
+    return true;
+  }
+
+  // Stages only the entries of a package with an index that differ from the installed files, as
+  // its unpacking would stage them; `whole` asks for the package as a whole instead, when that
+  // cannot be done safely (nothing was staged then).
+  Failure fetchChanges(size_t i, bool& whole) {
+    UpgradeItem& item = items_[i];
+    whole = false;
+    // The packages before it stage their files first: one target is never staged by two at once.
+    if (Failure unpacked = finishPending()) return unpacked;
+    PlaceHooks hooks;
+    if (!stagingHooks(i, hooks)) return lastErrorFailure(kJournalWriteFailed);
+    reporter_.setStage(stage(kComparingStage, i), prog::kPhaseVerify);
+    reporter_.setPackage(i, count_, weights_[i], doneWeight_, totalWeight_);
+    bool fetching = false;
+    delta::Progress progress;
+    progress.comparing = counter(true);
+    progress.fetching = [this, i, &fetching](uint64_t done, uint64_t total) {
+      if (!fetching) reporter_.setStage(stage(kFetchingChangesStage, i), prog::kPhaseDownload);
+      fetching = true;
+      reporter_.setCounts(done, total, true);
+      return true;
+    };
+    const delta::Result result =
+        delta::fetchChangedEntries({item.url, item.index, item.indexSha256}, item.dest, hooks, progress, nullptr);
+    if (result.outcome == delta::Outcome::kFailed) return result.failure;
+    if (result.outcome == delta::Outcome::kWhole) {
+      staged_[i].clear();
+      whole = true;
+      const std::wstring line = item.url + L" " + packages::kWholePackageBefore + result.failure.text;
+      reporter_.note(line);
+      appendDebugLog("[upgrade] " + util::toUtf8(line));
+      return {};
+    }
+    appendDebugLog("[upgrade] " + util::toUtf8(item.url) + " " + std::to_string(result.entries) + " entries, " +
+                   std::to_string(result.fetched) + " bytes");
+    doneWeight_ += weights_[i];
     unpacked_[i] = true;
     return {};
   }

@@ -7,7 +7,9 @@
 #include "install/upgrade_journal.h"
 #include "net/download.h"
 #include "net/http_connection.h"
+#include "packages/delta_fetch.h"
 #include "packages/manifest.h"
+#include "packages/texts.h"
 #include "packages/zip_place.h"
 #include "prog/debug_log.h"
 #include "prog/reporter.h"
@@ -50,6 +52,8 @@ class InstallRun {
     return verb + label + kStageEllipsis;
   }
   bool installPackage(const PackageItem& item, bool last);
+  // Repairs a zip package with an index by its changed entries; `whole` asks for the package.
+  bool repairPackage(const PackageItem& item, bool& whole);
   bool finishPending();
   void runSteps();
 
@@ -57,6 +61,8 @@ class InstallRun {
   CancelEvent cancel_;
   prog::Reporter reporter_;
   prog::JobResult result_;
+  // The folder holds the version being installed: its packages are compared, not replaced.
+  bool repair_ = false;
   ExtractionThread pending_;  // the packages before, unpacking while this one downloads
 };
 
@@ -69,9 +75,46 @@ bool InstallRun::finishPending() {
   return failUnlessCancelled(std::move(failure));
 }
 
+bool InstallRun::repairPackage(const PackageItem& item, bool& whole) {
+  const ManifestEntry& entry = *item.entry;
+  whole = false;
+  // The packages before it are in place first: the comparison sees what they brought.
+  if (!finishPending()) return false;
+  reporter_.setStage(stageText(kComparingStage, item.label), prog::kPhaseVerify);
+  bool fetching = false;
+  delta::Progress progress;
+  progress.comparing = [this](uint64_t done, uint64_t total) {
+    reporter_.setCounts(done, total, true);
+    return !cancelled();
+  };
+  progress.fetching = [this, &item, &fetching](uint64_t done, uint64_t total) {
+    if (!fetching) reporter_.setStage(stageText(kFetchingChangesStage, item.label), prog::kPhaseDownload);
+    fetching = true;
+    reporter_.setCounts(done, total, true);
+    return !cancelled();
+  };
+  const delta::Result result =
+      delta::fetchChangedEntries({entry.url, entry.index, entry.indexSha256}, item.targetDir, PlaceHooks{}, progress, cancel_);
+  if (result.outcome == delta::Outcome::kFailed) return failUnlessCancelled(result.failure);
+  std::wstring line = item.label + L" ";
+  if (result.outcome == delta::Outcome::kWhole) {
+    whole = true;
+    line += packages::kWholePackageBefore + result.failure.text;
+    reporter_.note(line);
+  }
+  appendDebugLog("[repair] " + util::toUtf8(line) + " " + std::to_string(result.entries) + " entries, " +
+                 std::to_string(result.fetched) + " bytes");
+  return true;
+}
+
 bool InstallRun::installPackage(const PackageItem& item, bool last) {
   const ManifestEntry& entry = *item.entry;
   const bool zip = isZipPackage(entry.filename);
+  if (zip && repair_ && !entry.index.empty()) {
+    bool whole = false;
+    if (!repairPackage(item, whole)) return false;
+    if (!whole) return !stopIfCancelled();
+  }
   const std::wstring temp = util::tempDirectory();
   // A file that is not a zip arrives beside its place and replaces the installed one only once it
   // is complete and verified: a failed or cancelled repair keeps the working file.
@@ -189,6 +232,10 @@ void InstallRun::runSteps() {
     reporter_.setStage(plan.cudaNotice, prog::kPhaseNone);
     if (stopIfCancelled()) return;
   }
+
+  std::string installed;
+  repair_ = util::readFile(markerDirectory(request_.installDir) + L"\\_update.done", installed, 64) &&
+            !installed.empty() && installed == updateMarkerBytes(manifest.main.version);
 
   reporter_.setStage(kFetchingSizesStage, prog::kPhaseNone);
   std::vector<std::wstring> urls;

@@ -56,6 +56,8 @@ inline constexpr wchar_t kShortcutDescription[] = L"Orvalo 量化交易客户端
 // Stages: the verb, the package's label, then the ellipsis.
 inline constexpr wchar_t kDownloadingStage[] = L"正在下载";
 inline constexpr wchar_t kVerifyingStage[] = L"正在校验";
+inline constexpr wchar_t kComparingStage[] = L"正在比对已安装的";
+inline constexpr wchar_t kFetchingChangesStage[] = L"正在下载变更的";
 inline constexpr wchar_t kExtractingStage[] = L"正在解压";
 inline constexpr wchar_t kOverwritingStage[] = L"正在覆盖";
 inline constexpr wchar_t kStageEllipsis[] = L"…";

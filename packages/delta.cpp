@@ -251,7 +251,7 @@ bool rangesFor(const PackageIndex& index, const std::vector<size_t>& needed, uin
 }
 
 bool writeEntry(const PackageIndexEntry& entry, const char* bytes, size_t count, const std::wstring& outPath,
-                util::Failure& failure) {
+                util::Failure& failure, bool flush) {
   const std::wstring name = entryName(entry);
   const auto fail = [&](util::FailureKind kind, const wchar_t* text) {
     failure = util::failure(kind, text + name);
@@ -297,6 +297,8 @@ bool writeEntry(const PackageIndexEntry& entry, const char* bytes, size_t count,
         fail(util::FailureKind::kVerification, packages::kDeltaCrcMismatch);
       } else if (sink.digest() != entry.sha256) {
         fail(util::FailureKind::kVerification, packages::kDeltaHashMismatch);
+      } else if (flush && !FlushFileBuffers(file.get())) {
+        fail(util::FailureKind::kDisk, packages::kDeltaWriteFailed);
       } else {
         ok = true;
       }

@@ -61,7 +61,8 @@ struct FetchRange {
 // into its content in outPath (created or replaced): the local header must carry the entry's
 // name byte for byte and its method, the content is stored or raw deflate and must come to exactly the size,
 // CRC-32 and SHA-256 of the index. On failure outPath is removed and failure says why.
+// flush forces the content to disk before the file is closed.
 [[nodiscard]] bool writeEntry(const PackageIndexEntry& entry, const char* bytes, size_t count,
-                              const std::wstring& outPath, util::Failure& failure);
+                              const std::wstring& outPath, util::Failure& failure, bool flush = false);
 
 }  // namespace delta

@@ -50,5 +50,12 @@ inline constexpr wchar_t kDeltaSizeMismatch[] = L"条目大小与索引不符：
 inline constexpr wchar_t kDeltaCrcMismatch[] = L"条目 CRC-32 与索引不符：";
 inline constexpr wchar_t kDeltaHashMismatch[] = L"条目 SHA-256 与索引不符：";
 inline constexpr wchar_t kDeltaWriteFailed[] = L"无法写入条目：";
+inline constexpr wchar_t kIndexFetchFailed[] = L"无法获取包索引：";  // then the reason
+inline constexpr wchar_t kIndexDigestMismatch[] = L"包索引 SHA256 校验失败";
+inline constexpr wchar_t kIndexUnreadable[] = L"包索引无法读取：";  // then the reason
+inline constexpr wchar_t kRangesUnsupported[] = L"服务器不支持按范围下载";
+inline constexpr wchar_t kRangesUnreadable[] = L"无法读取已获取的条目：";  // then the reason
+// The log line of a package fetched whole after all; then one of the reasons above.
+inline constexpr wchar_t kWholePackageBefore[] = L"改为下载整个安装包：";
 
 }  // namespace packages

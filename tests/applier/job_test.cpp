@@ -7,6 +7,7 @@
 #include "applier/upgrade_steps.h"
 #include "install/upgrade_journal.h"
 #include "net/sha256.h"
+#include "packages/package_index_io.h"
 #include "support/file_holder.h"
 #include "support/temp_dir.h"
 #include "support/test_servers.h"
@@ -327,3 +328,53 @@ TEST_F(UpgradeJob, APackageMayReplaceAFileOfAnEarlierOne) {
 }
 
 }  // namespace
+
+// A package with an index: only the entries that differ are fetched when all is well; a server
+// that ignores ranges, an index that fails its digest and one that points at other bytes each
+// bring the whole package instead. Every run ends with version 2 exactly, the user's database kept.
+TEST_F(UpgradeJob, WithAnIndexOnlyChangedEntriesAreFetchedAndAnyDoubtFetchesTheWholePackage) {
+  const IndexedRelease& release = indexedRelease();
+  PackageIndex misplaced = release.index2;
+  for (PackageIndexEntry& e : misplaced.entries) {
+    if (e.path == release.changed[1]) e.headerOffset += 1;
+  }
+  struct Case {
+    const char* name;
+    std::wstring zip;
+    std::string index;
+    bool wrongDigest;
+  };
+  for (const Case& c : {Case{"by index", L"r2.zip", release.indexBytes2, false},
+                        Case{"ranges ignored", L"noranges/r2.zip", release.indexBytes2, false},
+                        Case{"wrong digest", L"d2.zip", release.indexBytes2, true},
+                        Case{"misplaced entry", L"m2.zip", formatPackageIndex(misplaced), false}}) {
+    SCOPED_TRACE(c.name);
+    const std::wstring dir = dir_ / util::toWide(util::kCodePageUtf8, c.name);
+    prepareInstallation(dir);
+    putFiles(dir, release.files1);
+    scenario_.putFile(c.zip + L".index", c.index);
+    applier::Ctx ctx;
+    ctx.options.exe = dir + L"\\Orvalo.exe";
+    ctx.options.launch = false;
+    UpgradeItem main = item(c.zip, release.zip2, L"main", L"2.0.0");
+    main.index = scenario_.nginxUrl(c.zip + L".index");
+    main.indexSha256 = c.wrongDigest ? digestOf("another index") : digestOf(c.index);
+    ctx.items.push_back(main);
+
+    const JobOutcome outcome = runJob(ctx);
+    ASSERT_TRUE(outcome.success) << util::toUtf8(outcome.failure);
+    for (const auto& [path, bytes] : release.files2) EXPECT_EQ(readFileBytes(dir + L"\\" + path), bytes) << util::toUtf8(path);
+    EXPECT_EQ(readFileBytes(dir + L"\\data\\orvalo.db"), "the user's settings");
+    EXPECT_EQ(readFileBytes(dir + L"\\update\\_update.done"), "2.0.0");
+    EXPECT_TRUE(jobLeftoversInTemp().empty());
+
+    const std::string zipName = util::toUtf8(c.zip.substr(c.zip.find_last_of(L'/') + 1));
+    const std::string ranges = onlyChangedRangesFetched(scenario_.nginxRequests(), zipName, release);
+    if (std::string(c.name) == "by index") {
+      EXPECT_EQ(ranges, "");
+      EXPECT_TRUE(anyStartsWith(outcome.statuses, applier::kFetchingChangesStage));
+    } else {
+      EXPECT_NE(ranges, "");  // the whole package: a request without a range
+    }
+  }
+}

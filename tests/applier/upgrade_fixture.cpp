@@ -1,15 +1,20 @@
 #include "upgrade_fixture.h"
 
 #include "applier/upgrade_job.h"
+#include "net/sha256.h"
+#include "packages/package_index_io.h"
 #include "support/recording_sink.h"
+#include "support/zip_bytes.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
 #include "util/files.h"
 #include "util/paths.h"
+#include "util/text.h"
 #include "util/payload.h"
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace upgrade_testing {
@@ -142,6 +147,78 @@ HANDLE openHelperProcess(int ms, DWORD& pid) {
     return false;
   }, ms);
   return helper;
+}
+
+}  // namespace upgrade_testing
+
+namespace upgrade_testing {
+
+const IndexedRelease& indexedRelease() {
+  static const IndexedRelease release = [] {
+    IndexedRelease r;
+    std::vector<testing_support::ZipSource> zip;
+    const auto add = [&](const std::string& name, const std::string& one, const std::string& two, unsigned level) {
+      const std::wstring path = L"lib\\" + util::toWide(util::kCodePageUtf8, name);
+      if (!one.empty()) r.files1[path] = one;
+      r.files2[path] = two;
+      zip.push_back({"OrvaloTrader/lib/" + name, two, level});
+      if (one != two) r.changed.push_back("OrvaloTrader/lib/" + name);
+    };
+    for (unsigned i = 0; i < 12; ++i) {
+      const std::string name = "part" + std::to_string(i) + (i % 2 ? ".bin" : ".txt");
+      // Incompressible and larger than the coalescing gap: a kept entry is never fetched along.
+      const std::string kept = testing_support::patternBytes(80000 + i, i + 1);
+      if (i == 3 || i == 7 || i == 10) {
+        const std::string text(20000 + i, static_cast<char>('a' + i));
+        add(name, kept, text + " 2.0", i % 2 ? 0 : 6);
+      } else {
+        add(name, kept, kept, i % 2 ? 0 : 6);
+      }
+    }
+    add("新增.txt", "", "added in 2.0", 6);
+    zip.push_back({"OrvaloTrader/data/orvalo.db", "database from the package: must never land", 6});
+    r.zip2 = testing_support::zipOf(zip);
+    testing_support::TempDir dir;
+    util::writeFile(dir / L"r.zip", r.zip2.data(), r.zip2.size());
+    std::wstring error;
+    if (!buildPackageIndex(dir / L"r.zip", r.index2, error)) r.index2 = {};
+    r.indexBytes2 = formatPackageIndex(r.index2);
+    return r;
+  }();
+  return release;
+}
+
+void putFiles(const std::wstring& dir, const std::map<std::wstring, std::string>& files) {
+  for (const auto& [path, bytes] : files) put(dir + L"\\" + path, bytes);
+}
+
+std::string onlyChangedRangesFetched(const std::vector<testing_support::LoggedRequest>& requests,
+                                     const std::string& file, const IndexedRelease& release) {
+  struct Span {
+    uint64_t first, end;  // end exclusive
+    bool changed;
+  };
+  std::vector<Span> spans;
+  uint64_t allowed = 0;
+  for (const PackageIndexEntry& e : release.index2.entries) {
+    const bool changed = std::count(release.changed.begin(), release.changed.end(), e.path) > 0;
+    spans.push_back({e.headerOffset, e.headerOffset + 30 + e.path.size() + e.compressedSize, changed});
+    if (changed) allowed += spans.back().end - e.headerOffset + 2048;
+  }
+  uint64_t fetched = 0;
+  for (const testing_support::LoggedRequest& request : requests) {
+    if (request.target.size() < file.size() || request.target.compare(request.target.size() - file.size(), file.size(), file) != 0) continue;
+    if (request.range == "bytes=0-0") continue;
+    unsigned long long first = 0, last = 0;
+    if (std::sscanf(request.range.c_str(), "bytes=%llu-%llu", &first, &last) != 2) return "not a range: " + request.range;
+    for (const Span& span : spans) {
+      if (!span.changed && first < span.end && last >= span.first) return "a kept entry fetched: " + request.range;
+    }
+    fetched += last - first + 1;
+  }
+  if (fetched == 0) return "nothing fetched by range";
+  if (fetched > allowed) return "fetched " + std::to_string(fetched) + " of at most " + std::to_string(allowed);
+  return {};
 }
 
 }  // namespace upgrade_testing

@@ -3,7 +3,9 @@
 #pragma once
 
 #include "applier/applier_ctx.h"
+#include "packages/package_index.h"
 #include "prog/reporter.h"
+#include "support/test_servers.h"
 
 #include <windows.h>
 
@@ -49,5 +51,29 @@ std::vector<std::wstring> snapshotFolders(const std::wstring& installDir);
 // The running helper (OrvaloSetup_helper.exe), opened to wait for it; null when none appears
 // within ms. pid receives its id.
 HANDLE openHelperProcess(int ms, DWORD& pid);
+
+// A release of a dozen files and its next version, which changes three, adds one and keeps the
+// rest, packaged wrapped in "OrvaloTrader\" with a database that must never land. Between two
+// changed files lie kept ones larger than the gap below which neighbours are fetched together,
+// so that every range an upgrade by index asks for belongs to a changed entry.
+struct IndexedRelease {
+  std::map<std::wstring, std::string> files1;  // below the installation, '\'-separated
+  std::map<std::wstring, std::string> files2;
+  std::string zip2;
+  PackageIndex index2;
+  std::string indexBytes2;
+  std::vector<std::string> changed;  // entry names of version 2 that an installation of 1 lacks
+};
+const IndexedRelease& indexedRelease();
+
+// Writes the files of the release over the installation.
+void putFiles(const std::wstring& dir, const std::map<std::wstring, std::string>& files);
+
+// Empty when the requests for the package (the target ends in `file`) are the size probes and
+// ranges that each lie within the changed entries' spans (local header to the start of the next
+// entry) and fetch at most 2 KiB more per changed entry than their local headers and compressed
+// bytes; else what went wrong.
+std::string onlyChangedRangesFetched(const std::vector<testing_support::LoggedRequest>& requests,
+                                     const std::string& file, const IndexedRelease& release);
 
 }  // namespace upgrade_testing

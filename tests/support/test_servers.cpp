@@ -83,6 +83,7 @@ ServerScenario::~ServerScenario() {
 
 std::wstring ServerScenario::putFile(const std::wstring& file, const std::string& bytes) const {
   const std::wstring path = serverStatePath(L"www\\" + name_ + L"\\" + file);
+  util::createDirectories(path.substr(0, path.find_last_of(L"\\/")));
   if (!util::writeFile(path, bytes.data(), bytes.size())) {
     throw std::runtime_error("cannot write a file of the test servers");
   }
