@@ -137,10 +137,10 @@ restore() {  # restore VERSION: a fresh copy of that installation, nothing left 
   sync
 }
 digest() { sha256sum "$1" | cut -d' ' -f1; }
-helper_running() {  # the upgrade helper of this prefix, until it has deleted the old copies
+helper_running() {  # OrvaloSetup_helper.exe of this prefix, until it has deleted the old copies
   local pid
   for pid in $(pgrep -f OrvaloSetup_helper || true); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$ORVALO_WINEPREFIX" && return 0
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$ORVALO_WINEPREFIX" && return 0
   done
   return 1
 }
