@@ -5,6 +5,7 @@
 #include "install/install_lock.h"
 #include "install/registration.h"
 #include "install/upgrade_journal.h"
+#include "prog/debug_log.h"
 #include "silent/silent_install.h"
 #include "uninstall/uninstall.h"
 #include "util/handles.h"
@@ -12,6 +13,8 @@
 #include "wizard/wizard.h"
 
 #include <windows.h>
+
+#include <cstdio>
 #include <ole2.h>
 #include <shellapi.h>
 
@@ -57,6 +60,29 @@ int runMode(const CommandLine& cmd) {
   return runWizard(cmd.base);
 }
 
+// A crash leaves one line in the debug log (the exception, and where: module and offset) before
+// Windows' own handling runs: the only trace a user can send of a crash that happens on their
+// machine alone.
+LONG WINAPI noteCrash(EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD* record = pointers ? pointers->ExceptionRecord : nullptr;
+  if (!record) return EXCEPTION_CONTINUE_SEARCH;
+  HMODULE module = nullptr;
+  wchar_t path[MAX_PATH] = L"?";
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         static_cast<LPCWSTR>(record->ExceptionAddress), &module)) {
+    GetModuleFileNameW(module, path, MAX_PATH);
+  }
+  const wchar_t* name = wcsrchr(path, L'\\');
+  char line[400];
+  std::snprintf(line, sizeof line, "[crash] exception 0x%08lX at %ls+0x%llX, thread %lu",
+                static_cast<unsigned long>(record->ExceptionCode), name ? name + 1 : path,
+                static_cast<unsigned long long>(static_cast<const char*>(record->ExceptionAddress) -
+                                                reinterpret_cast<const char*>(module)),
+                static_cast<unsigned long>(GetCurrentThreadId()));
+  appendDebugLog(line);
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
 int runFromSystemCommandLine() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
@@ -79,6 +105,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // imports resolved before this line are KnownDLLs or come through the manifest; the others are
   // delay-loaded (cmake/DelayImports.cmake).
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetUnhandledExceptionFilter(noteCrash);
   // OLE for the whole run on this thread: the wizard hosts an OLE control and the folder dialog
   // here. Worker threads that need COM initialise it themselves.
   const bool oleReady = SUCCEEDED(OleInitialize(nullptr));

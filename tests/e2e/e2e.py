@@ -138,8 +138,22 @@ class Setup:
         as the version the install records."""
         if server_agreement and not wait_until(lambda: arrivals_logged() > self.log_start, 30):
             raise AssertionError("the server's agreement did not arrive")
-        driver("click", WIZARD, "2015")
-        driver("click", WIZARD, "2017")
+        self.click_until(2015, lambda: self.state(2015)[2] == "1")
+        self.click_until(2017, lambda: self.state(2017)[0] == "0")
+
+    def state(self, control_id):
+        """(visible, enabled, checked) of a control, each "1" or "0"."""
+        return (driver("state", WIZARD, str(control_id))[1].split() + ["", "", ""])[:3]
+
+    def click_until(self, control_id, done, timeout=30):
+        """Clicks the control until done() holds: on a loaded machine a posted click is now and
+        then lost, and a click that does nothing would leave the test waiting for its time-out."""
+        end = time.time() + timeout
+        while time.time() < end:
+            driver("click", WIZARD, str(control_id))
+            if wait_until(done, 5):
+                return
+        raise AssertionError(f"clicking control {control_id} had no effect")
 
     def text(self, control_id):
         return driver("text", WIZARD, str(control_id))[1].rstrip("\n")
