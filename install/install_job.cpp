@@ -19,6 +19,8 @@
 #include "util/text.h"
 
 #include <mutex>
+#include <set>
+#include <vector>
 
 namespace install {
 namespace {
@@ -68,10 +70,14 @@ class InstallRun {
   prog::JobResult result_;
   // The folder holds the version being installed: its packages are compared, not replaced.
   bool repair_ = false;
-  // Over an existing installation every file goes in place under the journal, so that a failure
-  // at any file puts back all that went before it; a fresh install keeps what it wrote.
+  // Over an existing installation every package's files are first prepared beside their places,
+  // then all of them go in place at once under the journal, so that a failure at any file puts
+  // back all that went before it; a fresh install keeps what it wrote.
   UpgradeJournal journal_;
   std::mutex journalLock_;  // written by the job and by the unpacking thread
+  std::vector<std::wstring> staged_;  // the prepared files' targets, in plan order
+  // Puts the prepared files in place; false (and the job ended) when one cannot be.
+  bool placeStaged();
   ExtractionThread pending_;  // the packages before, unpacking while this one downloads
 };
 
@@ -93,10 +99,26 @@ PlaceHooks InstallRun::placeHooks() {
   };
   hooks.placeFile = [this](const std::wstring&, const std::wstring& target) {
     std::lock_guard<std::mutex> hold(journalLock_);
-    return journal_.placeStaged(target);
+    staged_.push_back(target);
+    return true;
   };
   hooks.concurrent = false;
+  hooks.flushStaged = true;  // the journal names them all at once, with their data on disk
   return hooks;
+}
+
+bool InstallRun::placeStaged() {
+  // A later package that prepared a file again replaced the earlier one's: it goes in place once.
+  std::vector<std::wstring> targets;
+  std::set<std::wstring> seen;
+  for (const std::wstring& target : staged_) {
+    if (seen.insert(util::normalizePathKey(target)).second) targets.push_back(target);
+  }
+  size_t failedAt = 0;
+  const auto placed = [this, &targets](size_t n) { reporter_.setCounts(n + 1, targets.size(), false); };
+  if (journal_.placeStagedAll(targets, placed, failedAt)) return true;
+  const std::wstring reason = lastErrorText();
+  return fail(prog::FailureKind::kDisk, kReplaceFailed + targets[failedAt] + kReasonOpen + reason + kReasonClose);
 }
 
 bool InstallRun::repairPackage(const PackageItem& item, uint64_t size, bool& whole) {
@@ -305,7 +327,10 @@ void InstallRun::runSteps() {
     doneWeight += weights[i];
   }
   if (!finishPending()) return;
-  if (journal_.active()) journal_.commit();
+  if (journal_.active()) {
+    if (!placeStaged()) return;
+    journal_.commit();
+  }
   result_ = finishInstall(request_, manifest, plan.cudaIncluded, reporter_);
 }
 
