@@ -49,7 +49,7 @@ std::string wrappingFolder(const PackageIndex& index) {
 }
 
 // Whether the file at target has the entry's size; missing and unreadable files have not.
-bool sameSize(const std::wstring& target, uint64_t size) {
+bool hasSize(const std::wstring& target, uint64_t size) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &data)) return false;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
@@ -187,6 +187,27 @@ bool entryTargets(const PackageIndex& index, const std::wstring& installDir, std
   return true;
 }
 
+void entriesBySize(const PackageIndex& index, const std::vector<std::wstring>& targets, std::vector<size_t>& differ,
+                   std::vector<size_t>& sameSize) {
+  differ.clear();
+  sameSize.clear();
+  for (size_t i = 0; i < targets.size(); ++i) {
+    if (targets[i].empty()) continue;
+    (hasSize(targets[i], index.entries[i].size) ? sameSize : differ).push_back(i);
+  }
+}
+
+bool entriesThatDiffer(const PackageIndex& index, const std::vector<std::wstring>& targets,
+                       const std::vector<size_t>& candidates, std::vector<size_t>& differing, const ByteProgress& progress) {
+  differing.clear();
+  std::vector<char> differs(targets.size(), 0);
+  if (!hashCandidates(index, targets, candidates, differs, progress)) return false;
+  for (size_t i = 0; i < differs.size(); ++i) {
+    if (differs[i]) differing.push_back(i);
+  }
+  return true;
+}
+
 bool entriesNeeded(const PackageIndex& index, const std::wstring& installDir, std::vector<size_t>& needed,
                    util::Failure* failure, const ByteProgress& progress) {
   needed.clear();
@@ -196,23 +217,15 @@ bool entriesNeeded(const PackageIndex& index, const std::wstring& installDir, st
     if (failure) *failure = util::failure(util::FailureKind::kVerification, failureText);
     return false;
   }
-  std::vector<char> differs(targets.size(), 0);
-  std::vector<size_t> candidates;
-  for (size_t i = 0; i < targets.size(); ++i) {
-    if (targets[i].empty()) continue;
-    if (sameSize(targets[i], index.entries[i].size)) {
-      candidates.push_back(i);
-    } else {
-      differs[i] = 1;
-    }
-  }
-  if (!hashCandidates(index, targets, candidates, differs, progress)) {
+  std::vector<size_t> differ, candidates, differing;
+  entriesBySize(index, targets, differ, candidates);
+  if (!entriesThatDiffer(index, targets, candidates, differing, progress)) {
     if (failure) *failure = util::cancelledFailure();
     return false;
   }
-  for (size_t i = 0; i < differs.size(); ++i) {
-    if (differs[i]) needed.push_back(i);
-  }
+  needed = differ;
+  needed.insert(needed.end(), differing.begin(), differing.end());
+  std::sort(needed.begin(), needed.end());
   return true;
 }
 

@@ -41,6 +41,18 @@ inline constexpr uint64_t kCoalesceGapBytes = 64 * 1024;
                                  std::vector<size_t>& needed, util::Failure* failure,
                                  const ByteProgress& progress = {});
 
+// entriesNeeded in two steps, so that a caller can fetch the first while it hashes: the entries
+// whose file is missing, unreadable or of another size (needed for certain), and those whose file
+// has the entry's size (to hash). targets as entryTargets gives them; database files are in neither.
+void entriesBySize(const PackageIndex& index, const std::vector<std::wstring>& targets, std::vector<size_t>& differ,
+                   std::vector<size_t>& sameSize);
+// Of those same-size candidates, the ones whose file's SHA-256 is not the entry's (or cannot be
+// computed), in index order; hashed on several threads, with progress as entriesNeeded reports it.
+// False when progress stopped it.
+[[nodiscard]] bool entriesThatDiffer(const PackageIndex& index, const std::vector<std::wstring>& targets,
+                                     const std::vector<size_t>& candidates, std::vector<size_t>& differing,
+                                     const ByteProgress& progress = {});
+
 // One request's bytes [first, first + count) of the zip, and the entries it holds (each from its
 // headerOffset - first on).
 struct FetchRange {

@@ -86,6 +86,20 @@ std::vector<net::ByteSpan> spansOf(const std::vector<FetchRange>& ranges) {
   return spans;
 }
 
+// The hashing beside the first fetch: told to stop and waited for however the call ends.
+struct HashingThread {
+  explicit HashingThread(std::atomic<bool>& stop) : stop(stop) {}
+  ~HashingThread() {
+    stop = true;
+    join();
+  }
+  void join() {
+    if (thread.joinable()) thread.join();
+  }
+  std::atomic<bool>& stop;
+  std::thread thread;
+};
+
 Result whole(Result result, std::wstring reason) {
   result.outcome = Outcome::kWhole;
   result.failure = util::failure(FailureKind::kVerification, std::move(reason));
@@ -192,12 +206,26 @@ Result fetchChangedEntries(const IndexedPackage& package, const std::wstring& ta
 
   std::vector<std::wstring> targets;
   if (!entryTargets(index, targetDir, targets, error)) return whole(result, error);
-  std::vector<size_t> needed;
-  util::Failure failure;
-  if (!entriesNeeded(index, targetDir, needed, &failure, progress.comparing)) {
-    return failure.cancelled() ? failed(result, failure) : whole(result, failure.text);
+  std::vector<size_t> first, candidates, second;
+  entriesBySize(index, targets, first, candidates);
+
+  // The entries that differ for certain come while the files of their size are hashed; the
+  // hashing then reports nothing (the fetch does), and stops with a failure or a cancel.
+  std::atomic<bool> stopHashing{false};
+  bool hashed = true;
+  const ByteProgress quiet = [&](uint64_t, uint64_t) { return !stopHashing && !isCancelSignalled(cancel); };
+  HashingThread hasher(stopHashing);
+  if (!first.empty()) {
+    try {
+      hasher.thread = std::thread([&] { hashed = entriesThatDiffer(index, targets, candidates, second, quiet); });
+    } catch (...) {
+      hashed = entriesThatDiffer(index, targets, candidates, second, quiet);
+    }
+  } else {
+    hashed = entriesThatDiffer(index, targets, candidates, second, progress.comparing);
+    if (!hashed) return failed(result, util::cancelledFailure());
+    if (second.empty()) return result;
   }
-  if (needed.empty()) return result;
 
   // The probe gives the size that bounds every range and the version they must all come from; a
   // size known already bounds them as well, and the entries' checks tell a replaced zip.
@@ -212,23 +240,48 @@ Result fetchChangedEntries(const IndexedPackage& package, const std::wstring& ta
     }
     url = probe.url;
   }
-  std::vector<FetchRange> ranges;
-  if (!rangesFor(index, needed, total, ranges, error)) return whole(result, error);
-  const RemovedAfter removed(package.rangesFile);
-  const net::RangeFetchResult fetched =
-      net::fetchRanges(url, total, validator, spansOf(ranges), package.rangesFile, progress.fetching, cancel);
-  result.fetched += fetched.fetched;
-  if (fetched.failure.cancelled()) return failed(result, fetched.failure);
-  if (fetched.failure) {
-    return whole(result, fetched.rangesIgnored ? std::wstring(packages::kRangesUnsupported) : fetched.failure.text);
-  }
+  // Fetches the entries of one set into file; false with the run's outcome in `ended`.
+  Result ended;
+  const auto fetchSet = [&](const std::vector<size_t>& set, const std::wstring& file,
+                            std::vector<FetchRange>& ranges) {
+    if (set.empty()) return true;
+    if (!rangesFor(index, set, total, ranges, error)) {
+      ended = whole(result, error);
+      return false;
+    }
+    const net::RangeFetchResult fetched =
+        net::fetchRanges(url, total, validator, spansOf(ranges), file, progress.fetching, cancel);
+    result.fetched += fetched.fetched;
+    if (fetched.failure.cancelled()) {
+      ended = failed(result, fetched.failure);
+    } else if (fetched.failure) {
+      ended = whole(result, fetched.rangesIgnored ? std::wstring(packages::kRangesUnsupported) : fetched.failure.text);
+    }
+    return !fetched.failure;
+  };
+  const std::wstring secondFile = package.rangesFile + L".2";
+  const RemovedAfter removed(package.rangesFile), removedSecond(secondFile);
+  std::vector<FetchRange> firstRanges, secondRanges;
+  if (!fetchSet(first, package.rangesFile, firstRanges)) return ended;
+  hasher.join();
+  if (!hashed) return failed(result, util::cancelledFailure());
+  if (!fetchSet(second, secondFile, secondRanges)) return ended;
 
+  std::vector<size_t> needed = first;
+  needed.insert(needed.end(), second.begin(), second.end());
+  std::sort(needed.begin(), needed.end());
   std::vector<std::wstring> staged;
   for (size_t i : needed) staged.push_back(targets[i] + kStagedSuffix);
-  {
+  util::Failure failure;
+  for (const auto& [ranges, file] : {std::make_pair(&firstRanges, &package.rangesFile),
+                                     std::make_pair(&secondRanges, &secondFile)}) {
+    if (ranges->empty() || failure) continue;
     MappedFile mapped;
-    if (!mapped.open(package.rangesFile)) return whole(result, packages::kRangesUnreadable + lastErrorText());
-    failure = stageEntries(index, targets, ranges, mapped.data(), hooks);
+    if (!mapped.open(*file)) {
+      failure = util::failure(FailureKind::kVerification, packages::kRangesUnreadable + lastErrorText());
+    } else {
+      failure = stageEntries(index, targets, *ranges, mapped.data(), hooks);
+    }
   }
   if (!failure && isCancelSignalled(cancel)) failure = util::cancelledFailure();
   if (failure) {
