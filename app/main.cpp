@@ -106,6 +106,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // delay-loaded (cmake/DelayImports.cmake).
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   SetUnhandledExceptionFilter(noteCrash);
+  // The delay-loaded DLLs come in here, from System32, once: otherwise the first of several
+  // download threads to call one loads it while the others start, all of them under the
+  // loader's lock.
+  for (const wchar_t* dll : {L"winhttp.dll", L"bcrypt.dll"}) LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   // OLE for the whole run on this thread: the wizard hosts an OLE control and the folder dialog
   // here. Worker threads that need COM initialise it themselves.
   const bool oleReady = SUCCEEDED(OleInitialize(nullptr));
