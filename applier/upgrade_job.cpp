@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace applier {
@@ -101,7 +102,21 @@ class UpgradeRun {
     }
 
     reporter_.setStage(kFetchingSizesStage, prog::kPhaseNone);
-    computeWeights();
+    // The indexes come while the servers tell the packages' sizes.
+    indexes_.assign(count_, std::string());
+    {
+      std::vector<std::thread> fetchers;
+      for (size_t i = 0; i < count_; ++i) {
+        if (items_[i].index.empty()) continue;
+        try {
+          fetchers.emplace_back([this, i] { indexes_[i] = delta::fetchIndex(items_[i].index, nullptr); });
+        } catch (...) {
+          // fetched when the package's turn comes
+        }
+      }
+      computeWeights();
+      for (std::thread& fetcher : fetchers) fetcher.join();
+    }
     // Packages are unpacked beside their places while the client still runs, under the journal
     // from the start: whatever ends this run or the process, what was prepared goes again.
     if (!journal_.begin(installDir_, items_.front().version)) return lastErrorFailure(kJournalWriteFailed);
@@ -267,7 +282,7 @@ class UpgradeRun {
       return true;
     };
     const delta::Result result =
-        delta::fetchChangedEntries({item.url, item.index, item.indexSha256, sizes_[i], rangesFile}, item.dest, hooks,
+        delta::fetchChangedEntries({item.url, item.index, item.indexSha256, sizes_[i], rangesFile, indexes_[i]}, item.dest, hooks,
                                    progress, nullptr);
     if (result.outcome == delta::Outcome::kFailed) return result.failure;
     if (result.outcome == delta::Outcome::kWhole) {
@@ -445,6 +460,7 @@ class UpgradeRun {
   ExtractionThread pending_;  // declared after what its thread uses, so that it ends first
   size_t count_ = 0;
   std::vector<uint64_t> sizes_;  // as the servers told them; 0 where unknown
+  std::vector<std::string> indexes_;  // the packages' indexes as fetched early; empty: not yet
   std::vector<uint64_t> weights_;
   uint64_t totalWeight_ = 0;
   uint64_t doneWeight_ = 0;

@@ -190,13 +190,21 @@ util::Failure placeEntries(const std::vector<std::wstring>& staged, const PlaceH
 
 }  // namespace
 
+std::string fetchIndex(const std::wstring& indexUrl, CancelEvent cancel) {
+  std::string bytes;
+  if (!fetchDocument(indexUrl, kMaxPackageIndexBytes, bytes, cancel).ok()) bytes.clear();
+  return bytes;
+}
+
 Result fetchChangedEntries(const IndexedPackage& package, const std::wstring& targetDir, const PlaceHooks& hooks,
                            const Progress& progress, CancelEvent cancel) {
   Result result;
-  std::string bytes;
-  const DownloadResult got = fetchDocument(package.indexUrl, kMaxPackageIndexBytes, bytes, cancel);
-  if (got.cancelled()) return failed(result, got.failure);
-  if (!got.ok()) return whole(result, packages::kIndexFetchFailed + got.failure.text);
+  std::string bytes = package.indexBytes;
+  if (bytes.empty()) {
+    const DownloadResult got = fetchDocument(package.indexUrl, kMaxPackageIndexBytes, bytes, cancel);
+    if (got.cancelled()) return failed(result, got.failure);
+    if (!got.ok()) return whole(result, packages::kIndexFetchFailed + got.failure.text);
+  }
   result.fetched += bytes.size();
   if (sha256Hex(bytes) != package.indexSha256) return whole(result, packages::kIndexDigestMismatch);
   PackageIndex index;

@@ -20,7 +20,13 @@ struct IndexedPackage {
   std::string indexSha256;  // lower-case hex, as the signed manifest or the plan gives it
   uint64_t size = 0;        // the zip's size when a probe just told it; 0: probed here
   std::wstring rangesFile;  // where the fetched bytes wait while they are used; removed after
+  // The index as fetched already (fetchIndex), or empty: fetched here.
+  std::string indexBytes;
 };
+
+// The index's bytes, bounded by kMaxPackageIndexBytes, for a caller that fetches it early (while
+// it asks for the packages' sizes, say); empty when it cannot be fetched.
+std::string fetchIndex(const std::wstring& indexUrl, CancelEvent cancel);
 
 enum class Outcome {
   kPlaced,  // every entry that differed went to the placement (none may have differed)
