@@ -70,13 +70,14 @@ class RemovedAfter {
   std::wstring path_;
 };
 
-// The requests for the ranges: a large one in pieces, so that it comes over several connections
-// at once rather than at one connection's pace. Pieces follow each other in the fetched file as
-// their range would.
+// The requests for the ranges: a large one in pieces of about a connection's share of the whole,
+// so that it comes over every connection at once rather than at one connection's pace, each
+// connection asking about once. Pieces follow each other in the fetched file as their range would.
 std::vector<net::ByteSpan> spansOf(const std::vector<FetchRange>& ranges) {
   uint64_t total = 0;
   for (const FetchRange& range : ranges) total += range.count;
-  const uint64_t piece = std::clamp<uint64_t>(total / (2 * net::kMaxRangeConnections), kSmallestPiece, kLargestPiece);
+  const uint64_t piece = std::clamp<uint64_t>((total + net::kMaxRangeConnections - 1) / net::kMaxRangeConnections,
+                                              kSmallestPiece, kLargestPiece);
   std::vector<net::ByteSpan> spans;
   for (const FetchRange& range : ranges) {
     for (uint64_t at = 0; at < range.count; at += piece) {
