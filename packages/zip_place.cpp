@@ -11,6 +11,7 @@
 #include "util/text.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -25,6 +26,15 @@ namespace {
 
 // Below this much content a second thread costs more than it saves.
 constexpr uint64_t kParallelBytes = 8u << 20;
+
+// Waits until ready() holds, looking again now and then even without a wake-up. Under Wine on a
+// loaded machine a job was once seen waiting here for ever with no unpacking thread left, as a
+// lost wake-up would leave it; looking again costs nothing.
+template <class Ready>
+void waitUntil(std::condition_variable& changed, std::unique_lock<std::mutex>& hold, Ready ready) {
+  while (!changed.wait_for(hold, std::chrono::milliseconds(200), ready)) {
+  }
+}
 
 struct FileEntry {
   mz_uint index = 0;
@@ -136,7 +146,7 @@ class Flusher {
   void work() {
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-      changed_.wait(hold, [&] { return closing_ || !queue_.empty(); });
+      waitUntil(changed_, hold, [&] { return closing_ || !queue_.empty(); });
       if (queue_.empty()) return;
       Item item = std::move(queue_.front());
       queue_.pop_front();
@@ -404,7 +414,7 @@ bool ExtractionThread::failed() const {
 bool ExtractionThread::finishOne(util::Failure& failure) {
   std::unique_lock<std::mutex> hold(lock_);
   const uint64_t awaited = finished_ + (queue_.empty() ? 0 : 1);
-  changed_.wait(hold, [&] { return finished_ >= awaited; });
+  waitUntil(changed_, hold, [&] { return finished_ >= awaited; });
   if (ok_) return true;
   failure = failure_;
   return false;
@@ -418,7 +428,7 @@ bool ExtractionThread::finish(util::Failure& failure, const std::function<void(c
   }
   {
     std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [&] { return !working_; });
+    waitUntil(changed_, hold, [&] { return !working_; });
   }
   if (thread_.joinable()) thread_.join();
   std::lock_guard<std::mutex> hold(lock_);
