@@ -10,9 +10,10 @@ win() { printf 'Z:%s' "${1//\//\\}"; }
 expect() {  # expect STATUS LINE COMMAND...
   local status=$1 line=$2 out rc=0
   shift 2
-  out=$("$run" "$tool" "$@" 2>/dev/null) || rc=$?
+  out=$("$run" "$tool" "$@" 2>"$work/stderr") || rc=$?
   if [ "$rc" != "$status" ] || [ "$out" != "$line" ]; then
     printf 'FAIL: %s\n  got (%s) %s\n  want (%s) %s\n' "$*" "$rc" "$out" "$status" "$line"
+    cat "$work/stderr"
     exit 1
   fi
 }
