@@ -29,12 +29,6 @@ using util::FailureKind;
 constexpr uint64_t kSmallestPiece = 256 * 1024;
 constexpr uint64_t kLargestPiece = 4 * 1024 * 1024;
 
-struct MappingTraits {
-  using Type = HANDLE;
-  static Type invalid() noexcept { return nullptr; }
-  static void close(Type h) noexcept { CloseHandle(h); }
-};
-
 // A file's bytes, read-only in memory for as long as this lives.
 class MappedFile {
  public:
@@ -54,7 +48,7 @@ class MappedFile {
 
  private:
   util::FileHandle file_;
-  util::UniqueHandle<MappingTraits> mapping_;
+  util::Handle mapping_;
   const char* view_ = nullptr;
 };
 
@@ -177,7 +171,7 @@ util::Failure placeEntries(const std::vector<std::wstring>& staged, const PlaceH
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
         SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
       }
-      placed = MoveFileExW(staged[j].c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+      placed = util::renameFile(staged[j], target, true);
     }
     if (!placed) {
       const std::wstring reason = lastErrorText();
